@@ -1,0 +1,42 @@
+#include "common/clock.h"
+
+#include <thread>
+
+namespace raid {
+
+std::uint64_t SystemClock::NowMs() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SystemClock::SleepMs(std::uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::chrono::system_clock::time_point SystemClock::WallNow() {
+  return std::chrono::system_clock::now();
+}
+
+VirtualClock::VirtualClock(std::chrono::system_clock::time_point wall_start)
+    : wall_start_(wall_start) {}
+
+void VirtualClock::ProcessMessages() {
+  std::function<void()> hook;
+  {
+    std::lock_guard lock(hook_mutex_);
+    hook = hook_;
+  }
+  if (hook) hook();
+}
+
+std::chrono::system_clock::time_point VirtualClock::WallNow() {
+  return wall_start_ + std::chrono::milliseconds(now_ms_.load());
+}
+
+void VirtualClock::SetMessageHook(std::function<void()> hook) {
+  std::lock_guard lock(hook_mutex_);
+  hook_ = std::move(hook);
+}
+
+}  // namespace raid

@@ -1,0 +1,56 @@
+// Every wait and every time read of the logic goes through a Clock, so that tests and the
+// simulated demo can run minutes of protocol time in milliseconds while staying exact.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace raid {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // Monotonic milliseconds since an arbitrary start.
+  virtual std::uint64_t NowMs() = 0;
+  virtual void SleepMs(std::uint32_t ms) = 0;
+  // Lets the window handle pending events; long exchanges call it between block reads.
+  virtual void ProcessMessages() {}
+  // Wall-clock time for file names and time stamps.
+  virtual std::chrono::system_clock::time_point WallNow() = 0;
+};
+
+// Real time. The window's clock derives from it and pumps Qt in ProcessMessages.
+class SystemClock : public Clock {
+ public:
+  std::uint64_t NowMs() override;
+  void SleepMs(std::uint32_t ms) override;
+  std::chrono::system_clock::time_point WallNow() override;
+};
+
+// Time that only moves when somebody sleeps or advances it. Safe to share between threads.
+class VirtualClock : public Clock {
+ public:
+  explicit VirtualClock(std::chrono::system_clock::time_point wall_start =
+                            std::chrono::system_clock::time_point{});
+
+  std::uint64_t NowMs() override { return now_ms_.load(); }
+  void SleepMs(std::uint32_t ms) override { Advance(ms); }
+  void ProcessMessages() override;
+  std::chrono::system_clock::time_point WallNow() override;
+
+  void Advance(std::uint64_t ms) { now_ms_.fetch_add(ms); }
+  // Called from ProcessMessages; tests use it to run a "click" in the middle of an exchange.
+  void SetMessageHook(std::function<void()> hook);
+
+ private:
+  std::atomic<std::uint64_t> now_ms_{0};
+  std::chrono::system_clock::time_point wall_start_;
+  std::mutex hook_mutex_;
+  std::function<void()> hook_;
+};
+
+}  // namespace raid

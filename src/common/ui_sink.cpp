@@ -1,0 +1,46 @@
+#include "common/ui_sink.h"
+
+namespace raid {
+
+void DeferredUiSink::SetPanelText(int panel, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({Entry::Kind::kPanel, panel, false, {"", text, MessageIcon::kNone}});
+}
+
+void DeferredUiSink::ShowMessage(const MessageBoxRequest& request) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({Entry::Kind::kMessage, 0, false, request});
+}
+
+void DeferredUiSink::SetMonitorChecked(int position, bool checked) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({Entry::Kind::kMonitor, position, checked, {}});
+}
+
+void DeferredUiSink::ReplayInto(UiSink& target) {
+  std::vector<Entry> entries;
+  {
+    std::lock_guard lock(mutex_);
+    entries.swap(entries_);
+  }
+  for (const Entry& entry : entries) {
+    switch (entry.kind) {
+      case Entry::Kind::kPanel:
+        target.SetPanelText(entry.number, entry.message.text);
+        break;
+      case Entry::Kind::kMessage:
+        target.ShowMessage(entry.message);
+        break;
+      case Entry::Kind::kMonitor:
+        target.SetMonitorChecked(entry.number, entry.flag);
+        break;
+    }
+  }
+}
+
+bool DeferredUiSink::Empty() {
+  std::lock_guard lock(mutex_);
+  return entries_.empty();
+}
+
+}  // namespace raid

@@ -1,0 +1,53 @@
+// What the logic tells the user: status-bar panel texts, message boxes and monitor check box
+// changes. The window implements it on its own thread; tests record it; raidctl prints it.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace raid {
+
+enum class MessageIcon { kNone, kInformation, kWarning, kError, kExclamation };
+
+struct MessageBoxRequest {
+  std::string caption;
+  std::string text;
+  MessageIcon icon = MessageIcon::kNone;
+  bool operator==(const MessageBoxRequest&) const = default;
+};
+
+class UiSink {
+ public:
+  virtual ~UiSink() = default;
+  // Panels 0-4 of the main window's status bar.
+  virtual void SetPanelText(int panel, const std::string& text) = 0;
+  virtual void ShowMessage(const MessageBoxRequest& request) = 0;
+  // Unchecks (or checks) the monitor box of a list position as a user click would.
+  virtual void SetMonitorChecked(int position, bool checked) = 0;
+};
+
+// Keeps what a worker thread wants to show until the window thread replays it, so that a
+// message box is never raised from a worker.
+class DeferredUiSink : public UiSink {
+ public:
+  void SetPanelText(int panel, const std::string& text) override;
+  void ShowMessage(const MessageBoxRequest& request) override;
+  void SetMonitorChecked(int position, bool checked) override;
+
+  // Window thread: hands everything queued so far to `target`, in order.
+  void ReplayInto(UiSink& target);
+  bool Empty();
+
+ private:
+  struct Entry {
+    enum class Kind { kPanel, kMessage, kMonitor } kind;
+    int number = 0;
+    bool flag = false;
+    MessageBoxRequest message;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace raid
