@@ -2,12 +2,19 @@
 // Each is written by one side and read by the other; atomics make that sound in C++.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
 namespace raid {
 
 inline constexpr std::uint16_t kNoUpgradeTarget = 256;
+
+// Bits of WorkRequests, the RAID worker's requests.
+inline constexpr std::uint8_t kRequestStatusPoll = 0x01;
+inline constexpr std::uint8_t kRequestSmartThresholds = 0x08;
+inline constexpr std::uint8_t kLogRunningFlag = 0x10;
+inline constexpr std::uint8_t kRequestSmartData = 0x20;
 
 struct SharedState {
   std::atomic<bool> upgrade_in_progress{false};     // UpgradeInProgress
@@ -20,6 +27,11 @@ struct SharedState {
   std::atomic<std::uint16_t> upgrade_target_index{kNoUpgradeTarget};  // UpgradeTargetIndex
   std::atomic<std::uint8_t> selected_device_index{0};         // SelectedDeviceIndex
   std::atomic<std::uint32_t> progress_count{0};               // ProgressCount
+  std::atomic<std::uint8_t> work_requests{0};                 // WorkRequests
+  // ScanCapableFirmware: the selected enclosure's firmware reports surface scans.
+  std::atomic<bool> scan_capable_firmware{false};
+  // The "Device1" / "Device2" monitor boxes: only checked enclosures are polled.
+  std::array<std::atomic<bool>, 2> monitor_checked{};
 };
 
 }  // namespace raid

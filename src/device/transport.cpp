@@ -83,7 +83,9 @@ ResultCode Transport::SendVendorCommand(Disk& disk, std::uint8_t direction, std:
                                         std::span<const std::uint8_t> payload,
                                         std::uint32_t limit) {
   packet_.Fill(direction, opcode, p1, p2, p3, payload);
+  response_polled_ = false;
   if (const ResultCode knock = SendKnockSequence(disk); knock != kResultDone) return knock;
+  response_polled_ = true;
   if (const ResultCode wait = AwaitResponse(disk, limit); wait != kResultDone) return wait;
   return status_ == 0x20 ? kResultDone : status_;
 }

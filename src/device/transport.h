@@ -48,6 +48,8 @@ class Transport {
   // The signature pair of the last answer that matched.
   ControllerKind AnsweredKind() const { return answered_kind_; }
   const CommandPacket& Packet() const { return packet_; }
+  // Whether the last SendVendorCommand got as far as polling the response block.
+  bool ResponsePolled() const { return response_polled_; }
 
  private:
   Clock& clock_;
@@ -55,6 +57,7 @@ class Transport {
   ResponseSector response_{};
   std::uint8_t status_ = 0;
   ControllerKind answered_kind_ = ControllerKind::kRaidBridge;
+  bool response_polled_ = false;
 };
 
 }  // namespace raid

@@ -1,0 +1,81 @@
+#include "cli/cli_session.h"
+
+#include <cstdio>
+
+#include "device/platform_disk_system.h"
+#include "device/tracing_disk_system.h"
+#include "sim_host.h"
+
+namespace raid::cli {
+
+std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::string& error) {
+  std::unique_ptr<CliSession> session(new CliSession(options.verbose));
+  std::unique_ptr<DiskSystem> disks;
+  if (options.scenario) {
+    sim::ScenarioParseResult loaded = sim::LoadScenarioFile(*options.scenario);
+    if (!loaded.scenario) {
+      error = loaded.error;
+      return nullptr;
+    }
+    if (options.realtime) {
+      session->clock_ = std::make_unique<SystemClock>();
+    } else {
+      // Simulated time: the protocol's waits cost nothing and the timeline runs on it.
+      session->clock_ = std::make_unique<VirtualClock>(std::chrono::system_clock::now());
+      session->virtual_time_ = true;
+    }
+    disks = std::make_unique<sim::SimHost>(std::move(*loaded.scenario), *session->clock_);
+    session->simulated_ = true;
+  } else {
+    session->clock_ = std::make_unique<SystemClock>();
+    disks = CreatePlatformDiskSystem();
+  }
+  std::string trace_problem;
+  session->disks_ = WrapWithTraceFromEnvironment(std::move(disks), &trace_problem);
+  if (!trace_problem.empty()) std::fprintf(stderr, "raidctl: %s\n", trace_problem.c_str());
+
+  CliSession& s = *session;
+  s.device_ = std::make_unique<DeviceAccess>(*s.disks_, *s.clock_, s.state_);
+  s.monitor_ = std::make_unique<StatusMonitor>(s.device_->commands(), *s.clock_, s.state_,
+                                               s.device_->registry(), s.ui_);
+  s.device_->discovery().SetStatusFiller(s.monitor_.get());
+  s.monitor_->SetListener(&s);
+  s.log_store_ = std::make_unique<FolderLogStore>(LogFolder());
+  s.detector_ = std::make_unique<EventDetector>(s.log_, *s.log_store_, *s.clock_, s.state_,
+                                                s.device_->registry(), *s.monitor_, s.alerts_);
+  return session;
+}
+
+unsigned CliSession::DiscoverAndInstall() {
+  Discovery& discovery = device_->discovery();
+  state_.detection_running.store(true);
+  discovery.CountLogicalDrives();
+  discovery.CountPhysicalDrives();
+  discovery.RunDiscovery(ui_);
+  const std::size_t old_count = device_->registry().current.size();
+  const std::vector<ListChange> changes =
+      InstallNewList(device_->registry(), state_.initial_detection.load());
+  const std::size_t count = device_->registry().current.size();
+  for (unsigned position = 0; position < state_.monitor_checked.size(); ++position) {
+    state_.monitor_checked[position].store(position < count);
+  }
+  if (count != old_count) detector_->AddDiscoveryChanges(changes);
+  state_.detection_running.store(false);
+  return static_cast<unsigned>(count);
+}
+
+bool CliSession::DriveCountsChanged() {
+  EnclosureRegistry& registry = device_->registry();
+  const std::size_t volumes = registry.volume_names.size();
+  const unsigned physical = registry.physical_drive_count;
+  Discovery& discovery = device_->discovery();
+  return discovery.CountLogicalDrives() != volumes || discovery.CountPhysicalDrives() != physical;
+}
+
+void CliSession::OnStatusRefreshed(std::uint8_t refreshed_mask) {
+  detector_->DetectEvents(refreshed_mask);
+  // The window clears this with its first status display; raidctl's display is its output.
+  if (refreshed_mask != 0) state_.initial_detection.store(false);
+}
+
+}  // namespace raid::cli

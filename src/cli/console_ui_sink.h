@@ -1,0 +1,35 @@
+// raidctl's user interface: message boxes become lines on stderr; status-bar texts are only
+// shown with --verbose.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "common/ui_sink.h"
+
+namespace raid::cli {
+
+class ConsoleUiSink : public UiSink {
+ public:
+  explicit ConsoleUiSink(bool verbose) : verbose_(verbose) {}
+
+  void SetPanelText(int panel, const std::string& text) override {
+    if (verbose_) std::fprintf(stderr, "[panel %d] %s\n", panel, text.c_str());
+  }
+  void ShowMessage(const MessageBoxRequest& request) override {
+    if (request.caption.empty()) {
+      std::fprintf(stderr, "%s\n", request.text.c_str());
+    } else {
+      std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+    }
+  }
+  void SetMonitorChecked(int position, bool checked) override {
+    std::fprintf(stderr, "Monitoring of Device%d %s.\n", position + 1,
+                 checked ? "resumed" : "stopped after repeated failures");
+  }
+
+ private:
+  bool verbose_;
+};
+
+}  // namespace raid::cli

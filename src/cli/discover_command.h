@@ -1,0 +1,10 @@
+#pragma once
+
+#include "cli/cli_session.h"
+
+namespace raid::cli {
+
+// `raidctl discover`: one discovery pass; prints each enclosure found.
+int RunDiscoverCommand(CliSession& session, bool json);
+
+}  // namespace raid::cli

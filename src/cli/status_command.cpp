@@ -1,0 +1,134 @@
+#include "cli/status_command.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "status/state_text.h"
+#include "status/text_helpers.h"
+
+namespace raid::cli {
+namespace {
+
+bool SensorsShown(const ControllerStatus& record) {
+  const std::uint8_t flags = record.SensorFlags();
+  return (flags & 0xF0) == 0xA0 && flags != kSensorPanelHidden;
+}
+
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+std::string DriveStateName(const ControllerStatus& record, unsigned drive) {
+  const std::uint8_t flags = record.DriveFlags();
+  if (flags & DriveFlag(kDriveAbsent, drive)) return "absent";
+  if (flags & DriveFlag(kDrivePresent, drive)) return "present";
+  if (flags & DriveFlag(kDriveFailed, drive)) return "failed";
+  if (flags & DriveFlag(kDriveInserted, drive)) return "inserted";
+  return "unknown";
+}
+
+std::string DriveLine(const ControllerStatus& record, unsigned drive) {
+  const std::string state = DriveStateName(record, drive);
+  const std::string details =
+      CapacityText(record.DriveCapacity(drive)) + "  " + record.DriveModel(drive);
+  if (state == "present") return details;
+  if (state == "failed") return details + "  (failed: capacity too small)";
+  return state;
+}
+
+void PrintPlain(unsigned position, const EnclosureInfo& info, const IdentificationBlock& block,
+                const ControllerStatus& record, bool scan_capable) {
+  std::string text = fmt::format("Device{} (physical drive {})\n", position + 1,
+                                 DriveNumberOf(info.device_code));
+  text += fmt::format("  Mode:             {}\n", ModeName(record.Mode()));
+  text += fmt::format("  System Capacity:  {}\n", CapacityText(record.ArrayCapacity()));
+  text += fmt::format("  Firmware Version: {}\n", FirmwareRevisionText(block));
+  if (SensorsShown(record)) {
+    text += fmt::format("  Fan:              {} RPM\n", record.FanSpeed());
+    text += fmt::format("  Temperature:      {}\n", record.Temperature());
+  }
+  text += fmt::format("  HDD1:             {}\n", DriveLine(record, 0));
+  text += fmt::format("  HDD2:             {}\n", DriveLine(record, 1));
+  text += fmt::format("  State:            {}\n", OneLine(StateText(record, scan_capable)));
+  std::fputs(text.c_str(), stdout);
+}
+
+nlohmann::json RecordJson(unsigned position, const EnclosureInfo& info,
+                          const IdentificationBlock& block, const ControllerStatus& record,
+                          bool scan_capable) {
+  nlohmann::json drives = nlohmann::json::array();
+  for (unsigned drive = 0; drive < 2; ++drive) {
+    drives.push_back({{"name", drive == 0 ? "HDD1" : "HDD2"},
+                      {"state", DriveStateName(record, drive)},
+                      {"port_state", record.PortState(drive)},
+                      {"model", record.DriveModel(drive)},
+                      {"serial", record.DriveSerial(drive)},
+                      {"capacity_sectors", record.DriveCapacity(drive)},
+                      {"capacity", CapacityText(record.DriveCapacity(drive))},
+                      {"link_speed", LinkSpeedName(record.LinkSpeed(drive))}});
+  }
+  nlohmann::json json = {{"position", position},
+                         {"drive", DriveNumberOf(info.device_code)},
+                         {"model", ModelText(block, kIdModelText)},
+                         {"firmware_revision", FirmwareRevisionText(block)},
+                         {"mode", record.Mode()},
+                         {"mode_name", ModeName(record.Mode())},
+                         {"array_capacity_sectors", record.ArrayCapacity()},
+                         {"array_capacity", CapacityText(record.ArrayCapacity())},
+                         {"drive_flags", record.DriveFlags()},
+                         {"activity_flags", record.Activity()},
+                         {"progress", record.Progress()},
+                         {"sensor_flags", record.SensorFlags()},
+                         {"state", OneLine(StateText(record, scan_capable))},
+                         {"drives", drives}};
+  if (SensorsShown(record)) {
+    json["fan_rpm"] = record.FanSpeed();
+    json["temperature"] = record.Temperature();
+  }
+  return json;
+}
+
+}  // namespace
+
+int RunStatusCommand(CliSession& session, bool json) {
+  if (session.DiscoverAndInstall() == 0) {
+    std::fputs(json ? "{\"enclosures\": []}\n" : "No enclosure found.\n", stdout);
+    return 0;
+  }
+  // One plain reading: no start-up marking and no daily log for a single look.
+  session.monitor().SetListener(nullptr);
+  session.state().initial_detection.store(false);
+  const std::optional<std::uint8_t> refreshed = session.monitor().RefreshStatus();
+  const std::uint8_t mask = refreshed.value_or(0);
+
+  const EnclosureRegistry& registry = session.device().registry();
+  const bool scan_capable = session.state().scan_capable_firmware.load();
+  const unsigned shown = std::min<unsigned>(static_cast<unsigned>(registry.current.size()),
+                                            kRefreshedPositions);
+  nlohmann::json list = nlohmann::json::array();
+  int exit_code = 0;
+  for (unsigned position = 0; position < shown; ++position) {
+    const EnclosureInfo& info = registry.current[position];
+    if ((mask & (1U << position)) == 0) {
+      std::fprintf(stderr, "raidctl: Device%u did not answer the status query\n", position + 1);
+      exit_code = 1;
+      continue;
+    }
+    const IdentificationBlock& block = registry.CurrentBlock(position);
+    const ControllerStatus& record = session.monitor().Record(DriveNumberOf(info.device_code));
+    if (json) {
+      list.push_back(RecordJson(position, info, block, record, scan_capable));
+    } else {
+      PrintPlain(position, info, block, record, scan_capable);
+    }
+  }
+  if (json) std::puts(nlohmann::json({{"enclosures", list}}).dump(2).c_str());
+  return exit_code;
+}
+
+}  // namespace raid::cli

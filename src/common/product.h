@@ -1,0 +1,9 @@
+// The program's name and version as the user sees them.
+#pragma once
+
+namespace raid {
+
+inline constexpr const char* kVersionText = "v0.50.11-4";
+inline constexpr const char* kTitleText = "RAID GUI v0.50.11-4";  // "RAID GUI " + kVersionText
+
+}  // namespace raid

@@ -1,0 +1,177 @@
+#include "device/discovery.h"
+
+#include <algorithm>
+#include <array>
+
+#include "device/scsi_commands.h"
+
+namespace raid {
+namespace {
+
+constexpr const char* kTooManyVolumes = "Drive Count Must less than 20.";
+
+// Offsets in the controller information reply (the identification block before the rewrite).
+constexpr std::size_t kReplyFirmwareRevision = 88;
+constexpr std::size_t kReplyModelText = 160;
+constexpr std::size_t kFirmwareRevisionLength = 8;
+
+// Controllers with these product codes answer like enclosures but are not RAID enclosures.
+bool IsExcludedProduct(const IdentificationBlock& block) {
+  const std::uint8_t p0 = block[kIdProductCode];
+  const std::uint8_t p1 = block[kIdProductCode + 1];
+  return p1 == 0x00 && (p0 == 0x50 || p0 == 0x05);
+}
+
+constexpr std::size_t kInquiryVendorProduct = 8;  // vendor (8) and product (16) text
+constexpr std::size_t kInquiryTextLength = 16;
+
+}  // namespace
+
+Discovery::Discovery(DiskSystem& disks, ControllerCommands& commands, FlashAccess& flash,
+                     Clock& clock, SharedState& state, EnclosureRegistry& registry)
+    : disks_(disks),
+      commands_(commands),
+      flash_(flash),
+      clock_(clock),
+      state_(state),
+      registry_(registry) {}
+
+unsigned Discovery::CountLogicalDrives() {
+  std::vector<std::string> names;
+  for (std::string& name : disks_.LogicalVolumes()) {
+    clock_.ProcessMessages();
+    names.push_back(std::move(name));
+  }
+  registry_.volume_names = std::move(names);
+  return static_cast<unsigned>(registry_.volume_names.size());
+}
+
+unsigned Discovery::CountPhysicalDrives() {
+  unsigned count = 0;
+  access_denied_.clear();
+  for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
+    clock_.ProcessMessages();
+    OpenFailure why = OpenFailure::kNone;
+    if (disks_.OpenPhysicalDrive(drive, &why)) {
+      ++count;
+    } else if (why == OpenFailure::kAccessDenied) {
+      access_denied_.push_back(drive);
+    }
+  }
+  registry_.physical_drive_count = count;
+  return count;
+}
+
+void Discovery::BuildVolumeTable(UiSink& ui) {
+  std::vector<VolumeRecord> records;
+  for (const std::string& name : registry_.volume_names) {
+    if (records.size() == kMaxVolumeRecords) {
+      ui.ShowMessage({"", kTooManyVolumes, MessageIcon::kNone});
+      break;
+    }
+    clock_.ProcessMessages();
+    VolumeRecord record;
+    record.volume = name;
+    record.drive_type = static_cast<std::uint8_t>(disks_.VolumeDriveType(name));
+    std::unique_ptr<Disk> volume = disks_.OpenVolume(name);
+    if (!volume) {
+      record.drive_type = kVolumeUnopenable;
+    } else if (const std::optional<DiskExtent> extent = volume->VolumeDiskExtent()) {
+      record.has_extent = true;
+      record.disk_number = static_cast<std::uint8_t>(extent->disk_number & 0xFF);
+      record.starting_offset = extent->starting_offset;
+      record.extent_length = extent->extent_length;
+    }
+    records.push_back(std::move(record));
+  }
+  registry_.volumes = std::move(records);
+}
+
+bool Discovery::TakeOverUpgradeTarget(unsigned drive) {
+  // The enclosure being upgraded must not see a single command from the pass; it keeps its
+  // entry and its identification block as installed.
+  const unsigned target = state_.upgrade_target_index.load();
+  if (target == kNoUpgradeTarget || state_.initial_detection.load()) return false;
+  if (target >= registry_.current.size()) return false;
+  const EnclosureInfo& info = registry_.current[target];
+  if (DriveNumberOf(info.device_code) != drive) return false;
+  registry_.fresh.push_back(info);
+  registry_.running_blocks[drive] = registry_.previous_blocks[drive];
+  return true;
+}
+
+void Discovery::ReadModelFromInquiry(unsigned drive, IdentificationBlock& block) {
+  std::array<std::uint8_t, kInquiryLength> inquiry{};
+  bool answered = false;
+  {
+    std::optional<ExchangeGate::Hold> hold = commands_.gate().Enter();
+    std::unique_ptr<Disk> disk = hold ? disks_.OpenPhysicalDrive(drive) : nullptr;
+    answered = disk && PassThroughInquiry(*disk, inquiry);
+  }
+  if (!answered) return;  // the model text stays as the controller's reply had it
+  for (std::size_t k = 0; k < kInquiryTextLength; ++k) {
+    block[kIdModelText + k] = inquiry[kInquiryVendorProduct + (k ^ 1U)];
+  }
+  std::fill(block.begin() + kIdModelText + kInquiryTextLength,
+            block.begin() + kIdModelText + kIdModelLength, static_cast<std::uint8_t>(' '));
+}
+
+bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
+  IdentificationBlock& block = registry_.running_blocks[drive];
+  if (commands_.QueryController(kQueryControllerAlive, block) != kResultDone) return false;
+  clock_.SleepMs(kDiscoveryPauseMs);
+  if (commands_.QueryController(kQueryControllerInfo, block) != kResultDone) return false;
+  std::copy_n(block.begin() + kReplyFirmwareRevision, kFirmwareRevisionLength,
+              block.begin() + kIdFirmwareRevision);
+  if (IsExcludedProduct(block)) return false;
+
+  EnclosureInfo info;
+  info.controller_kind = commands_.AnsweredKind();
+
+  std::array<std::uint8_t, 256> flash_head{};
+  flash_.FlashRead(0, static_cast<std::uint32_t>(flash_head.size()), flash_head, ui);
+  info.firmware_type_byte = flash_head[kFirmwareTypeFlashOffset];
+
+  if (block[kReplyModelText] != 0) {
+    info.model_from_controller = true;
+    std::copy_n(block.begin() + kReplyModelText, kIdModelLength, block.begin() + kIdModelText);
+  } else {
+    ReadModelFromInquiry(drive, block);
+  }
+  info.port_swap = (block[kIdPortOrder] & 0x10) == 0;
+  info.sensor_capable = block[kIdSensorReport] == 0 && block[kIdSensorReport + 1] == 0;
+  info.device_code = drive | kEnclosureBit;
+  registry_.fresh.push_back(info);
+
+  clock_.SleepMs(kDiscoveryPauseMs);
+  if (filler_ != nullptr) filler_->InitialStatusFill(position, drive);
+  registry_.probe_code = info.device_code;
+  return true;
+}
+
+unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
+  for (IdentificationBlock& block : registry_.running_blocks) block.fill(0);
+  registry_.fresh.clear();
+  unsigned opened = 0;
+  for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
+    if (state_.shutting_down.load()) break;
+    clock_.ProcessMessages();
+    if (TakeOverUpgradeTarget(drive)) {
+      ++opened;
+    } else {
+      if (!disks_.OpenPhysicalDrive(drive)) continue;
+      registry_.probe_code = drive;
+      ProbeDrive(drive, static_cast<unsigned>(registry_.fresh.size()), ui);
+      ++opened;
+    }
+    if (opened == registry_.physical_drive_count) break;
+  }
+  return static_cast<unsigned>(registry_.fresh.size());
+}
+
+void Discovery::RunDiscovery(UiSink& ui) {
+  BuildVolumeTable(ui);
+  if (DiscoverEnclosures(ui) == 0) DiscoverEnclosures(ui);
+}
+
+}  // namespace raid

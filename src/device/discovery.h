@@ -1,0 +1,64 @@
+// Finds the enclosures among the host's physical drives and identifies each one. A pass runs on
+// the drive-detection thread; it fills the new list, which the window thread installs later.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/shared_state.h"
+#include "common/ui_sink.h"
+#include "device/controller_commands.h"
+#include "device/enclosure_list.h"
+#include "device/flash_access.h"
+
+namespace raid {
+
+// Fills the status record of an enclosure right after discovery identified it.
+class InitialStatusFiller {
+ public:
+  virtual ~InitialStatusFiller() = default;
+  virtual void InitialStatusFill(unsigned position, unsigned slot) = 0;
+};
+
+inline constexpr std::uint32_t kDiscoveryPauseMs = 200;
+inline constexpr std::size_t kFirmwareTypeFlashOffset = 149;
+
+class Discovery {
+ public:
+  Discovery(DiskSystem& disks, ControllerCommands& commands, FlashAccess& flash, Clock& clock,
+            SharedState& state, EnclosureRegistry& registry);
+
+  void SetStatusFiller(InitialStatusFiller* filler) { filler_ = filler; }
+
+  // The host's volumes; returns how many.
+  unsigned CountLogicalDrives();
+  // How many of physical drives 0-9 can be opened.
+  unsigned CountPhysicalDrives();
+  // One record per volume (at most 20) with the disk that holds its first extent.
+  void BuildVolumeTable(UiSink& ui);
+  // One pass over the physical drives; fills the new list and returns its count.
+  unsigned DiscoverEnclosures(UiSink& ui);
+  // The volume table, then a pass, and a second pass when the first found nothing.
+  void RunDiscovery(UiSink& ui);
+
+  // Drives that the last count could not open for lack of rights.
+  const std::vector<unsigned>& AccessDeniedDrives() const { return access_denied_; }
+
+ private:
+  bool ProbeDrive(unsigned drive, unsigned position, UiSink& ui);
+  void ReadModelFromInquiry(unsigned drive, IdentificationBlock& block);
+  bool TakeOverUpgradeTarget(unsigned drive);
+
+  DiskSystem& disks_;
+  ControllerCommands& commands_;
+  FlashAccess& flash_;
+  Clock& clock_;
+  SharedState& state_;
+  EnclosureRegistry& registry_;
+  InitialStatusFiller* filler_ = nullptr;
+  std::vector<unsigned> access_denied_;
+};
+
+}  // namespace raid

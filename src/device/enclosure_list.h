@@ -1,0 +1,90 @@
+// The enclosure lists and what discovery learned about each enclosure. The current list is what
+// the rest of the program addresses by position; discovery fills the new list, and the window
+// thread installs it once the pass has finished.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/transport.h"
+
+namespace raid {
+
+inline constexpr unsigned kProbedDrives = 10;    // physical drive numbers 0-9 are probed
+inline constexpr unsigned kDriveSlots = 16;      // slots indexed by the low four code bits
+inline constexpr std::uint32_t kEnclosureBit = 0x40;
+inline constexpr std::size_t kMaxVolumeRecords = 20;
+
+constexpr unsigned DriveNumberOf(std::uint32_t device_code) { return device_code & 0x0F; }
+
+using IdentificationBlock = std::array<std::uint8_t, 512>;
+
+// Offsets in the identification block.
+inline constexpr std::size_t kIdFirmwareRevision = 46;  // 8 bytes: date code 46-49, product 50-51
+inline constexpr std::size_t kIdPortOrder = 49;          // bit 4 set: block at 84 is HDD1
+inline constexpr std::size_t kIdProductCode = 50;
+inline constexpr std::size_t kIdModelText = 54;  // 40 characters, pairs swapped
+inline constexpr std::size_t kIdModelLength = 40;
+inline constexpr std::size_t kIdSensorReport = 124;  // 124 and 125 both zero: sensors reported
+
+struct EnclosureInfo {
+  std::uint32_t device_code = 0;
+  ControllerKind controller_kind = ControllerKind::kRaidBridge;
+  std::uint8_t firmware_type_byte = 0;  // byte 149 of the controller's flash
+  bool port_swap = false;               // member drive k sits at port 1 - k
+  bool sensor_capable = false;          // fan and temperature are reported
+  bool model_from_controller = false;   // the model text came from the 0x11 reply
+  bool operator==(const EnclosureInfo&) const = default;
+};
+
+struct VolumeRecord {
+  std::string volume;         // drive letter on Windows, mount point on Linux
+  std::uint8_t drive_type = 0;  // the platform's type code, 255 when it could not be opened
+  bool has_extent = false;      // false: not opened, or the volume spans several disks
+  std::uint8_t disk_number = 0;
+  std::uint64_t starting_offset = 0;
+  std::uint64_t extent_length = 0;
+};
+inline constexpr std::uint8_t kVolumeUnopenable = 255;
+
+// How the enclosure list changed between two discovery passes, in the order the log reports it.
+struct ListChange {
+  enum class Kind { kFound, kRemoved } kind;
+  unsigned position;  // in the new list for kFound, in the old list for kRemoved
+  bool operator==(const ListChange&) const = default;
+};
+
+struct EnclosureRegistry {
+  std::vector<EnclosureInfo> current;  // positions 0, 1, ...
+  std::vector<EnclosureInfo> fresh;    // filled by the running pass
+  std::array<IdentificationBlock, kDriveSlots> running_blocks{};
+  std::array<IdentificationBlock, kDriveSlots> previous_blocks{};
+  std::uint32_t probe_code = 0;  // the drive discovery is talking to
+
+  std::vector<std::string> volume_names;  // as last counted
+  std::vector<VolumeRecord> volumes;
+  unsigned physical_drive_count = 0;  // openable physical drives, as last counted
+
+  // The identification block of a current-list position, as installed.
+  const IdentificationBlock& CurrentBlock(unsigned position) const {
+    return previous_blocks[DriveNumberOf(current.at(position).device_code)];
+  }
+};
+
+// Two enclosures are the same when their identification blocks are equal. The controller's live
+// fan and temperature bytes are left out of the comparison: they change from pass to pass.
+bool SameEnclosure(const IdentificationBlock& a, const IdentificationBlock& b);
+
+// Walks the old and the new list in order and reports which enclosures were found and which were
+// removed. Nothing is reported when the counts are equal.
+std::vector<ListChange> CompareEnclosureLists(const std::vector<IdentificationBlock>& old_list,
+                                              const std::vector<IdentificationBlock>& new_list);
+
+// Installs the new list over the current one and returns how it changed. During the first
+// discovery no change is reported.
+std::vector<ListChange> InstallNewList(EnclosureRegistry& registry, bool initial_detection);
+
+}  // namespace raid

@@ -1,0 +1,26 @@
+// One data-in SCSI command through the Linux SG_IO ioctl.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <array>
+#include <cstdint>
+
+#include "device/disk_system.h"
+
+namespace raid {
+
+inline constexpr std::size_t kSgSenseLength = 32;
+using SgSense = std::array<std::uint8_t, kSgSenseLength>;
+
+// The request for `command`: its buffer used in place, the sense going to `sense`. `command`
+// and `sense` must outlive the request.
+sg_io_hdr_t MakeSgIoRequest(const ScsiDataIn& command, SgSense& sense);
+
+// Whether a finished request delivered its data. `ioctl_result` is what ioctl returned.
+bool SgIoSucceeded(int ioctl_result, const sg_io_hdr_t& request);
+
+// Sends `command` to the open device `fd` and waits for it.
+bool ExecuteSgIo(int fd, const ScsiDataIn& command);
+
+}  // namespace raid

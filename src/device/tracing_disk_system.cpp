@@ -1,0 +1,148 @@
+#include "device/tracing_disk_system.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include "device/scsi_commands.h"
+
+namespace raid {
+
+namespace {
+
+// One line per command: control characters (and the backslash that escapes them) in a mount
+// point are written as \ooo, as /proc/self/mountinfo does.
+std::string EscapeName(const std::string& name) {
+  std::string escaped;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '\\') {
+      escaped += fmt::format("\\{:03o}", byte);
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+class TracingDisk : public Disk {
+ public:
+  TracingDisk(std::unique_ptr<Disk> inner, std::shared_ptr<TraceFile> trace)
+      : inner_(std::move(inner)), trace_(std::move(trace)) {}
+
+  ~TracingDisk() override {
+    inner_.reset();
+    trace_->WriteLine("close");
+  }
+
+  bool ExecuteDataIn(const ScsiDataIn& command) override {
+    // Written before the command goes out, so a command that hangs or crashes is on record.
+    trace_->WriteLine(TraceLineFor(command));
+    return inner_->ExecuteDataIn(command);
+  }
+
+  // An operating system query about the volume, not a command to the disk: not traced.
+  std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
+
+ private:
+  std::unique_ptr<Disk> inner_;
+  std::shared_ptr<TraceFile> trace_;
+};
+
+}  // namespace
+
+std::shared_ptr<TraceFile> TraceFile::Open(const std::string& path, std::string* problem) {
+  // Binary mode: the same line feeds on every platform.
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    if (problem != nullptr) {
+      *problem = fmt::format("Cannot open the trace file {}: {}", path,
+                             std::generic_category().message(errno));
+    }
+    return nullptr;
+  }
+  return std::shared_ptr<TraceFile>(new TraceFile(file));
+}
+
+TraceFile::~TraceFile() {
+  std::fclose(file_);
+}
+
+void TraceFile::WriteLine(std::string_view line) {
+  std::string text(line);
+  text += '\n';
+  const std::lock_guard lock(mutex_);
+  std::fwrite(text.data(), 1, text.size(), file_);
+  std::fflush(file_);
+}
+
+std::string TraceLineFor(const ScsiDataIn& command) {
+  const DecodedCommand decoded = DecodeCommand(command);
+  switch (decoded.kind) {
+    case DecodedCommand::Kind::kRead10:
+      return fmt::format("read {:08x} {}", decoded.lba, decoded.blocks);
+    case DecodedCommand::Kind::kInquiry:
+      return "inquiry";
+    case DecodedCommand::Kind::kOther:
+      break;
+  }
+  // scsi_commands.h builds nothing else; should another CDB ever appear, the trace shows it
+  // rather than hide it.
+  std::string line = "cdb";
+  const std::size_t length = std::min<std::size_t>(command.cdb_length, command.cdb.size());
+  for (std::size_t i = 0; i < length; ++i)
+    line += fmt::format(" {:02x}", command.cdb[i]);
+  return line;
+}
+
+TracingDiskSystem::TracingDiskSystem(std::unique_ptr<DiskSystem> inner,
+                                     std::shared_ptr<TraceFile> trace)
+    : inner_(std::move(inner)), trace_(std::move(trace)) {}
+
+std::unique_ptr<Disk> TracingDiskSystem::Traced(std::unique_ptr<Disk> disk,
+                                                const std::string& name) {
+  // A failed open never reached a disk, so it is not a command and leaves no line.
+  if (disk == nullptr) return nullptr;
+  trace_->WriteLine("open " + EscapeName(name));
+  return std::make_unique<TracingDisk>(std::move(disk), trace_);
+}
+
+std::unique_ptr<Disk> TracingDiskSystem::OpenPhysicalDrive(unsigned number, OpenFailure* why) {
+  return Traced(inner_->OpenPhysicalDrive(number, why), std::to_string(number));
+}
+
+std::unique_ptr<Disk> TracingDiskSystem::OpenVolume(const std::string& volume, OpenFailure* why) {
+  return Traced(inner_->OpenVolume(volume, why), volume);
+}
+
+std::vector<std::string> TracingDiskSystem::LogicalVolumes() {
+  return inner_->LogicalVolumes();
+}
+
+DriveType TracingDiskSystem::VolumeDriveType(const std::string& volume) {
+  return inner_->VolumeDriveType(volume);
+}
+
+std::string TracingDiskSystem::PhysicalDrivePath(unsigned number) {
+  return inner_->PhysicalDrivePath(number);
+}
+
+std::unique_ptr<DiskSystem> WrapWithTraceFile(std::unique_ptr<DiskSystem> inner,
+                                              const std::string& path, std::string* problem) {
+  std::shared_ptr<TraceFile> trace = TraceFile::Open(path, problem);
+  if (trace == nullptr) return inner;
+  return std::make_unique<TracingDiskSystem>(std::move(inner), std::move(trace));
+}
+
+std::unique_ptr<DiskSystem> WrapWithTraceFromEnvironment(std::unique_ptr<DiskSystem> inner,
+                                                         std::string* problem) {
+  const char* path = std::getenv(kTraceEnvironmentVariable);
+  if (path == nullptr || *path == '\0') return inner;
+  return WrapWithTraceFile(std::move(inner), path, problem);
+}
+
+}  // namespace raid

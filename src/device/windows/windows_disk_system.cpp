@@ -1,0 +1,130 @@
+#include "device/windows/windows_disk_system.h"
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <optional>
+
+#include "device/drive_letters.h"
+#include "device/platform_disk_system.h"
+#include "device/windows/pass_through_record.h"
+
+namespace raid {
+
+namespace {
+
+// Room for exactly one extent: a volume on several disks makes the query fail.
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32);
+
+class WindowsDisk : public Disk {
+ public:
+  explicit WindowsDisk(HANDLE handle) : handle_(handle) {}
+  ~WindowsDisk() override { CloseHandle(handle_); }
+  WindowsDisk(const WindowsDisk&) = delete;
+  WindowsDisk& operator=(const WindowsDisk&) = delete;
+
+  bool ExecuteDataIn(const ScsiDataIn& command) override {
+    PassThroughRecord record;
+    if (!FillPassThroughRecord(command, record)) return false;
+    DWORD returned = 0;
+    const BOOL ok = DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &record, sizeof record,
+                                    &record, sizeof record, &returned, nullptr);
+    return ok && record.request.ScsiStatus == 0;
+  }
+
+  std::optional<DiskExtent> VolumeDiskExtent() override {
+    VOLUME_DISK_EXTENTS extents{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle_, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
+                         sizeof extents, &returned, nullptr) ||
+        extents.NumberOfDiskExtents == 0) {
+      return std::nullopt;
+    }
+    const DISK_EXTENT& first = extents.Extents[0];
+    DiskExtent extent;
+    extent.disk_number = first.DiskNumber;
+    extent.starting_offset = static_cast<std::uint64_t>(first.StartingOffset.QuadPart);
+    extent.extent_length = static_cast<std::uint64_t>(first.ExtentLength.QuadPart);
+    return extent;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+OpenFailure FailureFromError(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return OpenFailure::kAccessDenied;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return OpenFailure::kNotFound;
+    default:
+      return OpenFailure::kOther;
+  }
+}
+
+// Read and write access with shared access: the pass-through ioctl demands write access to the
+// handle, though nothing is ever written to the disk.
+std::unique_ptr<Disk> OpenDevicePath(const std::string& path, OpenFailure* why) {
+  const HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (why != nullptr) *why = FailureFromError(GetLastError());
+    return nullptr;
+  }
+  if (why != nullptr) *why = OpenFailure::kNone;
+  return std::make_unique<WindowsDisk>(handle);
+}
+
+// The drive letter a volume name stands for, upper case.
+std::optional<char> DriveLetter(const std::string& volume) {
+  if (volume.size() != 1) return std::nullopt;
+  const char c = volume[0];
+  if (c >= 'A' && c <= 'Z') return c;
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::unique_ptr<Disk> WindowsDiskSystem::OpenPhysicalDrive(unsigned number, OpenFailure* why) {
+  return OpenDevicePath(PhysicalDrivePath(number), why);
+}
+
+std::unique_ptr<Disk> WindowsDiskSystem::OpenVolume(const std::string& volume, OpenFailure* why) {
+  const std::optional<char> letter = DriveLetter(volume);
+  if (!letter) {
+    if (why != nullptr) *why = OpenFailure::kNotFound;
+    return nullptr;
+  }
+  return OpenDevicePath(std::string("\\\\.\\") + *letter + ":", why);
+}
+
+std::vector<std::string> WindowsDiskSystem::LogicalVolumes() {
+  std::vector<std::string> volumes;
+  for (const char letter : DriveLettersFromMask(GetLogicalDrives())) {
+    volumes.emplace_back(1, letter);
+  }
+  return volumes;
+}
+
+DriveType WindowsDiskSystem::VolumeDriveType(const std::string& volume) {
+  const std::optional<char> letter = DriveLetter(volume);
+  if (!letter) return DriveType::kNoRootDir;
+  const UINT type = GetDriveTypeA((std::string(1, *letter) + ":\\").c_str());
+  // The enumeration carries Windows' own codes; anything newer is unknown to us.
+  return type <= static_cast<UINT>(DriveType::kRamDisk) ? static_cast<DriveType>(type)
+                                                        : DriveType::kUnknown;
+}
+
+std::string WindowsDiskSystem::PhysicalDrivePath(unsigned number) {
+  return "\\\\.\\PhysicalDrive" + std::to_string(number);
+}
+
+std::unique_ptr<DiskSystem> CreatePlatformDiskSystem() {
+  return std::make_unique<WindowsDiskSystem>();
+}
+
+}  // namespace raid

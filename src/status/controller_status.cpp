@@ -1,0 +1,156 @@
+#include "status/controller_status.h"
+
+#include <algorithm>
+
+#include "common/bytes.h"
+#include "status/text_helpers.h"
+
+namespace raid {
+namespace {
+
+namespace L = status_layout;
+
+// Array-status reply (0x17).
+constexpr std::size_t kReplyRawMode = 80;
+constexpr std::array<std::size_t, 2> kReplyPortBlocks = {84, 160};
+constexpr std::size_t kPortModel = 4;
+constexpr std::size_t kPortSerial = 44;
+constexpr std::size_t kPortCapacity = 70;
+constexpr std::size_t kCapacityBytes = 6;
+
+// Rebuild-progress reply (0x15).
+constexpr std::size_t kReplyRebuildState = 84;
+constexpr std::uint8_t kRebuildRunning = 2;
+constexpr std::size_t kReplyTotalSectors = 94;
+constexpr std::size_t kReplyCurrentSector = 119;
+
+constexpr std::uint8_t kPortInArray = 0;
+constexpr std::uint8_t kPortRebuildTarget = 1;
+constexpr std::uint8_t kPortNewlyInserted = 6;
+constexpr std::uint8_t kPortTooSmall = 9;
+
+constexpr std::uint64_t kLow40Bits = (std::uint64_t{1} << 40) - 1;
+
+std::size_t ModelOffset(unsigned drive) { return L::kModel + drive * L::kDriveStride; }
+std::size_t CapacityOffset(unsigned drive) { return L::kDriveCapacity + drive * L::kDriveStride; }
+std::size_t SerialOffset(unsigned drive) { return L::kSerial + drive * L::kSerialLength; }
+
+std::uint8_t DriveFlagForPortState(std::uint8_t code) {
+  switch (code) {
+    case kPortInArray:
+    case kPortRebuildTarget:
+      return kDrivePresent;
+    case kPortNewlyInserted:
+      return kDriveInserted;
+    case kPortTooSmall:
+      return kDriveFailed;
+    default:
+      return kDriveAbsent;
+  }
+}
+
+}  // namespace
+
+std::uint16_t ControllerStatus::FanSpeed() const {
+  return static_cast<std::uint16_t>(ReadLittleEndian(bytes, L::kFanSpeed, 2));
+}
+
+unsigned ControllerStatus::LinkSpeed(unsigned drive) const {
+  const std::uint8_t both = bytes[L::kLinkSpeeds];
+  return drive == 0 ? (both & 0x0F) : (both >> 4);
+}
+
+std::uint64_t ControllerStatus::ArrayCapacity() const {
+  return ReadLittleEndian(bytes, L::kArrayCapacity, 6) & kLow40Bits;
+}
+
+std::uint64_t ControllerStatus::DriveCapacity(unsigned drive) const {
+  return ReadLittleEndian(bytes, CapacityOffset(drive), kCapacityBytes);
+}
+
+std::string ControllerStatus::DriveModel(unsigned drive) const {
+  return ModelText(bytes, ModelOffset(drive));
+}
+
+std::string ControllerStatus::DriveSerial(unsigned drive) const {
+  return SerialText(bytes, SerialOffset(drive));
+}
+
+std::uint32_t ControllerStatus::BadSectorLba(unsigned entry) const {
+  return static_cast<std::uint32_t>(ReadLittleEndian(bytes, L::kBadSectorRing + 4 * entry, 4));
+}
+
+bool ControllerStatus::IsFilledFor(unsigned slot) const {
+  return bytes[L::kSlot] == slot && bytes[L::kValidMarker] == L::kValid;
+}
+
+void ControllerStatus::SetFanSpeed(std::uint16_t rpm) {
+  WriteLittleEndian(bytes, L::kFanSpeed, 2, rpm);
+}
+
+void ControllerStatus::SetArrayCapacity(std::uint64_t sectors) {
+  WriteLittleEndian(bytes, L::kArrayCapacity, 6, sectors);
+}
+
+void ControllerStatus::ClearDriveDetails(unsigned drive) {
+  std::fill_n(bytes.begin() + ModelOffset(drive), L::kModelLength, 0);
+  std::fill_n(bytes.begin() + SerialOffset(drive), L::kSerialLength, 0);
+  std::fill_n(bytes.begin() + CapacityOffset(drive), kCapacityBytes, 0);
+}
+
+std::uint8_t ArrayModeFromRaw(std::uint8_t raw) {
+  switch (raw) {
+    case 0:
+      return kModeJbod;
+    case 1:
+      return kModeStriping;
+    case 2:
+      return kModeMirroring;
+    default:
+      return kModeBypass;
+  }
+}
+
+std::uint8_t DecodeArrayStatus(std::span<const std::uint8_t, 512> reply,
+                               const IdentificationBlock& identification,
+                               ControllerStatus& record) {
+  record.bytes[L::kMode] = ArrayModeFromRaw(reply[kReplyRawMode]);
+  const bool hdd1_first = (identification[kIdPortOrder] & 0x10) != 0;
+  std::uint8_t flags = 0;
+  std::uint8_t activity = 0;
+  for (unsigned drive = 0; drive < 2; ++drive) {
+    const std::size_t block = kReplyPortBlocks[hdd1_first ? drive : 1 - drive];
+    const std::uint8_t code = reply[block];
+    record.bytes[L::kPortState + drive] = code;
+    const std::uint8_t flag = DriveFlagForPortState(code);
+    flags |= DriveFlag(flag, drive);
+    if (code == kPortRebuildTarget) activity |= static_cast<std::uint8_t>(1U << drive);
+    if (flag == kDriveAbsent) continue;  // an absent drive keeps its last known details
+    std::copy_n(reply.begin() + block + kPortModel, L::kModelLength,
+                record.bytes.begin() + ModelOffset(drive));
+    std::copy_n(reply.begin() + block + kPortSerial, L::kSerialLength,
+                record.bytes.begin() + SerialOffset(drive));
+    WriteLittleEndian(record.bytes, CapacityOffset(drive), kCapacityBytes,
+                      ReadBigEndian(reply, block + kPortCapacity, kCapacityBytes));
+  }
+  record.bytes[L::kDriveFlags] = flags;
+  record.bytes[L::kActivity] = activity;
+  return activity;
+}
+
+bool RebuildRunning(std::span<const std::uint8_t, 512> reply) {
+  return reply[kReplyRebuildState] == kRebuildRunning;
+}
+
+std::uint64_t RebuildTotalSectors(std::span<const std::uint8_t, 512> reply) {
+  return ReadBigEndian(reply, kReplyTotalSectors, 6);
+}
+
+std::uint8_t ProgressPercent(std::span<const std::uint8_t, 512> reply) {
+  const std::uint64_t total = RebuildTotalSectors(reply);
+  const std::uint64_t current = ReadBigEndian(reply, kReplyCurrentSector, 5);
+  if (total == 0) return 0;  // a controller between states may report no total
+  return static_cast<std::uint8_t>(std::min<std::uint64_t>(current * 100 / total, 100));
+}
+
+}  // namespace raid

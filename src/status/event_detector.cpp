@@ -1,0 +1,308 @@
+#include "status/event_detector.h"
+
+#include <algorithm>
+
+#include "common/product.h"
+#include "status/device_information.h"
+#include "status/log_text.h"
+#include "status/text_helpers.h"
+
+namespace raid {
+namespace {
+
+constexpr std::uint8_t kSensorReportFormat = 0x11;
+constexpr std::uint8_t kLastPercentBeforeDone = 99;
+constexpr unsigned kBadSectorRingSize = 10;
+
+std::string PositionName(unsigned position) { return "D" + std::to_string(position + 1); }
+
+std::string RebuildDirectionText(std::uint8_t direction) {
+  return direction == 0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ";
+}
+
+std::string ScanText(std::uint8_t direction) {
+  return direction == 0 ? " HDD1 Scan " : " HDD2 Scan ";
+}
+
+struct DriveChangeTexts {
+  const char* removed;
+  const char* initialized;
+  const char* failed;
+  const char* inserted;
+};
+
+constexpr std::array<DriveChangeTexts, 2> kDriveChangeTexts = {{
+    {" HDD1 was removed, ", " HDD1 was initialized (SATA", " HDD1 was failed, Capacity too small.",
+     " HDD1 was inserted, "},
+    {" HDD2 was removed, ", " HDD2 was initialized, (SATA", " HDD2 was failed, Capacity too small.",
+     " HDD2 was inserted, "},
+}};
+
+}  // namespace
+
+EventDetector::EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
+                             const EnclosureRegistry& registry, const StatusRecords& records,
+                             AlertSink& alerts)
+    : log_(log),
+      store_(store),
+      clock_(clock),
+      state_(state),
+      registry_(registry),
+      records_(records),
+      alerts_(alerts) {}
+
+const ControllerStatus& EventDetector::RecordAt(unsigned position) const {
+  return records_.Record(DriveNumberOf(registry_.current.at(position).device_code));
+}
+
+void EventDetector::Add(std::string line) {
+  log_.lines.push_back(std::move(line));
+  changed_ = true;
+  ++added_;
+}
+
+void EventDetector::AddStamped(const std::string& text) { Add(text + stamp_); }
+
+void EventDetector::RememberDriveFlags(unsigned count) {
+  for (unsigned i = 0; i < count; ++i) memory_[i].drive_flags = RecordAt(i).DriveFlags();
+}
+
+bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
+  log_clock_ = clock_.WallNow();
+  stamp_ = TimeStampText(log_clock_);
+  const std::string file = LogFileName(log_clock_);
+  if (file != log_file_) {  // the first call, or a new day
+    if (unsaved_ && based_ && !log_file_.empty()) store_.Save(log_file_, log_.lines);
+    log_file_ = file;
+    log_.lines.clear();
+    based_ = false;
+    section_started_ = false;
+    file_seen_ = false;
+    unsaved_ = false;
+  }
+
+  bool new_section = false;
+  switch (store_.Probe(file)) {
+    case LogFileStore::Presence::kPresent:
+      if (!based_) {
+        // Lines added while the file could not be read follow its earlier content.
+        if (std::optional<std::vector<std::string>> earlier = store_.Load(file)) {
+          earlier->insert(earlier->end(), log_.lines.begin(), log_.lines.end());
+          log_.lines = std::move(*earlier);
+          based_ = true;
+          file_seen_ = true;
+          section_started_ = true;
+        }
+      }
+      break;
+    case LogFileStore::Presence::kMissing:
+      // A day's file starts with a new section; so does one that vanished after we wrote it.
+      // One that we have not managed to write yet keeps the lines waiting for it.
+      if (!section_started_ || file_seen_) {
+        log_.lines.clear();
+        if (!state_.initial_detection.load()) Add(kLogSeparator);
+        new_section = true;
+        section_started_ = true;
+        file_seen_ = false;
+      }
+      based_ = true;
+      break;
+    case LogFileStore::Presence::kUnknown:
+      break;  // keep the list; nothing is saved until the file can be reached again
+  }
+
+  if (state_.initial_detection.load()) {
+    Add(kLogSeparator);
+    Add(std::string(kTitleText) + " has started from " + stamp_);
+    RememberDriveFlags(count);
+    new_section = true;
+  } else if (pending_.pending) {
+    Add(kLogSeparator);
+    for (const std::string& line : pending_.lines) AddStamped(line);
+    pending_.lines.clear();
+    pending_.pending = false;
+    RememberDriveFlags(count);
+    new_section = true;
+  }
+
+  if (new_section) {
+    for (unsigned i = 0; i < count; ++i) {
+      if ((mask & (1U << i)) == 0) continue;
+      for (std::string& line : DeviceInformationBlock(i, registry_.CurrentBlock(i), RecordAt(i))) {
+        Add(std::move(line));
+      }
+    }
+    Add(kLogSeparator);
+  }
+  return new_section;
+}
+
+void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
+  const unsigned count =
+      std::min(static_cast<unsigned>(registry_.current.size()), kDetectedPositions);
+  changed_ = false;
+  added_ = 0;
+  const bool new_section = StartCall(count, refreshed_mask);
+
+  for (unsigned i = 0; i < count; ++i) {
+    if ((refreshed_mask & (1U << i)) == 0) continue;
+    const ControllerStatus& record = RecordAt(i);
+    if (!new_section) DriveChanges(i, record);
+    SensorAlarms(i, record);
+    Activity(i, record);
+    BadSectors(i, record);
+  }
+
+  if (based_ && (changed_ || unsaved_)) {
+    unsaved_ = !store_.Save(log_file_, log_.lines);
+    if (!unsaved_) file_seen_ = true;
+  } else if (changed_) {
+    unsaved_ = true;
+  }
+}
+
+void EventDetector::DriveChanges(unsigned position, const ControllerStatus& record) {
+  PositionMemory& memory = memory_[position];
+  const std::uint8_t flags = record.DriveFlags();
+  if (memory.drive_flags == flags) return;
+  const std::uint8_t old = memory.drive_flags == 0xFF ? 0 : memory.drive_flags;
+  memory.drive_flags = flags;
+  changed_ = true;
+  const std::string name = PositionName(position);
+
+  for (unsigned drive = 0; drive < 2; ++drive) {
+    const DriveChangeTexts& texts = kDriveChangeTexts[drive];
+    const std::string code = PortCodeText(record, drive);
+    const auto newly = [&](std::uint8_t flag) {
+      const std::uint8_t bit = DriveFlag(flag, drive);
+      return std::pair<bool, bool>{(flags & bit) != 0, (old & bit) == 0};
+    };
+    const auto details = [&] {
+      Add("  Model no.: " + record.DriveModel(drive));
+      Add(SerialLineText("  Serial no.: ", record, drive));
+      Add("  Capacity : " + CapacityWithSectors(record.DriveCapacity(drive)));
+    };
+    if (auto [holds, is_new] = newly(kDriveAbsent); holds) {
+      if (is_new) {
+        AddStamped(name + texts.removed + code);
+        alerts_.BuildAlertInfo(AlertKind::kHardDisksFail, position, drive);
+      }
+    } else if (auto [holds, is_new] = newly(kDrivePresent); holds) {
+      if (is_new) {
+        AddStamped(name + texts.initialized + LinkSpeedName(record.LinkSpeed(drive)) + "), " +
+                   code);
+        details();
+        state_.work_requests.fetch_or(kRequestSmartThresholds);
+      }
+    } else if (auto [holds, is_new] = newly(kDriveFailed); holds) {
+      if (is_new) {
+        AddStamped(name + texts.failed + code);
+        details();
+      }
+    } else if (auto [holds, is_new] = newly(kDriveInserted); holds) {
+      if (is_new) AddStamped(name + texts.inserted + code);
+    }
+  }
+}
+
+void EventDetector::SensorAlarms(unsigned position, const ControllerStatus& record) {
+  const std::uint8_t sensors = record.SensorFlags();
+  if (record.SensorFormat() != kSensorReportFormat || (sensors & 0xF0) != 0xA0) return;
+  if ((sensors & kFanAlarm) && !(previous_sensor_flags_ & kFanAlarm)) {
+    alerts_.BuildAlertInfo(AlertKind::kFanFail, position, 0);
+  }
+  if ((sensors & kTemperatureAlarm) && !(previous_sensor_flags_ & kTemperatureAlarm)) {
+    alerts_.BuildAlertInfo(AlertKind::kOverHeat, position, 0);
+  }
+  previous_sensor_flags_ = sensors;
+}
+
+void EventDetector::Activity(unsigned position, const ControllerStatus& record) {
+  PositionMemory& memory = memory_[position];
+  const std::uint8_t activity = record.Activity();
+  const std::string name = PositionName(position);
+  const bool both_present = (record.DriveFlags() & kBothPresent) == kBothPresent;
+
+  if (activity & kRebuildActivity) {
+    memory.following_scan =
+        state_.scan_capable_firmware.load() && (activity & kScanOrSsdTooSmall) != 0;
+    const std::uint8_t percent = record.Progress();
+    if (memory.logged_percent != kNoPercent && memory.logged_percent == percent) return;
+    memory.logged_percent = percent;
+    memory.direction = (activity & kRebuildingHdd1) ? 0 : 1;
+    const std::string what =
+        memory.following_scan ? ScanText(memory.direction) : RebuildDirectionText(memory.direction);
+    AddStamped(name + what + std::to_string(percent) + "%, ");
+    return;
+  }
+
+  if (memory.logged_percent == kNoPercent) {
+    memory.following_scan = false;
+    return;
+  }
+  if (both_present) {
+    const bool done = memory.logged_percent == kLastPercentBeforeDone;
+    if (done) {
+      const std::string what =
+          memory.following_scan ? ScanText(memory.direction) : RebuildDirectionText(memory.direction);
+      AddStamped(name + what + "Done, ");
+    } else {
+      AddStamped(name + " HDD1 OK, HDD2 OK, ");
+    }
+  }
+  memory.logged_percent = kNoPercent;
+  memory.following_scan = false;
+}
+
+void EventDetector::BadSectors(unsigned position, const ControllerStatus& record) {
+  PositionMemory& memory = memory_[position];
+  const std::uint8_t activity = record.Activity();
+  const bool hdd1 = (activity & kBadSectorsHdd1) != 0;
+  const bool hdd2 = (activity & kBadSectorsHdd2) != 0;
+  const unsigned count = record.BadSectorCount();
+  const unsigned last = memory.bad_sector_count;
+  if ((!hdd1 && !hdd2) || count == 0 || count == last) return;
+  memory.bad_sector_count = static_cast<std::uint8_t>(count);
+  if (count < last) return;
+
+  const std::string name = PositionName(position);
+  const std::string hdd1_text = name + " HDD1 Bad Sector was found. ";
+  const std::string hdd2_text = name + " HDD2 Bad Sector was found. ";
+  const std::uint8_t flags = record.DriveFlags();
+  std::optional<std::string> header;
+  if (hdd1 && !hdd2) {
+    header = hdd1_text;
+  } else if (hdd2 && !hdd1) {
+    header = hdd2_text;
+  } else if (activity & kRebuildingHdd1) {
+    header = memory.following_scan ? hdd1_text : hdd2_text;
+  } else if (activity & kRebuildingHdd2) {
+    header = memory.following_scan ? hdd2_text : hdd1_text;
+  } else if (flags & DriveFlag(kDrivePresent, 0)) {
+    header = hdd1_text;
+  } else if (flags & DriveFlag(kDrivePresent, 1)) {
+    header = hdd2_text;
+  }
+  if (header) AddStamped(*header);
+  const unsigned first = count - last > kBadSectorRingSize ? count - kBadSectorRingSize : last;
+  for (unsigned k = first; k < count; ++k) {
+    Add("  LBA: " + std::to_string(record.BadSectorLba(k % kBadSectorRingSize)));
+  }
+}
+
+void EventDetector::AddDiscoveryChanges(const std::vector<ListChange>& changes) {
+  // Each line waits without its stamp; the call that writes it stamps it.
+  for (const ListChange& change : changes) {
+    const std::string name = PositionName(change.position);
+    if (change.kind == ListChange::Kind::kFound) {
+      pending_.lines.push_back(name + " New Device was found.");
+    } else {
+      pending_.lines.push_back(name + " Device was removed.");
+      alerts_.BuildAlertInfo(AlertKind::kDeviceRemoved, change.position, 0);
+    }
+    pending_.pending = true;
+  }
+  if (!changes.empty()) pending_.lines.push_back("    Device had changed.");
+}
+
+}  // namespace raid

@@ -1,0 +1,94 @@
+// After every status refresh, compares each refreshed record with what it remembers, writes what
+// changed into the day's log, raises alerts, and saves the log.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/shared_state.h"
+#include "device/enclosure_list.h"
+#include "notify/alert_sink.h"
+#include "status/controller_status.h"
+#include "status/event_log.h"
+
+namespace raid {
+
+inline constexpr unsigned kDetectedPositions = 4;
+inline constexpr std::uint8_t kNoPercent = 0xFF;
+
+struct PositionMemory {
+  std::uint8_t drive_flags = 0xFF;  // 0xFF counts as none
+  std::uint8_t logged_percent = kNoPercent;
+  bool following_scan = false;
+  std::uint8_t direction = 0;  // 0: HDD1 side, 1: HDD2 side
+  std::uint8_t bad_sector_count = 0;
+};
+
+// The status records by slot, as the status monitor keeps them.
+class StatusRecords {
+ public:
+  virtual ~StatusRecords() = default;
+  virtual const ControllerStatus& Record(unsigned slot) const = 0;
+};
+
+class EventDetector {
+ public:
+  EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
+                const EnclosureRegistry& registry, const StatusRecords& records,
+                AlertSink& alerts);
+
+  // Called at the end of every status refresh with the mask of refreshed list positions.
+  void DetectEvents(std::uint8_t refreshed_mask);
+
+  // Discovery changed the number of enclosures: queue the found and removed lines for the next
+  // DetectEvents call and raise the removal alerts now.
+  void AddDiscoveryChanges(const std::vector<ListChange>& changes);
+
+  // LogClock: the time of the current (or last) call.
+  std::chrono::system_clock::time_point LogClock() const { return log_clock_; }
+  const PendingDeviceLines& Pending() const { return pending_; }
+  PositionMemory& Memory(unsigned position) { return memory_.at(position); }
+  // How many lines the last call appended; they are the last lines of the log.
+  std::size_t LinesAddedByLastCall() const { return added_; }
+  // True while the log holds lines the store has not taken yet.
+  bool Unsaved() const { return unsaved_; }
+
+ private:
+  bool StartCall(unsigned count, std::uint8_t mask);
+  void RememberDriveFlags(unsigned count);
+  void DriveChanges(unsigned position, const ControllerStatus& record);
+  void SensorAlarms(unsigned position, const ControllerStatus& record);
+  void Activity(unsigned position, const ControllerStatus& record);
+  void BadSectors(unsigned position, const ControllerStatus& record);
+  void Add(std::string line);
+  void AddStamped(const std::string& text);
+  const ControllerStatus& RecordAt(unsigned position) const;
+
+  EventLog& log_;
+  LogFileStore& store_;
+  Clock& clock_;
+  SharedState& state_;
+  const EnclosureRegistry& registry_;
+  const StatusRecords& records_;
+  AlertSink& alerts_;
+
+  std::array<PositionMemory, kDetectedPositions> memory_{};
+  std::uint8_t previous_sensor_flags_ = 0;
+  PendingDeviceLines pending_;
+
+  std::chrono::system_clock::time_point log_clock_{};
+  std::string stamp_;
+  std::string log_file_;     // the file the list belongs to
+  bool based_ = false;            // the list holds that file's content (or it did not exist)
+  bool section_started_ = false;  // this file's list has begun (loaded or a section started)
+  bool file_seen_ = false;        // the file was read or written by us
+  bool changed_ = false;          // this call changed the log
+  std::size_t added_ = 0;         // lines this call appended
+  bool unsaved_ = false;          // lines wait for the next successful save
+};
+
+}  // namespace raid

@@ -1,0 +1,54 @@
+// The day's event log: the in-memory list of lines that the viewer shows, and the store that
+// keeps it in "yymmdd.log" files.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace raid {
+
+struct EventLog {
+  std::vector<std::string> lines;
+};
+
+// PendingDeviceLines: enclosure found / removed lines waiting for the next detector call.
+struct PendingDeviceLines {
+  std::vector<std::string> lines;
+  bool pending = false;
+};
+
+class LogFileStore {
+ public:
+  enum class Presence { kMissing, kPresent, kUnknown };
+
+  virtual ~LogFileStore() = default;
+  virtual Presence Probe(const std::string& name) = 0;
+  // Empty when the file cannot be read.
+  virtual std::optional<std::vector<std::string>> Load(const std::string& name) = 0;
+  // Replaces the file as a whole; false (and the old file intact) when that fails.
+  virtual bool Save(const std::string& name, const std::vector<std::string>& lines) = 0;
+};
+
+// The log files of one folder, created when missing; lines in the platform's text form.
+class FolderLogStore : public LogFileStore {
+ public:
+  explicit FolderLogStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+  Presence Probe(const std::string& name) override;
+  std::optional<std::vector<std::string>> Load(const std::string& name) override;
+  bool Save(const std::string& name, const std::vector<std::string>& lines) override;
+
+  const std::filesystem::path& folder() const { return folder_; }
+  const std::string& last_error() const { return last_error_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::string last_error_;
+};
+
+// RAIDGUI_LOG_DIR when set, else the platform's log folder.
+std::filesystem::path LogFolder();
+
+}  // namespace raid

@@ -1,0 +1,183 @@
+#include "status/status_monitor.h"
+
+#include <algorithm>
+
+#include "common/bytes.h"
+
+namespace raid {
+namespace {
+
+// Controller information reply (0x11), also the identification block.
+constexpr std::size_t kInfoTemperature = 127;
+constexpr std::size_t kInfoFanSpeed = 128;  // 16 bits, most significant first
+constexpr std::size_t kInfoArrayCapacity = 200;  // 48 bits, least significant first
+
+// A controller that keeps reporting an activity that its progress reply denies would make the
+// passes alternate for ever; three passes cover every consistent sequence.
+constexpr int kMaxPasses = 3;
+
+// Status-bar panels of the poll trace.
+constexpr int kStagePanel = 0;
+constexpr int kQueryPanel = 1;
+constexpr int kCountPanel = 2;
+constexpr int kTickPanel = 3;
+
+std::string Hex2(unsigned value) { return HexUpper(value & 0xFF, 2); }
+
+void CopySensors(std::span<const std::uint8_t, 512> info, ControllerStatus& record) {
+  record.SetFanSpeed(static_cast<std::uint16_t>(ReadBigEndian(info, kInfoFanSpeed, 2)));
+  record.SetTemperature(info[kInfoTemperature]);
+}
+
+}  // namespace
+
+StatusMonitor::StatusMonitor(ControllerCommands& commands, Clock& clock, SharedState& state,
+                             EnclosureRegistry& registry, UiSink& ui)
+    : commands_(commands), clock_(clock), state_(state), registry_(registry), ui_(ui) {}
+
+void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
+  ControllerStatus& record = records_.at(slot);
+  const EnclosureInfo& info = registry_.fresh.at(position);
+  const IdentificationBlock& identification = registry_.running_blocks.at(slot);
+  const bool filled_before = record.IsFilledFor(slot);
+
+  clock_.SleepMs(kQueryPauseMs);
+  if (commands_.QueryController(kQueryArrayStatus, reply_) == kResultDone) {
+    record.bytes[status_layout::kSlot] = static_cast<std::uint8_t>(slot);
+    record.bytes[status_layout::kValidMarker] = status_layout::kValid;
+    const std::uint8_t activity = DecodeArrayStatus(reply_, identification, record);
+    if (!filled_before) {
+      for (unsigned drive = 0; drive < 2; ++drive) {
+        if ((record.DriveFlags() & DriveFlag(kDriveAbsent, drive)) != 0) {
+          record.ClearDriveDetails(drive);
+        }
+      }
+    }
+    if (activity != 0 && position < kPollStatePositions) poll_[position].rebuild_follow = true;
+
+    if (record.Mode() == kModeMirroring) {
+      clock_.SleepMs(kQueryPauseMs);
+      if (commands_.QueryController(kQueryRebuildProgress, reply_) == kResultDone) {
+        record.SetArrayCapacity(RebuildTotalSectors(reply_));
+        record.SetProgress(activity != 0 ? ProgressPercent(reply_) : 0);
+      }
+    } else if (info.model_from_controller) {
+      record.SetArrayCapacity(ReadLittleEndian(identification, kInfoArrayCapacity, 6));
+    } else {
+      record.SetArrayCapacity(2 * std::min(record.DriveCapacity(0), record.DriveCapacity(1)));
+    }
+  }
+
+  if (info.sensor_capable) {
+    record.bytes[status_layout::kSensorFlags] = kSensorsReported;
+    CopySensors(identification, record);
+  } else {
+    record.bytes[status_layout::kSensorFlags] = kSensorsNotReported;
+  }
+}
+
+bool StatusMonitor::Aborted() const {
+  return state_.upgrade_in_progress.load() || state_.shutting_down.load();
+}
+
+void StatusMonitor::Trace(int panel, const std::string& text) { ui_.SetPanelText(panel, text); }
+
+std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
+  ++tick_;
+  if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
+      state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
+    return std::nullopt;
+  }
+  state_.status_poll_busy.store(true);
+  const unsigned count = static_cast<unsigned>(registry_.current.size());
+  Trace(kTickPanel, "G = 2x, " + Hex2(tick_));
+  Trace(kCountPanel, "SC = 1x" + Hex2(count) + Hex2(tick_));
+  Trace(kStagePanel, "0x," + Hex2(tick_));
+
+  std::uint8_t mask = 0;
+  for (unsigned position = 0; position < std::min(count, kRefreshedPositions); ++position) {
+    const std::uint8_t bit = static_cast<std::uint8_t>(1U << position);
+    if (!state_.monitor_checked[position].load() ||
+        position == state_.upgrade_target_index.load()) {
+      continue;
+    }
+    Trace(kStagePanel, "1x," + Hex2(tick_));
+    if (state_.initial_detection.load()) {
+      mask |= bit;
+      continue;
+    }
+    PollState& poll = poll_[position];
+    if (poll.error_count % 2 == 1) {  // a failing enclosure is retried every second tick
+      ++poll.error_count;
+      Trace(kStagePanel, "1y," + Hex2(tick_));
+      continue;
+    }
+    const Outcome outcome = RefreshPosition(position);
+    if (outcome == Outcome::kAborted) {
+      state_.status_poll_busy.store(false);
+      return std::nullopt;
+    }
+    if (outcome == Outcome::kSuccess) {
+      mask |= bit;
+      poll.error_count = 0;
+    } else if (++poll.error_count > kMaxRefreshFailures) {
+      poll.error_count = 0;
+      state_.monitor_checked[position].store(false);
+      ui_.SetMonitorChecked(static_cast<int>(position), false);
+    }
+  }
+
+  Trace(kStagePanel, "5x," + Hex2(tick_));
+  if (listener_ != nullptr) listener_->OnStatusRefreshed(mask);
+  state_.status_poll_busy.store(false);
+  return mask;
+}
+
+StatusMonitor::Outcome StatusMonitor::RefreshPosition(unsigned position) {
+  const EnclosureInfo& info = registry_.current[position];
+  const unsigned slot = DriveNumberOf(info.device_code);
+  ControllerStatus& record = records_[slot];
+  const IdentificationBlock& identification = registry_.CurrentBlock(position);
+  PollState& poll = poll_[position];
+  const auto query = [&](std::uint8_t code) {
+    clock_.SleepMs(kQueryPauseMs);
+    return commands_.QueryControllerOn(info.device_code, code, reply_);
+  };
+
+  if (info.sensor_capable) {
+    Trace(kStagePanel, "2x," + Hex2(tick_));
+    if (query(kQueryControllerInfo) == kResultDone) CopySensors(reply_, record);
+    if (Aborted()) return Outcome::kAborted;
+  }
+
+  Trace(kStagePanel, "3x," + Hex2(tick_));
+  for (int pass = 1; pass <= kMaxPasses; ++pass) {
+    Trace(kStagePanel, Hex2(pass) + ",yy," + Hex2(tick_));
+    if (poll.rebuild_follow) {
+      Trace(kQueryPanel, "y0," + Hex2(pass));
+      const ResultCode result = query(kQueryRebuildProgress);
+      Trace(kQueryPanel, "y1," + Hex2(pass));
+      if (Aborted()) return Outcome::kAborted;
+      if (result != kResultDone) return Outcome::kFailure;
+      if (RebuildRunning(reply_)) {
+        record.SetProgress(ProgressPercent(reply_));
+        Trace(kStagePanel, Hex2(pass) + ",yz," + Hex2(tick_));
+        break;
+      }
+      poll.rebuild_follow = false;
+    }
+    Trace(kQueryPanel, "y2," + Hex2(pass));
+    const ResultCode result = query(kQueryArrayStatus);
+    Trace(kQueryPanel, "y3," + Hex2(pass));
+    if (Aborted()) return Outcome::kAborted;
+    if (result != kResultDone) return Outcome::kFailure;
+    const std::uint8_t activity = DecodeArrayStatus(reply_, identification, record);
+    Trace(kStagePanel, Hex2(pass) + ",yz," + Hex2(tick_));
+    if (activity == 0) break;
+    poll.rebuild_follow = true;
+  }
+  Trace(kStagePanel, "4x," + Hex2(tick_));
+  return Outcome::kSuccess;
+}
+
+}  // namespace raid

@@ -1,0 +1,78 @@
+// Fills and refreshes the status records: once per enclosure at discovery, and on every status
+// poll for the first two enclosures whose monitor box is checked.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "common/clock.h"
+#include "common/shared_state.h"
+#include "common/ui_sink.h"
+#include "device/controller_commands.h"
+#include "device/discovery.h"
+#include "device/enclosure_list.h"
+#include "status/controller_status.h"
+#include "status/event_detector.h"
+
+namespace raid {
+
+inline constexpr std::uint32_t kQueryPauseMs = 200;
+inline constexpr unsigned kRefreshedPositions = 2;  // only "Device1" and "Device2" are polled
+inline constexpr unsigned kPollStatePositions = 4;
+inline constexpr int kMaxRefreshFailures = 10;
+
+// What runs at the end of a refresh that was not aborted: event detection, then the page.
+class RefreshListener {
+ public:
+  virtual ~RefreshListener() = default;
+  virtual void OnStatusRefreshed(std::uint8_t refreshed_mask) = 0;
+};
+
+struct PollState {
+  bool rebuild_follow = false;  // the next refresh asks for the progress first
+  int error_count = 0;
+};
+
+class StatusMonitor : public InitialStatusFiller, public StatusRecords {
+ public:
+  StatusMonitor(ControllerCommands& commands, Clock& clock, SharedState& state,
+                EnclosureRegistry& registry, UiSink& ui);
+
+  void SetListener(RefreshListener* listener) { listener_ = listener; }
+
+  // Discovery has identified the enclosure at `position` on drive `slot`; its identification
+  // block (of the running pass) holds the 0x11 reply.
+  void InitialStatusFill(unsigned position, unsigned slot) override;
+
+  // One status poll. Returns the mask of refreshed positions, or nothing when the poll did not
+  // run or was aborted (upgrade, shutdown) and no event detection took place.
+  std::optional<std::uint8_t> RefreshStatus();
+
+  const ControllerStatus& Record(unsigned slot) const override { return records_.at(slot); }
+  ControllerStatus& MutableRecord(unsigned slot) { return records_.at(slot); }
+  PollState& Poll(unsigned position) { return poll_.at(position); }
+  // The window's monitor box handler resets the count when the user checks the box again.
+  void ResetErrorCount(unsigned position) { poll_.at(position).error_count = 0; }
+
+ private:
+  enum class Outcome { kSuccess, kFailure, kAborted };
+
+  Outcome RefreshPosition(unsigned position);
+  bool Aborted() const;
+  void Trace(int panel, const std::string& text);
+
+  ControllerCommands& commands_;
+  Clock& clock_;
+  SharedState& state_;
+  EnclosureRegistry& registry_;
+  UiSink& ui_;
+  RefreshListener* listener_ = nullptr;
+
+  std::array<ControllerStatus, kDriveSlots> records_{};
+  std::array<PollState, kPollStatePositions> poll_{};
+  std::array<std::uint8_t, 512> reply_{};
+  std::uint8_t tick_ = 0;
+};
+
+}  // namespace raid

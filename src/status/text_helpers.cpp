@@ -1,0 +1,73 @@
+#include "status/text_helpers.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/bytes.h"
+
+namespace raid {
+namespace {
+
+constexpr std::size_t kModelLength = 40;
+constexpr std::size_t kSerialLength = 20;
+constexpr std::size_t kModelMinimumLength = 6;
+constexpr std::size_t kRevisionOffset = 46;
+constexpr std::size_t kRevisionLength = 8;
+
+// The field as a C string: it ends at its first zero byte.
+std::string SwappedField(std::span<const std::uint8_t> record, std::size_t offset,
+                         std::size_t length) {
+  std::string text = ReadSwappedText(record, offset, length);
+  if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+}  // namespace
+
+std::string ModelText(std::span<const std::uint8_t> record, std::size_t offset) {
+  std::string text = SwappedField(record, offset, kModelLength);
+  while (text.size() > kModelMinimumLength && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::string SerialText(std::span<const std::uint8_t> record, std::size_t offset) {
+  return SwappedField(record, offset, kSerialLength);
+}
+
+std::string FirmwareRevisionText(std::span<const std::uint8_t> identification) {
+  const auto field = identification.subspan(kRevisionOffset, kRevisionLength);
+  if (std::all_of(field.begin(), field.end(), [](std::uint8_t b) { return b >= 0x20; })) {
+    return ReadSwappedText(field, 0, kRevisionLength);
+  }
+  return HexUpper(field[0], 2) + HexUpper(field[1], 2) + HexUpper(field[2], 2) + "." +
+         HexUpper(field[3] & 0x0F, 1);
+}
+
+std::string CapacityText(std::uint64_t sectors) {
+  if (sectors < 0x200000) return std::to_string(sectors / 2048) + " MB";
+  return std::to_string(sectors / 2097152) + " GB";
+}
+
+std::string ModeName(std::uint8_t mode) {
+  switch (mode) {
+    case 0:
+      return "Striping(RAID0)";
+    case 1:
+      return "Mirroring(RAID1)";
+    case 2:
+      return "NRAID";
+    case 3:
+      return "JBOD";
+    case 63:
+      return "Bypass";
+    default:
+      return "Undefine";
+  }
+}
+
+std::string LinkSpeedName(unsigned index) {
+  static constexpr std::array<const char*, 4> kNames = {"", "1.5G", "3G", "6G"};
+  return index < kNames.size() ? kNames[index] : "";
+}
+
+}  // namespace raid

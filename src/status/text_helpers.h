@@ -1,0 +1,29 @@
+// The texts every consumer shows for an array: drive texts, the firmware revision, capacities,
+// mode and link speed names. One place, used by the Status page, the log, the mails and raidctl.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace raid {
+
+// A model (40 bytes) or serial (20 bytes) field with its byte pairs swapped back. Model texts
+// lose their trailing blanks, but never below six characters; serial texts are not trimmed.
+std::string ModelText(std::span<const std::uint8_t> record, std::size_t offset);
+std::string SerialText(std::span<const std::uint8_t> record, std::size_t offset);
+
+// From the 8-byte firmware revision field (identification bytes 46-53): the eight characters
+// when all are printable, else "09061A.3" (three hex bytes, a dot, the low nibble of the fourth).
+std::string FirmwareRevisionText(std::span<const std::uint8_t> identification);
+
+// "931 GB", "488 MB": sectors / 2048 below 0x200000 sectors, else sectors / 2097152.
+std::string CapacityText(std::uint64_t sectors);
+
+// "Striping(RAID0)", "Mirroring(RAID1)", "NRAID", "JBOD", "Bypass", else "Undefine".
+std::string ModeName(std::uint8_t mode);
+
+// Index 1 "1.5G", 2 "3G", 3 "6G"; anything else is empty.
+std::string LinkSpeedName(unsigned index);
+
+}  // namespace raid

@@ -1,0 +1,19 @@
+# The platform back ends and the protocol trace. Included from tests/device/CMakeLists.txt.
+if(WIN32)
+  set(BACKEND_PLATFORM_TESTS
+    windows_disk_system_test.cpp
+  )
+else()
+  set(BACKEND_PLATFORM_TESTS
+    linux_disk_system_test.cpp
+    linux_mount_info_test.cpp
+    linux_sg_io_test.cpp
+  )
+endif()
+
+raid_add_test(backend_tests
+  SOURCES
+    tracing_disk_system_test.cpp
+    windows_drive_letters_test.cpp
+    ${BACKEND_PLATFORM_TESTS}
+  LIBS raidcore)

@@ -1,0 +1,104 @@
+#include "device/windows/windows_disk_system.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "device/platform_disk_system.h"
+#include "device/scsi_commands.h"
+#include "device/windows/pass_through_record.h"
+
+namespace raid {
+namespace {
+
+class CapturingDisk : public Disk {
+ public:
+  bool ExecuteDataIn(const ScsiDataIn& command) override {
+    captured = command;
+    return true;
+  }
+  std::optional<DiskExtent> VolumeDiskExtent() override { return std::nullopt; }
+  ScsiDataIn captured;
+};
+
+TEST(PassThroughRecord, SizesAndOffsetsAreThoseOfThisBuildsOwnLayout) {
+  CapturingDisk disk;
+  std::array<std::uint8_t, 512> block{};
+  ASSERT_TRUE(PassThroughRead(disk, 0x1FF80, 1, block));
+  PassThroughRecord record;
+  std::memset(&record, 0xCC, sizeof record);
+  ASSERT_TRUE(FillPassThroughRecord(disk.captured, record));
+
+  const SCSI_PASS_THROUGH_DIRECT& request = record.request;
+  EXPECT_EQ(request.Length, sizeof(void*) == 8 ? 56 : 44);
+  EXPECT_EQ(request.SenseInfoOffset, sizeof(void*) == 8 ? 56u : 48u);
+  EXPECT_EQ(request.PathId, 0);
+  EXPECT_EQ(request.TargetId, 1);
+  EXPECT_EQ(request.Lun, 0);
+  EXPECT_EQ(request.CdbLength, 10);
+  EXPECT_EQ(request.SenseInfoLength, 24);
+  EXPECT_EQ(request.DataIn, SCSI_IOCTL_DATA_IN);
+  EXPECT_EQ(request.DataTransferLength, 512u);
+  EXPECT_EQ(request.TimeOutValue, 3000u);
+  EXPECT_EQ(request.DataBuffer, block.data());
+  EXPECT_EQ(request.Cdb[0], 0x28);
+  EXPECT_EQ(request.Cdb[3], 0x01);
+  EXPECT_EQ(request.Cdb[4], 0xFF);
+  EXPECT_EQ(request.Cdb[5], 0x80);
+  EXPECT_EQ(request.Cdb[8], 1);
+  // Zero-filled: nothing left over from before in the status or the sense area.
+  EXPECT_EQ(request.ScsiStatus, 0);
+  EXPECT_EQ(request.Cdb[10], 0);
+  for (const UCHAR byte : record.sense)
+    EXPECT_EQ(byte, 0);
+}
+
+TEST(WindowsDiskSystem, MissingDrivesAndVolumesFailAsValues) {
+  auto disks = CreatePlatformDiskSystem();
+  EXPECT_EQ(disks->PhysicalDrivePath(9), "\\\\.\\PhysicalDrive9");
+  OpenFailure why = OpenFailure::kNone;
+  EXPECT_EQ(disks->OpenPhysicalDrive(9, &why), nullptr);
+  EXPECT_NE(why, OpenFailure::kNone);
+
+  why = OpenFailure::kNone;
+  EXPECT_EQ(disks->OpenVolume("C:\\", &why), nullptr);  // volumes are named by the letter alone
+  EXPECT_EQ(why, OpenFailure::kNotFound);
+  EXPECT_EQ(disks->VolumeDriveType("CD"), DriveType::kNoRootDir);
+}
+
+TEST(WindowsDiskSystem, VolumesAreDriveLettersFromC) {
+  auto disks = CreatePlatformDiskSystem();
+  const std::vector<std::string> volumes = disks->LogicalVolumes();
+  ASSERT_FALSE(volumes.empty()) << "every Windows (and Wine) host has a C: drive";
+  EXPECT_EQ(volumes.front(), "C");
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    ASSERT_EQ(volumes[i].size(), 1u);
+    EXPECT_GE(volumes[i][0], 'C');
+    EXPECT_LE(volumes[i][0], 'Z');
+    if (i > 0) {
+      EXPECT_LT(volumes[i - 1][0], volumes[i][0]);
+    }
+  }
+  EXPECT_EQ(disks->VolumeDriveType("C"), DriveType::kFixed);
+}
+
+// Reads only: INQUIRY and block 0 of the first physical drive that answers pass-through.
+TEST(WindowsDiskSystem, InquiryAndBlockZeroOfTheFirstAnsweringDrive) {
+  auto disks = CreatePlatformDiskSystem();
+  for (unsigned number = 0; number < 16; ++number) {
+    auto disk = disks->OpenPhysicalDrive(number);
+    if (disk == nullptr) continue;
+    std::array<std::uint8_t, kInquiryLength> inquiry{};
+    if (!PassThroughInquiry(*disk, inquiry)) continue;
+    std::array<std::uint8_t, 512> block{};
+    EXPECT_TRUE(PassThroughRead(*disk, 0, 1, block)) << disks->PhysicalDrivePath(number);
+    return;
+  }
+  GTEST_SKIP() << "no drive answers SCSI pass-through here (Wine answers \"not supported\"; "
+                  "Windows needs an elevated test run)";
+}
+
+}  // namespace
+}  // namespace raid
