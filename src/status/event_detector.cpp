@@ -58,6 +58,7 @@ const ControllerStatus& EventDetector::RecordAt(unsigned position) const {
 void EventDetector::Add(std::string line) {
   log_.lines.push_back(std::move(line));
   changed_ = true;
+  section_started_ = true;
   ++added_;
 }
 

@@ -1,0 +1,218 @@
+// raidctl run as a process against the simulated scenarios, as a user or a script runs it.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProcessResult {
+  int exit_code = -1;
+  std::string out;
+};
+
+std::string Scenario(const std::string& name) {
+  return std::string(RAIDGUI_SCENARIO_DIR) + "/" + name;
+}
+
+// Runs raidctl with `arguments` (a shell-quoted string), stdout captured, stderr to `err_file`.
+ProcessResult Raidctl(const std::string& environment, const std::string& arguments,
+                      const std::string& err_file = "/dev/null") {
+  const std::string command = environment + " " + RAIDCTL_PATH + " " + arguments + " 2>" + err_file;
+  ProcessResult run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 4096> buffer{};
+  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
+    run.out.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+class RaidctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("raidctl-test-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  std::string Env() const { return "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(); }
+  fs::path folder_;
+};
+
+TEST_F(RaidctlTest, DiscoverListsBothEnclosuresAndTracesOnlyTheFourLineForms) {
+  const fs::path trace = folder_ / "trace.txt";
+  const ProcessResult run =
+      Raidctl("RAIDGUI_TRACE=" + trace.string(),
+              "discover --simulate " + Scenario("two_enclosures_three_disks.json"));
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_THAT(run.out, ::testing::HasSubstr("RAID bridge"));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("port-multiplier bridge"));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("TORVANE TR6182 Dual SATA RAID"));
+
+  const std::regex form(R"(open [0-9A-Za-z/:._-]+|read [0-9a-f]{8} [0-9]+|inquiry|close)");
+  const std::vector<std::string> lines = ReadLines(trace);
+  ASSERT_GT(lines.size(), 100U);
+  for (const std::string& line : lines)
+    EXPECT_TRUE(std::regex_match(line, form)) << line;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "inquiry"), 1);
+}
+
+TEST_F(RaidctlTest, DiscoverJsonNamesEachEnclosure) {
+  const ProcessResult run = Raidctl("", "discover --json --simulate " + Scenario("demo.json"));
+  ASSERT_EQ(run.exit_code, 0);
+  const nlohmann::json document = nlohmann::json::parse(run.out);
+  ASSERT_EQ(document["enclosures"].size(), 2U);
+  EXPECT_EQ(document["enclosures"][0]["controller_kind"], 0);
+  EXPECT_EQ(document["enclosures"][1]["position"], 1);
+  EXPECT_FALSE(document["enclosures"][1]["model"].get<std::string>().empty());
+}
+
+TEST_F(RaidctlTest, StatusShowsWhatTheStatusPageShows) {
+  const ProcessResult run =
+      Raidctl(Env(), "status --simulate " + Scenario("two_enclosures_three_disks.json"));
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_THAT(run.out, ::testing::HasSubstr("Mirroring(RAID1)"));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("State:            Normal"));
+  EXPECT_FALSE(fs::exists(folder_ / "logs"));  // one look writes no log
+
+  const ProcessResult json = Raidctl(Env(), "status --json --simulate " + Scenario("demo.json"));
+  ASSERT_EQ(json.exit_code, 0);
+  const nlohmann::json document = nlohmann::json::parse(json.out);
+  EXPECT_EQ(document["enclosures"][0]["drives"].size(), 2U);
+  EXPECT_EQ(document["enclosures"][0]["mode_name"], "Mirroring(RAID1)");
+}
+
+TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
+  const fs::path err = folder_ / "err.txt";
+  EXPECT_EQ(Raidctl("", "frobnicate", err.string()).exit_code, 2);
+  EXPECT_THAT(ReadLines(err).front(), ::testing::HasSubstr("unknown command frobnicate"));
+  EXPECT_EQ(Raidctl("", "monitor --for -3 --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(Raidctl("", "discover --simulate /nonexistent.json", err.string()).exit_code, 2);
+  EXPECT_THAT(ReadLines(err).front(), ::testing::HasSubstr("/nonexistent.json"));
+}
+
+// Every line of the story's log is one the log defines, in the order the story dictates.
+TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
+  const ProcessResult run =
+      Raidctl(Env(), "monitor --for 600 --simulate " + Scenario("rebuild_story.json"));
+  ASSERT_EQ(run.exit_code, 0);
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder_ / "logs"))
+    files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1U);
+  EXPECT_TRUE(std::regex_match(files[0].filename().string(), std::regex(R"(\d{6}\.log)")));
+  const std::vector<std::string> lines = ReadLines(files[0]);
+  // What was echoed is what was logged.
+  EXPECT_EQ(run.out, [&] {
+    std::string all;
+    for (const std::string& line : lines)
+      all += line + "\n";
+    return all;
+  }());
+
+  const std::string stamp = R"(.+ .+)";
+  const std::vector<std::regex> expected_order = {
+      std::regex(std::string(83, '-')),
+      std::regex("RAID GUI v0\\.50\\.11-4 has started from " + stamp),
+      std::regex("Device1 information :"),
+      std::regex("Model# .+"),
+      std::regex(R"(Mirroring\(RAID1\), F/W Rev\. .+)"),
+      std::regex(R"(Configured Capacity : \d+ GB\(\d+ Sectors\))"),
+      std::regex(R"(  HDD1 is present\.\(SATA\)00)"),
+      std::regex(R"(    Model no\.: .+)"),
+      std::regex(R"(    Serial no\.: ".+")"),
+      std::regex(R"(    Capacity : \d+ GB\(\d+ Sectors\))"),
+      std::regex(R"(  HDD2 is present\.\(SATA\)00)"),
+      std::regex(R"(    Model no\.: .+)"),
+      std::regex(R"(    Serial no\.: ".+")"),
+      std::regex(R"(    Capacity : \d+ GB\(\d+ Sectors\))"),
+      std::regex(std::string(83, '-')),
+      std::regex("D1 HDD2 was removed, [0-9A-F]{2}" + stamp),
+      std::regex("D1 HDD2 was inserted, 06" + stamp),
+      std::regex(R"(D1 HDD2 was initialized, \(SATA\), 0[01])" + stamp),
+      std::regex(R"(  Model no\.: NORTHWIND NW1000SA-02)"),
+      std::regex(R"(  Serial no\.: "NW1A00009901 *")"),
+      std::regex(R"(  Capacity : 931 GB\(1953525168 Sectors\))"),
+  };
+  ASSERT_GT(lines.size(), expected_order.size() + 2);
+  for (std::size_t i = 0; i < expected_order.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], expected_order[i])) << "line " << i << ": " << lines[i];
+  }
+  const std::regex progress(R"(D1 HDD1 --> HDD2 (\d+)%, )" + stamp);
+  int last_percent = -1;
+  std::size_t i = expected_order.size();
+  for (; i + 1 < lines.size(); ++i) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[i], match, progress)) << lines[i];
+    const int percent = std::stoi(match[1]);
+    EXPECT_GT(percent, last_percent);
+    last_percent = percent;
+  }
+  EXPECT_TRUE(std::regex_match(lines.back(),
+                               std::regex("D1 (HDD1 OK, HDD2 OK, |HDD1 --> HDD2 Done, )" + stamp)))
+      << lines.back();
+}
+
+TEST_F(RaidctlTest, MonitorStopsCleanlyOnSigterm) {
+  const std::string log_dir = (folder_ / "logs").string();
+  const std::string scenario = Scenario("demo.json");
+  std::vector<std::string> args = {RAIDCTL_PATH, "monitor", "--simulate", scenario};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::string log_env = "RAIDGUI_LOG_DIR=" + log_dir;
+  std::vector<char*> env = {log_env.data(), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Wait until the first log section is on disk, then ask it to stop.
+  for (int i = 0; i < 200 && !fs::exists(log_dir); ++i)
+    usleep(20000);
+  usleep(100000);
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "raidctl did not end by itself";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(log_dir))
+    files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1U);
+  EXPECT_GT(ReadLines(files[0]).size(), 10U);
+}
+
+}  // namespace

@@ -1,0 +1,358 @@
+// The event detector's log lines, alerts and file handling, on hand-made status records.
+#include "status/event_detector.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "common/bytes.h"
+#include "status/log_text.h"
+
+namespace raid {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr const char* kSeparator =
+    "-----------------------------------------------------------------------------------";
+
+class FakeRecords : public StatusRecords {
+ public:
+  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
+  std::array<ControllerStatus, kDriveSlots> records{};
+};
+
+// Log files in memory, with switches to make reading and writing fail.
+class MemoryStore : public LogFileStore {
+ public:
+  Presence Probe(const std::string& name) override {
+    if (unreachable) return Presence::kUnknown;
+    return files.count(name) != 0 ? Presence::kPresent : Presence::kMissing;
+  }
+  std::optional<std::vector<std::string>> Load(const std::string& name) override {
+    if (fail_load) return std::nullopt;
+    return files.at(name);
+  }
+  bool Save(const std::string& name, const std::vector<std::string>& lines) override {
+    ++saves;
+    if (fail_save) return false;
+    files[name] = lines;
+    return true;
+  }
+  std::map<std::string, std::vector<std::string>> files;
+  bool unreachable = false;
+  bool fail_load = false;
+  bool fail_save = false;
+  int saves = 0;
+};
+
+void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, std::uint8_t code,
+              const char* model = "", const char* serial = "", std::uint64_t sectors = 0) {
+  std::uint8_t& flags = record.bytes[104];
+  flags = static_cast<std::uint8_t>((flags & (drive == 0 ? 0xF0 : 0x0F)) | DriveFlag(flag, drive));
+  record.bytes[30 + drive] = code;
+  if (*model != '\0') WriteSwappedText(record.bytes, 256 + 46 * drive, 40, model);
+  if (*serial != '\0') WriteSwappedText(record.bytes, 58 + 20 * drive, 20, serial);
+  if (sectors != 0) WriteLittleEndian(record.bytes, 296 + 46 * drive, 6, sectors);
+}
+
+class EventDetectorTest : public ::testing::Test {
+ protected:
+  EventDetectorTest() {
+    // 2026-12-08 10:00:00 UTC; the file name and stamps are the local form of that instant.
+    clock_ = std::make_unique<VirtualClock>(std::chrono::system_clock::time_point{} +
+                                            std::chrono::seconds(1796724000));
+    AddEnclosure(1);
+    ControllerStatus& record = records_.records[1];
+    record.bytes[57] = kModeMirroring;
+    record.SetArrayCapacity(1953525168);
+    SetDrive(record, 0, kDrivePresent, 0x00, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168);
+    SetDrive(record, 1, kDriveAbsent, 0x03);
+    detector_ = std::make_unique<EventDetector>(log_, store_, *clock_, state_, registry_, records_,
+                                                alerts_);
+  }
+  void AddEnclosure(unsigned drive) {
+    registry_.current.push_back(EnclosureInfo{.device_code = drive | kEnclosureBit});
+    IdentificationBlock& id = registry_.previous_blocks[drive];
+    const std::array<std::uint8_t, 8> revision = {0x09, 0x06, 0x1A, 0x13, 0x27, 0x70, 0, 0};
+    std::copy(revision.begin(), revision.end(), id.begin() + 46);
+    WriteSwappedText(id, 54, 40, "TORVANE TR6182");
+  }
+  ControllerStatus& record() { return records_.records[1]; }
+  std::string Stamp() { return TimeStampText(clock_->WallNow()); }
+  std::string File() { return LogFileName(clock_->WallNow()); }
+  // Runs the start-up call and returns the lines of later calls only.
+  void StartUp() {
+    state_.initial_detection = true;
+    detector_->DetectEvents(0x01);
+    state_.initial_detection = false;
+    alerts_.Take();
+  }
+  std::vector<std::string> NextCall(std::uint8_t mask = 0x01) {
+    const std::size_t before = log_.lines.size();
+    clock_->Advance(5000);
+    detector_->DetectEvents(mask);
+    return std::vector<std::string>(log_.lines.begin() + static_cast<std::ptrdiff_t>(before),
+                                    log_.lines.end());
+  }
+
+  std::unique_ptr<VirtualClock> clock_;
+  SharedState state_;
+  EnclosureRegistry registry_;
+  FakeRecords records_;
+  MemoryStore store_;
+  EventLog log_;
+  RecordingAlertSink alerts_;
+  std::unique_ptr<EventDetector> detector_;
+};
+
+TEST_F(EventDetectorTest, FirstCallWritesTheStartSectionAndNoDriveChange) {
+  state_.initial_detection = true;
+  detector_->DetectEvents(0x01);
+  const std::string stamp = Stamp();
+  EXPECT_THAT(
+      log_.lines,
+      ElementsAre(kSeparator, "RAID GUI v0.50.11-4 has started from " + stamp,
+                  "Device1 information :", "Model# TORVANE TR6182",
+                  "Mirroring(RAID1), F/W Rev. 09061A.3",
+                  "Configured Capacity : 931 GB(1953525168 Sectors)", "  HDD1 is present.(SATA)00",
+                  "    Model no.: WDC WD10EZEX-00BN5A0", "    Serial no.: \"WD-WCC3F0000001     \"",
+                  "    Capacity : 931 GB(1953525168 Sectors)", "  HDD2 is absent. 03", kSeparator));
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+  EXPECT_THAT(alerts_.Take(), IsEmpty());
+}
+
+TEST_F(EventDetectorTest, AbsentDriveWithKnownSerialShowsItsLastDetails) {
+  SetDrive(record(), 1, kDriveAbsent, 0x03, "OLD MODEL", "OLDSERIAL", 1000000);
+  state_.initial_detection = true;
+  detector_->DetectEvents(0x01);
+  EXPECT_THAT(std::vector<std::string>(log_.lines.end() - 5, log_.lines.end()),
+              ElementsAre("  HDD2 is absent. 03", "    Model no.: OLD MODEL",
+                          "    Serial no.: \"OLDSERIAL           \"",
+                          "    Capacity : 488 MB(1000000 Sectors)", kSeparator));
+}
+
+TEST_F(EventDetectorTest, Hdd2BecomingPresentIsLoggedWithDetailsAndAsksForThresholds) {
+  StartUp();
+  SetDrive(record(), 1, kDrivePresent, 0x00, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000002", 1953525168);
+  const std::vector<std::string> lines = NextCall();
+  EXPECT_THAT(lines, ElementsAre("D1 HDD2 was initialized, (SATA), 00" + Stamp(),
+                                 "  Model no.: WDC WD10EZEX-00BN5A0",
+                                 "  Serial no.: \"WD-WCC3F0000002     \"",
+                                 "  Capacity : 931 GB(1953525168 Sectors)"));
+  EXPECT_EQ(state_.work_requests & kRequestSmartThresholds, kRequestSmartThresholds);
+}
+
+TEST_F(EventDetectorTest, PulledDriveIsLoggedAndAlertedOnce) {
+  StartUp();
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 was removed, 03" + Stamp()));
+  }
+  EXPECT_THAT(alerts_.Take(), ElementsAre(AlertRequest{AlertKind::kHardDisksFail, 0, 0}));
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, IsEmpty());
+  }
+  EXPECT_THAT(alerts_.Take(), IsEmpty());
+}
+
+TEST_F(EventDetectorTest, InsertedAndTooSmallDrives) {
+  StartUp();
+  SetDrive(record(), 1, kDriveInserted, 0x06);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD2 was inserted, 06" + Stamp()));
+  }
+  SetDrive(record(), 1, kDriveFailed, 0x09, "TINY", "T1", 1000);
+  const std::vector<std::string> lines = NextCall();
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0], "D1 HDD2 was failed, Capacity too small.09" + Stamp());
+  EXPECT_EQ(lines[3], "  Capacity : 0 MB(1000 Sectors)");
+}
+
+TEST_F(EventDetectorTest, RebuildLogsEachNewPercentThenDoneAfterNinetyNine) {
+  StartUp();
+  record().bytes[105] = kRebuildingHdd2;
+  record().SetProgress(5);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 --> HDD2 5%, " + Stamp()));
+  }
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, IsEmpty());
+  }
+  record().SetProgress(6);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 --> HDD2 6%, " + Stamp()));
+  }
+  record().SetProgress(99);
+  NextCall();
+  record().bytes[105] = 0;
+  SetDrive(record(), 1, kDrivePresent, 0x00);
+  const std::vector<std::string> lines = NextCall();
+  EXPECT_EQ(lines.back(), "D1 HDD1 --> HDD2 Done, " + Stamp());
+}
+
+TEST_F(EventDetectorTest, RebuildEndingBeforeNinetyNineSaysBothDrivesAreOk) {
+  SetDrive(record(), 1, kDrivePresent, 0x01);
+  StartUp();
+  record().bytes[105] = kRebuildingHdd1;
+  record().SetProgress(97);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD2 --> HDD1 97%, " + Stamp()));
+  }
+  record().bytes[105] = 0;
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 OK, HDD2 OK, " + Stamp()));
+  }
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, IsEmpty());
+  }
+}
+
+TEST_F(EventDetectorTest, ScanOnCapableFirmwareIsLoggedAsScan) {
+  SetDrive(record(), 1, kDrivePresent, 0x00);
+  StartUp();
+  state_.scan_capable_firmware = true;
+  record().bytes[105] = kRebuildingHdd1 | kScanOrSsdTooSmall;
+  record().SetProgress(99);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 Scan 99%, " + Stamp()));
+  }
+  record().bytes[105] = 0;
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 Scan Done, " + Stamp()));
+  }
+}
+
+TEST_F(EventDetectorTest, TwelveNewBadSectorsLogTheHeaderAndTheLastTen) {
+  StartUp();
+  record().bytes[105] = kBadSectorsHdd1;
+  record().bytes[471] = 12;
+  for (unsigned k = 0; k < 12; ++k) {
+    WriteLittleEndian(record().bytes, 472 + 4 * (k % 10), 4, 1000 + k);
+  }
+  const std::vector<std::string> lines = NextCall();
+  ASSERT_EQ(lines.size(), 11U);
+  EXPECT_EQ(lines[0], "D1 HDD1 Bad Sector was found. " + Stamp());
+  EXPECT_EQ(lines[1], "  LBA: 1002");
+  EXPECT_EQ(lines[10], "  LBA: 1011");
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, IsEmpty());
+  }
+}
+
+TEST_F(EventDetectorTest, SensorAlarmsRaiseAlertsButNoLines) {
+  StartUp();
+  record().bytes[108] = 0x11;
+  record().bytes[348] = 0xA0 | kFanAlarm | kTemperatureAlarm;
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, IsEmpty());
+  }
+  EXPECT_THAT(alerts_.Take(), ElementsAre(AlertRequest{AlertKind::kFanFail, 0, 0},
+                                          AlertRequest{AlertKind::kOverHeat, 0, 0}));
+  NextCall();
+  EXPECT_THAT(alerts_.Take(), IsEmpty());
+}
+
+TEST_F(EventDetectorTest, NewDayStartsANewFileWithASectionAndNoDriveChange) {
+  StartUp();
+  const std::string first_file = File();
+  SetDrive(record(), 1, kDrivePresent, 0x00);  // changed across midnight: not an event
+  clock_->Advance(24 * 3600 * 1000);
+  const std::vector<std::string> lines = NextCall();
+  ASSERT_NE(File(), first_file);
+  EXPECT_EQ(log_.lines.front(), kSeparator);
+  EXPECT_EQ(log_.lines[1], "Device1 information :");
+  EXPECT_EQ(log_.lines.back(), kSeparator);
+  for (const std::string& line : log_.lines)
+    EXPECT_EQ(line.find("has started"), std::string::npos);
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+  EXPECT_EQ(store_.files.count(first_file), 1U);
+  // The change that fell on the new section is not lost: the next call reports it.
+  const std::vector<std::string> next = NextCall();
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next[0], "D1 HDD2 was initialized, (SATA), 00" + Stamp());
+}
+
+TEST_F(EventDetectorTest, DiscoveryChangesWaitForTheNextCallAndAlertAtOnce) {
+  AddEnclosure(2);
+  records_.records[2] = record();
+  StartUp();
+  // The first enclosure was removed.
+  detector_->AddDiscoveryChanges({ListChange{ListChange::Kind::kRemoved, 0}});
+  EXPECT_THAT(alerts_.Take(), ElementsAre(AlertRequest{AlertKind::kDeviceRemoved, 0, 0}));
+  EXPECT_THAT(detector_->Pending().lines,
+              ElementsAre("D1 Device was removed.", "    Device had changed."));
+  registry_.current.erase(registry_.current.begin());
+
+  const std::vector<std::string> lines = NextCall();
+  ASSERT_GE(lines.size(), 4U);
+  EXPECT_EQ(lines[0], kSeparator);
+  EXPECT_EQ(lines[1], "D1 Device was removed." + Stamp());
+  EXPECT_EQ(lines[2], "    Device had changed." + Stamp());
+  EXPECT_EQ(lines[3], "Device1 information :");
+  EXPECT_FALSE(detector_->Pending().pending);
+}
+
+TEST_F(EventDetectorTest, LogThatCannotBeReadIsNeitherLostNorOverwritten) {
+  store_.files[File()] = {"earlier line"};
+  store_.fail_load = true;
+  StartUp();
+  EXPECT_EQ(store_.files.at(File()), std::vector<std::string>{"earlier line"});
+  EXPECT_EQ(store_.saves, 0);
+
+  store_.fail_load = false;
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  const std::vector<std::string>& saved = store_.files.at(File());
+  EXPECT_EQ(saved.front(), "earlier line");
+  EXPECT_EQ(saved[2].rfind("RAID GUI v0.50.11-4 has started from ", 0), 0U);
+  EXPECT_EQ(saved.back(), "D1 HDD1 was removed, 03" + Stamp());
+  EXPECT_EQ(saved, log_.lines);
+}
+
+TEST_F(EventDetectorTest, FailedSaveIsRepeatedByTheNextCall) {
+  store_.fail_save = true;
+  StartUp();
+  EXPECT_TRUE(detector_->Unsaved());
+  EXPECT_EQ(store_.files.count(File()), 0U);
+  const std::size_t lines = log_.lines.size();
+
+  store_.fail_save = false;
+  NextCall();  // nothing new happened, yet the waiting lines are written
+  EXPECT_FALSE(detector_->Unsaved());
+  EXPECT_EQ(store_.files.at(File()).size(), lines);
+}
+
+TEST_F(EventDetectorTest, UnreachableFolderKeepsTheListUsable) {
+  store_.unreachable = true;
+  StartUp();
+  EXPECT_FALSE(log_.lines.empty());
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  {
+    const std::vector<std::string> lines = NextCall();
+    EXPECT_THAT(lines, ElementsAre("D1 HDD1 was removed, 03" + Stamp()));
+  }
+  EXPECT_EQ(store_.saves, 0);
+  store_.unreachable = false;
+  NextCall();
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+}
+
+}  // namespace
+}  // namespace raid
