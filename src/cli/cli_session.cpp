@@ -24,7 +24,11 @@ std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::s
       session->clock_ = std::make_unique<VirtualClock>(std::chrono::system_clock::now());
       session->virtual_time_ = true;
     }
-    disks = std::make_unique<sim::SimHost>(std::move(*loaded.scenario), *session->clock_);
+    auto host = std::make_unique<sim::SimHost>(std::move(*loaded.scenario), *session->clock_);
+    session->sim_host_ = host.get();
+    // A monitor runs for hours; the violations found are kept, the command history is not.
+    host->recorder().SetRetention(10000);
+    disks = std::move(host);
     session->simulated_ = true;
   } else {
     session->clock_ = std::make_unique<SystemClock>();
@@ -70,6 +74,15 @@ bool CliSession::DriveCountsChanged() {
   const unsigned physical = registry.physical_drive_count;
   Discovery& discovery = device_->discovery();
   return discovery.CountLogicalDrives() != volumes || discovery.CountPhysicalDrives() != physical;
+}
+
+std::vector<std::string> CliSession::ProtocolViolations() const {
+  if (sim_host_ == nullptr) return {};
+  std::vector<std::string> problems = sim_host_->recorder().ViolationTexts();
+  for (const sim::DecodeError& error : sim_host_->recorder().DecodeErrors()) {
+    problems.push_back("drive " + std::to_string(error.drive) + ": " + error.text);
+  }
+  return problems;
 }
 
 void CliSession::OnStatusRefreshed(std::uint8_t refreshed_mask) {

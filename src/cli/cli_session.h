@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
@@ -16,6 +17,10 @@
 #include "status/event_detector.h"
 #include "status/event_log.h"
 #include "status/status_monitor.h"
+
+namespace raid::sim {
+class SimHost;
+}
 
 namespace raid::cli {
 
@@ -34,6 +39,9 @@ class CliSession : private RefreshListener {
   RecordingAlertSink& alerts() { return alerts_; }
   ConsoleUiSink& ui() { return ui_; }
   bool simulated() const { return simulated_; }
+  // What the simulated controllers found wrong with what they were sent: anything but READ(10)
+  // and INQUIRY, interleaved exchanges. Always empty on real disks.
+  std::vector<std::string> ProtocolViolations() const;
   bool virtual_time() const { return virtual_time_; }
 
   // Counts the drives and runs one discovery pass as the detection thread does, then installs
@@ -57,6 +65,7 @@ class CliSession : private RefreshListener {
   std::unique_ptr<FolderLogStore> log_store_;
   RecordingAlertSink alerts_;
   std::unique_ptr<EventDetector> detector_;
+  sim::SimHost* sim_host_ = nullptr;
   bool simulated_ = false;
   bool virtual_time_ = false;
 };

@@ -28,9 +28,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidctl: %s\n", error.c_str());
     return 2;
   }
-  if (options.command == "discover") return RunDiscoverCommand(*session, options.json);
-  if (options.command == "status") return RunStatusCommand(*session, options.json);
-  if (options.command == "monitor") return RunMonitorCommand(*session, options.for_seconds);
-  std::fprintf(stderr, "raidctl: unknown command %s\n", options.command.c_str());
-  return 2;
+  int exit_code = 2;
+  if (options.command == "discover") {
+    exit_code = RunDiscoverCommand(*session, options.json);
+  } else if (options.command == "status") {
+    exit_code = RunStatusCommand(*session, options.json);
+  } else if (options.command == "monitor") {
+    exit_code = RunMonitorCommand(*session, options.for_seconds);
+  }
+  // The simulated controllers check every command they were sent; a fault there is ours.
+  const std::vector<std::string> violations = session->ProtocolViolations();
+  for (const std::string& violation : violations) {
+    std::fprintf(stderr, "raidctl: protocol violation: %s\n", violation.c_str());
+  }
+  return violations.empty() ? exit_code : 3;
 }

@@ -172,36 +172,41 @@ void EventDetector::DriveChanges(unsigned position, const ControllerStatus& reco
   const std::string name = PositionName(position);
 
   for (unsigned drive = 0; drive < 2; ++drive) {
+    // The first state that holds decides; it is news only when the old flags lacked it.
+    std::uint8_t state = 0;
+    for (std::uint8_t candidate : {kDriveAbsent, kDrivePresent, kDriveFailed, kDriveInserted}) {
+      if (flags & DriveFlag(candidate, drive)) {
+        state = candidate;
+        break;
+      }
+    }
+    if (state == 0 || (old & DriveFlag(state, drive)) != 0) continue;
+
     const DriveChangeTexts& texts = kDriveChangeTexts[drive];
     const std::string code = PortCodeText(record, drive);
-    const auto newly = [&](std::uint8_t flag) {
-      const std::uint8_t bit = DriveFlag(flag, drive);
-      return std::pair<bool, bool>{(flags & bit) != 0, (old & bit) == 0};
-    };
     const auto details = [&] {
       Add("  Model no.: " + record.DriveModel(drive));
       Add(SerialLineText("  Serial no.: ", record, drive));
       Add("  Capacity : " + CapacityWithSectors(record.DriveCapacity(drive)));
     };
-    if (auto [holds, is_new] = newly(kDriveAbsent); holds) {
-      if (is_new) {
+    switch (state) {
+      case kDriveAbsent:
         AddStamped(name + texts.removed + code);
         alerts_.BuildAlertInfo(AlertKind::kHardDisksFail, position, drive);
-      }
-    } else if (auto [holds, is_new] = newly(kDrivePresent); holds) {
-      if (is_new) {
+        break;
+      case kDrivePresent:
         AddStamped(name + texts.initialized + LinkSpeedName(record.LinkSpeed(drive)) + "), " +
                    code);
         details();
         state_.work_requests.fetch_or(kRequestSmartThresholds);
-      }
-    } else if (auto [holds, is_new] = newly(kDriveFailed); holds) {
-      if (is_new) {
+        break;
+      case kDriveFailed:
         AddStamped(name + texts.failed + code);
         details();
-      }
-    } else if (auto [holds, is_new] = newly(kDriveInserted); holds) {
-      if (is_new) AddStamped(name + texts.inserted + code);
+        break;
+      default:
+        AddStamped(name + texts.inserted + code);
+        break;
     }
   }
 }

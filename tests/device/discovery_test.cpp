@@ -28,6 +28,13 @@ class CountingFiller : public InitialStatusFiller {
 
 class DiscoveryTest : public ::testing::Test {
  protected:
+  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
+  // INQUIRYs, and no two exchanges overlapped.
+  void TearDown() override {
+    if (host_) {
+      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
+    }
+  }
   void Build() {
     host_ = std::make_unique<sim::SimHost>(scenario_, clock_);
     device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);
@@ -145,7 +152,9 @@ TEST_F(DiscoveryTest, PassEndsOnceEveryCountedDriveWasHandled) {
   host_->Plug(5, sim::DriveSpec(sim::EnclosureSpec{}));  // arrives after the count
   EXPECT_EQ(device_->discovery().DiscoverEnclosures(ui_), 1U);
   for (const sim::RecordedCall& call : recorder().Calls()) {
-    if (call.kind == sim::CallKind::kOpen) EXPECT_LT(call.target.drive.value_or(99), 5U);
+    if (call.kind == sim::CallKind::kOpen) {
+      EXPECT_LT(call.target.drive.value_or(99), 5U);
+    }
   }
 }
 

@@ -21,6 +21,13 @@ constexpr unsigned kDrive = 2;
 
 class TransportTest : public ::testing::Test {
  protected:
+  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
+  // INQUIRYs, and no two exchanges overlapped.
+  void TearDown() override {
+    if (host_) {
+      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
+    }
+  }
   void SetUpHost(sim::EnclosureSpec enclosure = {}) {
     sim::Scenario scenario;
     scenario.drives[kDrive] = sim::DriveSpec(std::move(enclosure));

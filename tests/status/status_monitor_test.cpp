@@ -24,6 +24,13 @@ class MaskListener : public RefreshListener {
 
 class StatusMonitorTest : public ::testing::Test {
  protected:
+  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
+  // INQUIRYs, and no two exchanges overlapped.
+  void TearDown() override {
+    if (host_) {
+      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
+    }
+  }
   void Build() {
     host_ = std::make_unique<sim::SimHost>(scenario_, clock_);
     device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);

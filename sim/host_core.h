@@ -1,0 +1,94 @@
+// The simulated host's state, shared by the SimHost and the Disk handles it gives out (a handle
+// may outlive the host object without dangling). One mutex guards it; the devices have their own,
+// always taken after this one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "device/disk_system.h"
+#include "recorder.h"
+#include "scenario.h"
+#include "sim_device.h"
+
+namespace raid::sim {
+
+class HostCore {
+ public:
+  HostCore(Scenario scenario, Clock& clock);
+
+  struct Slot {
+    std::shared_ptr<SimDevice> device;  // kept while unplugged, for plugging it back
+    bool present = false;
+    bool openable = true;
+    // Changes on every unplug and plug: handles opened before no longer reach the device.
+    std::uint32_t generation = 0;
+  };
+
+  // All of these take the mutex themselves and apply due timeline events first.
+  std::unique_ptr<Disk> OpenPhysicalDrive(const std::shared_ptr<HostCore>& self, unsigned number,
+                                          OpenFailure* why);
+  std::unique_ptr<Disk> OpenVolume(const std::shared_ptr<HostCore>& self, const std::string& name,
+                                   OpenFailure* why);
+  std::vector<std::string> LogicalVolumes();
+  DriveType VolumeDriveType(const std::string& name);
+  void ApplyDueEvents();
+  void RecordPathQuery(unsigned number);
+
+  // Called by the handles.
+  bool DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
+                   const ScsiDataIn& command);
+  bool VolumeDataIn(const std::string& volume, std::uint64_t handle, const ScsiDataIn& command);
+  std::optional<DiskExtent> VolumeExtent(const std::string& volume, std::uint64_t handle);
+  std::optional<DiskExtent> DriveExtent(unsigned drive, std::uint64_t handle);
+  void Close(const Target& target, std::uint64_t handle);
+
+  // Direct changes (tests, the timeline).
+  void Plug(unsigned number, const DriveSpec& spec);
+  bool PlugBack(unsigned number);
+  void Unplug(unsigned number);
+  void SetOpenable(unsigned number, bool openable);
+  void AddVolume(VolumeSpec volume);
+  bool RemoveVolume(const std::string& name);
+  bool IsPresent(unsigned number);
+  std::shared_ptr<SimDevice> Device(unsigned number);
+
+  Recorder& recorder() { return recorder_; }
+  Clock& clock() { return clock_; }
+  std::uint64_t start_ms() const { return start_ms_; }
+
+ private:
+  void ApplyDueEventsLocked();
+  void ApplyLocked(const TimelineEvent& event);
+  void PlugLocked(unsigned number, const DriveSpec& spec);
+  void UnplugLocked(unsigned number);
+  bool PlugBackLocked(unsigned number);
+  const VolumeSpec* FindVolumeLocked(const std::string& name) const;
+  bool VolumeVisibleLocked(const VolumeSpec& volume) const;
+  // Checks the CDB; records a violation and returns false for anything but one-block READ(10)
+  // and INQUIRY with a buffer that fits.
+  struct DecodedCdb {
+    CallKind kind = CallKind::kOther;
+    std::uint32_t lba = 0;
+    std::uint32_t blocks = 0;
+    std::size_t inquiry_length = 0;
+    bool usable = false;
+  };
+  DecodedCdb CheckCdbLocked(const Target& target, std::uint64_t handle, const ScsiDataIn& command);
+
+  std::mutex mutex_;
+  Clock& clock_;
+  Recorder recorder_;
+  std::uint64_t start_ms_;
+  std::array<Slot, kMaxDrives> slots_;
+  std::vector<VolumeSpec> volumes_;
+  std::vector<TimelineEvent> timeline_;
+  std::size_t next_event_ = 0;
+};
+
+}  // namespace raid::sim

@@ -1,0 +1,81 @@
+// A simulated host and its timeline, as a scenario file describes it (see scenarios/README.md).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "sim_specs.h"
+
+namespace raid::sim {
+
+namespace action {
+struct PullMember {
+  unsigned port = 0;
+};
+struct InsertMember {
+  unsigned port = 0;
+  std::optional<MemberSpec> member;  // empty: the drive pulled from that port earlier
+  std::uint8_t state = kPortNewlyInserted;
+};
+struct StartRebuild {
+  unsigned port = 0;
+  std::uint64_t duration_ms = 0;
+};
+struct FinishRebuild {};
+struct SetPortState {
+  unsigned port = 0;
+  std::uint8_t state = 0;
+};
+struct SetMode {
+  std::uint8_t raw_mode = 0;
+};
+struct SetFan {
+  std::uint16_t rpm = 0;
+};
+struct SetTemperature {
+  std::uint8_t celsius = 0;
+};
+struct Unplug {};
+struct Plug {
+  std::optional<DriveSpec> drive;  // empty: the device unplugged from that number earlier
+};
+struct SetFaults {
+  FaultSpec faults;
+};
+}  // namespace action
+
+using TimelineAction =
+    std::variant<action::PullMember, action::InsertMember, action::StartRebuild,
+                 action::FinishRebuild, action::SetPortState, action::SetMode, action::SetFan,
+                 action::SetTemperature, action::Unplug, action::Plug, action::SetFaults>;
+
+struct TimelineEvent {
+  std::uint64_t at_ms = 0;  // from the host's creation
+  unsigned drive = 0;
+  TimelineAction action;
+};
+
+inline constexpr unsigned kMaxDrives = 16;
+
+struct Scenario {
+  std::string description;
+  std::uint64_t seed = 1;
+  std::map<unsigned, DriveSpec> drives;  // physical drive number -> device
+  std::vector<VolumeSpec> volumes;       // in the order the host lists them
+  std::vector<TimelineEvent> timeline;
+};
+
+struct ScenarioParseResult {
+  std::optional<Scenario> scenario;
+  std::string error;  // which field, what was wrong
+};
+
+ScenarioParseResult ParseScenario(std::string_view json_text);
+ScenarioParseResult LoadScenarioFile(const std::string& path);
+
+}  // namespace raid::sim

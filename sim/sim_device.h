@@ -1,0 +1,94 @@
+// What every simulated physical drive shares: deterministic block content, INQUIRY data and the
+// read faults (failing reads, a random failure rate, a device that vanishes).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "knock_decoder.h"
+#include "sim_specs.h"
+
+namespace raid::sim {
+
+inline constexpr std::size_t kBlockBytes = 512;
+inline constexpr std::size_t kInquiryBytes = 36;
+
+struct InquiryIdentity {
+  std::string vendor;    // 8 characters on the wire
+  std::string product;   // 16
+  std::string revision;  // 4
+};
+
+class SimDevice {
+ public:
+  struct ReadOutcome {
+    bool ok = false;
+    bool vanished = false;  // the device is gone from now on
+    // What a controller made of the read's address, for the recorder.
+    std::optional<DecodedPacket> packet;
+    std::optional<std::string> decode_error;
+  };
+
+  SimDevice(unsigned drive_number, std::uint64_t capacity, InquiryIdentity identity);
+  virtual ~SimDevice() = default;
+  SimDevice(const SimDevice&) = delete;
+  SimDevice& operator=(const SimDevice&) = delete;
+
+  // One READ(10) of `blocks` blocks into `out` (blocks x 512 bytes). The read faults decide
+  // first; a read they fail never reaches the device.
+  ReadOutcome Read(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out);
+  // Standard INQUIRY data, up to 36 bytes.
+  bool Inquiry(std::span<std::uint8_t> out);
+
+  unsigned drive_number() const { return drive_number_; }
+
+  // Read faults. SetFaults replaces all of them with those that `faults` describes.
+  virtual void SetFaults(const FaultSpec& faults);
+  void FailNextReads(std::uint32_t count);
+  void FailReadsAt(std::uint32_t lba, std::uint32_t times);
+  void SetReadFailureRate(double rate, std::uint64_t seed);
+  void VanishAfterReads(std::uint32_t reads);
+  // Plugged back after vanishing: it works again.
+  void Revive();
+
+  // The content an ordinary read of `lba` returns, the same on every run.
+  void PlainBlock(std::uint32_t lba, std::span<std::uint8_t> out) const;
+
+ protected:
+  // Serves a read that passed the faults. Called with `mutex_` held.
+  virtual void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,
+                         ReadOutcome& outcome) = 0;
+
+  mutable std::mutex mutex_;
+
+ private:
+  void SetReadFaultsLocked(const FaultSpec& faults);
+  bool ReadFaultFires(std::uint32_t lba);
+
+  unsigned drive_number_;
+  std::uint64_t capacity_;
+  InquiryIdentity identity_;
+
+  std::uint32_t fail_next_reads_ = 0;
+  std::vector<FaultSpec::LbaFailure> fail_reads_at_;
+  double read_failure_rate_ = 0.0;
+  std::mt19937_64 random_{1};
+  std::optional<std::uint32_t> vanish_after_reads_;
+};
+
+class SimPlainDisk : public SimDevice {
+ public:
+  SimPlainDisk(unsigned drive_number, const PlainDiskSpec& spec);
+
+ protected:
+  void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,
+                 ReadOutcome& outcome) override;
+};
+
+}  // namespace raid::sim

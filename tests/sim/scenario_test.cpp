@@ -1,0 +1,154 @@
+// Scenario files: the shipped ones load and say what they promise; mistakes are named.
+#include <gtest/gtest.h>
+
+#include "sim_host.h"
+#include "wire_client.h"
+
+namespace raid::sim {
+namespace {
+
+std::string ScenarioPath(const char* name) {
+  return std::string(RAIDSIM_SCENARIO_DIR) + "/" + name;
+}
+
+std::string ErrorOf(std::string_view json) {
+  const ScenarioParseResult result = ParseScenario(json);
+  EXPECT_FALSE(result.scenario) << json;
+  return result.error;
+}
+
+TEST(ScenarioFiles, AllShippedScenariosLoad) {
+  for (const char* name : {"demo.json", "two_enclosures_three_disks.json", "rebuild_story.json"}) {
+    const ScenarioParseResult result = LoadScenarioFile(ScenarioPath(name));
+    EXPECT_TRUE(result.scenario) << name << ": " << result.error;
+  }
+}
+
+TEST(ScenarioFiles, DemoHasTwoEnclosuresOfWhichOneNamesItselfThroughInquiry) {
+  ScenarioParseResult result = LoadScenarioFile(ScenarioPath("demo.json"));
+  ASSERT_TRUE(result.scenario) << result.error;
+  VirtualClock clock;
+  SimHost host(std::move(*result.scenario), clock);
+  std::vector<unsigned> enclosures;
+  std::vector<unsigned> disks;
+  for (unsigned n = 0; n < kMaxDrives; ++n) {
+    if (host.enclosure(n)) enclosures.push_back(n);
+    if (host.plain_disk(n)) disks.push_back(n);
+  }
+  ASSERT_EQ(enclosures.size(), 2u);
+  EXPECT_EQ(disks.size(), 3u);
+
+  auto first = host.OpenPhysicalDrive(enclosures[0]);
+  const auto info = testing::Exchange(*first, testing::Query(0x11));
+  EXPECT_NE(info[160], 0);
+  EXPECT_EQ(info[124] | info[125], 0);
+  EXPECT_EQ(testing::Exchange(*first, testing::Query(0x17))[80], kModeMirroring);
+  first.reset();
+  auto second = host.OpenPhysicalDrive(enclosures[1]);
+  EXPECT_EQ(testing::Exchange(*second, testing::Query(0x11))[160], 0);
+
+  std::size_t on_first_enclosure = 0;
+  for (const std::string& volume : host.LogicalVolumes()) {
+    const auto extent = host.OpenVolume(volume)->VolumeDiskExtent();
+    if (extent && extent->disk_number == enclosures[0]) ++on_first_enclosure;
+  }
+  EXPECT_EQ(on_first_enclosure, 2u);
+}
+
+TEST(ScenarioFiles, RebuildStoryRunsToBothDrivesPresent) {
+  ScenarioParseResult result = LoadScenarioFile(ScenarioPath("rebuild_story.json"));
+  ASSERT_TRUE(result.scenario) << result.error;
+  VirtualClock clock;
+  SimHost host(std::move(*result.scenario), clock);
+  SimEnclosure* enclosure = nullptr;
+  for (unsigned n = 0; n < kMaxDrives && !enclosure; ++n)
+    enclosure = host.enclosure(n);
+  ASSERT_NE(enclosure, nullptr);
+
+  auto state_at = [&](std::uint64_t seconds) {
+    clock.Advance(seconds * 1000 - clock.NowMs());
+    host.ApplyDueEvents();
+    return enclosure->PortState(1);
+  };
+  EXPECT_EQ(state_at(29), kPortInArray);
+  EXPECT_FALSE(enclosure->MemberPresent(1) && state_at(31) == kPortInArray);
+  EXPECT_EQ(state_at(95), kPortNewlyInserted);
+  EXPECT_EQ(state_at(120), kPortRebuildTarget);
+  EXPECT_TRUE(enclosure->RebuildRunning());
+  EXPECT_EQ(state_at(599), kPortInArray);
+  EXPECT_EQ(enclosure->PortState(0), kPortInArray);
+  EXPECT_FALSE(enclosure->RebuildRunning());
+}
+
+TEST(ScenarioParsing, HexStringsNamesAndDefaults) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 2, "type": "enclosure", "revision": ["0x09","0x06","0x1A","0x03","0x27","0x60",0,0],
+                 "members": [null, { "state": "too_small", "capacity": "0x1000" }],
+                 "faults": { "force_status": { "status": "0xF0" } } }]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  const auto& spec = std::get<EnclosureSpec>(result.scenario->drives.at(2).device);
+  EXPECT_EQ(spec.revision[2], 0x1A);
+  EXPECT_FALSE(spec.PortOrderBit());
+  EXPECT_FALSE(spec.members[0]);
+  EXPECT_EQ(spec.members[1]->capacity, 0x1000u);
+  EXPECT_EQ(spec.port_states[1], kPortTooSmall);
+  ASSERT_TRUE(spec.faults.force_status);
+  EXPECT_EQ(spec.faults.force_status->status, 0xF0);
+  EXPECT_EQ(spec.faults.force_status->count, 1u);
+  EXPECT_EQ(spec.raw_mode, kModeMirroring);
+}
+
+TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {
+  const std::string capacity =
+      ErrorOf(R"({"drives":[{"number":1,"type":"enclosure","members":[{},{"capacity":"1TB"}]}]})");
+  EXPECT_NE(capacity.find("drives[0].members[1].capacity"), std::string::npos) << capacity;
+  EXPECT_NE(capacity.find("1TB"), std::string::npos) << capacity;
+
+  const std::string typo = ErrorOf(R"({"drives":[{"number":1,"type":"disk","capcity":5}]})");
+  EXPECT_NE(typo.find("drives[0].capcity: unknown field"), std::string::npos) << typo;
+
+  const std::string missing = ErrorOf(R"({"drives":[{"type":"disk"}]})");
+  EXPECT_NE(missing.find("drives[0].number: is required"), std::string::npos) << missing;
+
+  const std::string byte =
+      ErrorOf(R"({"drives":[{"number":1,"type":"enclosure","temperature":300}]})");
+  EXPECT_NE(byte.find("drives[0].temperature"), std::string::npos) << byte;
+
+  const std::string action = ErrorOf(
+      R"({"drives":[{"number":0,"type":"disk"}],
+          "timeline":[{"at_s":1,"drive":0,"action":"pull_drive","port":1}]})");
+  EXPECT_NE(action.find("timeline[0].action"), std::string::npos) << action;
+  EXPECT_NE(action.find("not one"), std::string::npos) << action;
+
+  const std::string port = ErrorOf(
+      R"({"drives":[{"number":0,"type":"enclosure"}],
+          "timeline":[{"at_s":1,"drive":0,"action":"pull_drive","port":2}]})");
+  EXPECT_NE(port.find("timeline[0].port"), std::string::npos) << port;
+
+  const std::string json = ErrorOf(R"({"drives": [ )");
+  EXPECT_NE(json.find("not valid JSON"), std::string::npos) << json;
+
+  const ScenarioParseResult no_file = LoadScenarioFile(ScenarioPath("no_such_file.json"));
+  EXPECT_FALSE(no_file.scenario);
+  EXPECT_NE(no_file.error.find("no_such_file.json"), std::string::npos);
+}
+
+TEST(ScenarioParsing, APlugEventMakesTheDriveKnownToLaterEvents) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "timeline": [
+      { "at_s": 20, "drive": 6, "action": "set_fan", "rpm": 1000 },
+      { "at_s": 10, "drive": 6, "action": "plug", "device": { "type": "enclosure" } }
+    ]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  VirtualClock clock;
+  SimHost host(*result.scenario, clock);
+  EXPECT_FALSE(host.IsPresent(6));
+  clock.Advance(10000);
+  EXPECT_TRUE(host.IsPresent(6));
+  EXPECT_NE(host.OpenPhysicalDrive(6), nullptr);
+}
+
+}  // namespace
+}  // namespace raid::sim
