@@ -2,6 +2,8 @@
 # nlohmann-json or GoogleTest packages: it uses the header-only forms of the first two and builds
 # GoogleTest from Debian's source copy.
 if(CMAKE_CROSSCOMPILING)
+  # libz.a, not the import library libz.dll.a: the exe must not need zlib1.dll beside it.
+  set(ZLIB_USE_STATIC_LIBS ON)
   find_package(ZLIB REQUIRED)
   # Only the two header folders, not all of /usr/include (that holds the host's C library).
   set(RAIDGUI_HOST_HEADERS "${CMAKE_BINARY_DIR}/host-headers")

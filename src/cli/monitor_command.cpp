@@ -63,10 +63,8 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
 
   Clock& clock = session.clock();
   const std::uint64_t start = clock.NowMs();
-  const std::optional<std::uint64_t> end =
-      for_seconds ? std::optional<std::uint64_t>(start + static_cast<std::uint64_t>(
-                                                             *for_seconds * 1000.0))
-                  : std::nullopt;
+  const std::uint64_t end =
+      for_seconds ? start + static_cast<std::uint64_t>(*for_seconds * 1000.0) : UINT64_MAX;
   std::fprintf(stderr, "raidctl: daily log in %s\n",
                session.log_store().folder().string().c_str());
 
@@ -75,7 +73,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
     std::fputs("No enclosure found; waiting for one.\n", stderr);
   }
   for (std::uint64_t next = start; !g_stop_requested.load(); next += kPollIntervalMs) {
-    if (end && next > *end) break;
+    if (next > end) break;
     WaitUntil(session, next);
     if (g_stop_requested.load()) break;
     if (session.DriveCountsChanged()) session.DiscoverAndInstall();

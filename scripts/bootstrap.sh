@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing raidgui need. Silent when every one
+# is already there; apt is only asked when something is missing.
+set -euo pipefail
+
+# The one list. Add a package to the group it serves, or start a new group with a comment.
+PACKAGES=(
+  # compilers and build tools
+  build-essential cmake ninja-build pkg-config
+  # libraries of raidcore and raidsim
+  zlib1g-dev libfmt-dev nlohmann-json3-dev
+  # unit tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # source formatting (.clang-format)
+  clang-format
+  # Windows cross build; its tests run under Wine (wine64 is the 64-bit loader behind `wine`)
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+  # helper scripts
+  python3
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$pkg" 2>/dev/null || true)
+  # The second letter is the package state: "i" = installed (held or not).
+  [[ "${status:1:1}" == i ]] || missing+=("$pkg")
+done
+((${#missing[@]} == 0)) && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+if ((EUID == 0)); then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  echo "bootstrap: not root and no sudo; install as root: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"

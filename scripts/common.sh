@@ -1,0 +1,18 @@
+# shellcheck shell=bash
+# Shared by run.sh and test.sh (sourced, not run): paths, job count and the native build.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=$(nproc)
+# Build folders go under build/ unless RAIDGUI_BUILD_ROOT names another place.
+BUILD_ROOT="${RAIDGUI_BUILD_ROOT:-$ROOT/build}"
+NATIVE_DIR="$BUILD_ROOT/native"
+
+# cmake's STATUS chatter is left out; warnings and errors still show.
+configure() {
+  cmake -S "$ROOT" -B "$1" -G Ninja --log-level=WARNING "${@:2}"
+}
+
+build_native() {
+  configure "$NATIVE_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+    cmake --build "$NATIVE_DIR" --parallel "$JOBS"
+}

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Builds and runs every test, in three stages, stopping at the first that fails:
+#   native  build/native  RelWithDebInfo, all targets
+#   asan    build/asan    Debug, AddressSanitizer + UndefinedBehaviorSanitizer, no benchmarks
+#   mingw   build/mingw   Windows cross build (static), tests run under Wine
+# Incremental: running it again rebuilds only what changed.
+set -euo pipefail
+# shellcheck source=scripts/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ASAN_DIR="$BUILD_ROOT/asan"
+TSAN_DIR="$BUILD_ROOT/tsan"
+# Tests that run work on several threads carry one of these words in their names.
+THREADED_TESTS='*Thread*:*Concurrent*'
+MINGW_DIR="$BUILD_ROOT/mingw"
+CTEST_ARGS=(--output-on-failure --no-tests=error --timeout 600 --parallel "$JOBS")
+
+stage=bootstrap
+summary=()
+
+on_exit() {
+  local rc=$?
+  if ((rc != 0)); then
+    echo >&2
+    echo "test.sh: FAILED in stage '$stage' (exit $rc)" >&2
+  fi
+}
+trap on_exit EXIT
+
+begin() {
+  stage=$1
+  stage_start=$SECONDS
+  echo "=== $stage: $2"
+}
+
+# Counts from the last ctest run in build folder $1: CTest tests and GoogleTest cases.
+finish() {
+  local log="$1/Testing/Temporary/LastTest.log"
+  local ctests cases
+  ctests=$(grep -c '^Test Passed\.$' "$log" || true)
+  cases=$(grep -aoE '^\[  PASSED  \] [0-9]+ tests?\.' "$log" | awk '{n += $4} END {print n + 0}')
+  summary+=("$(printf '%-7s %3d tests passed (%d GoogleTest cases) in %ds' \
+    "$stage" "$ctests" "$cases" $((SECONDS - stage_start)))")
+  total_ctests=$((${total_ctests:-0} + ctests))
+}
+
+# Whether LeakSanitizer can run here: it needs to stop the process's threads with ptrace, which
+# some containers forbid. Probe with a program that leaks on purpose.
+lsan_works() {
+  local dir="$ASAN_DIR/lsan-probe"
+  mkdir -p "$dir"
+  printf '#include <cstdlib>\nvoid* volatile sink;\nint main() { sink = std::malloc(8); sink = nullptr; }\n' \
+    >"$dir/leak.cpp"
+  c++ -fsanitize=address -g "$dir/leak.cpp" -o "$dir/leak" || return 1
+  ASAN_OPTIONS=detect_leaks=1 "$dir/leak" >"$dir/out.txt" 2>&1 || true
+  grep -q 'LeakSanitizer: detected memory leaks' "$dir/out.txt"
+}
+
+"$ROOT/scripts/bootstrap.sh"
+
+begin native "build and test ($JOBS jobs)"
+build_native
+ctest --test-dir "$NATIVE_DIR" "${CTEST_ARGS[@]}"
+finish "$NATIVE_DIR"
+
+begin asan "ASan+UBSan build and test"
+configure "$ASAN_DIR" -DCMAKE_BUILD_TYPE=Debug -DRAIDGUI_SANITIZE=ON -DRAIDGUI_BENCH=OFF
+cmake --build "$ASAN_DIR" --parallel "$JOBS"
+if lsan_works; then
+  leaks=1
+else
+  leaks=0
+  echo "asan: LeakSanitizer cannot run here (see $ASAN_DIR/lsan-probe/out.txt);" \
+    "AddressSanitizer and UBSan still run, leak checks are off"
+fi
+ASAN_OPTIONS="detect_leaks=$leaks:check_initialization_order=1" \
+  UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+  ctest --test-dir "$ASAN_DIR" "${CTEST_ARGS[@]}"
+finish "$ASAN_DIR"
+((leaks)) || summary[-1]+=" (leak checks off)"
+
+begin tsan "ThreadSanitizer build, threaded tests"
+configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAIDGUI_BENCH=OFF
+cmake --build "$TSAN_DIR" --parallel "$JOBS" --target device_tests backend_tests sim_tests
+GTEST_FILTER="$THREADED_TESTS" TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  ctest --test-dir "$TSAN_DIR" -R '^(device|backend|sim)_tests$' "${CTEST_ARGS[@]}"
+finish "$TSAN_DIR"
+
+begin mingw "Windows cross build, tests under Wine"
+configure "$MINGW_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_BENCH=OFF
+cmake --build "$MINGW_DIR" --parallel "$JOBS"
+# A private prefix, made once, quietly: no Mono/Gecko installers, no display. The tests are
+# console programs; without a display a crash prints Wine's backtrace instead of opening a dialog.
+export WINEPREFIX="$MINGW_DIR/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+if [[ ! -f "$WINEPREFIX/.initialised" ]]; then
+  rm -rf "$WINEPREFIX"  # a half-made prefix from an interrupted run
+  wineboot -i </dev/null >"$MINGW_DIR/wineboot.log" 2>&1 ||
+    { cat "$MINGW_DIR/wineboot.log" >&2; exit 1; }
+  touch "$WINEPREFIX/.initialised"
+fi
+ctest --test-dir "$MINGW_DIR" "${CTEST_ARGS[@]}"
+# Let this prefix's wineserver go before the next run or a CI teardown; end it if a test left a
+# process behind.
+timeout 60 wineserver -w || wineserver -k || true
+finish "$MINGW_DIR"
+
+echo
+echo "=== summary"
+printf '%s\n' "${summary[@]}"
+echo "total: $total_ctests passed, 0 failed"
