@@ -39,13 +39,15 @@ struct Rig {
 std::size_t KnockCommands(const raid::CommandPacket& packet) {
   const auto knocks = packet.KnockList();
   std::size_t separators = 0;
-  for (std::size_t i = 1; i < knocks.size(); ++i) separators += knocks[i] == knocks[i - 1];
+  for (std::size_t i = 1; i < knocks.size(); ++i)
+    separators += knocks[i] == knocks[i - 1];
   return knocks.size() + separators;
 }
 
 std::size_t Polls(const raid::sim::Recorder& recorder) {
   std::size_t polls = 0;
-  for (std::uint32_t lba : recorder.ReadLbas(kDrive)) polls += lba == raid::kResponseBlock;
+  for (std::uint32_t lba : recorder.ReadLbas(kDrive))
+    polls += lba == raid::kResponseBlock;
   return polls;
 }
 
@@ -75,7 +77,8 @@ BENCHMARK(BM_ShortCommand);
 void BM_LongCommand(benchmark::State& state) {
   Rig rig(0);
   std::array<std::uint8_t, 128> block{};
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i / 3);
+  for (std::size_t i = 0; i < block.size(); ++i)
+    block[i] = static_cast<std::uint8_t>(i / 3);
   std::unique_ptr<raid::Disk> disk = rig.host->OpenPhysicalDrive(kDrive);
   std::size_t exchanges = 0;
   for (auto _ : state) {

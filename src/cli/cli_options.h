@@ -8,12 +8,12 @@
 namespace raid::cli {
 
 struct CliOptions {
-  std::string command;                    // discover, status, monitor
-  std::optional<std::string> scenario;    // --simulate FILE
-  bool json = false;                      // --json
-  bool verbose = false;                   // --verbose
-  bool realtime = false;                  // --realtime: simulated host at wall-clock speed
-  std::optional<double> for_seconds;      // --for SECONDS
+  std::string command;                  // discover, status, monitor
+  std::optional<std::string> scenario;  // --simulate FILE
+  bool json = false;                    // --json
+  bool verbose = false;                 // --verbose
+  bool realtime = false;                // --realtime: simulated host at wall-clock speed
+  std::optional<double> for_seconds;    // --for SECONDS
 };
 
 struct ParsedOptions {

@@ -42,11 +42,11 @@ void PrintTable(const std::vector<EnclosureRow>& rows) {
                  .c_str(),
              stdout);
   for (const EnclosureRow& row : rows) {
-    std::fputs(fmt::format("{:<9}{:<7}{:<24}{:<10}{:<6}{}\n", row.position, row.drive,
-                           KindName(row.kind), row.firmware, fmt::format("{:02X}", row.type_byte),
-                           row.model)
-                   .c_str(),
-               stdout);
+    std::fputs(
+        fmt::format("{:<9}{:<7}{:<24}{:<10}{:<6}{}\n", row.position, row.drive, KindName(row.kind),
+                    row.firmware, fmt::format("{:02X}", row.type_byte), row.model)
+            .c_str(),
+        stdout);
   }
 }
 

@@ -14,7 +14,9 @@ constexpr std::uint32_t kSleepSliceMs = 100;
 
 std::atomic<bool> g_stop_requested{false};
 
-extern "C" void RequestStop(int) { g_stop_requested.store(true); }
+extern "C" void RequestStop(int) {
+  g_stop_requested.store(true);
+}
 
 const char* AlertName(AlertKind kind) {
   switch (kind) {
@@ -65,8 +67,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
   const std::uint64_t start = clock.NowMs();
   const std::uint64_t end =
       for_seconds ? start + static_cast<std::uint64_t>(*for_seconds * 1000.0) : UINT64_MAX;
-  std::fprintf(stderr, "raidctl: daily log in %s\n",
-               session.log_store().folder().string().c_str());
+  std::fprintf(stderr, "raidctl: daily log in %s\n", session.log_store().folder().string().c_str());
 
   session.DiscoverAndInstall();
   if (session.device().registry().current.empty()) {

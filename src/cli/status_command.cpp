@@ -43,8 +43,8 @@ std::string DriveLine(const ControllerStatus& record, unsigned drive) {
 
 void PrintPlain(unsigned position, const EnclosureInfo& info, const IdentificationBlock& block,
                 const ControllerStatus& record, bool scan_capable) {
-  std::string text = fmt::format("Device{} (physical drive {})\n", position + 1,
-                                 DriveNumberOf(info.device_code));
+  std::string text =
+      fmt::format("Device{} (physical drive {})\n", position + 1, DriveNumberOf(info.device_code));
   text += fmt::format("  Mode:             {}\n", ModeName(record.Mode()));
   text += fmt::format("  System Capacity:  {}\n", CapacityText(record.ArrayCapacity()));
   text += fmt::format("  Firmware Version: {}\n", FirmwareRevisionText(block));
@@ -108,8 +108,8 @@ int RunStatusCommand(CliSession& session, bool json) {
 
   const EnclosureRegistry& registry = session.device().registry();
   const bool scan_capable = session.state().scan_capable_firmware.load();
-  const unsigned shown = std::min<unsigned>(static_cast<unsigned>(registry.current.size()),
-                                            kRefreshedPositions);
+  const unsigned shown =
+      std::min<unsigned>(static_cast<unsigned>(registry.current.size()), kRefreshedPositions);
   nlohmann::json list = nlohmann::json::array();
   int exit_code = 0;
   for (unsigned position = 0; position < shown; ++position) {

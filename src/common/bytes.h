@@ -17,14 +17,16 @@ using ConstBytes = std::span<const std::uint8_t>;
 // Reads `width` bytes (1..8) most significant first.
 constexpr std::uint64_t ReadBigEndian(ConstBytes bytes, std::size_t offset, std::size_t width) {
   std::uint64_t value = 0;
-  for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[offset + i];
+  for (std::size_t i = 0; i < width; ++i)
+    value = (value << 8) | bytes[offset + i];
   return value;
 }
 
 // Reads `width` bytes (1..8) least significant first.
 constexpr std::uint64_t ReadLittleEndian(ConstBytes bytes, std::size_t offset, std::size_t width) {
   std::uint64_t value = 0;
-  for (std::size_t i = width; i > 0; --i) value = (value << 8) | bytes[offset + i - 1];
+  for (std::size_t i = width; i > 0; --i)
+    value = (value << 8) | bytes[offset + i - 1];
   return value;
 }
 

@@ -34,8 +34,8 @@ class SystemClock : public Clock {
 // Time that only moves when somebody sleeps or advances it. Safe to share between threads.
 class VirtualClock : public Clock {
  public:
-  explicit VirtualClock(std::chrono::system_clock::time_point wall_start =
-                            std::chrono::system_clock::time_point{});
+  explicit VirtualClock(
+      std::chrono::system_clock::time_point wall_start = std::chrono::system_clock::time_point{});
 
   std::uint64_t NowMs() override { return now_ms_.load(); }
   void SleepMs(std::uint32_t ms) override { Advance(ms); }

@@ -43,15 +43,19 @@ void CommandPacket::Fill(std::uint8_t direction, std::uint8_t opcode, std::uint8
   WriteBigEndian(bytes_, covered, 4, check_);
 
   std::size_t k = 0;
-  for (std::uint16_t word : kPreamble) knock_list_[k++] = word;
-  for (std::size_t i = 0; i < 4; ++i) knock_list_[k++] = 0x100U + bytes_[kHeaderOffset + i];
-  for (std::size_t i = 0; i < 4; ++i) knock_list_[k++] = 0x200U + bytes_[kCommandOffset + i];
+  for (std::uint16_t word : kPreamble)
+    knock_list_[k++] = word;
+  for (std::size_t i = 0; i < 4; ++i)
+    knock_list_[k++] = 0x100U + bytes_[kHeaderOffset + i];
+  for (std::size_t i = 0; i < 4; ++i)
+    knock_list_[k++] = 0x200U + bytes_[kCommandOffset + i];
   if (has_payload_) {
     for (std::size_t i = 0; i < kPayloadSize; ++i) {
       knock_list_[k++] = 0x300U + bytes_[kPayloadOffset + i];
     }
   }
-  for (std::size_t i = 0; i < 4; ++i) knock_list_[k++] = 0x400U + bytes_[covered + i];
+  for (std::size_t i = 0; i < 4; ++i)
+    knock_list_[k++] = 0x400U + bytes_[covered + i];
   knock_count_ = k;
 }
 

@@ -48,10 +48,9 @@ ControllerCommands::ControllerCommands(DiskSystem& disks, Transport& transport, 
                                        std::function<std::optional<std::uint32_t>()> target)
     : disks_(disks), transport_(transport), gate_(gate), target_(std::move(target)) {}
 
-ResultCode ControllerCommands::ExchangeOn(std::optional<std::uint32_t> code,
-                                          std::uint8_t direction, std::uint8_t opcode,
-                                          std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
-                                          std::span<const std::uint8_t> payload,
+ResultCode ControllerCommands::ExchangeOn(std::optional<std::uint32_t> code, std::uint8_t direction,
+                                          std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2,
+                                          std::uint8_t p3, std::span<const std::uint8_t> payload,
                                           std::uint32_t limit, std::span<std::uint8_t, 512> out) {
   if (!code) return kResultOpenFailed;
   std::optional<ExchangeGate::Hold> hold = gate_.Enter();
@@ -116,8 +115,7 @@ ResultCode ControllerCommands::DriveAtaCommand(std::uint8_t feature, std::uint8_
 
 ResultCode ControllerCommands::DriveControlCommand(std::uint8_t a, std::uint8_t b, std::uint8_t c,
                                                    std::span<std::uint8_t, 512> out) {
-  return ExchangeOn(Target(), kDirectionIn, kOpDriveControl, a, b, c, {}, kDriveCommandTries,
-                    out);
+  return ExchangeOn(Target(), kDirectionIn, kOpDriveControl, a, b, c, {}, kDriveCommandTries, out);
 }
 
 }  // namespace raid

@@ -66,10 +66,10 @@ class ControllerCommands {
 
  private:
   std::optional<std::uint32_t> Target() const;
-  ResultCode ExchangeOn(std::optional<std::uint32_t> device_code, std::uint8_t direction, std::uint8_t opcode, std::uint8_t p1,
-                              std::uint8_t p2, std::uint8_t p3,
-                              std::span<const std::uint8_t> payload, std::uint32_t limit,
-                              std::span<std::uint8_t, 512> out);
+  ResultCode ExchangeOn(std::optional<std::uint32_t> device_code, std::uint8_t direction,
+                        std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
+                        std::span<const std::uint8_t> payload, std::uint32_t limit,
+                        std::span<std::uint8_t, 512> out);
 
   DiskSystem& disks_;
   Transport& transport_;

@@ -150,7 +150,8 @@ bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
 }
 
 unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
-  for (IdentificationBlock& block : registry_.running_blocks) block.fill(0);
+  for (IdentificationBlock& block : registry_.running_blocks)
+    block.fill(0);
   registry_.fresh.clear();
   unsigned opened = 0;
   for (unsigned drive = 0; drive < kProbedDrives; ++drive) {

@@ -36,17 +36,21 @@ std::vector<ListChange> CompareEnclosureLists(const std::vector<IdentificationBl
       continue;
     }
     unsigned j = i;
-    while (j < new_count && !SameEnclosure(old_list[c], new_list[j])) ++j;
+    while (j < new_count && !SameEnclosure(old_list[c], new_list[j]))
+      ++j;
     if (j < new_count) {
-      for (unsigned k = i; k < j; ++k) changes.push_back({ListChange::Kind::kFound, k});
+      for (unsigned k = i; k < j; ++k)
+        changes.push_back({ListChange::Kind::kFound, k});
       i = j + 1;
     } else {
       changes.push_back({ListChange::Kind::kRemoved, c});
     }
     ++c;
   }
-  for (; i < new_count; ++i) changes.push_back({ListChange::Kind::kFound, i});
-  for (; c < old_count; ++c) changes.push_back({ListChange::Kind::kRemoved, c});
+  for (; i < new_count; ++i)
+    changes.push_back({ListChange::Kind::kFound, i});
+  for (; c < old_count; ++c)
+    changes.push_back({ListChange::Kind::kRemoved, c});
   return changes;
 }
 

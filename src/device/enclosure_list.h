@@ -13,18 +13,20 @@
 
 namespace raid {
 
-inline constexpr unsigned kProbedDrives = 10;    // physical drive numbers 0-9 are probed
-inline constexpr unsigned kDriveSlots = 16;      // slots indexed by the low four code bits
+inline constexpr unsigned kProbedDrives = 10;  // physical drive numbers 0-9 are probed
+inline constexpr unsigned kDriveSlots = 16;    // slots indexed by the low four code bits
 inline constexpr std::uint32_t kEnclosureBit = 0x40;
 inline constexpr std::size_t kMaxVolumeRecords = 20;
 
-constexpr unsigned DriveNumberOf(std::uint32_t device_code) { return device_code & 0x0F; }
+constexpr unsigned DriveNumberOf(std::uint32_t device_code) {
+  return device_code & 0x0F;
+}
 
 using IdentificationBlock = std::array<std::uint8_t, 512>;
 
 // Offsets in the identification block.
 inline constexpr std::size_t kIdFirmwareRevision = 46;  // 8 bytes: date code 46-49, product 50-51
-inline constexpr std::size_t kIdPortOrder = 49;          // bit 4 set: block at 84 is HDD1
+inline constexpr std::size_t kIdPortOrder = 49;         // bit 4 set: block at 84 is HDD1
 inline constexpr std::size_t kIdProductCode = 50;
 inline constexpr std::size_t kIdModelText = 54;  // 40 characters, pairs swapped
 inline constexpr std::size_t kIdModelLength = 40;
@@ -41,7 +43,7 @@ struct EnclosureInfo {
 };
 
 struct VolumeRecord {
-  std::string volume;         // drive letter on Windows, mount point on Linux
+  std::string volume;           // drive letter on Windows, mount point on Linux
   std::uint8_t drive_type = 0;  // the platform's type code, 255 when it could not be opened
   bool has_extent = false;      // false: not opened, or the volume spans several disks
   std::uint8_t disk_number = 0;

@@ -27,7 +27,9 @@ OperationTexts TextsFor(bool read, bool write) {
   return {"EraseSPI fail ", "EraseSPI fail, Address = "};
 }
 
-std::string AddressText(std::uint32_t address) { return HexUpper(address, 4); }
+std::string AddressText(std::uint32_t address) {
+  return HexUpper(address, 4);
+}
 
 }  // namespace
 
@@ -88,8 +90,7 @@ bool FlashAccess::RunRange(Operation operation, unsigned drive, std::uint32_t st
   }
   const OperationTexts texts =
       TextsFor(operation == Operation::kRead, operation == Operation::kWrite);
-  const std::uint32_t unit =
-      operation == Operation::kErase ? kFlashSectorSize : kFlashBlockSize;
+  const std::uint32_t unit = operation == Operation::kErase ? kFlashSectorSize : kFlashBlockSize;
 
   for (std::uint32_t offset = 0; offset < length; offset += unit) {
     const std::uint32_t address = start + offset;

@@ -22,8 +22,7 @@ constexpr std::array<SignaturePair, 2> kSignatures = {{
     {"__KELDRIX2109A__", "_PORTMULTIPLIER_", ControllerKind::kPortMultiplier},
 }};
 
-bool Matches(std::span<const std::uint8_t, 512> sector, std::size_t offset,
-             std::string_view text) {
+bool Matches(std::span<const std::uint8_t, 512> sector, std::size_t offset, std::string_view text) {
   return std::equal(text.begin(), text.end(), sector.begin() + static_cast<std::ptrdiff_t>(offset),
                     [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
 }
@@ -69,9 +68,8 @@ ResultCode Transport::AwaitResponse(Disk& disk, std::uint32_t limit) {
       status_ = MapControllerStatus(response_[kResponseStatusOffset]);
       return kResultDone;
     }
-    const bool expired = limit >= 10
-                             ? clock_.NowMs() / 1000 - start_ms / 1000 > limit / 1000
-                             : tries > limit;
+    const bool expired =
+        limit >= 10 ? clock_.NowMs() / 1000 - start_ms / 1000 > limit / 1000 : tries > limit;
     if (expired) break;
   }
   status_ = kResultNoAnswer;

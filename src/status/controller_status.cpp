@@ -31,9 +31,15 @@ constexpr std::uint8_t kPortTooSmall = 9;
 
 constexpr std::uint64_t kLow40Bits = (std::uint64_t{1} << 40) - 1;
 
-std::size_t ModelOffset(unsigned drive) { return L::kModel + drive * L::kDriveStride; }
-std::size_t CapacityOffset(unsigned drive) { return L::kDriveCapacity + drive * L::kDriveStride; }
-std::size_t SerialOffset(unsigned drive) { return L::kSerial + drive * L::kSerialLength; }
+std::size_t ModelOffset(unsigned drive) {
+  return L::kModel + drive * L::kDriveStride;
+}
+std::size_t CapacityOffset(unsigned drive) {
+  return L::kDriveCapacity + drive * L::kDriveStride;
+}
+std::size_t SerialOffset(unsigned drive) {
+  return L::kSerial + drive * L::kSerialLength;
+}
 
 std::uint8_t DriveFlagForPortState(std::uint8_t code) {
   switch (code) {

@@ -14,7 +14,9 @@ constexpr std::uint8_t kSensorReportFormat = 0x11;
 constexpr std::uint8_t kLastPercentBeforeDone = 99;
 constexpr unsigned kBadSectorRingSize = 10;
 
-std::string PositionName(unsigned position) { return "D" + std::to_string(position + 1); }
+std::string PositionName(unsigned position) {
+  return "D" + std::to_string(position + 1);
+}
 
 std::string RebuildDirectionText(std::uint8_t direction) {
   return direction == 0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ";
@@ -62,10 +64,13 @@ void EventDetector::Add(std::string line) {
   ++added_;
 }
 
-void EventDetector::AddStamped(const std::string& text) { Add(text + stamp_); }
+void EventDetector::AddStamped(const std::string& text) {
+  Add(text + stamp_);
+}
 
 void EventDetector::RememberDriveFlags(unsigned count) {
-  for (unsigned i = 0; i < count; ++i) memory_[i].drive_flags = RecordAt(i).DriveFlags();
+  for (unsigned i = 0; i < count; ++i)
+    memory_[i].drive_flags = RecordAt(i).DriveFlags();
 }
 
 bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
@@ -119,7 +124,8 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
     new_section = true;
   } else if (pending_.pending) {
     Add(kLogSeparator);
-    for (const std::string& line : pending_.lines) AddStamped(line);
+    for (const std::string& line : pending_.lines)
+      AddStamped(line);
     pending_.lines.clear();
     pending_.pending = false;
     RememberDriveFlags(count);
@@ -249,8 +255,8 @@ void EventDetector::Activity(unsigned position, const ControllerStatus& record) 
   if (both_present) {
     const bool done = memory.logged_percent == kLastPercentBeforeDone;
     if (done) {
-      const std::string what =
-          memory.following_scan ? ScanText(memory.direction) : RebuildDirectionText(memory.direction);
+      const std::string what = memory.following_scan ? ScanText(memory.direction)
+                                                     : RebuildDirectionText(memory.direction);
       AddStamped(name + what + "Done, ");
     } else {
       AddStamped(name + " HDD1 OK, HDD2 OK, ");

@@ -38,8 +38,7 @@ class StatusRecords {
 class EventDetector {
  public:
   EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
-                const EnclosureRegistry& registry, const StatusRecords& records,
-                AlertSink& alerts);
+                const EnclosureRegistry& registry, const StatusRecords& records, AlertSink& alerts);
 
   // Called at the end of every status refresh with the mask of refreshed list positions.
   void DetectEvents(std::uint8_t refreshed_mask);
@@ -82,7 +81,7 @@ class EventDetector {
 
   std::chrono::system_clock::time_point log_clock_{};
   std::string stamp_;
-  std::string log_file_;     // the file the list belongs to
+  std::string log_file_;          // the file the list belongs to
   bool based_ = false;            // the list holds that file's content (or it did not exist)
   bool section_started_ = false;  // this file's list has begun (loaded or a section started)
   bool file_seen_ = false;        // the file was read or written by us

@@ -9,7 +9,7 @@ namespace {
 
 // Controller information reply (0x11), also the identification block.
 constexpr std::size_t kInfoTemperature = 127;
-constexpr std::size_t kInfoFanSpeed = 128;  // 16 bits, most significant first
+constexpr std::size_t kInfoFanSpeed = 128;       // 16 bits, most significant first
 constexpr std::size_t kInfoArrayCapacity = 200;  // 48 bits, least significant first
 
 // A controller that keeps reporting an activity that its progress reply denies would make the
@@ -22,7 +22,9 @@ constexpr int kQueryPanel = 1;
 constexpr int kCountPanel = 2;
 constexpr int kTickPanel = 3;
 
-std::string Hex2(unsigned value) { return HexUpper(value & 0xFF, 2); }
+std::string Hex2(unsigned value) {
+  return HexUpper(value & 0xFF, 2);
+}
 
 void CopySensors(std::span<const std::uint8_t, 512> info, ControllerStatus& record) {
   record.SetFanSpeed(static_cast<std::uint16_t>(ReadBigEndian(info, kInfoFanSpeed, 2)));
@@ -80,7 +82,9 @@ bool StatusMonitor::Aborted() const {
   return state_.upgrade_in_progress.load() || state_.shutting_down.load();
 }
 
-void StatusMonitor::Trace(int panel, const std::string& text) { ui_.SetPanelText(panel, text); }
+void StatusMonitor::Trace(int panel, const std::string& text) {
+  ui_.SetPanelText(panel, text);
+}
 
 std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
   ++tick_;

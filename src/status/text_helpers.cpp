@@ -26,7 +26,8 @@ std::string SwappedField(std::span<const std::uint8_t> record, std::size_t offse
 
 std::string ModelText(std::span<const std::uint8_t> record, std::size_t offset) {
   std::string text = SwappedField(record, offset, kModelLength);
-  while (text.size() > kModelMinimumLength && text.back() == ' ') text.pop_back();
+  while (text.size() > kModelMinimumLength && text.back() == ' ')
+    text.pop_back();
   return text;
 }
 

@@ -24,7 +24,8 @@ TEST(CommandPacket, AliveQueryKnocksTheDocumentedSixteenAddresses) {
 
 TEST(CommandPacket, LongFormCarriesPayloadThenCheckOverAllPrecedingBytes) {
   std::array<std::uint8_t, kPayloadSize> payload{};
-  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 3);
+  for (std::size_t i = 0; i < payload.size(); ++i)
+    payload[i] = static_cast<std::uint8_t>(i * 3);
   CommandPacket packet;
   packet.Fill(kDirectionOut, 0x25, 0x01, 0x03, 0xFF, payload);
 
@@ -33,7 +34,8 @@ TEST(CommandPacket, LongFormCarriesPayloadThenCheckOverAllPrecedingBytes) {
   EXPECT_EQ(knocks[4], 0x101U);  // payload flag
   EXPECT_EQ(knocks[5], 0x105U);  // direction
   EXPECT_EQ(knocks[8], 0x225U);
-  for (std::size_t i = 0; i < payload.size(); ++i) EXPECT_EQ(knocks[12 + i], 0x300U + payload[i]);
+  for (std::size_t i = 0; i < payload.size(); ++i)
+    EXPECT_EQ(knocks[12 + i], 0x300U + payload[i]);
 
   // The check is zlib's CRC-32 of the 144 bytes before it, most significant byte first.
   const auto bytes = packet.Bytes();

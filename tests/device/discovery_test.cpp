@@ -10,7 +10,7 @@
 #include "device/device_access.h"
 #include "sim_host.h"
 #include "status/text_helpers.h"
-#include "support/recording_ui_sink.h"
+#include "support/simulated_host_test.h"
 
 namespace raid {
 namespace {
@@ -26,40 +26,15 @@ class CountingFiller : public InitialStatusFiller {
   std::vector<std::pair<unsigned, unsigned>> calls;
 };
 
-class DiscoveryTest : public ::testing::Test {
+class DiscoveryTest : public testing::SimulatedHostTest {
  protected:
-  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
-  // INQUIRYs, and no two exchanges overlapped.
-  void TearDown() override {
-    if (host_) {
-      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
-    }
-  }
   void Build() {
-    host_ = std::make_unique<sim::SimHost>(scenario_, clock_);
-    device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);
+    BuildHost();
     device_->discovery().SetStatusFiller(&filler_);
   }
-  // As the detection timer and thread do it: count, run the pass, install.
-  unsigned Discover() {
-    state_.detection_running = true;
-    device_->discovery().CountLogicalDrives();
-    device_->discovery().CountPhysicalDrives();
-    device_->discovery().RunDiscovery(ui_);
-    InstallNewList(device_->registry(), state_.initial_detection.load());
-    state_.detection_running = false;
-    return static_cast<unsigned>(device_->registry().current.size());
-  }
-  const EnclosureRegistry& registry() { return device_->registry(); }
-  sim::Recorder& recorder() { return host_->recorder(); }
+  unsigned Discover() { return DiscoverAndInstall(); }
 
-  sim::Scenario scenario_;
-  VirtualClock clock_;
-  SharedState state_;
   CountingFiller filler_;
-  testing::RecordingUiSink ui_;
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<DeviceAccess> device_;
 };
 
 TEST_F(DiscoveryTest, FindsBothEnclosuresAmongPlainDisksAndIdentifiesThem) {
@@ -215,7 +190,7 @@ TEST_F(DiscoveryTest, ShuttingDownStopsThePassBetweenDrives) {
 TEST_F(DiscoveryTest, VolumeTableNamesTheDiskOfEachVolumeAndStopsAtTwenty) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   scenario_.volumes.push_back({"C", DriveType::kFixed, DiskExtent{1, 1048576, 5000000}, true});
-  scenario_.volumes.push_back({"D", DriveType::kFixed, std::nullopt, true});   // two disks
+  scenario_.volumes.push_back({"D", DriveType::kFixed, std::nullopt, true});  // two disks
   scenario_.volumes.push_back({"E", DriveType::kRemovable, DiskExtent{1, 0, 1}, false});
   for (char letter = 'F'; letter <= 'Z'; ++letter) {
     scenario_.volumes.push_back({std::string(1, letter), DriveType::kFixed, DiskExtent{1, 0, 1}});

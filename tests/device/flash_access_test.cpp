@@ -8,7 +8,7 @@
 
 #include "device/device_access.h"
 #include "sim_host.h"
-#include "support/recording_ui_sink.h"
+#include "support/simulated_host_test.h"
 
 namespace raid {
 namespace {
@@ -19,31 +19,16 @@ using ::testing::Pair;
 
 constexpr unsigned kDrive = 1;
 
-class FlashAccessTest : public ::testing::Test {
+class FlashAccessTest : public testing::SimulatedHostTest {
  protected:
-  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
-  // INQUIRYs, and no two exchanges overlapped.
-  void TearDown() override {
-    if (host_) {
-      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
-    }
-  }
   FlashAccessTest() {
-    sim::Scenario scenario;
-    scenario.drives[kDrive] = sim::DriveSpec(sim::EnclosureSpec{});
-    host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
-    device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);
+    scenario_.drives[kDrive] = sim::DriveSpec(sim::EnclosureSpec{});
+    BuildHost();
     device_->registry().current = {EnclosureInfo{.device_code = kDrive | kEnclosureBit}};
     state_.upgrade_target_index = 0;
   }
   FlashAccess& flash() { return device_->flash(); }
   sim::SimEnclosure& enclosure() { return *host_->enclosure(kDrive); }
-
-  VirtualClock clock_;
-  SharedState state_;
-  testing::RecordingUiSink ui_;
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<DeviceAccess> device_;
 };
 
 TEST_F(FlashAccessTest, BlockThatFailsTwiceIsRetriedAndReportedWithItsAttemptCount) {

@@ -33,8 +33,8 @@ class TransportTest : public ::testing::Test {
     scenario.drives[kDrive] = sim::DriveSpec(std::move(enclosure));
     scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
     host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
-    commands_ = std::make_unique<ControllerCommands>(*host_, transport_, gate_,
-                                                     [this] { return target_; });
+    commands_ =
+        std::make_unique<ControllerCommands>(*host_, transport_, gate_, [this] { return target_; });
   }
   sim::SimEnclosure& enclosure() { return *host_->enclosure(kDrive); }
   sim::Recorder& recorder() { return host_->recorder(); }
@@ -203,8 +203,8 @@ TEST_F(TransportTest, DriveAtaCommandSendsTheRegisterFrame) {
   EXPECT_EQ(packet.opcode, 0xB1);
   EXPECT_EQ(packet.direction(), kDirectionOut);
   EXPECT_THAT(std::vector<std::uint8_t>(packet.payload.begin(), packet.payload.begin() + 20),
-              ElementsAre(0x27, 0x80, 0xB0, 0xD0, 0x01, 0x4F, 0xC2, 0xE0, 0, 0, 0, 0, 0x01, 0, 0,
-                          0, 0, 0, 0, 0));
+              ElementsAre(0x27, 0x80, 0xB0, 0xD0, 0x01, 0x4F, 0xC2, 0xE0, 0, 0, 0, 0, 0x01, 0, 0, 0,
+                          0, 0, 0, 0));
   EXPECT_EQ(out_[76], 0xB1);
   EXPECT_EQ(out_[77], 0xD0);
 }
@@ -227,7 +227,8 @@ TEST_F(TransportTest, ExchangesFromTwoThreadsNeverInterleave) {
   SetUpHost();
   auto worker = [this] {
     std::array<std::uint8_t, 512> out{};
-    for (int i = 0; i < 20; ++i) commands_->QueryController(kQueryArrayStatus, out);
+    for (int i = 0; i < 20; ++i)
+      commands_->QueryController(kQueryArrayStatus, out);
   };
   std::thread first(worker);
   std::thread second(worker);

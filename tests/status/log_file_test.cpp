@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidgui-log-test-" + std::to_string(std::random_device{}()));
+    folder_ =
+        fs::temp_directory_path() / ("raidgui-log-test-" + std::to_string(std::random_device{}()));
   }
   void TearDown() override { fs::remove_all(folder_); }
   fs::path folder_;

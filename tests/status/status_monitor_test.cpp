@@ -8,7 +8,7 @@
 #include "device/device_access.h"
 #include "sim_host.h"
 #include "status/text_helpers.h"
-#include "support/recording_ui_sink.h"
+#include "support/simulated_host_test.h"
 
 namespace raid {
 namespace {
@@ -22,27 +22,15 @@ class MaskListener : public RefreshListener {
   std::vector<std::uint8_t> masks;
 };
 
-class StatusMonitorTest : public ::testing::Test {
+class StatusMonitorTest : public testing::SimulatedHostTest {
  protected:
-  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
-  // INQUIRYs, and no two exchanges overlapped.
-  void TearDown() override {
-    if (host_) {
-      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
-    }
-  }
   void Build() {
-    host_ = std::make_unique<sim::SimHost>(scenario_, clock_);
-    device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);
+    BuildHost();
     monitor_ = std::make_unique<StatusMonitor>(device_->commands(), clock_, state_,
                                                device_->registry(), ui_);
     device_->discovery().SetStatusFiller(monitor_.get());
     monitor_->SetListener(&listener_);
-    state_.detection_running = true;
-    device_->discovery().CountPhysicalDrives();
-    device_->discovery().RunDiscovery(ui_);
-    InstallNewList(device_->registry(), true);
-    state_.detection_running = false;
+    DiscoverAndInstall();
     state_.initial_detection = false;
     state_.monitor_checked[0] = true;
     state_.monitor_checked[1] = true;
@@ -56,13 +44,7 @@ class StatusMonitorTest : public ::testing::Test {
     return opcodes;
   }
 
-  sim::Scenario scenario_;
-  VirtualClock clock_;
-  SharedState state_;
-  testing::RecordingUiSink ui_;
   MaskListener listener_;
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<DeviceAccess> device_;
   std::unique_ptr<StatusMonitor> monitor_;
 };
 

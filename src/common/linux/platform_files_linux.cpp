@@ -35,7 +35,9 @@ std::tm LocalTime(std::chrono::system_clock::time_point when) {
   return local;
 }
 
-std::string_view TextLineEnding() { return "\n"; }
+std::string_view TextLineEnding() {
+  return "\n";
+}
 
 std::filesystem::path DefaultLogFolder() {
   if (::geteuid() == 0) return "/var/log/raidgui";

@@ -35,9 +35,13 @@ std::tm LocalTime(std::chrono::system_clock::time_point when) {
   return local;
 }
 
-std::string_view TextLineEnding() { return "\r\n"; }
+std::string_view TextLineEnding() {
+  return "\r\n";
+}
 
-std::filesystem::path DefaultLogFolder() { return ProgramFolder(); }
+std::filesystem::path DefaultLogFolder() {
+  return ProgramFolder();
+}
 
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
                          std::string& error) {
