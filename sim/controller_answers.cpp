@@ -146,7 +146,7 @@ std::uint8_t SimEnclosure::AnswerArrayStatus(Sector& out) const {
     const std::size_t block = kPortBlockOffsets[channel];
     out[block] = bay.state;
     if (!ReportsPresent(bay)) continue;  // an absent port carries its state only
-    const MemberSpec& member = bay.member->spec();
+    const MemberSpec& member = bay.member->config();
     wire::PutSwappedText(out, block + 4, 40, member.model);
     wire::PutSwappedText(out, block + 44, 20, member.serial);
     wire::PutBigEndian(out, block + 70, 6, member.capacity);

@@ -58,7 +58,7 @@ class VolumeHandle : public Disk {
   std::uint64_t id_;
 };
 
-std::shared_ptr<SimDevice> MakeDevice(unsigned number, const DriveSpec& spec, Clock& clock) {
+std::shared_ptr<SimDevice> MakeDevice(unsigned number, const DriveSpec& config, Clock& clock) {
   return std::visit(
       [&](const auto& device) -> std::shared_ptr<SimDevice> {
         if constexpr (std::is_same_v<std::decay_t<decltype(device)>, EnclosureSpec>) {
@@ -67,7 +67,7 @@ std::shared_ptr<SimDevice> MakeDevice(unsigned number, const DriveSpec& spec, Cl
           return std::make_shared<SimPlainDisk>(number, device);
         }
       },
-      spec.device);
+      config.device);
 }
 
 }  // namespace
@@ -77,8 +77,8 @@ HostCore::HostCore(Scenario scenario, Clock& clock)
       start_ms_(clock.NowMs()),
       volumes_(std::move(scenario.volumes)),
       timeline_(std::move(scenario.timeline)) {
-  for (const auto& [number, spec] : scenario.drives) {
-    if (number < kMaxDrives) PlugLocked(number, spec);
+  for (const auto& [number, config] : scenario.drives) {
+    if (number < kMaxDrives) PlugLocked(number, config);
   }
   std::stable_sort(
       timeline_.begin(), timeline_.end(),
@@ -307,9 +307,9 @@ bool HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
 
 // --- plugging ---
 
-void HostCore::Plug(unsigned number, const DriveSpec& spec) {
+void HostCore::Plug(unsigned number, const DriveSpec& config) {
   std::lock_guard lock(mutex_);
-  PlugLocked(number, spec);
+  PlugLocked(number, config);
 }
 
 bool HostCore::PlugBack(unsigned number) {
@@ -350,12 +350,12 @@ std::shared_ptr<SimDevice> HostCore::Device(unsigned number) {
   return number < kMaxDrives ? slots_[number].device : nullptr;
 }
 
-void HostCore::PlugLocked(unsigned number, const DriveSpec& spec) {
+void HostCore::PlugLocked(unsigned number, const DriveSpec& config) {
   if (number >= kMaxDrives) return;
   Slot& slot = slots_[number];
-  slot.device = MakeDevice(number, spec, clock_);
+  slot.device = MakeDevice(number, config, clock_);
   slot.present = true;
-  slot.openable = spec.openable;
+  slot.openable = config.openable;
   ++slot.generation;
 }
 

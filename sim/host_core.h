@@ -49,7 +49,7 @@ class HostCore {
   void Close(const Target& target, std::uint64_t handle);
 
   // Direct changes (tests, the timeline).
-  void Plug(unsigned number, const DriveSpec& spec);
+  void Plug(unsigned number, const DriveSpec& config);
   bool PlugBack(unsigned number);
   void Unplug(unsigned number);
   void SetOpenable(unsigned number, bool openable);
@@ -65,7 +65,7 @@ class HostCore {
  private:
   void ApplyDueEventsLocked();
   void ApplyLocked(const TimelineEvent& event);
-  void PlugLocked(unsigned number, const DriveSpec& spec);
+  void PlugLocked(unsigned number, const DriveSpec& config);
   void UnplugLocked(unsigned number);
   bool PlugBackLocked(unsigned number);
   const VolumeSpec* FindVolumeLocked(const std::string& name) const;

@@ -41,7 +41,7 @@ std::vector<SmartAttributeSpec> DefaultSmartAttributes() {
   };
 }
 
-MemberDrive::MemberDrive(MemberSpec spec) : spec_(std::move(spec)) {
+MemberDrive::MemberDrive(MemberSpec config) : spec_(std::move(config)) {
   if (!spec_.smart_replace_defaults) attributes_ = DefaultSmartAttributes();
   for (const SmartAttributeSpec& attribute : spec_.smart_attributes)
     SetAttribute(attribute);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim_specs.h"
+#include "hardware.h"
 
 namespace raid::sim {
 
@@ -19,9 +19,9 @@ std::vector<SmartAttributeSpec> DefaultSmartAttributes();
 
 class MemberDrive {
  public:
-  explicit MemberDrive(MemberSpec spec);
+  explicit MemberDrive(MemberSpec config);
 
-  const MemberSpec& spec() const { return spec_; }
+  const MemberSpec& config() const { return spec_; }
   const std::vector<SmartAttributeSpec>& attributes() const { return attributes_; }
   // Replaces the attribute with the same id, or adds it in the next free slot.
   void SetAttribute(const SmartAttributeSpec& attribute);

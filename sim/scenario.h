@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "sim_specs.h"
+#include "hardware.h"
 
 namespace raid::sim {
 

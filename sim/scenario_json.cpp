@@ -273,42 +273,42 @@ MemberSpec ParseMember(const json& value, const std::string& path, MemberSpec me
 }
 
 EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
-  EnclosureSpec spec;
+  EnclosureSpec config;
   if (const json* kind = f.Find("kind")) {
     const std::string path = f.PathOf("kind");
     if (!kind->is_string() || (*kind != "raid" && *kind != "port_multiplier")) {
       Fail(path, "expected \"raid\" or \"port_multiplier\", got " + Shown(*kind));
     }
-    if (*kind == "port_multiplier") spec = EnclosureSpec::PortMultiplier();
+    if (*kind == "port_multiplier") config = EnclosureSpec::PortMultiplier();
   }
   if (const json* mode = f.Find("mode")) {
-    spec.raw_mode = NamedOrNumber(*mode, f.PathOf("mode"), kModeNames, 0xFF);
+    config.raw_mode = NamedOrNumber(*mode, f.PathOf("mode"), kModeNames, 0xFF);
   }
   if (const json* revision = f.Array("revision")) {
     if (revision->size() != 8) Fail(f.PathOf("revision"), "expected exactly 8 bytes");
     for (std::size_t i = 0; i < 8; ++i) {
-      spec.revision[i] = static_cast<std::uint8_t>(
+      config.revision[i] = static_cast<std::uint8_t>(
           ToUnsigned((*revision)[i], Index(f.PathOf("revision"), i), 0xFF));
     }
   }
   if (const json* bit = f.Find("port_order_bit")) {
     if (!bit->is_boolean()) Fail(f.PathOf("port_order_bit"), "expected true or false");
-    spec.revision[3] = static_cast<std::uint8_t>(bit->get<bool>() ? spec.revision[3] | 0x10
-                                                                  : spec.revision[3] & ~0x10);
+    config.revision[3] = static_cast<std::uint8_t>(bit->get<bool>() ? config.revision[3] | 0x10
+                                                                  : config.revision[3] & ~0x10);
   }
-  f.Text("model_text", spec.model_text, 40);
-  f.Unsigned("array_capacity", spec.array_capacity, 0xFFFFFFFFFFFFULL);
-  f.Bool("sensors", spec.sensors);
-  f.Unsigned("fan_rpm", spec.fan_rpm);
-  f.Unsigned("temperature", spec.temperature);
-  f.Text("vendor", spec.vendor, 8);
-  f.Text("product", spec.product, 16);
-  f.Text("product_revision", spec.product_revision, 4);
-  f.Unsigned("firmware_type", spec.firmware_type);
-  f.Unsigned("flash_image_size", spec.flash_image_size, 0x800000);
-  f.Unsigned("answer_delay_ms", spec.answer_delay_ms);
-  f.Unsigned("absent_state", spec.absent_state);
-  f.Unsigned("disk_capacity", spec.disk_capacity, 0xFFFFFFFFULL);
+  f.Text("model_text", config.model_text, 40);
+  f.Unsigned("array_capacity", config.array_capacity, 0xFFFFFFFFFFFFULL);
+  f.Bool("sensors", config.sensors);
+  f.Unsigned("fan_rpm", config.fan_rpm);
+  f.Unsigned("temperature", config.temperature);
+  f.Text("vendor", config.vendor, 8);
+  f.Text("product", config.product, 16);
+  f.Text("product_revision", config.product_revision, 4);
+  f.Unsigned("firmware_type", config.firmware_type);
+  f.Unsigned("flash_image_size", config.flash_image_size, 0x800000);
+  f.Unsigned("answer_delay_ms", config.answer_delay_ms);
+  f.Unsigned("absent_state", config.absent_state);
+  f.Unsigned("disk_capacity", config.disk_capacity, 0xFFFFFFFFULL);
   if (const json* members = f.Array("members")) {
     if (members->size() != 2) {
       Fail(f.PathOf("members"), "expected 2 entries (HDD1, HDD2; null for an empty bay)");
@@ -317,11 +317,11 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
       const json& m = (*members)[port];
       const std::string path = Index(f.PathOf("members"), port);
       if (m.is_null()) {
-        spec.members[port].reset();
+        config.members[port].reset();
         continue;
       }
-      spec.members[port] =
-          ParseMember(m, path, EnclosureSpec::DefaultMember(port), &spec.port_states[port]);
+      config.members[port] =
+          ParseMember(m, path, EnclosureSpec::DefaultMember(port), &config.port_states[port]);
     }
   }
   if (const json* rebuild = f.Find("rebuild")) {
@@ -331,27 +331,27 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
     rf.Require("duration_ms");
     rf.Unsigned("duration_ms", r.duration_ms);
     rf.Finish();
-    if (!spec.members[r.port]) Fail(rf.PathOf("port"), "names an empty bay");
-    spec.rebuild = r;
+    if (!config.members[r.port]) Fail(rf.PathOf("port"), "names an empty bay");
+    config.rebuild = r;
   }
-  spec.faults.seed = seed;
+  config.faults.seed = seed;
   if (const json* faults = f.Find("faults")) {
-    spec.faults = ParseFaults(*faults, f.PathOf("faults"), seed);
+    config.faults = ParseFaults(*faults, f.PathOf("faults"), seed);
   }
-  return spec;
+  return config;
 }
 
 PlainDiskSpec ParseDisk(Fields& f, std::uint64_t seed) {
-  PlainDiskSpec spec;
-  f.Text("vendor", spec.vendor, 8);
-  f.Text("product", spec.product, 16);
-  f.Text("product_revision", spec.product_revision, 4);
-  f.Unsigned("capacity", spec.capacity, 0xFFFFFFFFULL);
-  spec.faults.seed = seed;
+  PlainDiskSpec config;
+  f.Text("vendor", config.vendor, 8);
+  f.Text("product", config.product, 16);
+  f.Text("product_revision", config.product_revision, 4);
+  f.Unsigned("capacity", config.capacity, 0xFFFFFFFFULL);
+  config.faults.seed = seed;
   if (const json* faults = f.Find("faults")) {
-    spec.faults = ParseFaults(*faults, f.PathOf("faults"), seed);
+    config.faults = ParseFaults(*faults, f.PathOf("faults"), seed);
   }
-  return spec;
+  return config;
 }
 
 // A drive entry; `number` is read by the caller when the entry has one.

@@ -121,10 +121,10 @@ void SimDevice::PlainBlock(std::uint32_t lba, std::span<std::uint8_t> out) const
   }
 }
 
-SimPlainDisk::SimPlainDisk(unsigned drive_number, const PlainDiskSpec& spec)
-    : SimDevice(drive_number, spec.capacity,
-                InquiryIdentity{spec.vendor, spec.product, spec.product_revision}) {
-  SimDevice::SetFaults(spec.faults);
+SimPlainDisk::SimPlainDisk(unsigned drive_number, const PlainDiskSpec& config)
+    : SimDevice(drive_number, config.capacity,
+                InquiryIdentity{config.vendor, config.product, config.product_revision}) {
+  SimDevice::SetFaults(config.faults);
 }
 
 void SimPlainDisk::ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "knock_decoder.h"
-#include "sim_specs.h"
+#include "hardware.h"
 
 namespace raid::sim {
 
@@ -84,7 +84,7 @@ class SimDevice {
 
 class SimPlainDisk : public SimDevice {
  public:
-  SimPlainDisk(unsigned drive_number, const PlainDiskSpec& spec);
+  SimPlainDisk(unsigned drive_number, const PlainDiskSpec& config);
 
  protected:
   void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,

@@ -6,14 +6,14 @@
 namespace raid::sim {
 namespace {
 
-std::uint64_t DefaultArrayCapacity(const EnclosureSpec& spec) {
+std::uint64_t DefaultArrayCapacity(const EnclosureSpec& config) {
   std::vector<std::uint64_t> sizes;
-  for (const auto& member : spec.members) {
+  for (const auto& member : config.members) {
     if (member) sizes.push_back(member->capacity);
   }
   if (sizes.empty()) return 0;
   const std::uint64_t smallest = *std::min_element(sizes.begin(), sizes.end());
-  switch (spec.raw_mode) {
+  switch (config.raw_mode) {
     case kModeJbod: {
       std::uint64_t sum = 0;
       for (std::uint64_t s : sizes)
@@ -27,16 +27,16 @@ std::uint64_t DefaultArrayCapacity(const EnclosureSpec& spec) {
   }
 }
 
-InquiryIdentity IdentityOf(const EnclosureSpec& spec) {
-  return {spec.vendor, spec.product, spec.product_revision};
+InquiryIdentity IdentityOf(const EnclosureSpec& config) {
+  return {config.vendor, config.product, config.product_revision};
 }
 
 }  // namespace
 
-SimEnclosure::SimEnclosure(unsigned drive_number, EnclosureSpec spec, Clock& clock)
-    : SimDevice(drive_number, spec.disk_capacity, IdentityOf(spec)),
+SimEnclosure::SimEnclosure(unsigned drive_number, EnclosureSpec config, Clock& clock)
+    : SimDevice(drive_number, config.disk_capacity, IdentityOf(config)),
       clock_(clock),
-      spec_(std::move(spec)) {
+      spec_(std::move(config)) {
   array_capacity_ = spec_.array_capacity.value_or(DefaultArrayCapacity(spec_));
   for (unsigned port = 0; port < 2; ++port) {
     if (spec_.members[port]) {

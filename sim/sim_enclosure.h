@@ -17,7 +17,7 @@
 #include "common/clock.h"
 #include "member_drive.h"
 #include "sim_device.h"
-#include "sim_specs.h"
+#include "hardware.h"
 #include "spi_flash.h"
 
 namespace raid::sim {
@@ -29,7 +29,7 @@ inline constexpr std::uint8_t kStatusUnknownCommand = 0x21;
 
 class SimEnclosure : public SimDevice {
  public:
-  SimEnclosure(unsigned drive_number, EnclosureSpec spec, Clock& clock);
+  SimEnclosure(unsigned drive_number, EnclosureSpec config, Clock& clock);
 
   // --- the array ---
   // Takes the drive out of its bay; false when the bay is empty.

@@ -48,8 +48,8 @@ SimDevice* SimHost::device(unsigned number) {
   return core_->Device(number).get();
 }
 
-void SimHost::Plug(unsigned number, DriveSpec spec) {
-  core_->Plug(number, spec);
+void SimHost::Plug(unsigned number, DriveSpec config) {
+  core_->Plug(number, config);
 }
 
 bool SimHost::PlugBack(unsigned number) {

@@ -15,7 +15,7 @@
 #include "scenario.h"
 #include "sim_device.h"
 #include "sim_enclosure.h"
-#include "sim_specs.h"
+#include "hardware.h"
 
 namespace raid::sim {
 
@@ -43,7 +43,7 @@ class SimHost : public DiskSystem {
   SimDevice* device(unsigned number);
 
   // A new device at `number` (replacing whatever was there).
-  void Plug(unsigned number, DriveSpec spec);
+  void Plug(unsigned number, DriveSpec config);
   // The device that was unplugged (or vanished) from `number` comes back, state and all.
   bool PlugBack(unsigned number);
   void Unplug(unsigned number);

@@ -91,18 +91,18 @@ TEST_F(TransportTest, EqualNeighbouringKnockAddressesGetExactlyOneSeparator) {
 }
 
 TEST_F(TransportTest, TryLimitPollsOneTimeMoreThanTheLimit) {
-  sim::EnclosureSpec spec;
-  spec.faults.never_answer = true;
-  SetUpHost(spec);
+  sim::EnclosureSpec config;
+  config.faults.never_answer = true;
+  SetUpHost(config);
   EXPECT_EQ(commands_->DriveControlCommand(0xEC, 0, 1, out_), kResultNoAnswer);
   EXPECT_EQ(ResponsePolls(), 4U);
   EXPECT_EQ(transport_.Status(), kResultNoAnswer);
 }
 
 TEST_F(TransportTest, MillisecondLimitsCountWholeSecondsElapsed) {
-  sim::EnclosureSpec spec;
-  spec.faults.never_answer = true;
-  SetUpHost(spec);
+  sim::EnclosureSpec config;
+  config.faults.never_answer = true;
+  SetUpHost(config);
 
   // 3000 ms: polling goes on until more than three whole seconds have passed, every 10 ms.
   const std::uint64_t start = clock_.NowMs();
@@ -122,17 +122,17 @@ TEST_F(TransportTest, MillisecondLimitsCountWholeSecondsElapsed) {
 }
 
 TEST_F(TransportTest, LateAnswerIsAwaited) {
-  sim::EnclosureSpec spec;
-  spec.answer_delay_ms = 55;
-  SetUpHost(spec);
+  sim::EnclosureSpec config;
+  config.answer_delay_ms = 55;
+  SetUpHost(config);
   EXPECT_EQ(commands_->QueryController(kQueryArrayStatus, out_), kResultDone);
   EXPECT_EQ(ResponsePolls(), 7U);  // at 0, 10, ... 60 ms
 }
 
 TEST_F(TransportTest, WrongSecondSignatureIsNoAnswer) {
-  sim::EnclosureSpec spec;
-  spec.faults.wrong_second_signature = true;
-  SetUpHost(spec);
+  sim::EnclosureSpec config;
+  config.faults.wrong_second_signature = true;
+  SetUpHost(config);
   EXPECT_EQ(commands_->DriveControlCommand(0xEC, 0, 1, out_), kResultNoAnswer);
   // The caller still holds the last sector read: signed at the front, wrong at the back.
   EXPECT_EQ(std::string(out_.begin(), out_.begin() + 16), "__TORVANE6182A__");

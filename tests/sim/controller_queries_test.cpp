@@ -14,10 +14,10 @@ using testing::Query;
 using testing::SwappedTextAt;
 
 struct Fixture {
-  explicit Fixture(EnclosureSpec spec) : host(MakeScenario(std::move(spec)), clock) {}
-  static Scenario MakeScenario(EnclosureSpec spec) {
+  explicit Fixture(EnclosureSpec config) : host(MakeScenario(std::move(config)), clock) {}
+  static Scenario MakeScenario(EnclosureSpec config) {
     Scenario scenario;
-    scenario.drives[4] = std::move(spec);
+    scenario.drives[4] = std::move(config);
     return scenario;
   }
   Block Ask(std::uint8_t code) {
@@ -29,17 +29,17 @@ struct Fixture {
 };
 
 TEST(ControllerQueries, ControllerInformationCarriesRevisionSensorsModelAndCapacity) {
-  EnclosureSpec spec;
-  spec.revision = {0x16, 0x05, 0x20, 0x13, 0x27, 0x70, 0x00, 0x00};
-  spec.fan_rpm = 0x0A3C;
-  spec.temperature = 44;
-  spec.model_text = "TORVANE TR6182";
-  spec.array_capacity = 0x0000123456789ABCULL;
-  Fixture f(spec);
+  EnclosureSpec config;
+  config.revision = {0x16, 0x05, 0x20, 0x13, 0x27, 0x70, 0x00, 0x00};
+  config.fan_rpm = 0x0A3C;
+  config.temperature = 44;
+  config.model_text = "TORVANE TR6182";
+  config.array_capacity = 0x0000123456789ABCULL;
+  Fixture f(config);
   const Block info = f.Ask(0x11);
   ASSERT_EQ(info[48], 0x20);
   EXPECT_EQ(std::vector<std::uint8_t>(info.begin() + 88, info.begin() + 96),
-            std::vector<std::uint8_t>(spec.revision.begin(), spec.revision.end()));
+            std::vector<std::uint8_t>(config.revision.begin(), config.revision.end()));
   EXPECT_EQ(info[124], 0);
   EXPECT_EQ(info[125], 0);
   EXPECT_EQ(info[127], 44);
@@ -58,16 +58,16 @@ TEST(ControllerQueries, WithoutSensorsOrModelTextTheFieldsSaySo) {
 }
 
 TEST(ControllerQueries, ArrayStatusPlacesHdd1ByThePortOrderBit) {
-  EnclosureSpec spec;
-  spec.members[0]->serial = "SERIAL-HDD1";
-  spec.members[0]->capacity = 1000000;
-  spec.members[1]->serial = "SERIAL-HDD2";
-  spec.members[1]->capacity = 2000000;
-  spec.port_states = {0, 6};
+  EnclosureSpec config;
+  config.members[0]->serial = "SERIAL-HDD1";
+  config.members[0]->capacity = 1000000;
+  config.members[1]->serial = "SERIAL-HDD2";
+  config.members[1]->capacity = 2000000;
+  config.port_states = {0, 6};
 
-  spec.revision[3] = 0x13;  // bit 4 set: HDD1 in the block at 84
+  config.revision[3] = 0x13;  // bit 4 set: HDD1 in the block at 84
   {
-    Fixture f(spec);
+    Fixture f(config);
     const Block status = f.Ask(0x17);
     EXPECT_EQ(status[80], 2);
     EXPECT_EQ(SwappedTextAt(status, 84 + 44, 20), "SERIAL-HDD1         ");
@@ -77,9 +77,9 @@ TEST(ControllerQueries, ArrayStatusPlacesHdd1ByThePortOrderBit) {
     EXPECT_EQ(status[160], 6);
     EXPECT_EQ(SwappedTextAt(status, 84 + 4, 40).substr(0, 21), "NORTHWIND NW1000SA-01");
   }
-  spec.revision[3] = 0x03;  // bit 4 clear: HDD1 in the block at 160
+  config.revision[3] = 0x03;  // bit 4 clear: HDD1 in the block at 160
   {
-    Fixture f(spec);
+    Fixture f(config);
     const Block status = f.Ask(0x17);
     EXPECT_EQ(SwappedTextAt(status, 160 + 44, 20), "SERIAL-HDD1         ");
     EXPECT_EQ(BigEndianAt(status, 160 + 70, 6), 1000000u);
@@ -89,9 +89,9 @@ TEST(ControllerQueries, ArrayStatusPlacesHdd1ByThePortOrderBit) {
 }
 
 TEST(ControllerQueries, APulledDriveLeavesOnlyItsStateInTheBlock) {
-  EnclosureSpec spec;
-  spec.absent_state = 0x05;
-  Fixture f(spec);
+  EnclosureSpec config;
+  config.absent_state = 0x05;
+  Fixture f(config);
   ASSERT_TRUE(f.host.enclosure(4)->PullDrive(1));
   const Block status = f.Ask(0x17);
   EXPECT_EQ(status[160], 0x05);
@@ -105,9 +105,9 @@ TEST(ControllerQueries, APulledDriveLeavesOnlyItsStateInTheBlock) {
 }
 
 TEST(ControllerQueries, RebuildProgressAdvancesWithTheClockAndEndsInTheArray) {
-  EnclosureSpec spec;
-  spec.array_capacity = 1000000;
-  Fixture f(spec);
+  EnclosureSpec config;
+  config.array_capacity = 1000000;
+  Fixture f(config);
   ASSERT_TRUE(f.host.enclosure(4)->StartRebuild(1, 100000));
 
   Block progress = f.Ask(0x15);

@@ -16,15 +16,15 @@ class ChannelCommands : public ::testing::Test {
   ChannelCommands() : host_(MakeScenario(), clock_), disk_(host_.OpenPhysicalDrive(0)) {}
 
   static Scenario MakeScenario() {
-    EnclosureSpec spec;
-    spec.firmware_type = 0x42;
-    spec.members[1]->model = "SECOND DRIVE MODEL";
-    spec.members[1]->serial = "S2-0001";
-    spec.members[1]->capacity = 0x0000000123456789ULL;
-    spec.members[1]->word106 = 0x4000;
-    spec.members[1]->smart_attributes = {{0x05, 100, 90, 3, 36, 0x0033}};
+    EnclosureSpec config;
+    config.firmware_type = 0x42;
+    config.members[1]->model = "SECOND DRIVE MODEL";
+    config.members[1]->serial = "S2-0001";
+    config.members[1]->capacity = 0x0000000123456789ULL;
+    config.members[1]->word106 = 0x4000;
+    config.members[1]->smart_attributes = {{0x05, 100, 90, 3, 36, 0x0033}};
     Scenario scenario;
-    scenario.drives[0] = spec;
+    scenario.drives[0] = config;
     return scenario;
   }
 

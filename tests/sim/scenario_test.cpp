@@ -87,16 +87,16 @@ TEST(ScenarioParsing, HexStringsNamesAndDefaults) {
                  "faults": { "force_status": { "status": "0xF0" } } }]
   })");
   ASSERT_TRUE(result.scenario) << result.error;
-  const auto& spec = std::get<EnclosureSpec>(result.scenario->drives.at(2).device);
-  EXPECT_EQ(spec.revision[2], 0x1A);
-  EXPECT_FALSE(spec.PortOrderBit());
-  EXPECT_FALSE(spec.members[0]);
-  EXPECT_EQ(spec.members[1]->capacity, 0x1000u);
-  EXPECT_EQ(spec.port_states[1], kPortTooSmall);
-  ASSERT_TRUE(spec.faults.force_status);
-  EXPECT_EQ(spec.faults.force_status->status, 0xF0);
-  EXPECT_EQ(spec.faults.force_status->count, 1u);
-  EXPECT_EQ(spec.raw_mode, kModeMirroring);
+  const auto& config = std::get<EnclosureSpec>(result.scenario->drives.at(2).device);
+  EXPECT_EQ(config.revision[2], 0x1A);
+  EXPECT_FALSE(config.PortOrderBit());
+  EXPECT_FALSE(config.members[0]);
+  EXPECT_EQ(config.members[1]->capacity, 0x1000u);
+  EXPECT_EQ(config.port_states[1], kPortTooSmall);
+  ASSERT_TRUE(config.faults.force_status);
+  EXPECT_EQ(config.faults.force_status->status, 0xF0);
+  EXPECT_EQ(config.faults.force_status->count, 1u);
+  EXPECT_EQ(config.raw_mode, kModeMirroring);
 }
 
 TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {

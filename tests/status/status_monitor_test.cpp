@@ -49,11 +49,11 @@ class StatusMonitorTest : public testing::SimulatedHostTest {
 };
 
 TEST_F(StatusMonitorTest, InitialFillOfAMirrorTakesCapacityFromTheProgressReply) {
-  sim::EnclosureSpec spec;
-  spec.fan_rpm = 2100;
-  spec.temperature = 38;
-  spec.members[1].reset();  // HDD2 absent from the start
-  scenario_.drives[1] = sim::DriveSpec(spec);
+  sim::EnclosureSpec config;
+  config.fan_rpm = 2100;
+  config.temperature = 38;
+  config.members[1].reset();  // HDD2 absent from the start
+  scenario_.drives[1] = sim::DriveSpec(config);
   Build();
 
   const ControllerStatus& record = monitor_->Record(1);
@@ -70,11 +70,11 @@ TEST_F(StatusMonitorTest, InitialFillOfAMirrorTakesCapacityFromTheProgressReply)
 }
 
 TEST_F(StatusMonitorTest, StripedArrayWithoutModelTextIsTwiceTheSmallerDrive) {
-  sim::EnclosureSpec spec = sim::EnclosureSpec::PortMultiplier();
-  spec.raw_mode = sim::kModeStriping;
-  spec.members[0]->capacity = 3000;
-  spec.members[1]->capacity = 2000;
-  scenario_.drives[0] = sim::DriveSpec(spec);
+  sim::EnclosureSpec config = sim::EnclosureSpec::PortMultiplier();
+  config.raw_mode = sim::kModeStriping;
+  config.members[0]->capacity = 3000;
+  config.members[1]->capacity = 2000;
+  scenario_.drives[0] = sim::DriveSpec(config);
   Build();
   const ControllerStatus& record = monitor_->Record(0);
   EXPECT_EQ(ModeName(record.Mode()), "Striping(RAID0)");
@@ -83,9 +83,9 @@ TEST_F(StatusMonitorTest, StripedArrayWithoutModelTextIsTwiceTheSmallerDrive) {
 }
 
 TEST_F(StatusMonitorTest, RebuildIsFollowedWithTheProgressQueryInTheSameTick) {
-  sim::EnclosureSpec spec;
-  spec.sensors = false;
-  scenario_.drives[1] = sim::DriveSpec(spec);
+  sim::EnclosureSpec config;
+  config.sensors = false;
+  scenario_.drives[1] = sim::DriveSpec(config);
   Build();
   host_->enclosure(1)->StartRebuild(1, 100000);
   clock_.Advance(37000);
