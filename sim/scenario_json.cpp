@@ -294,7 +294,7 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
   if (const json* bit = f.Find("port_order_bit")) {
     if (!bit->is_boolean()) Fail(f.PathOf("port_order_bit"), "expected true or false");
     config.revision[3] = static_cast<std::uint8_t>(bit->get<bool>() ? config.revision[3] | 0x10
-                                                                  : config.revision[3] & ~0x10);
+                                                                    : config.revision[3] & ~0x10);
   }
   f.Text("model_text", config.model_text, 40);
   f.Unsigned("array_capacity", config.array_capacity, 0xFFFFFFFFFFFFULL);

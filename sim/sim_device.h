@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "knock_decoder.h"
 #include "hardware.h"
+#include "knock_decoder.h"
 
 namespace raid::sim {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "hardware.h"
 #include "member_drive.h"
 #include "sim_device.h"
-#include "hardware.h"
 #include "spi_flash.h"
 
 namespace raid::sim {

@@ -11,11 +11,11 @@
 
 #include "common/clock.h"
 #include "device/disk_system.h"
+#include "hardware.h"
 #include "recorder.h"
 #include "scenario.h"
 #include "sim_device.h"
 #include "sim_enclosure.h"
-#include "hardware.h"
 
 namespace raid::sim {
 

@@ -10,20 +10,12 @@
 
 #include "device/platform_disk_system.h"
 #include "device/scsi_commands.h"
+#include "support/capturing_disk.h"
 
 namespace raid {
 namespace {
 
-// Captures the command that scsi_commands builds, to check the request made from it.
-class CapturingDisk : public Disk {
- public:
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
-    captured = command;
-    return true;
-  }
-  std::optional<DiskExtent> VolumeDiskExtent() override { return std::nullopt; }
-  ScsiDataIn captured;
-};
+using testing::CapturingDisk;
 
 TEST(SgIoRequest, CarriesTheCommandAndTheCallersBufferInPlace) {
   CapturingDisk disk;

@@ -9,19 +9,12 @@
 #include "device/platform_disk_system.h"
 #include "device/scsi_commands.h"
 #include "device/windows/pass_through_record.h"
+#include "support/capturing_disk.h"
 
 namespace raid {
 namespace {
 
-class CapturingDisk : public Disk {
- public:
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
-    captured = command;
-    return true;
-  }
-  std::optional<DiskExtent> VolumeDiskExtent() override { return std::nullopt; }
-  ScsiDataIn captured;
-};
+using testing::CapturingDisk;
 
 TEST(PassThroughRecord, SizesAndOffsetsAreThoseOfThisBuildsOwnLayout) {
   CapturingDisk disk;
