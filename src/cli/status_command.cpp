@@ -24,12 +24,18 @@ std::string OneLine(std::string text) {
 }
 
 std::string DriveStateName(const ControllerStatus& record, unsigned drive) {
-  const std::uint8_t flags = record.DriveFlags();
-  if (flags & DriveFlag(kDriveAbsent, drive)) return "absent";
-  if (flags & DriveFlag(kDrivePresent, drive)) return "present";
-  if (flags & DriveFlag(kDriveFailed, drive)) return "failed";
-  if (flags & DriveFlag(kDriveInserted, drive)) return "inserted";
-  return "unknown";
+  switch (record.DriveState(drive)) {
+    case kDriveAbsent:
+      return "absent";
+    case kDrivePresent:
+      return "present";
+    case kDriveFailed:
+      return "failed";
+    case kDriveInserted:
+      return "inserted";
+    default:
+      return "unknown";
+  }
 }
 
 std::string DriveLine(const ControllerStatus& record, unsigned drive) {

@@ -29,8 +29,6 @@ constexpr std::uint8_t kPortRebuildTarget = 1;
 constexpr std::uint8_t kPortNewlyInserted = 6;
 constexpr std::uint8_t kPortTooSmall = 9;
 
-constexpr std::uint64_t kLow40Bits = (std::uint64_t{1} << 40) - 1;
-
 std::size_t ModelOffset(unsigned drive) {
   return L::kModel + drive * L::kDriveStride;
 }
@@ -67,7 +65,7 @@ unsigned ControllerStatus::LinkSpeed(unsigned drive) const {
 }
 
 std::uint64_t ControllerStatus::ArrayCapacity() const {
-  return ReadLittleEndian(bytes, L::kArrayCapacity, 6) & kLow40Bits;
+  return ReadLittleEndian(bytes, L::kArrayCapacity, 6) & kShownCapacityMask;
 }
 
 std::uint64_t ControllerStatus::DriveCapacity(unsigned drive) const {
@@ -88,6 +86,13 @@ std::uint32_t ControllerStatus::BadSectorLba(unsigned entry) const {
 
 bool ControllerStatus::IsFilledFor(unsigned slot) const {
   return bytes[L::kSlot] == slot && bytes[L::kValidMarker] == L::kValid;
+}
+
+std::uint8_t ControllerStatus::DriveState(unsigned drive) const {
+  for (std::uint8_t state : {kDriveAbsent, kDrivePresent, kDriveFailed, kDriveInserted}) {
+    if (DriveFlags() & DriveFlag(state, drive)) return state;
+  }
+  return 0;
 }
 
 void ControllerStatus::SetFanSpeed(std::uint16_t rpm) {

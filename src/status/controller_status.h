@@ -47,6 +47,9 @@ constexpr std::uint8_t DriveFlag(std::uint8_t flag, unsigned drive) {
 }
 inline constexpr std::uint8_t kBothPresent = 0x22;
 
+// Capacities are shown and logged by their low 40 bits.
+inline constexpr std::uint64_t kShownCapacityMask = (std::uint64_t{1} << 40) - 1;
+
 // Activity flags (byte 105).
 inline constexpr std::uint8_t kRebuildingHdd1 = 0x01;
 inline constexpr std::uint8_t kRebuildingHdd2 = 0x02;
@@ -89,6 +92,9 @@ class ControllerStatus {
   std::uint8_t BadSectorCount() const { return bytes[status_layout::kBadSectorCount]; }
   std::uint32_t BadSectorLba(unsigned entry) const;  // ring entry 0-9
   bool IsFilledFor(unsigned slot) const;
+  // The state of a member drive by its flags, the first that holds of absent, present, failed
+  // and inserted (kDriveAbsent ... kDriveInserted); 0 when none does.
+  std::uint8_t DriveState(unsigned drive) const;
 
   void SetFanSpeed(std::uint16_t rpm);
   void SetTemperature(std::uint8_t degrees) { bytes[status_layout::kTemperature] = degrees; }

@@ -6,8 +6,6 @@
 namespace raid {
 namespace {
 
-constexpr std::uint64_t kLow40Bits = (std::uint64_t{1} << 40) - 1;
-
 void AddDetails(std::vector<std::string>& lines, const std::string& model_prefix,
                 const ControllerStatus& record, unsigned drive) {
   lines.push_back(model_prefix + record.DriveModel(drive));
@@ -18,18 +16,18 @@ void AddDetails(std::vector<std::string>& lines, const std::string& model_prefix
 void AddDrive(std::vector<std::string>& lines, const ControllerStatus& record, unsigned drive) {
   const std::string name = drive == 0 ? "HDD1" : "HDD2";
   const std::string code = PortCodeText(record, drive);
-  const std::uint8_t flags = record.DriveFlags();
   const std::uint8_t activity = record.Activity();
   // Only HDD2's absent line has the blank after the colon; both are kept as users know them.
   const std::string absent_model_prefix = drive == 0 ? "    Model no.:" : "    Model no.: ";
-  if (flags & DriveFlag(kDriveAbsent, drive)) {
+  const std::uint8_t state = record.DriveState(drive);
+  if (state == kDriveAbsent) {
     lines.push_back("  " + name + " is absent. " + code);
     if (!record.DriveSerial(drive).empty()) AddDetails(lines, absent_model_prefix, record, drive);
-  } else if (flags & DriveFlag(kDrivePresent, drive)) {
+  } else if (state == kDrivePresent) {
     lines.push_back("  " + name + " is present.(SATA" + LinkSpeedName(record.LinkSpeed(drive)) +
                     ")" + code);
     AddDetails(lines, "    Model no.: ", record, drive);
-  } else if (flags & DriveFlag(kDriveFailed, drive)) {
+  } else if (state == kDriveFailed) {
     std::string reason;
     if (activity & kMatchedSsd) {
       reason = " was failed, Matched SSD, Reboot.";
@@ -40,7 +38,7 @@ void AddDrive(std::vector<std::string>& lines, const ControllerStatus& record, u
     }
     lines.push_back("  " + name + reason + code);
     AddDetails(lines, "    Model no.: ", record, drive);
-  } else if (flags & DriveFlag(kDriveInserted, drive)) {
+  } else if (state == kDriveInserted) {
     lines.push_back(name + " was inserted." + code);
   }
 }
@@ -52,7 +50,7 @@ std::string PortCodeText(const ControllerStatus& record, unsigned drive) {
 }
 
 std::string CapacityWithSectors(std::uint64_t sectors) {
-  sectors &= kLow40Bits;
+  sectors &= kShownCapacityMask;
   return CapacityText(sectors) + "(" + std::to_string(sectors) + " Sectors)";
 }
 

@@ -178,14 +178,8 @@ void EventDetector::DriveChanges(unsigned position, const ControllerStatus& reco
   const std::string name = PositionName(position);
 
   for (unsigned drive = 0; drive < 2; ++drive) {
-    // The first state that holds decides; it is news only when the old flags lacked it.
-    std::uint8_t state = 0;
-    for (std::uint8_t candidate : {kDriveAbsent, kDrivePresent, kDriveFailed, kDriveInserted}) {
-      if (flags & DriveFlag(candidate, drive)) {
-        state = candidate;
-        break;
-      }
-    }
+    // The state the flags give is news only when the old flags lacked it.
+    const std::uint8_t state = record.DriveState(drive);
     if (state == 0 || (old & DriveFlag(state, drive)) != 0) continue;
 
     const DriveChangeTexts& texts = kDriveChangeTexts[drive];
