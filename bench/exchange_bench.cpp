@@ -30,8 +30,10 @@ struct Rig {
     enclosure.answer_delay_ms = answer_delay_ms;
     scenario.drives[kDrive] = raid::sim::DriveSpec(enclosure);
     host = std::make_unique<raid::sim::SimHost>(std::move(scenario), clock);
+    const raid::DiskRef target{kDrive | 0x40, host->OpenPhysicalDrive(kDrive)->Identity()};
+    host->recorder().Clear();
     commands = std::make_unique<raid::ControllerCommands>(
-        *host, transport, gate, [] { return std::optional<std::uint32_t>(kDrive | 0x40); });
+        *host, transport, gate, [target] { return std::optional<raid::DiskRef>(target); });
   }
 };
 

@@ -23,20 +23,26 @@ std::string Hex2(unsigned value) {
 class DriveHandle : public Disk {
  public:
   DriveHandle(std::shared_ptr<HostCore> core, unsigned drive, std::uint32_t generation,
-              std::uint64_t id)
-      : core_(std::move(core)), drive_(drive), generation_(generation), id_(id) {}
+              std::uint64_t id, DiskIdentity identity)
+      : core_(std::move(core)),
+        drive_(drive),
+        generation_(generation),
+        id_(id),
+        identity_(std::move(identity)) {}
   ~DriveHandle() override { core_->Close(Target::Drive(drive_), id_); }
 
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
     return core_->DriveDataIn(drive_, generation_, id_, command);
   }
   std::optional<DiskExtent> VolumeDiskExtent() override { return core_->DriveExtent(drive_, id_); }
+  DiskIdentity Identity() override { return identity_; }
 
  private:
   std::shared_ptr<HostCore> core_;
   unsigned drive_;
   std::uint32_t generation_;
   std::uint64_t id_;
+  DiskIdentity identity_;
 };
 
 class VolumeHandle : public Disk {
@@ -45,12 +51,14 @@ class VolumeHandle : public Disk {
       : core_(std::move(core)), volume_(std::move(volume)), id_(id) {}
   ~VolumeHandle() override { core_->Close(Target::Volume(volume_), id_); }
 
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
     return core_->VolumeDataIn(volume_, id_, command);
   }
   std::optional<DiskExtent> VolumeDiskExtent() override {
     return core_->VolumeExtent(volume_, id_);
   }
+  // A volume is known by its name here; nothing addresses a volume after discovery.
+  DiskIdentity Identity() override { return "sim volume " + volume_; }
 
  private:
   std::shared_ptr<HostCore> core_;
@@ -106,7 +114,9 @@ std::unique_ptr<Disk> HostCore::OpenPhysicalDrive(const std::shared_ptr<HostCore
   }
   const std::uint64_t id = recorder_.NewHandleId();
   recorder_.RecordOpen(now, Target::Drive(number), id);
-  return std::make_unique<DriveHandle>(self, number, slots_[number].generation, id);
+  return std::make_unique<DriveHandle>(
+      self, number, slots_[number].generation, id,
+      "sim attach " + std::to_string(slots_[number].attach_sequence));
 }
 
 std::unique_ptr<Disk> HostCore::OpenVolume(const std::shared_ptr<HostCore>& self,
@@ -240,8 +250,8 @@ HostCore::DecodedCdb HostCore::CheckCdbLocked(const Target& target, std::uint64_
   return decoded;
 }
 
-bool HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
-                           const ScsiDataIn& command) {
+ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
+                                  const ScsiDataIn& command) {
   std::lock_guard lock(mutex_);
   ApplyDueEventsLocked();
   const Target target = Target::Drive(drive);
@@ -267,11 +277,11 @@ bool HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64
   recorder_.RecordIo(now, target, handle, cdb.kind, cdb.lba, cdb.blocks, ok);
   if (packet) recorder_.RecordPacket(now, drive, *packet);
   if (decode_error) recorder_.RecordDecodeError(now, drive, std::move(*decode_error));
-  return ok;
+  return ScsiOutcome::Completed(ok);
 }
 
-bool HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
-                            const ScsiDataIn& command) {
+ScsiOutcome HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
+                                   const ScsiDataIn& command) {
   std::lock_guard lock(mutex_);
   ApplyDueEventsLocked();
   const Target target = Target::Volume(name);
@@ -302,7 +312,7 @@ bool HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
     }
   }
   recorder_.RecordIo(clock_.NowMs(), target, handle, cdb.kind, cdb.lba, cdb.blocks, ok);
-  return ok;
+  return ScsiOutcome::Completed(ok);
 }
 
 // --- plugging ---
@@ -357,6 +367,7 @@ void HostCore::PlugLocked(unsigned number, const DriveSpec& config) {
   slot.present = true;
   slot.openable = config.openable;
   ++slot.generation;
+  slot.attach_sequence = ++last_attach_sequence_;
 }
 
 bool HostCore::PlugBackLocked(unsigned number) {
@@ -365,6 +376,7 @@ bool HostCore::PlugBackLocked(unsigned number) {
   slot.device->Revive();
   slot.present = true;
   ++slot.generation;
+  slot.attach_sequence = ++last_attach_sequence_;
   return true;
 }
 

@@ -28,6 +28,8 @@ class HostCore {
     bool openable = true;
     // Changes on every unplug and plug: handles opened before no longer reach the device.
     std::uint32_t generation = 0;
+    // Like the kernel's disk sequence number: new for every attach, never reused.
+    std::uint64_t attach_sequence = 0;
   };
 
   // All of these take the mutex themselves and apply due timeline events first.
@@ -41,9 +43,10 @@ class HostCore {
   void RecordPathQuery(unsigned number);
 
   // Called by the handles.
-  bool DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
-                   const ScsiDataIn& command);
-  bool VolumeDataIn(const std::string& volume, std::uint64_t handle, const ScsiDataIn& command);
+  ScsiOutcome DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
+                          const ScsiDataIn& command);
+  ScsiOutcome VolumeDataIn(const std::string& volume, std::uint64_t handle,
+                           const ScsiDataIn& command);
   std::optional<DiskExtent> VolumeExtent(const std::string& volume, std::uint64_t handle);
   std::optional<DiskExtent> DriveExtent(unsigned drive, std::uint64_t handle);
   void Close(const Target& target, std::uint64_t handle);
@@ -89,6 +92,7 @@ class HostCore {
   std::vector<VolumeSpec> volumes_;
   std::vector<TimelineEvent> timeline_;
   std::size_t next_event_ = 0;
+  std::uint64_t last_attach_sequence_ = 0;
 };
 
 }  // namespace raid::sim

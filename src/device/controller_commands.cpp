@@ -4,6 +4,7 @@
 #include <array>
 
 #include "device/enclosure_list.h"
+#include "device/target_device.h"
 
 namespace raid {
 namespace {
@@ -45,40 +46,44 @@ std::array<std::uint8_t, kPayloadSize> AtaFrame(std::uint8_t feature) {
 }  // namespace
 
 ControllerCommands::ControllerCommands(DiskSystem& disks, Transport& transport, ExchangeGate& gate,
-                                       std::function<std::optional<std::uint32_t>()> target)
+                                       std::function<std::optional<DiskRef>()> target)
     : disks_(disks), transport_(transport), gate_(gate), target_(std::move(target)) {}
 
-ResultCode ControllerCommands::ExchangeOn(std::optional<std::uint32_t> code, std::uint8_t direction,
-                                          std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2,
-                                          std::uint8_t p3, std::span<const std::uint8_t> payload,
-                                          std::uint32_t limit, std::span<std::uint8_t, 512> out) {
-  if (!code) return kResultOpenFailed;
+ResultCode ControllerCommands::ExchangeOn(const std::optional<DiskRef>& target,
+                                          std::uint8_t direction, std::uint8_t opcode,
+                                          std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
+                                          std::span<const std::uint8_t> payload,
+                                          std::uint32_t limit, std::span<std::uint8_t, 512> out,
+                                          ControllerKind* answered) {
+  if (!target) return kResultOpenFailed;
   std::optional<ExchangeGate::Hold> hold = gate_.Enter();
   if (!hold) return kResultOpenFailed;  // an exchange is already running on this thread
-  std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(DriveNumberOf(*code));
+  std::unique_ptr<Disk> disk = OpenTargetDisk(disks_, *target);
   if (!disk) return kResultOpenFailed;
   const ResultCode result =
       transport_.SendVendorCommand(*disk, direction, opcode, p1, p2, p3, payload, limit);
   if (transport_.ResponsePolled()) {
     std::copy(transport_.Response().begin(), transport_.Response().end(), out.begin());
   }
+  if (answered != nullptr && transport_.AnsweredKind()) *answered = *transport_.AnsweredKind();
   return result;
 }
 
-std::optional<std::uint32_t> ControllerCommands::Target() const {
+std::optional<DiskRef> ControllerCommands::Target() const {
   return target_ ? target_() : std::nullopt;
 }
 
-ResultCode ControllerCommands::QueryController(std::uint8_t code,
-                                               std::span<std::uint8_t, 512> out) {
-  return QueryControllerOn(Target(), code, out);
+ResultCode ControllerCommands::QueryController(std::uint8_t code, std::span<std::uint8_t, 512> out,
+                                               ControllerKind* answered) {
+  return QueryControllerOn(Target(), code, out, answered);
 }
 
-ResultCode ControllerCommands::QueryControllerOn(std::optional<std::uint32_t> device_code,
+ResultCode ControllerCommands::QueryControllerOn(const std::optional<DiskRef>& target,
                                                  std::uint8_t code,
-                                                 std::span<std::uint8_t, 512> out) {
+                                                 std::span<std::uint8_t, 512> out,
+                                                 ControllerKind* answered) {
   const std::uint32_t limit = code == kQueryControllerAlive ? kAliveQueryLimitMs : kCommandLimitMs;
-  return ExchangeOn(device_code, kDirectionIn, code, 0xCF, 0xDF, 0xEF, {}, limit, out);
+  return ExchangeOn(target, kDirectionIn, code, 0xCF, 0xDF, 0xEF, {}, limit, out, answered);
 }
 
 ResultCode ControllerCommands::ReadFlashBlock(Disk& disk, std::uint32_t address,

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "device/disk_system.h"
+#include "device/enclosure_list.h"
 #include "device/exchange_gate.h"
 #include "device/transport.h"
 
@@ -32,19 +33,22 @@ inline constexpr std::uint32_t kDriveCommandTries = 3;
 
 class ControllerCommands {
  public:
-  // `target` is the device-code rule for the commands that open their device themselves; empty
-  // when there is no device to address.
+  // `target` is the rule that names the disk of the commands that open their device themselves;
+  // empty when there is no device to address.
   ControllerCommands(DiskSystem& disks, Transport& transport, ExchangeGate& gate,
-                     std::function<std::optional<std::uint32_t>()> target);
+                     std::function<std::optional<DiskRef>()> target);
 
   // Status queries 0x10, 0x11, 0x15, 0x17. `out` receives the whole response sector whenever the
   // response was polled, also when the result is a failure; it is untouched when the device
-  // could not be opened or the knock sequence failed.
-  ResultCode QueryController(std::uint8_t code, std::span<std::uint8_t, 512> out);
-  // The same query to an enclosure named by its device code, for the status poll, which walks
-  // the listed enclosures without moving the selection the window shows.
-  ResultCode QueryControllerOn(std::optional<std::uint32_t> device_code, std::uint8_t code,
-                               std::span<std::uint8_t, 512> out);
+  // could not be opened or the knock sequence failed. `answered`, when given, receives the
+  // signature pair of this query's own answer (it is left alone when there was none).
+  ResultCode QueryController(std::uint8_t code, std::span<std::uint8_t, 512> out,
+                             ControllerKind* answered = nullptr);
+  // The same query to an enclosure named by its disk, for the status poll, which walks the
+  // listed enclosures without moving the selection the window shows.
+  ResultCode QueryControllerOn(const std::optional<DiskRef>& target, std::uint8_t code,
+                               std::span<std::uint8_t, 512> out,
+                               ControllerKind* answered = nullptr);
 
   // Flash commands on an open disk; `address` is a byte address, sent as address / 128.
   ResultCode ReadFlashBlock(Disk& disk, std::uint32_t address,
@@ -60,21 +64,19 @@ class ControllerCommands {
   ResultCode DriveControlCommand(std::uint8_t a, std::uint8_t b, std::uint8_t c,
                                  std::span<std::uint8_t, 512> out);
 
-  // The signature pair of the last answer.
-  ControllerKind AnsweredKind() const { return transport_.AnsweredKind(); }
   ExchangeGate& gate() { return gate_; }
 
  private:
-  std::optional<std::uint32_t> Target() const;
-  ResultCode ExchangeOn(std::optional<std::uint32_t> device_code, std::uint8_t direction,
+  std::optional<DiskRef> Target() const;
+  ResultCode ExchangeOn(const std::optional<DiskRef>& target, std::uint8_t direction,
                         std::uint8_t opcode, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3,
                         std::span<const std::uint8_t> payload, std::uint32_t limit,
-                        std::span<std::uint8_t, 512> out);
+                        std::span<std::uint8_t, 512> out, ControllerKind* answered = nullptr);
 
   DiskSystem& disks_;
   Transport& transport_;
   ExchangeGate& gate_;
-  std::function<std::optional<std::uint32_t>()> target_;
+  std::function<std::optional<DiskRef>()> target_;
 };
 
 }  // namespace raid

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "device/scsi_commands.h"
+#include "device/target_device.h"
 
 namespace raid {
 namespace {
@@ -100,12 +101,12 @@ bool Discovery::TakeOverUpgradeTarget(unsigned drive) {
   return true;
 }
 
-void Discovery::ReadModelFromInquiry(unsigned drive, IdentificationBlock& block) {
+void Discovery::ReadModelFromInquiry(IdentificationBlock& block) {
   std::array<std::uint8_t, kInquiryLength> inquiry{};
   bool answered = false;
   {
     std::optional<ExchangeGate::Hold> hold = commands_.gate().Enter();
-    std::unique_ptr<Disk> disk = hold ? disks_.OpenPhysicalDrive(drive) : nullptr;
+    std::unique_ptr<Disk> disk = hold ? OpenTargetDisk(disks_, registry_.probe) : nullptr;
     answered = disk && PassThroughInquiry(*disk, inquiry);
   }
   if (!answered) return;  // the model text stays as the controller's reply had it
@@ -120,13 +121,14 @@ bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
   IdentificationBlock& block = registry_.running_blocks[drive];
   if (commands_.QueryController(kQueryControllerAlive, block) != kResultDone) return false;
   clock_.SleepMs(kDiscoveryPauseMs);
-  if (commands_.QueryController(kQueryControllerInfo, block) != kResultDone) return false;
+  EnclosureInfo info;
+  if (commands_.QueryController(kQueryControllerInfo, block, &info.controller_kind) !=
+      kResultDone) {
+    return false;
+  }
   std::copy_n(block.begin() + kReplyFirmwareRevision, kFirmwareRevisionLength,
               block.begin() + kIdFirmwareRevision);
   if (IsExcludedProduct(block)) return false;
-
-  EnclosureInfo info;
-  info.controller_kind = commands_.AnsweredKind();
 
   std::array<std::uint8_t, 256> flash_head{};
   flash_.FlashRead(0, static_cast<std::uint32_t>(flash_head.size()), flash_head, ui);
@@ -136,16 +138,17 @@ bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
     info.model_from_controller = true;
     std::copy_n(block.begin() + kReplyModelText, kIdModelLength, block.begin() + kIdModelText);
   } else {
-    ReadModelFromInquiry(drive, block);
+    ReadModelFromInquiry(block);
   }
   info.port_swap = (block[kIdPortOrder] & 0x10) == 0;
   info.sensor_capable = block[kIdSensorReport] == 0 && block[kIdSensorReport + 1] == 0;
   info.device_code = drive | kEnclosureBit;
+  info.identity = registry_.probe.identity;
   registry_.fresh.push_back(info);
 
   clock_.SleepMs(kDiscoveryPauseMs);
   if (filler_ != nullptr) filler_->InitialStatusFill(position, drive);
-  registry_.probe_code = info.device_code;
+  registry_.probe.device_code = info.device_code;
   return true;
 }
 
@@ -160,8 +163,11 @@ unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
     if (TakeOverUpgradeTarget(drive)) {
       ++opened;
     } else {
-      if (!disks_.OpenPhysicalDrive(drive)) continue;
-      registry_.probe_code = drive;
+      std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive);
+      if (!disk) continue;
+      // Every command of the probe goes to this disk, or to none if another takes its number.
+      registry_.probe = {drive, disk->Identity()};
+      disk.reset();
       ProbeDrive(drive, static_cast<unsigned>(registry_.fresh.size()), ui);
       ++opened;
     }

@@ -48,7 +48,7 @@ class Discovery {
 
  private:
   bool ProbeDrive(unsigned drive, unsigned position, UiSink& ui);
-  void ReadModelFromInquiry(unsigned drive, IdentificationBlock& block);
+  void ReadModelFromInquiry(IdentificationBlock& block);
   bool TakeOverUpgradeTarget(unsigned drive);
 
   DiskSystem& disks_;

@@ -41,21 +41,54 @@ enum class DriveType : std::uint8_t {
 
 enum class OpenFailure { kNone, kNotFound, kAccessDenied, kOther };
 
+inline constexpr std::uint8_t kScsiStatusGood = 0x00;
+inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
+
+// Sense key, additional sense code and qualifier of a CHECK CONDITION.
+struct SenseCode {
+  std::uint8_t key = 0;
+  std::uint8_t asc = 0;
+  std::uint8_t ascq = 0;
+  bool operator==(const SenseCode&) const = default;
+};
+
+// What became of one command. The back ends report it as the platform gave it; whether that
+// counts as a delivered block is decided in one place (scsi_commands.h).
+struct ScsiOutcome {
+  bool transported = false;               // the platform carried the command to the device and back
+  std::uint8_t status = kScsiStatusGood;  // the device's SCSI status byte
+  std::optional<SenseCode> sense{};       // with a CHECK CONDITION, when the device sent one
+
+  // Carried, and answered GOOD when `good`; not carried at all otherwise.
+  static ScsiOutcome Completed(bool good = true) {
+    ScsiOutcome outcome;
+    outcome.transported = good;
+    return outcome;
+  }
+};
+
+// Tells an attached disk apart from a disk that later takes its number or name: the kernel's
+// disk sequence number on Linux, the device number and serial on Windows. Opaque; compared for
+// equality only. Empty when the platform cannot tell.
+using DiskIdentity = std::string;
+
 class Disk {
  public:
   virtual ~Disk() = default;
-  // True when the command completed and delivered its data.
-  virtual bool ExecuteDataIn(const ScsiDataIn& command) = 0;
+  virtual ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) = 0;
   // For an opened volume: its disk extent; empty when the volume spans several disks or the
   // question cannot be answered.
   virtual std::optional<DiskExtent> VolumeDiskExtent() = 0;
+  // Of the opened disk itself, never of what its number or name means later.
+  virtual DiskIdentity Identity() = 0;
 };
 
 class DiskSystem {
  public:
   virtual ~DiskSystem() = default;
-  // Physical drive `number` (0-15): \\.\PhysicalDriveN on Windows, the N-th whole SCSI disk on
-  // Linux. Empty when it cannot be opened; `why` then says why.
+  // Physical drive `number` (0-15): \\.\PhysicalDriveN on Windows, the SCSI disk whose kernel
+  // name has index N on Linux (sda = 0, sdb = 1, ...). A number names the same disk for as long
+  // as that disk stays attached. Empty when it cannot be opened; `why` then says why.
   virtual std::unique_ptr<Disk> OpenPhysicalDrive(unsigned number, OpenFailure* why = nullptr) = 0;
   // A volume by the name LogicalVolumes gave it (a drive letter on Windows, a mount point on
   // Linux).

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/disk_system.h"
 #include "device/transport.h"
 
 namespace raid {
@@ -32,14 +33,25 @@ inline constexpr std::size_t kIdModelText = 54;  // 40 characters, pairs swapped
 inline constexpr std::size_t kIdModelLength = 40;
 inline constexpr std::size_t kIdSensorReport = 124;  // 124 and 125 both zero: sensors reported
 
+// A disk as discovery identified it: the device code (the drive number in its low four bits)
+// and what tells that disk apart from another that later takes its number.
+struct DiskRef {
+  std::uint32_t device_code = 0;
+  DiskIdentity identity{};
+  bool operator==(const DiskRef&) const = default;
+};
+
 struct EnclosureInfo {
   std::uint32_t device_code = 0;
+  DiskIdentity identity{};  // of the disk discovery talked to
   ControllerKind controller_kind = ControllerKind::kRaidBridge;
   std::uint8_t firmware_type_byte = 0;  // byte 149 of the controller's flash
   bool port_swap = false;               // member drive k sits at port 1 - k
   bool sensor_capable = false;          // fan and temperature are reported
   bool model_from_controller = false;   // the model text came from the 0x11 reply
   bool operator==(const EnclosureInfo&) const = default;
+
+  DiskRef Ref() const { return {device_code, identity}; }
 };
 
 struct VolumeRecord {
@@ -64,7 +76,7 @@ struct EnclosureRegistry {
   std::vector<EnclosureInfo> fresh;    // filled by the running pass
   std::array<IdentificationBlock, kDriveSlots> running_blocks{};
   std::array<IdentificationBlock, kDriveSlots> previous_blocks{};
-  std::uint32_t probe_code = 0;  // the drive discovery is talking to
+  DiskRef probe;  // the drive discovery is talking to
 
   std::vector<std::string> volume_names;  // as last counted
   std::vector<VolumeRecord> volumes;

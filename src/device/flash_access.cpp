@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/bytes.h"
+#include "device/target_device.h"
 
 namespace raid {
 namespace {
@@ -37,7 +38,7 @@ FlashAccess::FlashAccess(DiskSystem& disks, ControllerCommands& commands, Clock&
                          SharedState& state, const EnclosureRegistry& registry)
     : disks_(disks), commands_(commands), clock_(clock), state_(state), registry_(registry) {}
 
-std::optional<unsigned> FlashAccess::UpgradeDrive(UiSink& ui) const {
+std::optional<DiskRef> FlashAccess::UpgradeDrive(UiSink& ui) const {
   if (registry_.current.empty()) {
     ui.SetPanelText(kFlashStatusPanel, kNoDevicePanel);
     ui.ShowMessage({kMessageCaption, kNoDeviceBox, MessageIcon::kNone});
@@ -49,15 +50,15 @@ std::optional<unsigned> FlashAccess::UpgradeDrive(UiSink& ui) const {
     ui.ShowMessage({kMessageCaption, kNoUpgradeBox, MessageIcon::kNone});
     return std::nullopt;
   }
-  return DriveNumberOf(registry_.current[target].device_code);
+  return registry_.current[target].Ref();
 }
 
 bool FlashAccess::FlashRead(std::uint32_t start, std::uint32_t length,
                             std::span<std::uint8_t> destination, UiSink& ui) {
   if (destination.size() < length) return false;
-  std::optional<unsigned> drive;
+  std::optional<DiskRef> drive;
   if (state_.detection_running.load()) {
-    drive = DriveNumberOf(registry_.probe_code);
+    drive = registry_.probe;
   } else {
     drive = UpgradeDrive(ui);
   }
@@ -68,22 +69,22 @@ bool FlashAccess::FlashRead(std::uint32_t start, std::uint32_t length,
 bool FlashAccess::FlashWrite(std::uint32_t start, std::uint32_t length,
                              std::span<const std::uint8_t> source, UiSink& ui) {
   if (source.size() < length) return false;
-  const std::optional<unsigned> drive = UpgradeDrive(ui);
+  const std::optional<DiskRef> drive = UpgradeDrive(ui);
   if (!drive) return false;
   return RunRange(Operation::kWrite, *drive, start, length, {}, source, ui);
 }
 
 bool FlashAccess::FlashErase(std::uint32_t start, std::uint32_t length, UiSink& ui) {
-  const std::optional<unsigned> drive = UpgradeDrive(ui);
+  const std::optional<DiskRef> drive = UpgradeDrive(ui);
   if (!drive) return false;
   return RunRange(Operation::kErase, *drive, start, length, {}, {}, ui);
 }
 
-bool FlashAccess::RunRange(Operation operation, unsigned drive, std::uint32_t start,
+bool FlashAccess::RunRange(Operation operation, const DiskRef& drive, std::uint32_t start,
                            std::uint32_t length, std::span<std::uint8_t> destination,
                            std::span<const std::uint8_t> source, UiSink& ui) {
   std::optional<ExchangeGate::Hold> hold = commands_.gate().Enter();
-  std::unique_ptr<Disk> disk = hold ? disks_.OpenPhysicalDrive(drive) : nullptr;
+  std::unique_ptr<Disk> disk = hold ? OpenTargetDisk(disks_, drive) : nullptr;
   if (!disk) {
     ui.ShowMessage({"", kInvalidDrive, MessageIcon::kNone});
     return false;

@@ -33,10 +33,10 @@ class FlashAccess {
  private:
   enum class Operation { kRead, kWrite, kErase };
 
-  std::optional<unsigned> UpgradeDrive(UiSink& ui) const;
-  bool RunRange(Operation operation, unsigned drive, std::uint32_t start, std::uint32_t length,
-                std::span<std::uint8_t> destination, std::span<const std::uint8_t> source,
-                UiSink& ui);
+  std::optional<DiskRef> UpgradeDrive(UiSink& ui) const;
+  bool RunRange(Operation operation, const DiskRef& drive, std::uint32_t start,
+                std::uint32_t length, std::span<std::uint8_t> destination,
+                std::span<const std::uint8_t> source, UiSink& ui);
 
   DiskSystem& disks_;
   ControllerCommands& commands_;

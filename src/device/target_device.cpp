@@ -3,20 +3,25 @@
 namespace raid {
 namespace {
 
-std::optional<std::uint32_t> CodeAt(const EnclosureRegistry& registry, unsigned position) {
+std::optional<DiskRef> RefAt(const EnclosureRegistry& registry, unsigned position) {
   if (position >= registry.current.size()) return std::nullopt;
-  return registry.current[position].device_code;
+  return registry.current[position].Ref();
 }
 
 }  // namespace
 
-std::optional<std::uint32_t> TargetDevice(const SharedState& state,
-                                          const EnclosureRegistry& registry) {
+std::optional<DiskRef> TargetDevice(const SharedState& state, const EnclosureRegistry& registry) {
   if (state.upgrade_target_selected.load()) {
-    return CodeAt(registry, state.upgrade_target_index.load());
+    return RefAt(registry, state.upgrade_target_index.load());
   }
-  if (state.detection_running.load()) return registry.probe_code;
-  return CodeAt(registry, state.selected_device_index.load());
+  if (state.detection_running.load()) return registry.probe;
+  return RefAt(registry, state.selected_device_index.load());
+}
+
+std::unique_ptr<Disk> OpenTargetDisk(DiskSystem& disks, const DiskRef& target) {
+  std::unique_ptr<Disk> disk = disks.OpenPhysicalDrive(DriveNumberOf(target.device_code));
+  if (disk && disk->Identity() != target.identity) return nullptr;
+  return disk;
 }
 
 }  // namespace raid

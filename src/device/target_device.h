@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "common/shared_state.h"
+#include "device/disk_system.h"
 #include "device/enclosure_list.h"
 
 namespace raid {
@@ -12,7 +14,11 @@ namespace raid {
 // The upgrade target while a firmware upgrade addresses it, else the drive being probed while
 // discovery runs, else the selected enclosure. Empty when the rule names no listed enclosure:
 // then nothing is sent rather than a command to whatever disk happens to be drive 0.
-std::optional<std::uint32_t> TargetDevice(const SharedState& state,
-                                          const EnclosureRegistry& registry);
+std::optional<DiskRef> TargetDevice(const SharedState& state, const EnclosureRegistry& registry);
+
+// Opens the disk `target` names, and only that disk: when another disk has taken its number
+// since discovery identified it, nothing is opened and the caller fails as for a missing drive.
+// Commands therefore never reach a newcomer before the next discovery has identified it.
+std::unique_ptr<Disk> OpenTargetDisk(DiskSystem& disks, const DiskRef& target);
 
 }  // namespace raid

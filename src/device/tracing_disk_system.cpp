@@ -39,7 +39,7 @@ class TracingDisk : public Disk {
     trace_->WriteLine("close");
   }
 
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
     // Written before the command goes out, so a command that hangs or crashes is on record.
     trace_->WriteLine(TraceLineFor(command));
     return inner_->ExecuteDataIn(command);
@@ -47,6 +47,7 @@ class TracingDisk : public Disk {
 
   // An operating system query about the volume, not a command to the disk: not traced.
   std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
+  DiskIdentity Identity() override { return inner_->Identity(); }
 
  private:
   std::unique_ptr<Disk> inner_;

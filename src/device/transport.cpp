@@ -55,6 +55,7 @@ ResultCode Transport::SendKnockSequence(Disk& disk) {
 
 ResultCode Transport::AwaitResponse(Disk& disk, std::uint32_t limit) {
   const std::uint64_t start_ms = clock_.NowMs();
+  answered_kind_.reset();
   std::uint32_t tries = 0;
   for (;;) {
     clock_.ProcessMessages();
@@ -82,6 +83,7 @@ ResultCode Transport::SendVendorCommand(Disk& disk, std::uint8_t direction, std:
                                         std::uint32_t limit) {
   packet_.Fill(direction, opcode, p1, p2, p3, payload);
   response_polled_ = false;
+  answered_kind_.reset();
   if (const ResultCode knock = SendKnockSequence(disk); knock != kResultDone) return knock;
   response_polled_ = true;
   if (const ResultCode wait = AwaitResponse(disk, limit); wait != kResultDone) return wait;

@@ -45,8 +45,8 @@ class Transport {
   const ResponseSector& Response() const { return response_; }
   // The mapped status byte of the last answer, or kResultNoAnswer.
   std::uint8_t Status() const { return status_; }
-  // The signature pair of the last answer that matched.
-  ControllerKind AnsweredKind() const { return answered_kind_; }
+  // The signature pair of the last exchange's answer; empty when it got none.
+  std::optional<ControllerKind> AnsweredKind() const { return answered_kind_; }
   const CommandPacket& Packet() const { return packet_; }
   // Whether the last SendVendorCommand got as far as polling the response block.
   bool ResponsePolled() const { return response_polled_; }
@@ -56,7 +56,7 @@ class Transport {
   CommandPacket packet_;
   ResponseSector response_{};
   std::uint8_t status_ = 0;
-  ControllerKind answered_kind_ = ControllerKind::kRaidBridge;
+  std::optional<ControllerKind> answered_kind_;
   bool response_polled_ = false;
 };
 

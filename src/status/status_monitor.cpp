@@ -145,7 +145,7 @@ StatusMonitor::Outcome StatusMonitor::RefreshPosition(unsigned position) {
   PollState& poll = poll_[position];
   const auto query = [&](std::uint8_t code) {
     clock_.SleepMs(kQueryPauseMs);
-    return commands_.QueryControllerOn(info.device_code, code, reply_);
+    return commands_.QueryControllerOn(info.Ref(), code, reply_);
   };
 
   if (info.sensor_capable) {

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <numeric>
 
 #include "device/device_access.h"
@@ -24,7 +25,10 @@ class FlashAccessTest : public testing::SimulatedHostTest {
   FlashAccessTest() {
     scenario_.drives[kDrive] = sim::DriveSpec(sim::EnclosureSpec{});
     BuildHost();
-    device_->registry().current = {EnclosureInfo{.device_code = kDrive | kEnclosureBit}};
+    const DiskRef drive = IdentifiedDrive(kDrive);
+    device_->registry().current = {
+        EnclosureInfo{.device_code = drive.device_code, .identity = drive.identity}};
+    recorder().Clear();
     state_.upgrade_target_index = 0;
   }
   FlashAccess& flash() { return device_->flash(); }
@@ -96,11 +100,38 @@ TEST_F(FlashAccessTest, UnopenableDiskIsAnInvalidDrive) {
   EXPECT_EQ(ui_.messages.back(), (MessageBoxRequest{"", "Invalid Drive"}));
 }
 
+// An upgrade erases, programs and verifies in separate ranges, each opening the disk anew. When
+// the enclosure is unplugged between two of them and another enclosure takes its drive number,
+// the next range must not erase or program the newcomer's flash.
+TEST_F(FlashAccessTest, ADiskThatTookTheTargetsNumberGetsNoCommand) {
+  ASSERT_TRUE(flash().FlashErase(0, 4096, ui_));
+  sim::EnclosureSpec newcomer;
+  newcomer.model_text = "ANOTHER ENCLOSURE";
+  host_->Unplug(kDrive);
+  host_->Plug(kDrive, sim::DriveSpec(newcomer));
+  const std::vector<std::uint8_t> before = enclosure().FlashBytes(0, 8192);
+  recorder().Clear();
+
+  const std::vector<std::uint8_t> image(4096, 0x5A);
+  EXPECT_FALSE(flash().FlashWrite(0, 4096, image, ui_));
+  EXPECT_FALSE(flash().FlashErase(0, 8192, ui_));
+  EXPECT_EQ(ui_.messages.back(), (MessageBoxRequest{"", "Invalid Drive"}));
+  std::array<std::uint8_t, 512> reply{};
+  EXPECT_EQ(device_->commands().QueryControllerOn(device_->registry().current[0].Ref(),
+                                                  kQueryArrayStatus, reply),
+            kResultOpenFailed);
+
+  // It was opened (that is how it was told apart) but never read.
+  EXPECT_EQ(recorder().ReadCount(kDrive), 0U);
+  EXPECT_THAT(recorder().Packets(kDrive), IsEmpty());
+  EXPECT_EQ(enclosure().FlashBytes(0, 8192), before);
+}
+
 TEST_F(FlashAccessTest, DuringDiscoveryTheProbedDriveIsRead) {
   device_->registry().current.clear();
   state_.upgrade_target_index = kNoUpgradeTarget;
   state_.detection_running = true;
-  device_->registry().probe_code = kDrive;
+  device_->registry().probe = {kDrive, IdentifiedDrive(kDrive).identity};
   std::vector<std::uint8_t> head(256);
   EXPECT_TRUE(flash().FlashRead(0, 256, head, ui_));
   EXPECT_EQ(head[149], 0x03);

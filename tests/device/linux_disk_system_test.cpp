@@ -1,5 +1,8 @@
 #include "device/linux/linux_disk_system.h"
 
+#include "device/linux/sysfs_block.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -74,10 +77,10 @@ class FakeHost {
   fs::path root_;
 };
 
-TEST(LinuxPhysicalDrives, NumberedInTheKernelsNaturalOrder) {
+TEST(LinuxPhysicalDrives, NumberedByTheKernelsNameWhateverElseIsAttached) {
   FakeHost host;
   unsigned minor = 0;
-  for (const char* name : {"sdb", "sdaa", "sda", "sdz"}) {
+  for (const char* name : {"sdb", "sdaa", "sdd", "sdz"}) {
     host.AddDisk("pci0/host0", name, 8, minor, 0, 8);
     minor += 16;
   }
@@ -88,19 +91,59 @@ TEST(LinuxPhysicalDrives, NumberedInTheKernelsNaturalOrder) {
   LinuxDiskSystem disks(host.root());
 
   EXPECT_EQ(disks.PhysicalDrivePath(0), "/dev/sda");
-  EXPECT_EQ(disks.PhysicalDrivePath(1), "/dev/sdb");
-  EXPECT_EQ(disks.PhysicalDrivePath(2), "/dev/sdz");
-  EXPECT_EQ(disks.PhysicalDrivePath(3), "/dev/sdaa");
-  EXPECT_EQ(disks.PhysicalDrivePath(27), "/dev/sdab");  // not there: the name it would get
+  EXPECT_EQ(disks.PhysicalDrivePath(3), "/dev/sdd");
+  EXPECT_EQ(disks.PhysicalDrivePath(9), "/dev/sdj");
+  EXPECT_EQ(disks.PhysicalDrivePath(25), "/dev/sdz");
+  EXPECT_EQ(disks.PhysicalDrivePath(26), "/dev/sdaa");
+  EXPECT_EQ(disks.PhysicalDrivePath(27), "/dev/sdab");
 
-  for (unsigned n = 0; n < 4; ++n) {
+  for (unsigned n : {1U, 3U, 25U, 26U}) {
     OpenFailure why = OpenFailure::kOther;
     EXPECT_NE(disks.OpenPhysicalDrive(n, &why), nullptr) << n;
     EXPECT_EQ(why, OpenFailure::kNone);
   }
-  OpenFailure why = OpenFailure::kNone;
-  EXPECT_EQ(disks.OpenPhysicalDrive(4, &why), nullptr);
-  EXPECT_EQ(why, OpenFailure::kNotFound);
+  // sda and sdc are not there: their numbers stay free rather than going to sdb and sdd.
+  for (unsigned n : {0U, 2U, 4U}) {
+    OpenFailure why = OpenFailure::kNone;
+    EXPECT_EQ(disks.OpenPhysicalDrive(n, &why), nullptr) << n;
+    EXPECT_EQ(why, OpenFailure::kNotFound);
+  }
+}
+
+TEST(LinuxPhysicalDrives, DiskNamesAndNumbersMapBothWays) {
+  for (unsigned n : {0U, 9U, 25U, 26U, 51U, 52U, 701U, 702U, 18277U}) {
+    EXPECT_EQ(ScsiDiskNumber(ScsiDiskName(n)), n) << ScsiDiskName(n);
+  }
+  EXPECT_EQ(ScsiDiskName(701), "sdzz");
+  EXPECT_EQ(ScsiDiskName(702), "sdaaa");
+  for (const char* other : {"sd", "sda1", "sdA", "sr0", "vda", "dm-0", "sdaaaaaaaaa"}) {
+    EXPECT_FALSE(ScsiDiskNumber(other).has_value()) << other;
+  }
+}
+
+TEST(LinuxPhysicalDrives, ADiskThatTakesTheNameOfAnotherHasAnotherIdentity) {
+  FakeHost host;
+  host.AddDisk("pci0/usb1/1-2/host6", "sdb", 8, 16, 0, 8);
+  FakeHost::Write(host.root() / "sys/block/sdb/diskseq", "14");
+  LinuxDiskSystem disks(host.root());
+  const DiskIdentity first = disks.OpenPhysicalDrive(1)->Identity();
+  EXPECT_EQ(first, "diskseq 14");
+  EXPECT_EQ(disks.OpenPhysicalDrive(1)->Identity(), first);  // the same disk, opened again
+
+  FakeHost::Write(host.root() / "sys/block/sdb/diskseq", "17");  // unplugged, another plugged
+  EXPECT_NE(disks.OpenPhysicalDrive(1)->Identity(), first);
+
+  // Without diskseq (kernels before 5.15), the path through the buses tells them apart: a
+  // replugged disk gets a new SCSI host.
+  FakeHost older;
+  older.AddDisk("pci0/usb1/1-2/host6", "sdb", 8, 16, 0, 8);
+  LinuxDiskSystem old_disks(older.root());
+  const DiskIdentity before = old_disks.OpenPhysicalDrive(1)->Identity();
+  EXPECT_THAT(before, ::testing::HasSubstr("usb1/1-2/host6/block/sdb"));
+  fs::remove(older.root() / "sys/block/sdb");
+  fs::remove(older.root() / "sys/dev/block/8:16");
+  older.AddDisk("pci0/usb1/1-2/host7", "sdb", 8, 16, 0, 8);
+  EXPECT_NE(old_disks.OpenPhysicalDrive(1)->Identity(), before);
 }
 
 TEST(LinuxPhysicalDrives, ADiskWithoutItsNodeIsNotFound) {
@@ -214,15 +257,15 @@ TEST_F(LinuxVolumes, VolumesOffSingleScsiDisksHaveNoExtent) {
   EXPECT_EQ(why, OpenFailure::kNotFound);
 }
 
-TEST_F(LinuxVolumes, DiskNumbersFollowTheDisksPresentNow) {
-  // With sda gone, the USB stick becomes physical drive 0.
+TEST_F(LinuxVolumes, AVolumesDiskNumberIsItsDisksOwnWhateverElseIsGone) {
+  // With sda gone, the USB stick is still physical drive 1.
   fs::remove(host_.root() / "sys/block/sda");
   host_.SetMountInfo("25 21 8:17 / /media/stick rw - vfat /dev/sdb1 rw\n");
   auto stick = disks_.OpenVolume("/media/stick");
   ASSERT_NE(stick, nullptr);
   const auto extent = stick->VolumeDiskExtent();
   ASSERT_TRUE(extent.has_value());
-  EXPECT_EQ(extent->disk_number, 0u);
+  EXPECT_EQ(extent->disk_number, 1u);
   EXPECT_EQ(extent->starting_offset, 32u * 512);
 }
 

@@ -32,7 +32,7 @@ TEST(SgIoRequest, CarriesTheCommandAndTheCallersBufferInPlace) {
   EXPECT_EQ(request.dxfer_len, 512u);
   EXPECT_EQ(request.sbp, sense.data());
   EXPECT_EQ(request.mx_sb_len, 32);
-  EXPECT_EQ(request.timeout, 3000u * 1000);
+  EXPECT_EQ(request.timeout, 30u * 1000);
 
   // Seconds become milliseconds without overflowing the 32-bit field.
   ScsiDataIn slow = disk.captured;
@@ -40,27 +40,50 @@ TEST(SgIoRequest, CarriesTheCommandAndTheCallersBufferInPlace) {
   EXPECT_EQ(MakeSgIoRequest(slow, sense).timeout, UINT_MAX);
 }
 
-TEST(SgIoRequest, OnlyACleanCompletionCounts) {
+TEST(SgIoRequest, OnlyACleanCompletionWithGoodStatusDeliversTheBlock) {
+  SgSense sense{};
   sg_io_hdr_t done{};
   done.info = SG_INFO_OK;
-  EXPECT_TRUE(SgIoSucceeded(0, done));
-  EXPECT_FALSE(SgIoSucceeded(-1, done));
-
-  sg_io_hdr_t check = done;
-  check.info = SG_INFO_CHECK;
-  EXPECT_FALSE(SgIoSucceeded(0, check));
-  // CHECK CONDITION with a "recovered error" sense is still not trusted.
-  check.status = 0x02;
-  check.masked_status = 0x01;
-  check.sb_len_wr = 18;
-  EXPECT_FALSE(SgIoSucceeded(0, check));
+  EXPECT_TRUE(Delivered(SgIoOutcome(0, done, sense)));
+  EXPECT_FALSE(Delivered(SgIoOutcome(-1, done, sense)));
 
   sg_io_hdr_t host = done;
   host.host_status = 0x03;  // DID_TIME_OUT
-  EXPECT_FALSE(SgIoSucceeded(0, host));
+  EXPECT_FALSE(SgIoOutcome(0, host, sense).transported);
   sg_io_hdr_t driver = done;
-  driver.driver_status = 0x08;  // DRIVER_SENSE
-  EXPECT_FALSE(SgIoSucceeded(0, driver));
+  driver.driver_status = 0x06;  // DRIVER_TIMEOUT
+  EXPECT_FALSE(SgIoOutcome(0, driver, sense).transported);
+  sg_io_hdr_t short_transfer = done;
+  short_transfer.resid = 512;
+  EXPECT_FALSE(Delivered(SgIoOutcome(0, short_transfer, sense)));
+
+  // UNIT ATTENTION after a bridge reset: carried, but the command was not executed. Even a
+  // "recovered error" sense is not trusted.
+  const std::array<std::uint8_t, 18> unit_attention = {0x70, 0, 0x06, 0, 0, 0,    0,
+                                                       10,   0, 0,    0, 0, 0x29, 0x00};
+  std::copy(unit_attention.begin(), unit_attention.end(), sense.begin());
+  sg_io_hdr_t check = done;
+  check.info = SG_INFO_CHECK;
+  check.status = kScsiStatusCheckCondition;
+  check.masked_status = 0x01;
+  check.driver_status = 0x08;  // DRIVER_SENSE: sense data came back
+  check.sb_len_wr = 18;
+  const ScsiOutcome outcome = SgIoOutcome(0, check, sense);
+  EXPECT_TRUE(outcome.transported);
+  EXPECT_EQ(outcome.status, kScsiStatusCheckCondition);
+  EXPECT_EQ(outcome.sense, (SenseCode{0x06, 0x29, 0x00}));
+  EXPECT_FALSE(Delivered(outcome));
+}
+
+TEST(SenseData, FixedAndDescriptorFormatsAndNothingFromShortOrUnknownData) {
+  const std::array<std::uint8_t, 14> fixed = {0xF0, 0, 0x03, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x11, 0x04};
+  EXPECT_EQ(DecodeSense(fixed), (SenseCode{0x03, 0x11, 0x04}));
+  const std::array<std::uint8_t, 8> descriptor = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
+  EXPECT_EQ(DecodeSense(descriptor), (SenseCode{0x06, 0x29, 0x02}));
+  EXPECT_FALSE(DecodeSense(std::span<const std::uint8_t>(fixed.data(), 13)));
+  const std::array<std::uint8_t, 18> vendor = {0x7F};
+  EXPECT_FALSE(DecodeSense(vendor));
+  EXPECT_FALSE(DecodeSense({}));
 }
 
 TEST(SgIoRequest, ANonScsiDescriptorFailsCleanly) {
@@ -72,7 +95,7 @@ TEST(SgIoRequest, ANonScsiDescriptorFailsCleanly) {
   std::array<std::uint8_t, kInquiryLength> data{};
   command.data = data;
   command.timeout_seconds = 1;
-  EXPECT_FALSE(ExecuteSgIo(fd, command));
+  EXPECT_FALSE(Delivered(ExecuteSgIo(fd, command)));
   close(fd);
   std::remove(name);
 }

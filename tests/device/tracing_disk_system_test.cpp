@@ -36,12 +36,13 @@ class FakeDiskSystem : public DiskSystem {
    public:
     explicit FakeDisk(Log& log) : log_(log) {}
     ~FakeDisk() override { ++log_.closes; }
-    bool ExecuteDataIn(const ScsiDataIn& command) override {
+    ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
       ++log_.commands;
       std::fill(command.data.begin(), command.data.end(), 0x5A);
-      return true;
+      return ScsiOutcome::Completed();
     }
     std::optional<DiskExtent> VolumeDiskExtent() override { return DiskExtent{2, 1024, 4096}; }
+    DiskIdentity Identity() override { return "fake"; }
 
    private:
     Log& log_;

@@ -33,6 +33,8 @@ class TransportTest : public ::testing::Test {
     scenario.drives[kDrive] = sim::DriveSpec(std::move(enclosure));
     scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
     host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
+    target_ = DiskRef{kDrive | 0x40, host_->OpenPhysicalDrive(kDrive)->Identity()};
+    recorder().Clear();
     commands_ =
         std::make_unique<ControllerCommands>(*host_, transport_, gate_, [this] { return target_; });
   }
@@ -46,7 +48,7 @@ class TransportTest : public ::testing::Test {
   VirtualClock clock_;
   Transport transport_{clock_};
   ExchangeGate gate_;
-  std::optional<std::uint32_t> target_ = kDrive | 0x40;
+  std::optional<DiskRef> target_;
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<ControllerCommands> commands_;
   std::array<std::uint8_t, 512> out_{};
@@ -152,8 +154,9 @@ TEST_F(TransportTest, StatusBytesMapToResults) {
 
 TEST_F(TransportTest, PortMultiplierSignatureSetsTheControllerKind) {
   SetUpHost(sim::EnclosureSpec::PortMultiplier());
-  EXPECT_EQ(commands_->QueryController(kQueryControllerAlive, out_), kResultDone);
-  EXPECT_EQ(commands_->AnsweredKind(), ControllerKind::kPortMultiplier);
+  ControllerKind kind = ControllerKind::kRaidBridge;
+  EXPECT_EQ(commands_->QueryController(kQueryControllerAlive, out_, &kind), kResultDone);
+  EXPECT_EQ(kind, ControllerKind::kPortMultiplier);
 }
 
 TEST_F(TransportTest, QueryCopiesTheSectorOnlyWhenTheResponseWasPolled) {
@@ -169,6 +172,7 @@ TEST_F(TransportTest, QueryCopiesTheSectorOnlyWhenTheResponseWasPolled) {
   EXPECT_TRUE(std::all_of(out_.begin(), out_.end(), [](std::uint8_t b) { return b == 0xAB; }));
 
   // No device to address: nothing is opened, nothing copied.
+  const std::optional<DiskRef> identified = target_;
   target_.reset();
   recorder().Clear();
   EXPECT_EQ(commands_->QueryController(kQueryArrayStatus, out_), kResultOpenFailed);
@@ -176,7 +180,7 @@ TEST_F(TransportTest, QueryCopiesTheSectorOnlyWhenTheResponseWasPolled) {
   EXPECT_EQ(out_[0], 0xAB);
 
   // A failing status still hands over the signed sector.
-  target_ = kDrive | 0x40;
+  target_ = identified;
   enclosure().ForceStatus(0xD0, 1);
   EXPECT_EQ(commands_->QueryController(kQueryArrayStatus, out_), 0xD0);
   EXPECT_EQ(out_[48], 0xD0);

@@ -34,7 +34,7 @@ TEST(PassThroughRecord, SizesAndOffsetsAreThoseOfThisBuildsOwnLayout) {
   EXPECT_EQ(request.SenseInfoLength, 24);
   EXPECT_EQ(request.DataIn, SCSI_IOCTL_DATA_IN);
   EXPECT_EQ(request.DataTransferLength, 512u);
-  EXPECT_EQ(request.TimeOutValue, 3000u);
+  EXPECT_EQ(request.TimeOutValue, 30u);
   EXPECT_EQ(request.DataBuffer, block.data());
   EXPECT_EQ(request.Cdb[0], 0x28);
   EXPECT_EQ(request.Cdb[3], 0x01);

@@ -62,10 +62,12 @@ TEST(Recorder, OnlyOneBlockReadTenAndInquiryAreAllowed) {
   ScsiDataIn write;
   write.cdb = {0x2A, 0, 0, 0, 0, 1, 0, 0, 1, 0};  // WRITE(10)
   write.data = buffer;
-  EXPECT_FALSE(disk->ExecuteDataIn(write));
+  EXPECT_FALSE(testing::Good(disk->ExecuteDataIn(write)));
 
-  EXPECT_TRUE(disk->ExecuteDataIn(testing::Read10Cdb(4, 2, buffer)));   // served, but noted
-  EXPECT_FALSE(disk->ExecuteDataIn(testing::Read10Cdb(4, 3, buffer)));  // would overrun
+  // served, but noted
+  EXPECT_TRUE(testing::Good(disk->ExecuteDataIn(testing::Read10Cdb(4, 2, buffer))));
+  // would overrun
+  EXPECT_FALSE(testing::Good(disk->ExecuteDataIn(testing::Read10Cdb(4, 3, buffer))));
 
   const auto texts = host.recorder().ViolationTexts();
   ASSERT_EQ(texts.size(), 4u);

@@ -143,7 +143,7 @@ TEST_F(KnockProtocol, APlainDiskNeverSigns) {
   ScsiDataIn command;
   command.cdb = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0};
   command.data = inquiry;
-  ASSERT_TRUE(disk->ExecuteDataIn(command));
+  ASSERT_TRUE(testing::Good(disk->ExecuteDataIn(command)));
   EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.begin() + 16), "ATA     ");
   EXPECT_EQ(std::string(inquiry.begin() + 16, inquiry.begin() + 31), "NORTHWIND NW500");
 }

@@ -33,8 +33,13 @@ inline ScsiDataIn Read10Cdb(std::uint32_t lba, std::uint16_t blocks, std::span<s
   return command;
 }
 
+// The host delivered the data: carried, and GOOD status.
+inline bool Good(const ScsiOutcome& outcome) {
+  return outcome.transported && outcome.status == kScsiStatusGood;
+}
+
 inline bool ReadBlock(Disk& disk, std::uint32_t lba, Block& out) {
-  return disk.ExecuteDataIn(Read10Cdb(lba, 1, out));
+  return Good(disk.ExecuteDataIn(Read10Cdb(lba, 1, out)));
 }
 
 inline Block ReadBlockOrFail(Disk& disk, std::uint32_t lba) {

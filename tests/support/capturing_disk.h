@@ -9,11 +9,12 @@ namespace raid::testing {
 
 class CapturingDisk : public Disk {
  public:
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
     captured = command;
-    return true;
+    return ScsiOutcome::Completed();
   }
   std::optional<DiskExtent> VolumeDiskExtent() override { return std::nullopt; }
+  DiskIdentity Identity() override { return "capturing"; }
   ScsiDataIn captured;
 };
 

@@ -42,6 +42,12 @@ class SimulatedHostTest : public ::testing::Test {
     return static_cast<unsigned>(device_->registry().current.size());
   }
 
+  // The drive as discovery would identify it now.
+  DiskRef IdentifiedDrive(unsigned drive) {
+    std::unique_ptr<Disk> disk = host_->OpenPhysicalDrive(drive);
+    return {drive | kEnclosureBit, disk ? disk->Identity() : DiskIdentity{}};
+  }
+
   sim::Recorder& recorder() { return host_->recorder(); }
   const EnclosureRegistry& registry() { return device_->registry(); }
 

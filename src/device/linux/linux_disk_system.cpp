@@ -1,6 +1,8 @@
 #include "device/linux/linux_disk_system.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,6 +16,10 @@
 #include "device/linux/sg_io.h"
 #include "device/linux/sysfs_block.h"
 #include "device/platform_disk_system.h"
+
+#ifndef BLKGETDISKSEQ  // kernel headers older than 5.15
+#define BLKGETDISKSEQ _IOR(0x12, 128, __u64)
+#endif
 
 namespace raid {
 
@@ -30,22 +36,26 @@ namespace {
 class LinuxDisk : public Disk {
  public:
   // `volume` is set for a volume, whose extent can then be asked for.
-  LinuxDisk(int fd, fs::path root, std::optional<BlockDevice> volume)
-      : fd_(fd), root_(std::move(root)), volume_(std::move(volume)) {}
+  LinuxDisk(int fd, DiskIdentity identity, std::optional<BlockDevice> volume)
+      : fd_(fd), identity_(std::move(identity)), volume_(std::move(volume)) {}
   ~LinuxDisk() override { ::close(fd_); }
   LinuxDisk(const LinuxDisk&) = delete;
   LinuxDisk& operator=(const LinuxDisk&) = delete;
 
-  bool ExecuteDataIn(const ScsiDataIn& command) override { return ExecuteSgIo(fd_, command); }
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
+    return ExecuteSgIo(fd_, command);
+  }
 
   std::optional<DiskExtent> VolumeDiskExtent() override {
     if (!volume_) return std::nullopt;
-    return BlockDeviceExtent(root_, *volume_);
+    return BlockDeviceExtent(*volume_);
   }
+
+  DiskIdentity Identity() override { return identity_; }
 
  private:
   int fd_;
-  fs::path root_;
+  DiskIdentity identity_;
   std::optional<BlockDevice> volume_;
 };
 
@@ -80,13 +90,19 @@ std::string ReadWholeFile(const fs::path& path) {
   return text.str();
 }
 
-// The kernel's name for a disk that is not there: the one it would get without gaps.
-std::string NaturalDiskName(unsigned number) {
-  std::string letters;
-  for (unsigned n = number + 1; n > 0; n = (n - 1) / 26) {
-    letters.insert(letters.begin(), static_cast<char>('a' + (n - 1) % 26));
+// The identity of the disk behind `fd`, asked of the descriptor itself where the kernel can
+// say, so that it cannot belong to a disk that took the name after the open.
+DiskIdentity IdentityOfOpenDisk(int fd, const fs::path& root, const std::string& name) {
+  std::uint64_t sequence = 0;
+  if (::ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) return "diskseq " + std::to_string(sequence);
+  struct stat node {};
+  if (::fstat(fd, &node) == 0 && S_ISBLK(node.st_mode)) {
+    const std::string number =
+        std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
+    return SysfsDiskIdentity(root / "sys/dev/block" / number, number);
   }
-  return "sd" + letters;
+  // Not a device node (a test's fake tree): what sysfs says of the name.
+  return SysfsDiskIdentity(root / "sys/block" / name, "");
 }
 
 }  // namespace
@@ -98,16 +114,17 @@ fs::path LinuxDiskSystem::HostPath(const std::string& absolute) const {
 }
 
 std::unique_ptr<Disk> LinuxDiskSystem::OpenPhysicalDrive(unsigned number, OpenFailure* why) {
-  const std::vector<std::string> disks = ScsiDiskNames(root_);
-  if (number >= disks.size()) {
+  const std::string name = ScsiDiskName(number);
+  std::error_code ec;
+  if (!fs::exists(root_ / "sys/block" / name, ec)) {
     if (why != nullptr) *why = OpenFailure::kNotFound;
     return nullptr;
   }
   int error = 0;
-  const int fd = OpenReadOnly(HostPath("/dev/" + disks[number]), error);
+  const int fd = OpenReadOnly(HostPath("/dev/" + name), error);
   Report(why, error);
   if (fd < 0) return nullptr;
-  return std::make_unique<LinuxDisk>(fd, root_, std::nullopt);
+  return std::make_unique<LinuxDisk>(fd, IdentityOfOpenDisk(fd, root_, name), std::nullopt);
 }
 
 std::vector<LinuxDiskSystem::Volume> LinuxDiskSystem::MountedVolumes() const {
@@ -167,7 +184,8 @@ std::unique_ptr<Disk> LinuxDiskSystem::OpenVolume(const std::string& volume, Ope
   if (fd < 0 && error == ENOENT) fd = OpenReadOnly(HostPath(found->source), error);
   Report(why, error);
   if (fd < 0) return nullptr;
-  return std::make_unique<LinuxDisk>(fd, root_, std::move(found->device));
+  DiskIdentity identity = IdentityOfOpenDisk(fd, root_, found->device.name);
+  return std::make_unique<LinuxDisk>(fd, std::move(identity), std::move(found->device));
 }
 
 DriveType LinuxDiskSystem::VolumeDriveType(const std::string& volume) {
@@ -178,8 +196,7 @@ DriveType LinuxDiskSystem::VolumeDriveType(const std::string& volume) {
 }
 
 std::string LinuxDiskSystem::PhysicalDrivePath(unsigned number) {
-  const std::vector<std::string> disks = ScsiDiskNames(root_);
-  return "/dev/" + (number < disks.size() ? disks[number] : NaturalDiskName(number));
+  return "/dev/" + ScsiDiskName(number);
 }
 
 std::unique_ptr<DiskSystem> CreatePlatformDiskSystem() {

@@ -1,6 +1,6 @@
-// The host's disks on Linux: physical drive N is the N-th whole SCSI disk (/dev/sda = 0), a
-// volume is a mounted block-device file system named by its mount point, commands go through
-// SG_IO on a read-only descriptor.
+// The host's disks on Linux: physical drive N is the SCSI disk whose kernel name has index N
+// (/dev/sda = 0, /dev/sdb = 1), a volume is a mounted block-device file system named by its
+// mount point, commands go through SG_IO on a read-only descriptor.
 #pragma once
 
 #include <filesystem>

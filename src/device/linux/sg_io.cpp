@@ -1,5 +1,7 @@
 #include "device/linux/sg_io.h"
 
+#include "device/scsi_commands.h"
+
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -26,23 +28,39 @@ sg_io_hdr_t MakeSgIoRequest(const ScsiDataIn& command, SgSense& sense) {
   return request;
 }
 
-bool SgIoSucceeded(int ioctl_result, const sg_io_hdr_t& request) {
-  // Deliberately strict: a CHECK CONDITION is a failure even when its sense says "recovered
-  // error". The protocol rides on ordinary reads, and a retry is cheaper than trusting a block
-  // the device itself flagged.
-  return ioctl_result == 0 && (request.info & SG_INFO_OK_MASK) == SG_INFO_OK &&
-         request.status == 0 && request.host_status == 0 && request.driver_status == 0;
+namespace {
+
+constexpr unsigned kDriverSense = 0x08;  // DRIVER_SENSE: sense data came back, nothing wrong
+
+}  // namespace
+
+ScsiOutcome SgIoOutcome(int ioctl_result, const sg_io_hdr_t& request, const SgSense& sense) {
+  ScsiOutcome outcome;
+  if (ioctl_result != 0 || request.host_status != 0 ||
+      (request.driver_status & ~kDriverSense) != 0) {
+    return outcome;
+  }
+  outcome.status = request.status;
+  if (request.status == kScsiStatusCheckCondition) {
+    outcome.transported = true;
+    const std::size_t length = std::min<std::size_t>(request.sb_len_wr, sense.size());
+    outcome.sense = DecodeSense(std::span<const std::uint8_t>(sense.data(), length));
+    return outcome;
+  }
+  // A short transfer did not deliver the block.
+  outcome.transported = request.resid == 0;
+  return outcome;
 }
 
-bool ExecuteSgIo(int fd, const ScsiDataIn& command) {
-  if (command.data.size() > UINT_MAX) return false;
+ScsiOutcome ExecuteSgIo(int fd, const ScsiDataIn& command) {
+  if (command.data.size() > UINT_MAX) return {};
   SgSense sense{};
   sg_io_hdr_t request = MakeSgIoRequest(command, sense);
   int result;
   do {
     result = ioctl(fd, SG_IO, &request);
   } while (result == -1 && errno == EINTR);
-  return SgIoSucceeded(result, request);
+  return SgIoOutcome(result, request, sense);
 }
 
 }  // namespace raid

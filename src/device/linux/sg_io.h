@@ -17,10 +17,12 @@ using SgSense = std::array<std::uint8_t, kSgSenseLength>;
 // and `sense` must outlive the request.
 sg_io_hdr_t MakeSgIoRequest(const ScsiDataIn& command, SgSense& sense);
 
-// Whether a finished request delivered its data. `ioctl_result` is what ioctl returned.
-bool SgIoSucceeded(int ioctl_result, const sg_io_hdr_t& request);
+// What a finished request came to. `ioctl_result` is what ioctl returned. The transport part
+// is strict: any host or driver trouble (a time-out, a reset, a gone device) fails it; the
+// driver's "sense data present" flag alone does not.
+ScsiOutcome SgIoOutcome(int ioctl_result, const sg_io_hdr_t& request, const SgSense& sense);
 
 // Sends `command` to the open device `fd` and waits for it.
-bool ExecuteSgIo(int fd, const ScsiDataIn& command);
+ScsiOutcome ExecuteSgIo(int fd, const ScsiDataIn& command);
 
 }  // namespace raid

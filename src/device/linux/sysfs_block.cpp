@@ -13,11 +13,6 @@ namespace {
 
 constexpr std::uint64_t kSysfsSectorSize = 512;  // "size" and "start" always count 512 bytes
 
-bool IsScsiDiskName(const std::string& name) {
-  return name.size() > 2 && name.starts_with("sd") &&
-         std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-}
-
 std::optional<std::string> ReadFirstLine(const fs::path& file) {
   std::ifstream in(file);
   std::string line;
@@ -37,17 +32,25 @@ std::optional<std::uint64_t> ReadNumber(const fs::path& file) {
 
 }  // namespace
 
-std::vector<std::string> ScsiDiskNames(const fs::path& root) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(root / "sys/block", ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (IsScsiDiskName(name)) names.push_back(std::move(name));
+std::string ScsiDiskName(unsigned number) {
+  std::string letters;
+  for (unsigned long n = number + 1UL; n > 0; n = (n - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('a' + (n - 1) % 26));
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : a < b;
-  });
-  return names;
+  return "sd" + letters;
+}
+
+std::optional<unsigned> ScsiDiskNumber(const std::string& name) {
+  // Bijective base 26 after "sd": a = 1, ..., z = 26, aa = 27; the number is one less. Seven
+  // letters are far beyond any kernel's disk count and keep the sum inside 32 bits.
+  if (name.size() <= 2 || name.size() > 9 || !name.starts_with("sd")) return std::nullopt;
+  std::uint64_t value = 0;
+  for (std::size_t i = 2; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c < 'a' || c > 'z') return std::nullopt;
+    value = value * 26 + static_cast<std::uint64_t>(c - 'a' + 1);
+  }
+  return static_cast<unsigned>(value - 1);
 }
 
 std::optional<BlockDevice> ResolveBlockDevice(const fs::path& root, unsigned major,
@@ -79,11 +82,9 @@ DriveType BlockDeviceDriveType(const BlockDevice& device) {
   return DriveType::kFixed;
 }
 
-std::optional<DiskExtent> BlockDeviceExtent(const fs::path& root, const BlockDevice& device) {
-  if (!IsScsiDiskName(device.disk)) return std::nullopt;
-  const std::vector<std::string> disks = ScsiDiskNames(root);
-  const auto found = std::find(disks.begin(), disks.end(), device.disk);
-  if (found == disks.end()) return std::nullopt;
+std::optional<DiskExtent> BlockDeviceExtent(const BlockDevice& device) {
+  const std::optional<unsigned> number = ScsiDiskNumber(device.disk);
+  if (!number) return std::nullopt;
 
   const std::optional<std::uint64_t> size = ReadNumber(device.sysfs_path / "size");
   if (!size) return std::nullopt;
@@ -94,10 +95,20 @@ std::optional<DiskExtent> BlockDeviceExtent(const fs::path& root, const BlockDev
     start = *sectors;
   }
   DiskExtent extent;
-  extent.disk_number = static_cast<std::uint32_t>(found - disks.begin());
+  extent.disk_number = *number;
   extent.starting_offset = start * kSysfsSectorSize;
   extent.extent_length = *size * kSysfsSectorSize;
   return extent;
+}
+
+DiskIdentity SysfsDiskIdentity(const fs::path& sysfs_dir, const std::string& device_number) {
+  if (const std::optional<std::uint64_t> sequence = ReadNumber(sysfs_dir / "diskseq")) {
+    return "diskseq " + std::to_string(*sequence);
+  }
+  std::error_code ec;
+  const fs::path real = fs::canonical(sysfs_dir, ec);
+  if (ec) return {};
+  return "dev " + device_number + " " + real.string();
 }
 
 }  // namespace raid

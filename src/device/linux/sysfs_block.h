@@ -11,9 +11,12 @@
 
 namespace raid {
 
-// The whole SCSI disks (sda, sdb, ..., sdz, sdaa, ...) in the kernel's natural order, which is
-// the order of physical drive numbers: shorter names first, then by name.
-std::vector<std::string> ScsiDiskNames(const std::filesystem::path& root);
+// Physical drive N is the SCSI disk whose kernel name has index N: sda = 0, ..., sdz = 25,
+// sdaa = 26. A disk keeps its name while it stays attached, so a number never moves to another
+// disk when a lower-numbered one goes away.
+std::string ScsiDiskName(unsigned number);
+// The number of a whole SCSI disk's name; empty for anything else (sda1, sr0, vda, dm-0).
+std::optional<unsigned> ScsiDiskNumber(const std::string& name);
 
 // A block device found through its device number.
 struct BlockDevice {
@@ -35,7 +38,13 @@ DriveType BlockDeviceDriveType(const BlockDevice& device);
 // Where the device lies on a physical drive. Empty unless it is an sd* disk or a partition of
 // one: device-mapper, md, loop and the like may span several disks, like a Windows volume
 // whose extents query fails.
-std::optional<DiskExtent> BlockDeviceExtent(const std::filesystem::path& root,
-                                            const BlockDevice& device);
+std::optional<DiskExtent> BlockDeviceExtent(const BlockDevice& device);
+
+// What tells this disk apart from one that later takes its name: the kernel's disk sequence
+// number (Linux 5.15 on), else the device number with the device's path through the buses
+// (USB port, SCSI host), which a replugged disk does not keep. `sysfs_dir` is the disk's folder
+// (sys/block/sdX or sys/dev/block/M:m); `device_number` is "M:m" when known.
+DiskIdentity SysfsDiskIdentity(const std::filesystem::path& sysfs_dir,
+                               const std::string& device_number);
 
 }  // namespace raid

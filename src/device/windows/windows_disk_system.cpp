@@ -3,10 +3,16 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <optional>
+#include <span>
+#include <string>
 
 #include "device/drive_letters.h"
 #include "device/platform_disk_system.h"
+#include "device/scsi_commands.h"
 #include "device/windows/pass_through_record.h"
 
 namespace raid {
@@ -16,21 +22,65 @@ namespace {
 // Room for exactly one extent: a volume on several disks makes the query fail.
 static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32);
 
+// The device number of the opened disk and the serial its device reports: a disk that takes
+// the number of one that went away has another serial. Whatever the platform cannot answer is
+// left out; empty when it answers neither.
+DiskIdentity IdentityOfOpenDisk(HANDLE handle) {
+  DiskIdentity identity;
+  STORAGE_DEVICE_NUMBER number{};
+  DWORD returned = 0;
+  if (DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                      &returned, nullptr)) {
+    identity = "disk " + std::to_string(number.DeviceNumber);
+  }
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  std::array<std::uint8_t, 1024> buffer{};
+  if (DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, buffer.data(),
+                      static_cast<DWORD>(buffer.size()), &returned, nullptr) &&
+      returned >= sizeof(STORAGE_DEVICE_DESCRIPTOR)) {
+    STORAGE_DEVICE_DESCRIPTOR descriptor;
+    std::memcpy(&descriptor, buffer.data(), sizeof descriptor);
+    const DWORD offset = descriptor.SerialNumberOffset;
+    if (offset != 0 && offset < returned) {
+      const char* text = reinterpret_cast<const char*>(buffer.data() + offset);
+      const std::size_t length = strnlen(text, returned - offset);
+      identity += " serial " + std::string(text, length);
+    }
+  }
+  return identity;
+}
+
 class WindowsDisk : public Disk {
  public:
-  explicit WindowsDisk(HANDLE handle) : handle_(handle) {}
+  explicit WindowsDisk(HANDLE handle) : handle_(handle), identity_(IdentityOfOpenDisk(handle)) {}
   ~WindowsDisk() override { CloseHandle(handle_); }
   WindowsDisk(const WindowsDisk&) = delete;
   WindowsDisk& operator=(const WindowsDisk&) = delete;
 
-  bool ExecuteDataIn(const ScsiDataIn& command) override {
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
     PassThroughRecord record;
-    if (!FillPassThroughRecord(command, record)) return false;
+    if (!FillPassThroughRecord(command, record)) return {};
     DWORD returned = 0;
     const BOOL ok = DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &record, sizeof record,
                                     &record, sizeof record, &returned, nullptr);
-    return ok && record.request.ScsiStatus == 0;
+    ScsiOutcome outcome;
+    if (!ok) return outcome;
+    outcome.status = record.request.ScsiStatus;
+    if (outcome.status == kScsiStatusCheckCondition) {
+      outcome.transported = true;
+      outcome.sense = DecodeSense(std::span<const std::uint8_t>(
+          record.sense,
+          std::min<std::size_t>(record.request.SenseInfoLength, sizeof record.sense)));
+      return outcome;
+    }
+    // On return DataTransferLength holds what was moved: a short transfer delivered no block.
+    outcome.transported = record.request.DataTransferLength == command.data.size();
+    return outcome;
   }
+
+  DiskIdentity Identity() override { return identity_; }
 
   std::optional<DiskExtent> VolumeDiskExtent() override {
     VOLUME_DISK_EXTENTS extents{};
@@ -50,6 +100,7 @@ class WindowsDisk : public Disk {
 
  private:
   HANDLE handle_;
+  DiskIdentity identity_;
 };
 
 OpenFailure FailureFromError(DWORD error) {
