@@ -1,6 +1,8 @@
 // What the controller does with a packet and what it answers in block 17.
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "sim_enclosure.h"
@@ -19,6 +21,9 @@ constexpr std::uint8_t kOpFlashProgram = 0x25;
 constexpr std::uint8_t kOpDriveCommand = 0xB1;
 constexpr std::uint8_t kOpDriveResult = 0xB2;
 
+constexpr std::uint8_t kDirectionIn = 4;
+constexpr std::uint8_t kDirectionOut = 5;
+
 constexpr std::uint8_t kAtaIdentify = 0xEC;
 constexpr std::uint8_t kAtaSmart = 0xB0;
 constexpr std::uint8_t kSmartReadData = 0xD0;
@@ -36,6 +41,55 @@ constexpr std::string_view kRaidSignature2 = "__SATA6GRAID01__";
 constexpr std::string_view kPmSignature1 = "__KELDRIX2109A__";
 constexpr std::string_view kPmSignature2 = "_PORTMULTIPLIER_";
 
+// The header a known command goes with: its direction byte and whether a payload follows.
+struct CommandForm {
+  std::uint8_t direction = 0;
+  bool payload = false;
+};
+
+std::optional<CommandForm> FormOf(std::uint8_t opcode) {
+  switch (opcode) {
+    case kOpAlive:
+    case kOpControllerInfo:
+    case kOpRebuildProgress:
+    case kOpArrayStatus:
+    case kOpFlashRead:
+    case kOpDriveResult:
+      return CommandForm{kDirectionIn, false};
+    case kOpFlashErase:
+      return CommandForm{kDirectionOut, false};
+    case kOpFlashProgram:
+    case kOpDriveCommand:
+      return CommandForm{kDirectionOut, true};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string Hex2(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFU);
+  return text;
+}
+
+// Why the packet's header does not fit its command; empty when it does.
+std::optional<std::string> HeaderMismatch(const DecodedPacket& packet) {
+  const std::optional<CommandForm> form = FormOf(packet.opcode);
+  if (!form) return std::nullopt;  // unknown commands get status 0x21 and nothing else
+  std::string problem;
+  if (packet.direction() != form->direction) {
+    problem = "direction " + std::to_string(packet.direction()) + " (the command goes with " +
+              std::to_string(form->direction) + ")";
+  }
+  if (packet.has_payload != form->payload) {
+    if (!problem.empty()) problem += " and ";
+    problem += std::string("payload flag ") + (packet.has_payload ? "1" : "0") +
+               " (the command goes with " + (form->payload ? "1" : "0") + ")";
+  }
+  if (problem.empty()) return std::nullopt;
+  return "packet " + Hex2(packet.opcode) + " sent with header " + problem + "; no answer";
+}
+
 void PutText(Sector& out, std::size_t offset, std::string_view text) {
   std::copy(text.begin(), text.end(), out.begin() + offset);
 }
@@ -48,7 +102,6 @@ bool IsQueryArguments(const DecodedPacket& p) {
 bool IsAtaFrame(const DecodedPacket& p) {
   static constexpr std::array<std::uint8_t, 20> kFrame = {
       0x27, 0x80, 0x00, 0x00, 0x01, 0x4F, 0xC2, 0xE0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0};
-  if (!p.has_payload) return false;
   for (std::size_t i = 0; i < p.payload.size(); ++i) {
     if (i == 2 || i == 3) continue;  // command and features
     const std::uint8_t expected = i < kFrame.size() ? kFrame[i] : 0;
@@ -59,8 +112,9 @@ bool IsAtaFrame(const DecodedPacket& p) {
 
 }  // namespace
 
-void SimEnclosure::Execute(const DecodedPacket& packet) {
-  if (faults_.never_answer) return;
+std::optional<std::string> SimEnclosure::Execute(const DecodedPacket& packet) {
+  if (std::optional<std::string> mismatch = HeaderMismatch(packet)) return mismatch;
+  if (faults_.never_answer) return std::nullopt;
   Answer answer;
   std::uint8_t status = kStatusUnknownCommand;
   switch (packet.opcode) {
@@ -93,6 +147,7 @@ void SimEnclosure::Execute(const DecodedPacket& packet) {
   Sign(answer.sector, status);
   answer.ready_ms = clock_.NowMs() + spec_.answer_delay_ms + faults_.extra_delay_ms;
   answer_ = answer;
+  return std::nullopt;
 }
 
 void SimEnclosure::Sign(Sector& sector, std::uint8_t status) {
@@ -167,7 +222,6 @@ std::uint8_t SimEnclosure::AnswerFlash(const DecodedPacket& packet, Sector& out)
       flash_.EraseSector(address);
       return kStatusDone;
     default:
-      if (!packet.has_payload) return kStatusFailed;
       if (!faults_.lying_flash_writes) flash_.ProgramBlock(address, packet.payload);
       return kStatusDone;
   }

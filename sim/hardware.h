@@ -68,6 +68,17 @@ struct FaultSpec {
   std::uint64_t seed = 1;
   // The device is gone after this many more reads: reads fail, opens fail until plugged back.
   std::optional<std::uint32_t> vanish_after_reads;
+  // The bridge resets just before a read of that block: the read ends in CHECK CONDITION with
+  // UNIT ATTENTION, and the controller loses a half-read packet and its pending answer.
+  std::vector<LbaFailure> unit_attention_at;
+  // Reads that take `ms` of clock time: those of `lba`, or any read when it is empty. A hold
+  // that reaches the command's time-out ends the read there, undelivered.
+  struct ReadHold {
+    std::optional<std::uint32_t> lba;
+    std::uint32_t ms = 0;
+    std::uint32_t times = 1;
+  };
+  std::vector<ReadHold> hold_reads;
 
   std::uint32_t answer_delay_ms = 0;  // added to the controller's own delay
   bool never_answer = false;

@@ -20,6 +20,26 @@ std::string Hex2(unsigned value) {
   return text;
 }
 
+std::string CdbText(const ScsiDataIn& command) {
+  std::string text;
+  for (std::uint8_t byte : command.cdb) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", byte);
+    text += (text.empty() ? "" : " ") + std::string(hex);
+  }
+  return text;
+}
+
+// What a host answers to a command that arrives at a bridge just reset: power on, reset, or
+// bus device reset occurred.
+ScsiOutcome UnitAttention() {
+  ScsiOutcome outcome;
+  outcome.transported = true;
+  outcome.status = kScsiStatusCheckCondition;
+  outcome.sense = SenseCode{0x06, 0x29, 0x00};
+  return outcome;
+}
+
 class DriveHandle : public Disk {
  public:
   DriveHandle(std::shared_ptr<HostCore> core, unsigned drive, std::uint32_t generation,
@@ -215,6 +235,14 @@ HostCore::DecodedCdb HostCore::CheckCdbLocked(const Target& target, std::uint64_
           now, target, handle,
           "READ(10) sent with a CDB length of " + std::to_string(command.cdb_length));
     }
+    // Flags, group number, the transfer length's high byte and control: none is ours to use.
+    for (const std::size_t byte : {1U, 6U, 7U, 9U}) {
+      if (cdb[byte] != 0) {
+        recorder_.RecordViolation(now, target, handle,
+                                  "READ(10) CDB byte " + std::to_string(byte) + " is " +
+                                      Hex2(cdb[byte]) + ", not zero (" + CdbText(command) + ")");
+      }
+    }
     if (decoded.blocks != 1) {
       recorder_.RecordViolation(now, target, handle,
                                 "READ(10) of " + std::to_string(decoded.blocks) + " blocks at " +
@@ -232,9 +260,20 @@ HostCore::DecodedCdb HostCore::CheckCdbLocked(const Target& target, std::uint64_
     decoded.kind = CallKind::kInquiry;
     decoded.inquiry_length = static_cast<std::size_t>(wire::GetBigEndian(cdb, 3, 2));
     decoded.usable = true;
+    if (command.cdb_length != 10) {
+      recorder_.RecordViolation(now, target, handle,
+                                "INQUIRY sent with a CDB length of " +
+                                    std::to_string(command.cdb_length) + "; the bridge takes 10");
+    }
+    static constexpr std::array<std::uint8_t, 10> kStandardInquiry = {0x12, 0, 0, 0, 0x24,
+                                                                      0,    0, 0, 0, 0};
     if ((cdb[1] & 0x01) != 0) {
       recorder_.RecordViolation(now, target, handle, "INQUIRY asked for vital product data");
       decoded.usable = false;
+    } else if (cdb != kStandardInquiry) {
+      recorder_.RecordViolation(now, target, handle,
+                                "INQUIRY CDB " + CdbText(command) +
+                                    " is not the standard 36-byte one (12 00 00 00 24 00 ...)");
     }
     if (command.data.size() < decoded.inquiry_length) {
       recorder_.RecordViolation(
@@ -252,24 +291,48 @@ HostCore::DecodedCdb HostCore::CheckCdbLocked(const Target& target, std::uint64_
 
 ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std::uint64_t handle,
                                   const ScsiDataIn& command) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   ApplyDueEventsLocked();
   const Target target = Target::Drive(drive);
   const DecodedCdb cdb = CheckCdbLocked(target, handle, command);
-  Slot& slot = slots_[drive];
-  const bool reachable = slot.present && slot.generation == generation && slot.device;
+  auto reachable = [&]() -> std::shared_ptr<SimDevice> {
+    const Slot& slot = slots_[drive];
+    return slot.present && slot.generation == generation ? slot.device : nullptr;
+  };
+  if (cdb.usable && cdb.kind == CallKind::kRead) {
+    const std::shared_ptr<SimDevice> device = reachable();
+    const std::optional<std::uint32_t> hold = device ? device->TakeReadHold(cdb.lba) : std::nullopt;
+    if (hold) {
+      // The operating system gives up on the command at its time-out; 0 sets none.
+      const std::uint64_t limit_ms = std::uint64_t{command.timeout_seconds} * 1000;
+      const bool times_out = limit_ms != 0 && *hold >= limit_ms;
+      lock.unlock();
+      clock_.SleepMs(times_out ? static_cast<std::uint32_t>(limit_ms) : *hold);
+      lock.lock();
+      ApplyDueEventsLocked();
+      if (times_out) {
+        recorder_.RecordIo(clock_.NowMs(), target, handle, cdb.kind, cdb.lba, cdb.blocks, false);
+        return ScsiOutcome::Completed(false);
+      }
+    }
+  }
+  const std::shared_ptr<SimDevice> device = reachable();
   bool ok = false;
+  bool unit_attention = false;
   std::optional<DecodedPacket> packet;
   std::optional<std::string> decode_error;
-  if (cdb.usable && reachable) {
+  std::optional<std::string> violation;
+  if (cdb.usable && device) {
     if (cdb.kind == CallKind::kRead) {
-      SimDevice::ReadOutcome outcome = slot.device->Read(cdb.lba, cdb.blocks, command.data);
+      SimDevice::ReadOutcome outcome = device->Read(cdb.lba, cdb.blocks, command.data);
       ok = outcome.ok;
+      unit_attention = outcome.unit_attention;
       packet = std::move(outcome.packet);
       decode_error = std::move(outcome.decode_error);
+      violation = std::move(outcome.violation);
       if (outcome.vanished) UnplugLocked(drive);
     } else {
-      ok = slot.device->Inquiry(
+      ok = device->Inquiry(
           command.data.first(std::min<std::size_t>(cdb.inquiry_length, command.data.size())));
     }
   }
@@ -277,7 +340,8 @@ ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std:
   recorder_.RecordIo(now, target, handle, cdb.kind, cdb.lba, cdb.blocks, ok);
   if (packet) recorder_.RecordPacket(now, drive, *packet);
   if (decode_error) recorder_.RecordDecodeError(now, drive, std::move(*decode_error));
-  return ScsiOutcome::Completed(ok);
+  if (violation) recorder_.RecordViolation(now, target, handle, std::move(*violation));
+  return unit_attention ? UnitAttention() : ScsiOutcome::Completed(ok);
 }
 
 ScsiOutcome HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
@@ -332,6 +396,11 @@ void HostCore::Unplug(unsigned number) {
   UnplugLocked(number);
 }
 
+bool HostCore::Move(unsigned from, unsigned to) {
+  std::lock_guard lock(mutex_);
+  return MoveLocked(from, to);
+}
+
 void HostCore::SetOpenable(unsigned number, bool openable) {
   std::lock_guard lock(mutex_);
   if (number < kMaxDrives) slots_[number].openable = openable;
@@ -380,6 +449,27 @@ bool HostCore::PlugBackLocked(unsigned number) {
   return true;
 }
 
+bool HostCore::MoveLocked(unsigned from, unsigned to) {
+  if (from >= kMaxDrives || to >= kMaxDrives || from == to) return false;
+  Slot& source = slots_[from];
+  Slot& destination = slots_[to];
+  if (!source.device || !source.present || (destination.device && destination.present)) {
+    return false;
+  }
+  // Generations only grow, so that no handle opened on either number before reaches the disk
+  // through it afterwards: old handles of `from` find it empty, old ones of `to` outdated.
+  const std::uint32_t from_generation = source.generation;
+  const std::uint32_t to_generation = destination.generation;
+  destination = std::move(source);  // the same attach: device, identity, openability
+  destination.generation = to_generation + 1;
+  source = Slot{};
+  source.generation = from_generation + 1;
+  for (VolumeSpec& volume : volumes_) {
+    if (volume.extent && volume.extent->disk_number == from) volume.extent->disk_number = to;
+  }
+  return true;
+}
+
 void HostCore::UnplugLocked(unsigned number) {
   if (number >= kMaxDrives || !slots_[number].present) return;
   slots_[number].present = false;
@@ -421,6 +511,8 @@ void HostCore::ApplyLocked(const TimelineEvent& event) {
           } else {
             PlugBackLocked(event.drive);
           }
+        } else if constexpr (std::is_same_v<A, action::Move>) {
+          MoveLocked(event.drive, a.to);
         } else if constexpr (std::is_same_v<A, action::SetFaults>) {
           if (slot.device) slot.device->SetFaults(a.faults);
         } else if (enclosure == nullptr) {

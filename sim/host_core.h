@@ -1,6 +1,6 @@
 // The simulated host's state, shared by the SimHost and the Disk handles it gives out (a handle
 // may outlive the host object without dangling). One mutex guards it; the devices have their own,
-// always taken after this one.
+// always taken after this one. Neither is held while a read hangs.
 #pragma once
 
 #include <array>
@@ -26,7 +26,7 @@ class HostCore {
     std::shared_ptr<SimDevice> device;  // kept while unplugged, for plugging it back
     bool present = false;
     bool openable = true;
-    // Changes on every unplug and plug: handles opened before no longer reach the device.
+    // Changes on every unplug, plug and move: handles opened before no longer reach the device.
     std::uint32_t generation = 0;
     // Like the kernel's disk sequence number: new for every attach, never reused.
     std::uint64_t attach_sequence = 0;
@@ -55,6 +55,7 @@ class HostCore {
   void Plug(unsigned number, const DriveSpec& config);
   bool PlugBack(unsigned number);
   void Unplug(unsigned number);
+  bool Move(unsigned from, unsigned to);
   void SetOpenable(unsigned number, bool openable);
   void AddVolume(VolumeSpec volume);
   bool RemoveVolume(const std::string& name);
@@ -70,6 +71,7 @@ class HostCore {
   void ApplyLocked(const TimelineEvent& event);
   void PlugLocked(unsigned number, const DriveSpec& config);
   void UnplugLocked(unsigned number);
+  bool MoveLocked(unsigned from, unsigned to);
   bool PlugBackLocked(unsigned number);
   const VolumeSpec* FindVolumeLocked(const std::string& name) const;
   bool VolumeVisibleLocked(const VolumeSpec& volume) const;

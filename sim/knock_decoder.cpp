@@ -46,6 +46,15 @@ KnockDecoder::Step KnockDecoder::Observe(std::uint32_t lba) {
   if (last_lba_ == lba) return step;  // a re-read: the address did not change
   last_lba_ = lba;
 
+  // A client whose read failed half way through a packet gives it up and starts its next
+  // exchange with the preamble. No knock byte lies below 0x100, so the preamble's first address
+  // can only mean that: the half-read packet is dropped without complaint.
+  if (phase_ != Phase::kIdle && lba == kPreamble[0]) {
+    Reset();
+    ObserveIdle(lba, step);
+    return step;
+  }
+
   switch (phase_) {
     case Phase::kIdle:
       ObserveIdle(lba, step);

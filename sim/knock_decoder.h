@@ -1,7 +1,8 @@
 // The controller's reading of the command channel: it watches the addresses of the reads it
 // receives and assembles a packet from the knock sequence (preamble, header, command, payload,
 // check). It sees only changes of address: a separator read (0x5FFF) is skipped, and a repeated
-// address without a separator in between is a re-read, not a second byte.
+// address without a separator in between is a re-read, not a second byte. A read of the first
+// preamble address in the middle of a packet abandons that packet and starts a new one.
 #pragma once
 
 #include <array>

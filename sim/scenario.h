@@ -47,12 +47,16 @@ struct Plug {
 struct SetFaults {
   FaultSpec faults;
 };
+// The host renumbers the disk: same attach, same state, volumes and all, under number `to`.
+struct Move {
+  unsigned to = 0;
+};
 }  // namespace action
 
-using TimelineAction =
-    std::variant<action::PullMember, action::InsertMember, action::StartRebuild,
-                 action::FinishRebuild, action::SetPortState, action::SetMode, action::SetFan,
-                 action::SetTemperature, action::Unplug, action::Plug, action::SetFaults>;
+using TimelineAction = std::variant<action::PullMember, action::InsertMember, action::StartRebuild,
+                                    action::FinishRebuild, action::SetPortState, action::SetMode,
+                                    action::SetFan, action::SetTemperature, action::Unplug,
+                                    action::Plug, action::SetFaults, action::Move>;
 
 struct TimelineEvent {
   std::uint64_t at_ms = 0;  // from the host's creation

@@ -179,20 +179,40 @@ unsigned ParsePort(Fields& f) {
   return port;
 }
 
-FaultSpec ParseFaults(const json& value, const std::string& path, std::uint64_t seed) {
-  Fields f(value, path);
-  FaultSpec faults;
-  faults.seed = seed;
-  f.Unsigned("fail_next_reads", faults.fail_next_reads);
-  if (const json* list = f.Array("fail_reads_at")) {
+// [ { "lba": 17, "times": 2 } ]
+std::vector<FaultSpec::LbaFailure> ParseLbaFaults(Fields& f, const std::string& key) {
+  std::vector<FaultSpec::LbaFailure> faults;
+  if (const json* list = f.Array(key)) {
     for (std::size_t i = 0; i < list->size(); ++i) {
-      Fields item((*list)[i], Index(f.PathOf("fail_reads_at"), i));
+      Fields item((*list)[i], Index(f.PathOf(key), i));
       FaultSpec::LbaFailure failure;
       item.Require("lba");
       item.Unsigned("lba", failure.lba);
       item.Unsigned("times", failure.times);
       item.Finish();
-      faults.fail_reads_at.push_back(failure);
+      faults.push_back(failure);
+    }
+  }
+  return faults;
+}
+
+FaultSpec ParseFaults(const json& value, const std::string& path, std::uint64_t seed) {
+  Fields f(value, path);
+  FaultSpec faults;
+  faults.seed = seed;
+  f.Unsigned("fail_next_reads", faults.fail_next_reads);
+  faults.fail_reads_at = ParseLbaFaults(f, "fail_reads_at");
+  faults.unit_attention_at = ParseLbaFaults(f, "unit_attention_at");
+  if (const json* list = f.Array("hold_reads")) {
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      Fields item((*list)[i], Index(f.PathOf("hold_reads"), i));
+      FaultSpec::ReadHold hold;
+      item.Unsigned("lba", hold.lba);
+      item.Require("ms");
+      item.Unsigned("ms", hold.ms);
+      item.Unsigned("times", hold.times);
+      item.Finish();
+      faults.hold_reads.push_back(hold);
     }
   }
   f.Fraction("read_failure_rate", faults.read_failure_rate);
@@ -493,6 +513,19 @@ class TimelineParser {
              "is required: drive " + std::to_string(event.drive) + " was never plugged in before");
       }
       event.action = a;
+    } else if (action == "move") {
+      if (!enclosure_.count(event.drive)) {
+        Fail(f.PathOf("drive"),
+             "drive " + std::to_string(event.drive) + " is not plugged in to be moved");
+      }
+      action::Move a;
+      f.Require("to");
+      f.Unsigned("to", a.to, kMaxDrives - 1);
+      if (a.to == event.drive) Fail(f.PathOf("to"), "is the drive's own number");
+      // What follows knows the drive by its new number only.
+      enclosure_[a.to] = enclosure_[event.drive];
+      enclosure_.erase(event.drive);
+      event.action = a;
     } else if (action == "set_faults") {
       event.action = action::SetFaults{
           ParseFaults(f.Require("faults"), f.PathOf("faults"), seed_ + event.drive)};
@@ -500,7 +533,7 @@ class TimelineParser {
       Fail(f.PathOf("action"),
            "unknown action " + Shown(name) +
                " (pull_drive, insert_drive, start_rebuild, finish_rebuild, set_port_state, "
-               "set_mode, set_fan, set_temperature, unplug, plug, set_faults)");
+               "set_mode, set_fan, set_temperature, unplug, plug, move, set_faults)");
     }
     f.Finish();
     return event;

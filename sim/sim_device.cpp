@@ -14,6 +14,17 @@ std::uint64_t SplitMix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+// Uses up one of the faults aimed at `lba`; false when none is left.
+bool TakeLbaFault(std::vector<FaultSpec::LbaFailure>& faults, std::uint32_t lba) {
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    if (it->lba == lba && it->times > 0) {
+      if (--it->times == 0) faults.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 SimDevice::SimDevice(unsigned drive_number, std::uint64_t capacity, InquiryIdentity identity)
@@ -29,6 +40,11 @@ SimDevice::ReadOutcome SimDevice::Read(std::uint32_t lba, std::uint32_t blocks,
       return outcome;
     }
     --*vanish_after_reads_;
+  }
+  if (TakeLbaFault(unit_attention_at_, lba)) {
+    outcome.unit_attention = true;
+    ResetBridgeLocked();
+    return outcome;
   }
   if (ReadFaultFires(lba)) return outcome;
   if (std::uint64_t{lba} + blocks > capacity_) return outcome;
@@ -64,6 +80,8 @@ void SimDevice::SetReadFaultsLocked(const FaultSpec& faults) {
   read_failure_rate_ = faults.read_failure_rate;
   random_.seed(faults.seed ^ (0x5157ULL * (drive_number_ + 1)));
   vanish_after_reads_ = faults.vanish_after_reads;
+  unit_attention_at_ = faults.unit_attention_at;
+  hold_reads_ = faults.hold_reads;
 }
 
 void SimDevice::FailNextReads(std::uint32_t count) {
@@ -87,6 +105,28 @@ void SimDevice::VanishAfterReads(std::uint32_t reads) {
   vanish_after_reads_ = reads;
 }
 
+void SimDevice::UnitAttentionAt(std::uint32_t lba, std::uint32_t times) {
+  std::lock_guard lock(mutex_);
+  unit_attention_at_.push_back({lba, times});
+}
+
+void SimDevice::HoldReads(std::optional<std::uint32_t> lba, std::uint32_t ms, std::uint32_t times) {
+  std::lock_guard lock(mutex_);
+  hold_reads_.push_back({lba, ms, times});
+}
+
+std::optional<std::uint32_t> SimDevice::TakeReadHold(std::uint32_t lba) {
+  std::lock_guard lock(mutex_);
+  for (auto it = hold_reads_.begin(); it != hold_reads_.end(); ++it) {
+    if ((!it->lba || *it->lba == lba) && it->times > 0) {
+      const std::uint32_t ms = it->ms;
+      if (--it->times == 0) hold_reads_.erase(it);
+      return ms;
+    }
+  }
+  return std::nullopt;
+}
+
 void SimDevice::Revive() {
   std::lock_guard lock(mutex_);
   vanish_after_reads_.reset();
@@ -97,12 +137,7 @@ bool SimDevice::ReadFaultFires(std::uint32_t lba) {
     --fail_next_reads_;
     return true;
   }
-  for (auto it = fail_reads_at_.begin(); it != fail_reads_at_.end(); ++it) {
-    if (it->lba == lba && it->times > 0) {
-      if (--it->times == 0) fail_reads_at_.erase(it);
-      return true;
-    }
-  }
+  if (TakeLbaFault(fail_reads_at_, lba)) return true;
   if (read_failure_rate_ > 0.0) {
     // 53 bits of the engine's output: the same draw on every platform.
     const double draw = static_cast<double>(random_() >> 11) * 0x1.0p-53;

@@ -1,5 +1,6 @@
 // What every simulated physical drive shares: deterministic block content, INQUIRY data and the
-// read faults (failing reads, a random failure rate, a device that vanishes).
+// read faults (failing reads, a random failure rate, a device that vanishes, a bridge that
+// resets, reads that hang).
 #pragma once
 
 #include <array>
@@ -29,10 +30,13 @@ class SimDevice {
  public:
   struct ReadOutcome {
     bool ok = false;
-    bool vanished = false;  // the device is gone from now on
+    bool vanished = false;        // the device is gone from now on
+    bool unit_attention = false;  // the bridge was reset: CHECK CONDITION, nothing delivered
     // What a controller made of the read's address, for the recorder.
     std::optional<DecodedPacket> packet;
     std::optional<std::string> decode_error;
+    // A packet the controller refused because the client broke the protocol.
+    std::optional<std::string> violation;
   };
 
   SimDevice(unsigned drive_number, std::uint64_t capacity, InquiryIdentity identity);
@@ -54,6 +58,13 @@ class SimDevice {
   void FailReadsAt(std::uint32_t lba, std::uint32_t times);
   void SetReadFailureRate(double rate, std::uint64_t seed);
   void VanishAfterReads(std::uint32_t reads);
+  // The next `times` reads of `lba` find the bridge just reset.
+  void UnitAttentionAt(std::uint32_t lba, std::uint32_t times);
+  // The next `times` reads of `lba` (of any block when empty) take `ms` of clock time.
+  void HoldReads(std::optional<std::uint32_t> lba, std::uint32_t ms, std::uint32_t times);
+  // How long a read of `lba` is held, using up that hold. The host sleeps it off without any
+  // lock held, so that other drives stay usable meanwhile.
+  std::optional<std::uint32_t> TakeReadHold(std::uint32_t lba);
   // Plugged back after vanishing: it works again.
   void Revive();
 
@@ -64,6 +75,8 @@ class SimDevice {
   // Serves a read that passed the faults. Called with `mutex_` held.
   virtual void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,
                          ReadOutcome& outcome) = 0;
+  // The bridge in front of the device was reset. Called with `mutex_` held.
+  virtual void ResetBridgeLocked() {}
 
   mutable std::mutex mutex_;
 
@@ -80,6 +93,8 @@ class SimDevice {
   double read_failure_rate_ = 0.0;
   std::mt19937_64 random_{1};
   std::optional<std::uint32_t> vanish_after_reads_;
+  std::vector<FaultSpec::LbaFailure> unit_attention_at_;
+  std::vector<FaultSpec::ReadHold> hold_reads_;
 };
 
 class SimPlainDisk : public SimDevice {

@@ -288,7 +288,7 @@ void SimEnclosure::ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<
   if (step.error) outcome.decode_error = std::move(step.error);
   if (step.packet) {
     outcome.packet = step.packet;
-    Execute(*step.packet);
+    outcome.violation = Execute(*step.packet);
   }
   const std::uint64_t now = clock_.NowMs();
   for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -299,6 +299,12 @@ void SimEnclosure::ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<
       PlainBlock(lba + i, block);
     }
   }
+}
+
+void SimEnclosure::ResetBridgeLocked() {
+  decoder_ = KnockDecoder{};
+  answer_.reset();
+  drive_result_.reset();
 }
 
 }  // namespace raid::sim

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "common/clock.h"
@@ -77,6 +78,8 @@ class SimEnclosure : public SimDevice {
  protected:
   void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,
                  ReadOutcome& outcome) override;
+  // A reset controller starts from nothing: no half-read packet, no answer, no kept result.
+  void ResetBridgeLocked() override;
 
  private:
   struct Bay {
@@ -110,8 +113,9 @@ class SimEnclosure : public SimDevice {
   bool ReportsPresent(const Bay& bay) const;
   bool FlashFaultFires(std::uint32_t block);
 
-  // Command execution; each fills the answer's content and returns its status.
-  void Execute(const DecodedPacket& packet);
+  // Command execution; each fills the answer's content and returns its status. A packet whose
+  // header does not fit its command is refused without an answer; Execute returns why.
+  std::optional<std::string> Execute(const DecodedPacket& packet);
   std::uint8_t AnswerControllerInfo(Sector& out) const;
   std::uint8_t AnswerRebuildProgress(Sector& out) const;
   std::uint8_t AnswerArrayStatus(Sector& out) const;

@@ -60,6 +60,10 @@ void SimHost::Unplug(unsigned number) {
   core_->Unplug(number);
 }
 
+bool SimHost::Move(unsigned from, unsigned to) {
+  return core_->Move(from, to);
+}
+
 bool SimHost::IsPresent(unsigned number) {
   return core_->IsPresent(number);
 }

@@ -47,6 +47,12 @@ class SimHost : public DiskSystem {
   // The device that was unplugged (or vanished) from `number` comes back, state and all.
   bool PlugBack(unsigned number);
   void Unplug(unsigned number);
+  // The host gives the disk at `from` the number `to`, as a host that numbers its disks by
+  // their place in a list does when a lower one leaves. The disk keeps its identity, state,
+  // faults and volumes; handles opened on either number before no longer reach it. False
+  // (nothing changes) unless `from` is present and `to` is not; a device unplugged from `to`
+  // earlier is forgotten.
+  bool Move(unsigned from, unsigned to);
   bool IsPresent(unsigned number);
   void SetOpenable(unsigned number, bool openable);
   void AddVolume(VolumeSpec volume);

@@ -1,6 +1,10 @@
 // Injected faults: each one visible on the wire exactly as described, and reproducible.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
 #include "sim_host.h"
 #include "wire_client.h"
 
@@ -138,6 +142,151 @@ TEST_F(Faults, AFailedReadNeverReachesTheController) {
   const Block answer = Exchange(*disk, Query(0x10));
   EXPECT_FALSE(testing::IsRaidAnswer(answer));
   EXPECT_TRUE(host_.recorder().Packets(2).empty());
+}
+
+TEST_F(Faults, ABridgeResetAnswersCheckConditionAndDeliversNothing) {
+  enclosure().UnitAttentionAt(40, 2);
+  auto disk = host_.OpenPhysicalDrive(2);
+  Block block{};
+  block.fill(0xAB);
+  for (int i = 0; i < 2; ++i) {
+    const ScsiOutcome outcome = disk->ExecuteDataIn(testing::Read10Cdb(40, 1, block));
+    EXPECT_TRUE(outcome.transported);
+    EXPECT_EQ(outcome.status, kScsiStatusCheckCondition);
+    EXPECT_EQ(outcome.sense, (SenseCode{0x06, 0x29, 0x00}));
+  }
+  EXPECT_EQ(block[0], 0xAB);
+  EXPECT_TRUE(ReadBlock(*disk, 40, block));
+  EXPECT_FALSE(host_.recorder().CallsFor(2)[1].ok);
+  EXPECT_TRUE(host_.recorder().ViolationTexts().empty());
+}
+
+TEST_F(Faults, ABridgeResetLosesTheHalfReadPacketAndThePendingAnswer) {
+  auto disk = host_.OpenPhysicalDrive(2);
+  ASSERT_TRUE(testing::IsRaidAnswer(Exchange(*disk, Query(0x10))));
+  enclosure().UnitAttentionAt(17, 1);
+  Block block{};
+  EXPECT_FALSE(ReadBlock(*disk, 17, block));
+  EXPECT_FALSE(testing::IsRaidAnswer(ReadBlockOrFail(*disk, 17)));
+
+  // Reset in the middle of the knock: the rest of it is ordinary data to a fresh controller.
+  const std::vector<std::uint32_t> knocks =
+      testing::WithSeparators(testing::KnockAddresses(Query(0x11)));
+  enclosure().UnitAttentionAt(knocks[9], 1);
+  EXPECT_FALSE(testing::ReadAll(*disk, knocks));  // stops at the reset
+  testing::ReadAll(*disk, std::vector<std::uint32_t>(knocks.begin() + 10, knocks.end()));
+  EXPECT_FALSE(testing::IsRaidAnswer(ReadBlockOrFail(*disk, 17)));
+  EXPECT_EQ(host_.recorder().Packets(2).size(), 1u);
+  EXPECT_TRUE(host_.recorder().DecodeErrors().empty());
+
+  EXPECT_EQ(Exchange(*disk, Query(0x11))[48], 0x20);
+}
+
+TEST_F(Faults, AHeldReadTakesItsTimeOrEndsUndeliveredAtTheTimeOut) {
+  auto disk = host_.OpenPhysicalDrive(2);
+  Block block{};
+  // Whether the read was delivered, and how long it took on the host's clock.
+  auto held_read = [&](std::uint32_t lba, std::uint32_t hold_ms, std::uint32_t timeout_s) {
+    enclosure().HoldReads(lba, hold_ms, 1);
+    ScsiDataIn command = testing::Read10Cdb(lba, 1, block);
+    command.timeout_seconds = timeout_s;
+    const std::uint64_t start = clock_.NowMs();
+    const bool delivered = testing::Good(disk->ExecuteDataIn(command));
+    return std::pair{delivered, clock_.NowMs() - start};
+  };
+
+  EXPECT_EQ(held_read(17, 600000, 30), std::pair(false, std::uint64_t{30000}));
+  EXPECT_EQ(held_read(17, 30000, 30), std::pair(false, std::uint64_t{30000}));
+  EXPECT_EQ(held_read(17, 600000, 0), std::pair(true, std::uint64_t{600000}));  // no time-out
+
+  // A read that timed out never reached the controller: the rest of its knock makes no packet.
+  const std::vector<std::uint32_t> knocks =
+      testing::WithSeparators(testing::KnockAddresses(Query(0x10)));
+  EXPECT_FALSE(held_read(knocks[0], 40000, 30).first);
+  testing::ReadAll(*disk, std::vector<std::uint32_t>(knocks.begin() + 1, knocks.end()));
+  EXPECT_TRUE(host_.recorder().Packets(2).empty());
+
+  // A shorter hold is served at its end: an answer that fell due meanwhile is there.
+  enclosure().SetAnswerDelay(1500);
+  testing::ReadAll(*disk, knocks);
+  EXPECT_EQ(held_read(17, 2000, 30), std::pair(true, std::uint64_t{2000}));
+  EXPECT_TRUE(testing::IsRaidAnswer(block));
+}
+
+// A clock whose sleeps wait for the test to let them end.
+class GatedClock : public Clock {
+ public:
+  std::uint64_t NowMs() override { return now_ms_.load(); }
+  std::chrono::system_clock::time_point WallNow() override { return {}; }
+  void SleepMs(std::uint32_t ms) override {
+    std::unique_lock lock(mutex_);
+    sleeping_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return open_; });
+    now_ms_ += ms;
+  }
+  bool WaitUntilSleeping() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return sleeping_; });
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::atomic<std::uint64_t> now_ms_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool sleeping_ = false;
+  bool open_ = false;
+};
+
+TEST(HeldReads, OtherDrivesStayUsableWhileAReadHangs) {
+  GatedClock clock;
+  Scenario scenario;
+  scenario.drives[2] = EnclosureSpec{};
+  scenario.drives[5] = PlainDiskSpec{};
+  SimHost host(scenario, clock);
+  host.device(2)->HoldReads(17, 5000, 1);
+
+  std::thread hanging([&] {
+    auto disk = host.OpenPhysicalDrive(2);
+    Block block{};
+    EXPECT_TRUE(ReadBlock(*disk, 17, block));
+  });
+  ASSERT_TRUE(clock.WaitUntilSleeping());
+
+  // Another thread's reads of another drive, and of the same enclosure's INQUIRY, go through
+  // while the first read is still held.
+  std::mutex done_mutex;
+  std::condition_variable done_changed;
+  bool done = false;
+  std::thread other([&] {
+    {
+      auto disk = host.OpenPhysicalDrive(5);
+      Block block{};
+      EXPECT_TRUE(ReadBlock(*disk, 1, block));
+    }
+    std::array<std::uint8_t, 36> inquiry{};
+    EXPECT_TRUE(
+        testing::Good(host.OpenPhysicalDrive(2)->ExecuteDataIn(testing::InquiryCdb(inquiry))));
+    std::lock_guard lock(done_mutex);
+    done = true;
+    done_changed.notify_all();
+  });
+  bool finished_meanwhile = false;
+  {
+    std::unique_lock lock(done_mutex);
+    finished_meanwhile =
+        done_changed.wait_for(lock, std::chrono::seconds(10), [&] { return done; });
+  }
+  clock.Open();  // also frees a host that held its lock while sleeping, so the test can end
+  other.join();
+  hanging.join();
+  EXPECT_TRUE(finished_meanwhile);
+  EXPECT_EQ(clock.NowMs(), 5000u);
 }
 
 }  // namespace

@@ -173,6 +173,53 @@ TEST(SimulatedHost, AnOpenHandleDiesWithItsDevice) {
   EXPECT_FALSE(ReadBlock(*disk, 5, block));  // a new arrival needs a new handle
 }
 
+TEST(SimulatedHost, AMovedDiskKeepsItsIdentityStateFaultsAndVolumes) {
+  VirtualClock clock;
+  SimHost host(SmallHost(), clock);
+  auto before = host.OpenPhysicalDrive(1);
+  const DiskIdentity identity = before->Identity();
+  host.enclosure(1)->PullDrive(0);
+  host.device(1)->FailReadsAt(77, 1);
+
+  ASSERT_TRUE(host.Move(1, 4));
+  OpenFailure why = OpenFailure::kNone;
+  EXPECT_EQ(host.OpenPhysicalDrive(1, &why), nullptr);
+  EXPECT_EQ(why, OpenFailure::kNotFound);
+  auto after = host.OpenPhysicalDrive(4);
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->Identity(), identity);
+  EXPECT_EQ(host.enclosure(4)->MemberPresent(0), false);
+  Block block{};
+  EXPECT_FALSE(ReadBlock(*after, 77, block));  // the fault came along
+  EXPECT_TRUE(ReadBlock(*after, 77, block));
+  EXPECT_FALSE(ReadBlock(*before, 78, block));  // the old handle no longer reaches it
+  after.reset();
+  before.reset();
+
+  EXPECT_EQ(host.OpenVolume("E")->VolumeDiskExtent()->disk_number, 4u);
+  EXPECT_EQ(host.LogicalVolumes(), (std::vector<std::string>{"C", "E", "F", "G"}));
+
+  // Only a present disk moves, and only to a free number.
+  EXPECT_FALSE(host.Move(1, 5));
+  EXPECT_FALSE(host.Move(4, 0));
+  EXPECT_FALSE(host.Move(4, 4));
+  // A disk plugged in at the old number later is a new attach.
+  host.Plug(1, PlainDiskSpec{});
+  EXPECT_NE(host.OpenPhysicalDrive(1)->Identity(), identity);
+}
+
+TEST(SimulatedHost, HandlesOpenedOnTheNewNumberBeforeAMoveDoNotReachTheNewcomer) {
+  VirtualClock clock;
+  SimHost host(SmallHost(), clock);
+  host.Plug(6, PlainDiskSpec{});
+  auto stale = host.OpenPhysicalDrive(6);
+  host.Unplug(6);
+  ASSERT_TRUE(host.Move(0, 6));
+  Block block{};
+  EXPECT_FALSE(ReadBlock(*stale, 1, block));
+  EXPECT_TRUE(ReadBlock(*host.OpenPhysicalDrive(6), 1, block));
+}
+
 TEST(SimulatedHost, TimelineEventsApplyWhenTheClockPassesThem) {
   Scenario scenario = SmallHost();
   scenario.timeline = {

@@ -120,9 +120,35 @@ TEST_F(KnockProtocol, ARepeatedAddressWithoutSeparatorIsAReReadNotASecondByte) {
 
 TEST_F(KnockProtocol, AMalformedSequenceResetsTheDecoderWhichThenTakesTheNextPacket) {
   auto disk = Open(1);
-  ReadAll(*disk, {0x43, 0x71, 0xA7, 0xDF, 0x100, 0x104, 2048});
-  EXPECT_EQ(host_.recorder().DecodeErrors().size(), 1u);
-  EXPECT_TRUE(testing::IsRaidAnswer(Exchange(*disk, Query(0x10))));
+  // Ordinary data, the answer block and a later preamble address are all out of place.
+  for (std::uint32_t stray : {2048U, 17U, 0x71U}) {
+    host_.recorder().Clear();
+    ReadAll(*disk, {0x43, 0x71, 0xA7, 0xDF, 0x100, 0x104, stray});
+    EXPECT_EQ(host_.recorder().DecodeErrors().size(), 1u) << stray;
+    EXPECT_TRUE(testing::IsRaidAnswer(Exchange(*disk, Query(0x10)))) << stray;
+  }
+}
+
+TEST_F(KnockProtocol, APacketCutShortAnywhereGivesWayToTheNextPreambleWithoutError) {
+  // A client whose read failed stops knocking and starts over; the controller never saw the
+  // failed read. Cut a long packet in every phase: preamble, header, command, payload, check.
+  Packet program{5, 0x25, 0x01, 0x00, 0x40, std::vector<std::uint8_t>(128, 0x00)};
+  program.payload[7] = 0x99;
+  const std::vector<std::uint32_t> knocks = WithSeparators(KnockAddresses(program));
+  std::vector<std::size_t> cuts;
+  for (std::size_t cut = 1; cut < knocks.size(); ++cut) {
+    if (cut < 24 || cut % 16 == 0 || cut + 6 > knocks.size()) cuts.push_back(cut);
+  }
+  auto disk = Open(1);
+  for (std::size_t cut : cuts) {
+    ReadAll(*disk, std::vector<std::uint32_t>(knocks.begin(), knocks.begin() + cut));
+    const Block answer = Exchange(*disk, Query(0x11));
+    ASSERT_TRUE(testing::IsRaidAnswer(answer)) << "cut after read " << cut;
+    ASSERT_EQ(answer[48], 0x20) << cut;
+    ASSERT_EQ(host_.recorder().Packets(1).back().packet.opcode, 0x11) << cut;
+  }
+  EXPECT_TRUE(host_.recorder().DecodeErrors().empty());
+  EXPECT_EQ(host_.recorder().Packets(1).size(), cuts.size());
 }
 
 TEST_F(KnockProtocol, UnknownOpcodeIsAnsweredWithAFailingStatus) {

@@ -18,7 +18,8 @@ std::string ErrorOf(std::string_view json) {
 }
 
 TEST(ScenarioFiles, AllShippedScenariosLoad) {
-  for (const char* name : {"demo.json", "two_enclosures_three_disks.json", "rebuild_story.json"}) {
+  for (const char* name :
+       {"demo.json", "two_enclosures_three_disks.json", "rebuild_story.json", "read_faults.json"}) {
     const ScenarioParseResult result = LoadScenarioFile(ScenarioPath(name));
     EXPECT_TRUE(result.scenario) << name << ": " << result.error;
   }
@@ -97,6 +98,63 @@ TEST(ScenarioParsing, HexStringsNamesAndDefaults) {
   EXPECT_EQ(config.faults.force_status->status, 0xF0);
   EXPECT_EQ(config.faults.force_status->count, 1u);
   EXPECT_EQ(config.raw_mode, kModeMirroring);
+}
+
+TEST(ScenarioParsing, BridgeResetsAndHeldReads) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 1, "type": "enclosure", "faults": {
+      "unit_attention_at": [ { "lba": "0xA7", "times": 2 } ],
+      "hold_reads": [ { "lba": 17, "ms": 600000 }, { "ms": 2000, "times": 3 } ] } }]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  const FaultSpec& faults = std::get<EnclosureSpec>(result.scenario->drives.at(1).device).faults;
+  ASSERT_EQ(faults.unit_attention_at.size(), 1u);
+  EXPECT_EQ(faults.unit_attention_at[0].lba, 0xA7u);
+  EXPECT_EQ(faults.unit_attention_at[0].times, 2u);
+  ASSERT_EQ(faults.hold_reads.size(), 2u);
+  EXPECT_EQ(faults.hold_reads[0].lba, 17u);
+  EXPECT_EQ(faults.hold_reads[0].ms, 600000u);
+  EXPECT_EQ(faults.hold_reads[0].times, 1u);
+  EXPECT_FALSE(faults.hold_reads[1].lba);
+  EXPECT_EQ(faults.hold_reads[1].times, 3u);
+
+  const std::string no_ms =
+      ErrorOf(R"({"drives":[{"number":1,"type":"disk","faults":{"hold_reads":[{"lba":17}]}}]})");
+  EXPECT_NE(no_ms.find("drives[0].faults.hold_reads[0].ms: is required"), std::string::npos)
+      << no_ms;
+}
+
+TEST(ScenarioParsing, AMoveRenumbersTheDiskForTheHostAndForLaterEvents) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 2, "type": "enclosure" }],
+    "volumes": [{ "name": "E", "disk": 2, "offset": 1048576, "length": 4096 }],
+    "timeline": [
+      { "at_s": 10, "drive": 2, "action": "move", "to": 1 },
+      { "at_s": 20, "drive": 1, "action": "pull_drive", "port": 0 }
+    ]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  VirtualClock clock;
+  SimHost host(*result.scenario, clock);
+  const DiskIdentity identity = host.OpenPhysicalDrive(2)->Identity();
+  clock.Advance(10000);
+  EXPECT_FALSE(host.IsPresent(2));
+  EXPECT_EQ(host.OpenPhysicalDrive(1)->Identity(), identity);
+  EXPECT_EQ(host.OpenVolume("E")->VolumeDiskExtent()->disk_number, 1u);
+  clock.Advance(10000);
+  host.ApplyDueEvents();
+  EXPECT_FALSE(host.enclosure(1)->MemberPresent(0));
+
+  const std::string later = ErrorOf(R"({"drives":[{"number":2,"type":"enclosure"}],
+      "timeline":[{"at_s":1,"drive":2,"action":"move","to":1},
+                  {"at_s":2,"drive":2,"action":"pull_drive","port":0}]})");
+  EXPECT_NE(later.find("timeline[1].action"), std::string::npos) << later;
+  const std::string itself = ErrorOf(R"({"drives":[{"number":2,"type":"disk"}],
+      "timeline":[{"at_s":1,"drive":2,"action":"move","to":2}]})");
+  EXPECT_NE(itself.find("timeline[0].to"), std::string::npos) << itself;
+  const std::string nothing =
+      ErrorOf(R"({"timeline":[{"at_s":1,"drive":2,"action":"move","to":3}]})");
+  EXPECT_NE(nothing.find("timeline[0].drive"), std::string::npos) << nothing;
 }
 
 TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {

@@ -33,6 +33,14 @@ inline ScsiDataIn Read10Cdb(std::uint32_t lba, std::uint16_t blocks, std::span<s
   return command;
 }
 
+// The standard 36-byte INQUIRY, sent with the 10-byte CDB length the bridge expects.
+inline ScsiDataIn InquiryCdb(std::span<std::uint8_t> out) {
+  ScsiDataIn command;
+  command.cdb = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0};
+  command.data = out;
+  return command;
+}
+
 // The host delivered the data: carried, and GOOD status.
 inline bool Good(const ScsiOutcome& outcome) {
   return outcome.transported && outcome.status == kScsiStatusGood;
