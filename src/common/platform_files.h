@@ -20,9 +20,26 @@ std::string_view TextLineEnding();
 // (~/.local/state/raidgui).
 std::filesystem::path DefaultLogFolder();
 
+enum class PathKind { kMissing, kRegularFile, kFolder, kOther, kUnknown };
+
+// What `path` names, following symbolic links, without opening it. `what` describes it ("a
+// folder", "a FIFO") or, for kUnknown, says why it could not be examined.
+PathKind ExaminePath(const std::filesystem::path& path, std::string& what);
+
+// The message for a path that exists but is no regular file; `what` as ExaminePath gives it.
+inline std::string NotRegularFileText(const std::filesystem::path& path, const std::string& what) {
+  return path.string() + " is not a regular file (" + what + ")";
+}
+
+// Reads a whole regular file. A FIFO, a device or a folder fails at once with NotRegularFileText:
+// opening one could block for ever or act on the device.
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error);
+
 // Writes `content` to a new file beside `target`, forces it to disk and then puts it in place of
 // `target` in one step, so that a crash or a full disk leaves either the old or the new file,
-// never a shortened one. On failure `target` is untouched and `error` says why.
+// never a shortened one. On failure `target` is untouched and `error` says why. A target that is
+// not a regular file is refused. On Linux the new file keeps the old one's mode, owner and group,
+// and a symbolic link stays a link: the file it leads to is replaced.
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
                          std::string& error);
 

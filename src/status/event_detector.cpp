@@ -73,19 +73,43 @@ void EventDetector::RememberDriveFlags(unsigned count) {
     memory_[i].drive_flags = RecordAt(i).DriveFlags();
 }
 
+std::vector<std::string> EventDetector::UnsavedFiles() const {
+  std::vector<std::string> files;
+  for (const WaitingDay& day : waiting_days_)
+    files.push_back(day.file);
+  if (unsaved_) files.push_back(log_file_);
+  return files;
+}
+
+void EventDetector::SwitchDay(const std::string& file) {
+  // The day that ends keeps its unsaved lines until its file takes them.
+  if (unsaved_ && !log_file_.empty()) {
+    waiting_days_.push_back(WaitingDay{log_file_, std::move(log_.lines), based_});
+  }
+  log_file_ = file;
+  log_.lines.clear();
+  based_ = false;
+  section_started_ = false;
+  file_seen_ = false;
+  unsaved_ = false;
+  // The clock went back to a day whose lines still wait: they are the list again, so that two
+  // lists never replace each other in one file.
+  const auto again = std::find_if(waiting_days_.begin(), waiting_days_.end(),
+                                  [&](const WaitingDay& day) { return day.file == file; });
+  if (again != waiting_days_.end()) {
+    log_.lines = std::move(again->lines);
+    based_ = again->based;
+    section_started_ = true;
+    unsaved_ = true;
+    waiting_days_.erase(again);
+  }
+}
+
 bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
   log_clock_ = clock_.WallNow();
   stamp_ = TimeStampText(log_clock_);
   const std::string file = LogFileName(log_clock_);
-  if (file != log_file_) {  // the first call, or a new day
-    if (unsaved_ && based_ && !log_file_.empty()) store_.Save(log_file_, log_.lines);
-    log_file_ = file;
-    log_.lines.clear();
-    based_ = false;
-    section_started_ = false;
-    file_seen_ = false;
-    unsaved_ = false;
-  }
+  if (file != log_file_) SwitchDay(file);  // the first call, or a new day
 
   bool new_section = false;
   switch (store_.Probe(file)) {
@@ -165,6 +189,48 @@ void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
     if (!unsaved_) file_seen_ = true;
   } else if (changed_) {
     unsaved_ = true;
+  }
+  SaveWaitingDays();
+  ReportSaving();
+}
+
+bool EventDetector::SaveWaitingDay(WaitingDay& day) {
+  if (!day.based) {
+    // As for the day's own list: the lines follow what the file already holds, and a file that
+    // exists but cannot be read is left alone.
+    switch (store_.Probe(day.file)) {
+      case LogFileStore::Presence::kPresent: {
+        std::optional<std::vector<std::string>> earlier = store_.Load(day.file);
+        if (!earlier) return false;
+        earlier->insert(earlier->end(), day.lines.begin(), day.lines.end());
+        day.lines = std::move(*earlier);
+        break;
+      }
+      case LogFileStore::Presence::kMissing:
+        break;
+      case LogFileStore::Presence::kUnknown:
+        return false;
+    }
+    day.based = true;
+  }
+  return store_.Save(day.file, day.lines);
+}
+
+void EventDetector::SaveWaitingDays() {
+  for (auto day = waiting_days_.begin(); day != waiting_days_.end();) {
+    day = SaveWaitingDay(*day) ? waiting_days_.erase(day) : day + 1;
+  }
+}
+
+void EventDetector::ReportSaving() {
+  const bool failing = Unsaved();
+  if (failing == save_failing_) return;
+  save_failing_ = failing;
+  if (save_listener_ == nullptr) return;
+  if (failing) {
+    save_listener_->LogSaveFailed(store_.last_error());
+  } else {
+    save_listener_->LogSaveRecovered();
   }
 }
 

@@ -35,6 +35,17 @@ class StatusRecords {
   virtual const ControllerStatus& Record(unsigned slot) const = 0;
 };
 
+// Hears when the day's log stops being saved and when it is saved again. Called on the thread
+// that runs DetectEvents.
+class LogSaveListener {
+ public:
+  virtual ~LogSaveListener() = default;
+  // Lines wait unsaved; once per episode, with the store's reason.
+  virtual void LogSaveFailed(const std::string& why) = 0;
+  // Every waiting line of every day has been saved.
+  virtual void LogSaveRecovered() = 0;
+};
+
 class EventDetector {
  public:
   EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
@@ -53,11 +64,25 @@ class EventDetector {
   PositionMemory& Memory(unsigned position) { return memory_.at(position); }
   // How many lines the last call appended; they are the last lines of the log.
   std::size_t LinesAddedByLastCall() const { return added_; }
-  // True while the log holds lines the store has not taken yet.
-  bool Unsaved() const { return unsaved_; }
+  // True while the log, or an earlier day's log, holds lines the store has not taken yet.
+  bool Unsaved() const { return unsaved_ || !waiting_days_.empty(); }
+  // The files whose lines wait, earlier days first.
+  std::vector<std::string> UnsavedFiles() const;
+  void SetSaveListener(LogSaveListener* listener) { save_listener_ = listener; }
 
  private:
+  // An earlier day's lines that its file has not taken yet.
+  struct WaitingDay {
+    std::string file;
+    std::vector<std::string> lines;
+    bool based = false;  // the lines begin with the file's content (or there was no file)
+  };
+
   bool StartCall(unsigned count, std::uint8_t mask);
+  void SwitchDay(const std::string& file);
+  bool SaveWaitingDay(WaitingDay& day);
+  void SaveWaitingDays();
+  void ReportSaving();
   void RememberDriveFlags(unsigned count);
   void DriveChanges(unsigned position, const ControllerStatus& record);
   void SensorAlarms(unsigned position, const ControllerStatus& record);
@@ -88,6 +113,9 @@ class EventDetector {
   bool changed_ = false;          // this call changed the log
   std::size_t added_ = 0;         // lines this call appended
   bool unsaved_ = false;          // lines wait for the next successful save
+  std::vector<WaitingDay> waiting_days_;
+  LogSaveListener* save_listener_ = nullptr;
+  bool save_failing_ = false;  // LogSaveFailed was told and LogSaveRecovered not yet
 };
 
 }  // namespace raid

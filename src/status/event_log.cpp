@@ -1,7 +1,6 @@
 #include "status/event_log.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "common/platform_files.h"
@@ -9,30 +8,36 @@
 namespace raid {
 
 LogFileStore::Presence FolderLogStore::Probe(const std::string& name) {
-  std::error_code error;
-  const bool exists = std::filesystem::exists(folder_ / name, error);
-  if (error) {
-    last_error_ = (folder_ / name).string() + ": " + error.message();
-    return Presence::kUnknown;
+  const std::filesystem::path path = folder_ / name;
+  std::string what;
+  switch (ExaminePath(path, what)) {
+    case PathKind::kMissing:
+      return Presence::kMissing;
+    case PathKind::kRegularFile:
+      return Presence::kPresent;
+    case PathKind::kFolder:
+    case PathKind::kOther:
+      last_error_ = NotRegularFileText(path, what);
+      return Presence::kUnknown;
+    case PathKind::kUnknown:
+      break;
   }
-  return exists ? Presence::kPresent : Presence::kMissing;
+  last_error_ = "cannot examine " + path.string() + ": " + what;
+  return Presence::kUnknown;
 }
 
 std::optional<std::vector<std::string>> FolderLogStore::Load(const std::string& name) {
-  std::ifstream file(folder_ / name, std::ios::binary);
-  if (!file) {
-    last_error_ = "cannot read " + (folder_ / name).string();
-    return std::nullopt;
-  }
+  std::string content;
+  if (!ReadRegularFile(folder_ / name, content, last_error_)) return std::nullopt;
   std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(file, line)) {
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();  // written on the other platform
     lines.push_back(std::move(line));
-  }
-  if (file.bad()) {
-    last_error_ = "cannot read " + (folder_ / name).string();
-    return std::nullopt;
+    start = end + 1;
   }
   return lines;
 }
@@ -58,6 +63,35 @@ std::filesystem::path LogFolder() {
     return folder;
   }
   return DefaultLogFolder();
+}
+
+std::optional<std::string> LogPathProblem(const std::filesystem::path& folder,
+                                          const std::string& name) {
+  std::string what;
+  switch (ExaminePath(folder, what)) {
+    case PathKind::kMissing:
+      return std::nullopt;  // the first save creates it
+    case PathKind::kFolder:
+      break;
+    case PathKind::kRegularFile:
+      return folder.string() + " is not a folder (a regular file)";
+    case PathKind::kOther:
+      return folder.string() + " is not a folder (" + what + ")";
+    case PathKind::kUnknown:
+      return "cannot examine " + folder.string() + ": " + what;
+  }
+  const std::filesystem::path path = folder / name;
+  switch (ExaminePath(path, what)) {
+    case PathKind::kMissing:
+    case PathKind::kRegularFile:
+      return std::nullopt;
+    case PathKind::kFolder:
+    case PathKind::kOther:
+      return NotRegularFileText(path, what);
+    case PathKind::kUnknown:
+      break;
+  }
+  return "cannot examine " + path.string() + ": " + what;
 }
 
 }  // namespace raid

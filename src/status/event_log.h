@@ -29,9 +29,13 @@ class LogFileStore {
   virtual std::optional<std::vector<std::string>> Load(const std::string& name) = 0;
   // Replaces the file as a whole; false (and the old file intact) when that fails.
   virtual bool Save(const std::string& name, const std::vector<std::string>& lines) = 0;
+  // Why the last failed call failed.
+  virtual const std::string& last_error() const = 0;
 };
 
-// The log files of one folder, created when missing; lines in the platform's text form.
+// The log files of one folder, created when missing; lines in the platform's text form. A name
+// that is not a regular file (a FIFO, a device, a folder) is never opened: Probe answers kUnknown
+// and Load and Save fail, with last_error() saying what it is.
 class FolderLogStore : public LogFileStore {
  public:
   explicit FolderLogStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
@@ -41,7 +45,7 @@ class FolderLogStore : public LogFileStore {
   bool Save(const std::string& name, const std::vector<std::string>& lines) override;
 
   const std::filesystem::path& folder() const { return folder_; }
-  const std::string& last_error() const { return last_error_; }
+  const std::string& last_error() const override { return last_error_; }
 
  private:
   std::filesystem::path folder_;
@@ -50,5 +54,10 @@ class FolderLogStore : public LogFileStore {
 
 // RAIDGUI_LOG_DIR when set, else the platform's log folder.
 std::filesystem::path LogFolder();
+
+// Why the log file `name` in `folder` cannot be kept: the folder is no folder, the file is no
+// regular file, or either cannot be examined. Nothing when both are fine or do not exist yet.
+std::optional<std::string> LogPathProblem(const std::filesystem::path& folder,
+                                          const std::string& name);
 
 }  // namespace raid

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "common/bytes.h"
 #include "status/log_text.h"
@@ -29,25 +30,56 @@ class FakeRecords : public StatusRecords {
 class MemoryStore : public LogFileStore {
  public:
   Presence Probe(const std::string& name) override {
-    if (unreachable) return Presence::kUnknown;
+    if (unreachable) {
+      error = "unreachable";
+      return Presence::kUnknown;
+    }
     return files.count(name) != 0 ? Presence::kPresent : Presence::kMissing;
   }
   std::optional<std::vector<std::string>> Load(const std::string& name) override {
-    if (fail_load) return std::nullopt;
+    if (fail_load) {
+      error = "cannot read";
+      return std::nullopt;
+    }
     return files.at(name);
   }
   bool Save(const std::string& name, const std::vector<std::string>& lines) override {
     ++saves;
-    if (fail_save) return false;
+    if (fail_save || failing_files.count(name) != 0) {
+      error = "disk full";
+      return false;
+    }
     files[name] = lines;
     return true;
   }
+  const std::string& last_error() const override { return error; }
   std::map<std::string, std::vector<std::string>> files;
+  std::set<std::string> failing_files;
   bool unreachable = false;
   bool fail_load = false;
   bool fail_save = false;
   int saves = 0;
+  std::string error;
 };
+
+class RecordingSaveListener : public LogSaveListener {
+ public:
+  void LogSaveFailed(const std::string& why) override { events.push_back("failed: " + why); }
+  void LogSaveRecovered() override { events.push_back("recovered"); }
+  std::vector<std::string> events;
+};
+
+// Virtual time whose wall clock can also be set back, as a time service does after midnight.
+class TestClock : public VirtualClock {
+ public:
+  using VirtualClock::VirtualClock;
+  std::chrono::system_clock::time_point WallNow() override {
+    return VirtualClock::WallNow() - back;
+  }
+  std::chrono::hours back{0};
+};
+
+constexpr std::uint64_t kDayMs = 24 * 3600 * 1000;
 
 void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, std::uint8_t code,
               const char* model = "", const char* serial = "", std::uint64_t sectors = 0) {
@@ -63,8 +95,8 @@ class EventDetectorTest : public ::testing::Test {
  protected:
   EventDetectorTest() {
     // 2026-12-08 10:00:00 UTC; the file name and stamps are the local form of that instant.
-    clock_ = std::make_unique<VirtualClock>(std::chrono::system_clock::time_point{} +
-                                            std::chrono::seconds(1796724000));
+    clock_ = std::make_unique<TestClock>(std::chrono::system_clock::time_point{} +
+                                         std::chrono::seconds(1796724000));
     AddEnclosure(1);
     ControllerStatus& record = records_.records[1];
     record.bytes[57] = kModeMirroring;
@@ -92,14 +124,13 @@ class EventDetectorTest : public ::testing::Test {
     alerts_.Take();
   }
   std::vector<std::string> NextCall(std::uint8_t mask = 0x01) {
-    const std::size_t before = log_.lines.size();
     clock_->Advance(5000);
     detector_->DetectEvents(mask);
-    return std::vector<std::string>(log_.lines.begin() + static_cast<std::ptrdiff_t>(before),
-                                    log_.lines.end());
+    const auto added = static_cast<std::ptrdiff_t>(detector_->LinesAddedByLastCall());
+    return std::vector<std::string>(log_.lines.end() - added, log_.lines.end());
   }
 
-  std::unique_ptr<VirtualClock> clock_;
+  std::unique_ptr<TestClock> clock_;
   SharedState state_;
   EnclosureRegistry registry_;
   FakeRecords records_;
@@ -273,7 +304,7 @@ TEST_F(EventDetectorTest, NewDayStartsANewFileWithASectionAndNoDriveChange) {
   StartUp();
   const std::string first_file = File();
   SetDrive(record(), 1, kDrivePresent, 0x00);  // changed across midnight: not an event
-  clock_->Advance(24 * 3600 * 1000);
+  clock_->Advance(kDayMs);
   const std::vector<std::string> lines = NextCall();
   ASSERT_NE(File(), first_file);
   EXPECT_EQ(log_.lines.front(), kSeparator);
@@ -352,6 +383,102 @@ TEST_F(EventDetectorTest, UnreachableFolderKeepsTheListUsable) {
   store_.unreachable = false;
   NextCall();
   EXPECT_EQ(store_.files.at(File()), log_.lines);
+}
+
+TEST_F(EventDetectorTest, DaysThatCouldNotBeSavedLandInTheirOwnFilesOnceSavingWorks) {
+  StartUp();
+  const std::string day1 = File();
+  store_.fail_save = true;
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  const std::vector<std::string> day1_lines = log_.lines;
+  clock_->Advance(kDayMs);
+  NextCall();
+  const std::string day2 = File();
+  const std::vector<std::string> day2_lines = log_.lines;
+  clock_->Advance(kDayMs);
+  NextCall();
+  EXPECT_TRUE(detector_->Unsaved());
+  EXPECT_THAT(detector_->UnsavedFiles(), ElementsAre(day1, day2, File()));
+  EXPECT_EQ(store_.files.at(day1).back().find("was removed"), std::string::npos);
+
+  store_.fail_save = false;
+  NextCall();
+  EXPECT_EQ(store_.files.at(day1), day1_lines);
+  EXPECT_EQ(store_.files.at(day2), day2_lines);
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+  EXPECT_FALSE(detector_->Unsaved());
+}
+
+TEST_F(EventDetectorTest, UnreadableFileOfAnEarlierDayGetsItsLinesAfterItsContent) {
+  store_.files[File()] = {"earlier line"};
+  store_.fail_load = true;
+  StartUp();
+  const std::string day1 = File();
+  const std::vector<std::string> waiting = log_.lines;
+  clock_->Advance(kDayMs);
+  NextCall();
+  EXPECT_EQ(store_.files.at(day1), std::vector<std::string>{"earlier line"});
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+  EXPECT_TRUE(detector_->Unsaved());
+
+  store_.fail_load = false;
+  NextCall();
+  std::vector<std::string> expected = {"earlier line"};
+  expected.insert(expected.end(), waiting.begin(), waiting.end());
+  EXPECT_EQ(store_.files.at(day1), expected);
+  EXPECT_FALSE(detector_->Unsaved());
+}
+
+TEST_F(EventDetectorTest, ClockSetBackIntoAnUnsavedDayContinuesThatDaysList) {
+  store_.fail_save = true;
+  StartUp();
+  const std::string day1 = File();
+  clock_->Advance(kDayMs);
+  NextCall();
+  clock_->back = std::chrono::hours(24);
+  ASSERT_EQ(File(), day1);
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  store_.fail_save = false;
+  NextCall();
+  // One list per file: neither the start section nor the later line replaces the other.
+  const std::vector<std::string>& saved = store_.files.at(day1);
+  EXPECT_EQ(saved[1].rfind("RAID GUI v0.50.11-4 has started from ", 0), 0U);
+  EXPECT_EQ(saved.back().rfind("D1 HDD1 was removed, 03", 0), 0U);
+  EXPECT_EQ(saved, log_.lines);
+}
+
+TEST_F(EventDetectorTest, SaveFailureIsReportedOncePerEpisodeUntilEveryDayIsSaved) {
+  RecordingSaveListener listener;
+  detector_->SetSaveListener(&listener);
+  store_.fail_save = true;
+  StartUp();
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  NextCall();
+  EXPECT_THAT(listener.events, ElementsAre("failed: disk full"));
+  store_.fail_save = false;
+  NextCall();
+  EXPECT_THAT(listener.events, ElementsAre("failed: disk full", "recovered"));
+
+  // The next episode lasts while the old day's file refuses, though the new day's takes its lines.
+  const std::string day1 = File();
+  store_.failing_files = {day1};
+  SetDrive(record(), 0, kDrivePresent, 0x00);
+  NextCall();
+  clock_->Advance(kDayMs);
+  NextCall();
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+  EXPECT_TRUE(detector_->Unsaved());
+  EXPECT_THAT(detector_->UnsavedFiles(), ElementsAre(day1));
+  EXPECT_THAT(listener.events, ElementsAre("failed: disk full", "recovered", "failed: disk full"));
+
+  store_.failing_files.clear();
+  NextCall();
+  EXPECT_FALSE(detector_->Unsaved());
+  EXPECT_THAT(listener.events,
+              ElementsAre("failed: disk full", "recovered", "failed: disk full", "recovered"));
 }
 
 }  // namespace

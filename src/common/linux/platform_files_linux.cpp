@@ -1,6 +1,8 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,64 @@ namespace {
 
 std::string ErrnoText(const std::string& what, const std::filesystem::path& path) {
   return what + " " + path.string() + ": " + std::strerror(errno);
+}
+
+const char* KindText(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a plain file";
+}
+
+// The file a save must replace: `target` itself, or where its symbolic links lead, so that a link
+// stays a link. A dangling link leads to the file it names.
+bool ResolveLinks(const std::filesystem::path& target, std::filesystem::path& resolved,
+                  std::string& error) {
+  constexpr int kMaxLinks = 40;  // the kernel's own limit
+  resolved = target;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat facts {};
+    if (::lstat(resolved.c_str(), &facts) != 0) {
+      if (errno == ENOENT) return true;
+      error = ErrnoText("cannot examine", resolved);
+      return false;
+    }
+    if (!S_ISLNK(facts.st_mode)) return true;
+    std::error_code link_error;
+    const std::filesystem::path next = std::filesystem::read_symlink(resolved, link_error);
+    if (link_error) {
+      error = "cannot follow " + resolved.string() + ": " + link_error.message();
+      return false;
+    }
+    resolved = next.is_absolute() ? next : resolved.parent_path() / next;
+  }
+  errno = ELOOP;
+  error = ErrnoText("cannot follow", target);
+  return false;
+}
+
+// Gives the new file the old one's owner, group and mode before any content is in it. A group
+// we may not hand out (not root, not a member) stays ours, and then gets no rights at all, so that
+// nobody reads the log who could not read it before.
+bool KeepOwnerAndMode(int fd, const struct stat& old, const std::filesystem::path& target,
+                      std::string& error) {
+  mode_t mode = old.st_mode & 07777;
+  if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      if (errno != EPERM || old.st_uid != ::geteuid()) {
+        error = ErrnoText("cannot keep the owner of", target);
+        return false;
+      }
+      mode &= ~(S_IRWXG | S_ISGID);
+    }
+  }
+  if (::fchmod(fd, mode) != 0) {
+    error = ErrnoText("cannot keep the permissions of", target);
+    return false;
+  }
+  return true;
 }
 
 bool WriteAll(int fd, std::string_view content) {
@@ -48,13 +108,87 @@ std::filesystem::path DefaultLogFolder() {
   return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state" / "raidgui";
 }
 
-bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
+PathKind ExaminePath(const std::filesystem::path& path, std::string& what) {
+  struct stat facts {};
+  if (::stat(path.c_str(), &facts) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return PathKind::kMissing;
+    what = std::strerror(errno);
+    return PathKind::kUnknown;
+  }
+  if (S_ISREG(facts.st_mode)) return PathKind::kRegularFile;
+  what = KindText(facts.st_mode);
+  return S_ISDIR(facts.st_mode) ? PathKind::kFolder : PathKind::kOther;
+}
+
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error) {
+  // Look before opening: opening a device can act on it (a tape rewinds), a FIFO can block.
+  std::string what;
+  const PathKind kind = ExaminePath(path, what);
+  if (kind == PathKind::kFolder || kind == PathKind::kOther) {
+    error = NotRegularFileText(path, what);
+    return false;
+  }
+  // Non-blocking, in case the path was swapped for a FIFO since.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("cannot read", path);
+    return false;
+  }
+  struct stat facts {};
+  if (::fstat(fd, &facts) != 0) {
+    error = ErrnoText("cannot examine", path);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(facts.st_mode)) {
+    error = NotRegularFileText(path, KindText(facts.st_mode));
+    ::close(fd);
+    return false;
+  }
+  content.clear();
+  std::array<char, 65536> buffer{};
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = ErrnoText("cannot read", path);
+      ::close(fd);
+      return false;
+    }
+    content.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool ReplaceFileContents(const std::filesystem::path& link_or_target, std::string_view content,
                          std::string& error) {
+  std::filesystem::path target;
+  if (!ResolveLinks(link_or_target, target, error)) return false;
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) {
+    error = ErrnoText("cannot examine", target);
+    return false;
+  }
+  if (exists && !S_ISREG(old.st_mode)) {
+    error = NotRegularFileText(link_or_target, KindText(old.st_mode));
+    return false;
+  }
+
   std::filesystem::path temporary = target;
   temporary += ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Owner-only until it has the old file's rights; a new file gets the usual 0644 less the umask.
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, exists ? 0600 : 0644);
   if (fd < 0) {
     error = ErrnoText("cannot create", temporary);
+    return false;
+  }
+  if (exists && !KeepOwnerAndMode(fd, old, target, error)) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
     return false;
   }
   const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;

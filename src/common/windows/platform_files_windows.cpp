@@ -26,6 +26,23 @@ std::filesystem::path ProgramFolder() {
   }
 }
 
+std::string FileTypeText(DWORD type) {
+  switch (type) {
+    case FILE_TYPE_CHAR:
+      return "a character device";
+    case FILE_TYPE_PIPE:
+      return "a pipe";
+    default:
+      return "not a plain file";
+  }
+}
+
+// Opens an existing file for `access` without waiting on anything; the caller checks its type.
+HANDLE OpenExisting(const std::filesystem::path& path, DWORD access) {
+  return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
 
 std::tm LocalTime(std::chrono::system_clock::time_point when) {
@@ -43,8 +60,69 @@ std::filesystem::path DefaultLogFolder() {
   return ProgramFolder();
 }
 
+PathKind ExaminePath(const std::filesystem::path& path, std::string& what) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return PathKind::kMissing;
+    what = "error " + std::to_string(code);
+    return PathKind::kUnknown;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    what = "a folder";
+    return PathKind::kFolder;
+  }
+  // Device names ("NUL", "COM1") have attributes too; only the handle's type tells them apart.
+  const HANDLE file = OpenExisting(path, FILE_READ_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) return PathKind::kRegularFile;  // in use; reading will tell
+  const DWORD type = ::GetFileType(file);
+  ::CloseHandle(file);
+  if (type == FILE_TYPE_DISK) return PathKind::kRegularFile;
+  what = FileTypeText(type);
+  return PathKind::kOther;
+}
+
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error) {
+  std::string what;
+  const PathKind kind = ExaminePath(path, what);
+  if (kind == PathKind::kFolder || kind == PathKind::kOther) {
+    error = NotRegularFileText(path, what);
+    return false;
+  }
+  const HANDLE file = OpenExisting(path, GENERIC_READ);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = LastErrorText("cannot read", path);
+    return false;
+  }
+  if (const DWORD type = ::GetFileType(file); type != FILE_TYPE_DISK) {
+    error = NotRegularFileText(path, FileTypeText(type));
+    ::CloseHandle(file);
+    return false;
+  }
+  content.clear();
+  std::string buffer(65536, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      error = LastErrorText("cannot read", path);
+      ::CloseHandle(file);
+      return false;
+    }
+    if (got == 0) break;
+    content.append(buffer.data(), got);
+  }
+  ::CloseHandle(file);
+  return true;
+}
+
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
                          std::string& error) {
+  std::string what;
+  if (const PathKind kind = ExaminePath(target, what);
+      kind == PathKind::kFolder || kind == PathKind::kOther) {
+    error = NotRegularFileText(target, what);
+    return false;
+  }
   std::filesystem::path temporary = target;
   temporary += ".new";
   const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
