@@ -1,0 +1,146 @@
+// The daily log file is read back from disk, where anything (another program, a crash, a copy
+// from the other platform) may have left any bytes. The input is the day's file; the real loader
+// reads it and the event detector continues it, as it does after a restart.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "common/bytes.h"
+#include "common/clock.h"
+#include "common/shared_state.h"
+#include "device/enclosure_list.h"
+#include "notify/alert_sink.h"
+#include "status/controller_status.h"
+#include "status/event_detector.h"
+#include "status/event_log.h"
+#include "status/log_text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reads through the real folder store; keeps what the detector saves in memory, so that every
+// run starts from the input's file (and no run waits for a disk flush).
+class ReadFolderStore : public raid::LogFileStore {
+ public:
+  explicit ReadFolderStore(const fs::path& folder) : folder_(folder) {}
+  Presence Probe(const std::string& name) override {
+    return saved_.count(name) != 0 ? Presence::kPresent : folder_.Probe(name);
+  }
+  std::optional<std::vector<std::string>> Load(const std::string& name) override {
+    if (auto it = saved_.find(name); it != saved_.end()) return it->second;
+    return folder_.Load(name);
+  }
+  bool Save(const std::string& name, const std::vector<std::string>& lines) override {
+    saved_[name] = lines;
+    return true;
+  }
+  const std::string& last_error() const override { return folder_.last_error(); }
+  const std::vector<std::string>* Saved(const std::string& name) const {
+    auto it = saved_.find(name);
+    return it == saved_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  raid::FolderLogStore folder_;
+  std::map<std::string, std::vector<std::string>> saved_;
+};
+
+class Records : public raid::StatusRecords {
+ public:
+  const raid::ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
+  std::array<raid::ControllerStatus, raid::kDriveSlots> records{};
+};
+
+// One mirroring enclosure at drive 1 with both drives in the array.
+void MakeEnclosure(raid::EnclosureRegistry& registry, Records& records) {
+  constexpr unsigned kDrive = 1;
+  registry.current.push_back(raid::EnclosureInfo{.device_code = kDrive | raid::kEnclosureBit});
+  raid::IdentificationBlock& id = registry.previous_blocks[kDrive];
+  const std::array<std::uint8_t, 8> revision = {0x16, 0x05, 0x20, 0x13, 0x27, 0x70, 0, 0};
+  std::copy(revision.begin(), revision.end(), id.begin() + raid::kIdFirmwareRevision);
+  raid::WriteSwappedText(id, raid::kIdModelText, raid::kIdModelLength, "TORVANE TR6182");
+  raid::ControllerStatus& record = records.records[kDrive];
+  record.bytes[raid::status_layout::kSlot] = kDrive;
+  record.bytes[raid::status_layout::kValidMarker] = raid::status_layout::kValid;
+  record.bytes[raid::status_layout::kMode] = raid::kModeMirroring;
+  record.bytes[raid::status_layout::kDriveFlags] = raid::kBothPresent;
+  record.SetArrayCapacity(1953525168);
+}
+
+// One folder per process, removed at exit. The path is never destroyed, so that the exit handler
+// can still use it after the static objects are gone.
+const fs::path& Folder() {
+  static const fs::path* const folder = [] {
+    const auto* made = new fs::path(fs::temp_directory_path() /
+                                    ("raidgui-fuzz-daily-log-" + std::to_string(::getpid())));
+    fs::create_directories(*made);
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(Folder(), ignored);
+    });
+    return made;
+  }();
+  return *folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // 2026-03-02 09:30:00 UTC, a day's file that already exists.
+  raid::VirtualClock clock(std::chrono::system_clock::time_point{} +
+                           std::chrono::seconds(1772443800));
+  const std::string file = raid::LogFileName(clock.WallNow());
+  {
+    // A new file each time: truncating one makes ext4 flush it to disk when it is closed.
+    std::error_code ignored;
+    fs::remove(Folder() / file, ignored);
+    std::ofstream out(Folder() / file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) return 0;
+  }
+
+  // The loader on its own: a line never holds a line break.
+  raid::FolderLogStore folder(Folder());
+  const std::optional<std::vector<std::string>> loaded = folder.Load(file);
+  if (!loaded) return 0;
+  for (const std::string& line : *loaded) {
+    if (line.find('\n') != std::string::npos) __builtin_trap();
+  }
+
+  raid::SharedState state;
+  raid::EnclosureRegistry registry;
+  Records records;
+  MakeEnclosure(registry, records);
+  ReadFolderStore store(Folder());
+  raid::EventLog log;
+  raid::RecordingAlertSink alerts;
+  raid::EventDetector detector(log, store, clock, state, registry, records, alerts);
+
+  // The start after a restart: the day's earlier lines come first, the new section after them.
+  detector.DetectEvents(0x01);
+  const std::vector<std::string>* saved = store.Saved(file);
+  if (saved == nullptr || saved->size() < loaded->size() ||
+      !std::equal(loaded->begin(), loaded->end(), saved->begin())) {
+    __builtin_trap();
+  }
+  state.initial_detection.store(false);
+
+  // HDD2 goes, a discovery change waits, and the day ends: the file is saved and a new one
+  // begins.
+  clock.Advance(5000);
+  records.records[1].bytes[raid::status_layout::kDriveFlags] =
+      raid::DriveFlag(raid::kDrivePresent, 0) | raid::DriveFlag(raid::kDriveAbsent, 1);
+  detector.DetectEvents(0x01);
+  detector.AddDiscoveryChanges({{raid::ListChange::Kind::kFound, 1}});
+  clock.Advance(24 * 3600 * 1000);
+  detector.DetectEvents(0x01);
+  return 0;
+}
