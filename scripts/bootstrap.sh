@@ -8,13 +8,17 @@ PACKAGES=(
   # compilers and build tools
   build-essential cmake ninja-build pkg-config
   # libraries of raidcore and raidsim
-  zlib1g-dev libfmt-dev nlohmann-json3-dev
+  zlib1g-dev libfmt-dev nlohmann-json3-dev libudev-dev
   # unit tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # localedef and the locale sources: the time stamp test builds a German locale
+  locales
   # source formatting (.clang-format)
   clang-format
   # Windows cross build; its tests run under Wine (wine64 is the 64-bit loader behind `wine`)
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+  # fuzz targets (scripts/fuzz.sh): clang with its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # helper scripts
   python3
 )

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test, in three stages, stopping at the first that fails:
+# Builds and runs every test, in five stages, stopping at the first that fails:
 #   native  build/native  RelWithDebInfo, all targets
 #   asan    build/asan    Debug, AddressSanitizer + UndefinedBehaviorSanitizer, no benchmarks
+#   fuzz    build/fuzz    clang libFuzzer targets, a few seconds each from their seeds
+#   tsan    build/tsan    ThreadSanitizer, the tests that run work on several threads
 #   mingw   build/mingw   Windows cross build (static), tests run under Wine
 # Incremental: running it again rebuilds only what changed.
 set -euo pipefail
@@ -78,6 +80,16 @@ ASAN_OPTIONS="detect_leaks=$leaks:check_initialization_order=1" \
   ctest --test-dir "$ASAN_DIR" "${CTEST_ARGS[@]}"
 finish "$ASAN_DIR"
 ((leaks)) || summary[-1]+=" (leak checks off)"
+
+# fuzz: each libFuzzer target (build/fuzz, clang) for a few seconds from its seeds; any crash,
+# leak or sanitizer report fails the stage. scripts/fuzz.sh runs them for longer.
+begin fuzz "libFuzzer targets, a few seconds each"
+mkdir -p "$BUILD_ROOT"
+"$ROOT/scripts/fuzz.sh" 5 | tee "$BUILD_ROOT/fuzz-stage.txt"
+read -r fuzz_targets fuzz_runs < <(sed -n 's/^fuzz: \([0-9]*\) targets, \([0-9]*\) runs, no findings$/\1 \2/p' \
+  "$BUILD_ROOT/fuzz-stage.txt")
+summary+=("$(printf '%-7s %3d targets passed (%d runs, no findings) in %ds' \
+  "$stage" "$fuzz_targets" "$fuzz_runs" $((SECONDS - stage_start)))")
 
 begin tsan "ThreadSanitizer build, threaded tests"
 configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAIDGUI_BENCH=OFF

@@ -47,33 +47,19 @@ std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::s
   s.log_store_ = std::make_unique<FolderLogStore>(LogFolder());
   s.detector_ = std::make_unique<EventDetector>(s.log_, *s.log_store_, *s.clock_, s.state_,
                                                 s.device_->registry(), *s.monitor_, s.alerts_);
+  // One thread does the detection thread's and the RAID worker's work in turn: what discovery
+  // shows can go straight to the terminal.
+  s.work_ = std::make_unique<MonitorWork>(*s.device_, *s.monitor_, *s.detector_, s.state_, s.ui_);
+  s.schedule_ = std::make_unique<PollingSchedule>(s.state_, s.device_->discovery(),
+                                                  s.device_->registry(), *s.work_, s.view_, s.ui_);
   return session;
 }
 
 unsigned CliSession::DiscoverAndInstall() {
-  Discovery& discovery = device_->discovery();
-  state_.detection_running.store(true);
-  discovery.CountLogicalDrives();
-  discovery.CountPhysicalDrives();
-  discovery.RunDiscovery(ui_);
-  const std::size_t old_count = device_->registry().current.size();
-  const std::vector<ListChange> changes =
-      InstallNewList(device_->registry(), state_.initial_detection.load());
-  const std::size_t count = device_->registry().current.size();
-  for (unsigned position = 0; position < state_.monitor_checked.size(); ++position) {
-    state_.monitor_checked[position].store(position < count);
-  }
-  if (count != old_count) detector_->AddDiscoveryChanges(changes);
-  state_.detection_running.store(false);
-  return static_cast<unsigned>(count);
-}
-
-bool CliSession::DriveCountsChanged() {
-  EnclosureRegistry& registry = device_->registry();
-  const std::size_t volumes = registry.volume_names.size();
-  const unsigned physical = registry.physical_drive_count;
-  Discovery& discovery = device_->discovery();
-  return discovery.CountLogicalDrives() != volumes || discovery.CountPhysicalDrives() != physical;
+  schedule_->Start();
+  schedule_->DriveDetectLook();
+  schedule_->Timer4Timer();
+  return static_cast<unsigned>(device_->registry().current.size());
 }
 
 std::vector<std::string> CliSession::ProtocolViolations() const {
@@ -88,7 +74,8 @@ std::vector<std::string> CliSession::ProtocolViolations() const {
 void CliSession::OnStatusRefreshed(std::uint8_t refreshed_mask) {
   detector_->DetectEvents(refreshed_mask);
   // The window clears this with its first status display; raidctl's display is its output.
-  if (refreshed_mask != 0) state_.initial_detection.store(false);
+  state_.initial_detection.store(false);
+  if (after_detection_) after_detection_();
 }
 
 }  // namespace raid::cli

@@ -3,10 +3,13 @@
 // status monitor with its event detector and daily log.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/monitor_work.h"
+#include "app/polling_schedule.h"
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
 #include "common/clock.h"
@@ -30,6 +33,9 @@ class CliSession : private RefreshListener {
   static std::unique_ptr<CliSession> Create(const CliOptions& options, std::string& error);
 
   Clock& clock() { return *clock_; }
+  DiskSystem& disks() { return *disks_; }
+  PollingSchedule& schedule() { return *schedule_; }
+  ConsoleScheduleView& view() { return view_; }
   SharedState& state() { return state_; }
   DeviceAccess& device() { return *device_; }
   StatusMonitor& monitor() { return *monitor_; }
@@ -44,12 +50,12 @@ class CliSession : private RefreshListener {
   std::vector<std::string> ProtocolViolations() const;
   bool virtual_time() const { return virtual_time_; }
 
-  // Counts the drives and runs one discovery pass as the detection thread does, then installs
-  // the new list as the detection timer does: monitor boxes of positions 0 and 1 checked, found
-  // and removed lines queued after the first discovery. Returns the number of enclosures.
+  // The schedule's start: counts the drives, runs the first discovery pass as the detection
+  // thread does and installs its list as the detection timer does. Returns the number of
+  // enclosures.
   unsigned DiscoverAndInstall();
-  // True when the number of volumes or openable physical drives changed since the last count.
-  bool DriveCountsChanged();
+  // Called after each status refresh's event detection (raidctl monitor echoes the new lines).
+  void SetAfterDetection(std::function<void()> after) { after_detection_ = std::move(after); }
 
  private:
   explicit CliSession(bool verbose) : ui_(verbose) {}
@@ -65,6 +71,10 @@ class CliSession : private RefreshListener {
   std::unique_ptr<FolderLogStore> log_store_;
   RecordingAlertSink alerts_;
   std::unique_ptr<EventDetector> detector_;
+  ConsoleScheduleView view_;
+  std::unique_ptr<MonitorWork> work_;
+  std::unique_ptr<PollingSchedule> schedule_;
+  std::function<void()> after_detection_;
   sim::SimHost* sim_host_ = nullptr;
   bool simulated_ = false;
   bool virtual_time_ = false;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/polling_schedule.h"
 #include "common/ui_sink.h"
 
 namespace raid::cli {
@@ -30,6 +31,28 @@ class ConsoleUiSink : public UiSink {
 
  private:
   bool verbose_;
+};
+
+// What the schedule changes in the window; a terminal only hears that nothing was found.
+class ConsoleScheduleView : public ScheduleView {
+ public:
+  // Off for one-shot commands, which report an empty host themselves.
+  void SetAnnounce(bool announce) { announce_ = announce; }
+
+  void ShowDetectionText(const std::string& text, bool visible) override {
+    if (announce_ && visible && text == kNoDriveFoundText) {
+      std::fputs("raidctl: no enclosure found; waiting for one\n", stderr);
+    }
+  }
+  void ShowDevice(unsigned, bool) override {}
+  void EnableControls(bool) override {}
+  void EnableUpgradeButton(bool) override {}
+  void ShowEventLogButton() override {}
+  void RefreshDeviceCaptions() override {}
+  void SetSmartStatusLine(const std::string&) override {}
+
+ private:
+  bool announce_ = false;
 };
 
 }  // namespace raid::cli

@@ -8,9 +8,11 @@
 #include "cli/discover_command.h"
 #include "cli/monitor_command.h"
 #include "cli/status_command.h"
+#include "common/user_locale.h"
 
 int main(int argc, char** argv) {
   using namespace raid::cli;
+  raid::ApplyUserLocale();  // the log's time stamps are the user's date and time
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParsedOptions parsed = ParseOptions(args);
   if (parsed.help) {

@@ -1,22 +1,22 @@
 #include "cli/monitor_command.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
 #include <thread>
+
+#include "cli/stop_request.h"
+#include "device/device_watch.h"
+#include "status/event_log.h"
+#include "status/log_text.h"
 
 namespace raid::cli {
 namespace {
 
-constexpr std::uint64_t kPollIntervalMs = 5000;
-constexpr std::uint32_t kSleepSliceMs = 100;
-
-std::atomic<bool> g_stop_requested{false};
-
-extern "C" void RequestStop(int) {
-  g_stop_requested.store(true);
-}
+constexpr std::uint32_t kWaitSliceMs = 100;
 
 const char* AlertName(AlertKind kind) {
   switch (kind) {
@@ -45,43 +45,132 @@ void EchoNewLines(CliSession& session) {
   }
 }
 
-// Waits until `deadline` on the session's clock, waking up for a stop request. Simulated time
-// costs nothing, so there a short real pause keeps an endless run from spinning the processor.
-void WaitUntil(CliSession& session, std::uint64_t deadline) {
-  Clock& clock = session.clock();
-  while (!g_stop_requested.load() && clock.NowMs() < deadline) {
-    const std::uint64_t left = deadline - clock.NowMs();
-    clock.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kSleepSliceMs)));
+// Saving is reported as it fails, and once more when it works again; the lines wait meanwhile.
+class ConsoleSaveListener : public LogSaveListener {
+ public:
+  void LogSaveFailed(const std::string& why) override {
+    std::fprintf(stderr, "raidctl: the daily log cannot be saved now, its lines wait: %s\n",
+                 why.c_str());
   }
+  void LogSaveRecovered() override {
+    std::fputs("raidctl: the daily log is saved again; no line was lost\n", stderr);
+  }
+};
+
+// The kernel's device events where they can be had, else a recount every 5 s. A simulated
+// host has no kernel behind it: it is recounted on its own clock.
+std::unique_ptr<DeviceChangeWatcher> MakeWatcher(CliSession& session) {
+  if (!session.simulated()) {
+    std::string why;
+    if (std::unique_ptr<DeviceChangeWatcher> watcher = CreatePlatformDeviceWatcher(&why)) {
+      return watcher;
+    }
+    std::fprintf(stderr, "raidctl: %s; looking for new drives every 5 seconds instead\n",
+                 why.c_str());
+  }
+  return std::make_unique<RecountWatcher>(session.disks(), session.clock());
+}
+
+// A timer of the window, on the session's clock. A timer that falls behind (the loop was busy
+// with a discovery pass) fires once and goes on from then, as a window timer does.
+struct Ticker {
+  std::uint32_t interval_ms;
+  std::uint64_t next_ms = 0;
+  bool on = false;
+
+  void Follow(bool now_on, std::uint64_t now) {
+    if (now_on && !on) next_ms = now + interval_ms;
+    on = now_on;
+  }
+  bool Due(std::uint64_t now) const { return on && now >= next_ms; }
+  void Fired(std::uint64_t now) {
+    next_ms += interval_ms;
+    if (next_ms <= now) next_ms = now + interval_ms;
+  }
+};
+
+// Waits on the session's clock until `deadline`, a stop request or a device event.
+void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t deadline) {
+  Clock& clock = session.clock();
+  while (!StopRequested() && clock.NowMs() < deadline) {
+    const auto slice =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - clock.NowMs(), kWaitSliceMs));
+    if (session.virtual_time()) {
+      clock.SleepMs(slice);
+    } else if (WaitForHandle(watcher.WaitHandle(), slice)) {
+      return;
+    }
+  }
+  // Simulated time costs nothing: a short real pause keeps an endless run off the processor.
   if (session.virtual_time()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 }  // namespace
 
 int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
-  g_stop_requested.store(false);
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
+  ClearStopRequest();
+  InstallStopHandlers();
 
   Clock& clock = session.clock();
   const std::uint64_t start = clock.NowMs();
   const std::uint64_t end =
       for_seconds ? start + static_cast<std::uint64_t>(*for_seconds * 1000.0) : UINT64_MAX;
-  std::fprintf(stderr, "raidctl: daily log in %s\n", session.log_store().folder().string().c_str());
+  const std::filesystem::path& folder = session.log_store().folder();
+  std::fprintf(stderr, "raidctl: daily log in %s\n", folder.string().c_str());
+  // A FIFO or a device in the log's place would block the first save for ever.
+  if (const std::optional<std::string> problem =
+          LogPathProblem(folder, LogFileName(clock.WallNow()))) {
+    std::fprintf(stderr, "raidctl: cannot keep the daily log: %s\n", problem->c_str());
+    return 1;
+  }
+  ConsoleSaveListener save_listener;
+  session.detector().SetSaveListener(&save_listener);
 
-  session.DiscoverAndInstall();
-  if (session.device().registry().current.empty()) {
-    std::fputs("No enclosure found; waiting for one.\n", stderr);
+  session.view().SetAnnounce(true);
+  session.SetAfterDetection([&session] { EchoNewLines(session); });
+  const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
+  PollingSchedule& schedule = session.schedule();
+  schedule.Start();
+
+  Ticker timer4{kDetectionTimerMs, start, true};
+  Ticker timer2{kPollTimerMs};
+  Ticker timer3{kClockTimerMs};
+  while (!StopRequested()) {
+    const std::uint64_t now = clock.NowMs();
+    if (now >= end) break;
+    if (watcher->TakeChanges()) schedule.DeviceChanged();
+    if (timer4.Due(now)) {
+      schedule.Timer4Timer();
+      timer4.Fired(now);
+    }
+    if (timer2.Due(now)) {
+      schedule.Timer2Timer();
+      timer2.Fired(now);
+    }
+    if (timer3.Due(now)) {
+      schedule.Timer3Timer();
+      timer3.Fired(now);
+    }
+    // The workers' turn: the detection thread's pass, then the RAID worker's items one by one.
+    schedule.DriveDetectLook();
+    while (!StopRequested() && schedule.RaidLook()) {
+    }
+    const std::uint64_t after = clock.NowMs();
+    timer2.Follow(schedule.Timer2On(), after);
+    timer3.Follow(schedule.Timer3On(), after);
+
+    std::uint64_t next = timer4.next_ms;
+    if (timer2.on) next = std::min(next, timer2.next_ms);
+    if (timer3.on) next = std::min(next, timer3.next_ms);
+    WaitUntil(session, *watcher, std::min(next, end));
   }
-  for (std::uint64_t next = start; !g_stop_requested.load(); next += kPollIntervalMs) {
-    if (next > end) break;
-    WaitUntil(session, next);
-    if (g_stop_requested.load()) break;
-    if (session.DriveCountsChanged()) session.DiscoverAndInstall();
-    if (session.monitor().RefreshStatus()) EchoNewLines(session);
-  }
+  session.detector().SetSaveListener(nullptr);
   if (session.detector().Unsaved()) {
-    std::fprintf(stderr, "raidctl: the daily log could not be saved: %s\n",
+    std::string files;
+    for (const std::string& file : session.detector().UnsavedFiles()) {
+      files += (files.empty() ? "" : ", ") + file;
+    }
+    std::fprintf(stderr, "raidctl: lines of %s could not be saved: %s\n", files.c_str(),
                  session.log_store().last_error().c_str());
     return 1;
   }

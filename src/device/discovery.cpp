@@ -48,19 +48,30 @@ unsigned Discovery::CountLogicalDrives() {
 }
 
 unsigned Discovery::CountPhysicalDrives() {
-  unsigned count = 0;
+  std::vector<DiskRef> drives;
   access_denied_.clear();
   for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
     clock_.ProcessMessages();
     OpenFailure why = OpenFailure::kNone;
-    if (disks_.OpenPhysicalDrive(drive, &why)) {
-      ++count;
+    if (const std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive, &why)) {
+      drives.push_back({drive, disk->Identity()});
     } else if (why == OpenFailure::kAccessDenied) {
       access_denied_.push_back(drive);
     }
   }
-  registry_.physical_drive_count = count;
-  return count;
+  registry_.physical_drive_count = static_cast<unsigned>(drives.size());
+  registry_.physical_drives = std::move(drives);
+  return registry_.physical_drive_count;
+}
+
+bool Discovery::RecountChangedDrives() {
+  const std::vector<std::string> volumes = registry_.volume_names;
+  const std::vector<DiskRef> drives = registry_.physical_drives;
+  CountLogicalDrives();
+  CountPhysicalDrives();
+  // The same number of drives can still be other disks: one that took the number of one that
+  // left is new to discovery.
+  return registry_.volume_names.size() != volumes.size() || registry_.physical_drives != drives;
 }
 
 void Discovery::BuildVolumeTable(UiSink& ui) {

@@ -34,8 +34,11 @@ class Discovery {
 
   // The host's volumes; returns how many.
   unsigned CountLogicalDrives();
-  // How many of physical drives 0-9 can be opened.
+  // How many of physical drives 0-9 can be opened; keeps which disks they are.
   unsigned CountPhysicalDrives();
+  // Counts both again and keeps the counts: true when the number of volumes changed, or the
+  // openable physical drives are not the same disks as at the last count.
+  bool RecountChangedDrives();
   // One record per volume (at most 20) with the disk that holds its first extent.
   void BuildVolumeTable(UiSink& ui);
   // One pass over the physical drives; fills the new list and returns its count.

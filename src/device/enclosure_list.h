@@ -80,7 +80,8 @@ struct EnclosureRegistry {
 
   std::vector<std::string> volume_names;  // as last counted
   std::vector<VolumeRecord> volumes;
-  unsigned physical_drive_count = 0;  // openable physical drives, as last counted
+  unsigned physical_drive_count = 0;     // openable physical drives, as last counted
+  std::vector<DiskRef> physical_drives;  // those drives, with the disk each number named then
 
   // The identification block of a current-list position, as installed.
   const IdentificationBlock& CurrentBlock(unsigned position) const {

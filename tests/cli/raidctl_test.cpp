@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -179,6 +183,127 @@ TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
   EXPECT_TRUE(std::regex_match(lines.back(),
                                std::regex("D1 (HDD1 OK, HDD2 OK, |HDD1 --> HDD2 Done, )" + stamp)))
       << lines.back();
+}
+
+// A read that fails ends its exchange; the next one starts again with the preamble, which the
+// controller takes as a fresh start, not as a broken packet.
+TEST_F(RaidctlTest, ReadFaultsEndExchangesWithoutAnyProtocolViolation) {
+  const fs::path err = folder_ / "err.txt";
+  const ProcessResult discover =
+      Raidctl(Env(), "discover --simulate " + Scenario("read_faults.json"), err.string());
+  EXPECT_EQ(discover.exit_code, 0);
+  EXPECT_THAT(discover.out, ::testing::HasSubstr("port-multiplier bridge"));
+  const ProcessResult monitor =
+      Raidctl(Env(), "monitor --for 120 --simulate " + Scenario("read_faults.json"), err.string());
+  EXPECT_EQ(monitor.exit_code, 0);
+  for (const std::string& line : ReadLines(err)) {
+    EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("protocol violation")));
+  }
+}
+
+// Until an enclosure is there, nothing is polled and nothing is logged; the enclosure plugged in
+// later is found by the recount, and the run has exactly one start section.
+TEST_F(RaidctlTest, MonitorFindsAnEnclosurePluggedInLaterAndLogsOneStartSection) {
+  const fs::path scenario = folder_ / "late.json";
+  std::ofstream(scenario) << R"({ "drives": [ { "number": 0, "type": "disk" } ],
+    "timeline": [ { "at_s": 20, "drive": 2, "action": "plug",
+                    "device": { "type": "enclosure" } } ] })";
+  const fs::path err = folder_ / "err.txt";
+  const ProcessResult run =
+      Raidctl(Env(), "monitor --for 300 --simulate " + scenario.string(), err.string());
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_THAT(ReadLines(err), ::testing::Contains("raidctl: no enclosure found; waiting for one"));
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder_ / "logs"))
+    files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1U);
+  const std::vector<std::string> lines = ReadLines(files[0]);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find(" has started from ") != std::string::npos;
+                          }),
+            1);
+  EXPECT_THAT(lines, ::testing::Contains("Device1 information :"));
+  // The separator, the start line, one device block of 12 lines, the separator.
+  EXPECT_EQ(lines.size(), 15U);
+}
+
+std::string TodaysLogName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char name[16];
+  std::strftime(name, sizeof name, "%y%m%d.log", &local);
+  return name;
+}
+
+// A FIFO in the log's place would block the first save for ever, and Ctrl-C with it.
+TEST_F(RaidctlTest, MonitorRefusesALogPathThatIsNotARegularFileAtOnce) {
+  fs::create_directories(folder_ / "logs");
+  const fs::path fifo = folder_ / "logs" / TodaysLogName();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path err = folder_ / "err.txt";
+  const ProcessResult run = Raidctl("timeout 20 env " + Env(),
+                                    "monitor --simulate " + Scenario("demo.json"), err.string());
+  EXPECT_EQ(run.exit_code, 1);  // 124 would be the time-out's
+  EXPECT_THAT(ReadLines(err), ::testing::Contains(::testing::AllOf(
+                                  ::testing::HasSubstr(fifo.string()),
+                                  ::testing::HasSubstr("is not a regular file (a FIFO)"))));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// A log kept private stays private, also through a symbolic link.
+TEST_F(RaidctlTest, MonitorKeepsTheLogFilesModeThroughALink) {
+  fs::create_directories(folder_ / "logs");
+  fs::create_directories(folder_ / "private");
+  const fs::path target = folder_ / "private" / "today.log";
+  { std::ofstream(target) << "earlier line\n"; }
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  const fs::path link = folder_ / "logs" / TodaysLogName();
+  fs::create_symlink(target, link);
+
+  ASSERT_EQ(Raidctl(Env(), "monitor --for 30 --simulate " + Scenario("demo.json")).exit_code, 0);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::vector<std::string> lines = ReadLines(target);
+  ASSERT_GT(lines.size(), 10U);
+  EXPECT_EQ(lines.front(), "earlier line");
+}
+
+// A bridge that stops answering holds a read until its time-out. The first SIGTERM waits for
+// the read and an orderly stop; a second one ends raidctl at once.
+TEST_F(RaidctlTest, ASecondSigtermEndsAMonitorStuckInAHungRead) {
+  const fs::path scenario = folder_ / "hung.json";
+  std::ofstream(scenario) << R"({ "drives": [ { "number": 1, "type": "enclosure",
+      "faults": { "hold_reads": [ { "lba": 17, "ms": 25000, "times": 5 } ] } } ] })";
+  std::vector<std::string> args = {RAIDCTL_PATH, "monitor", "--realtime", "--simulate",
+                                   scenario.string()};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::string log_env = "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string();
+  std::vector<char*> env = {log_env.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  usleep(700000);  // discovery's first query is now in the held read
+  kill(pid, SIGTERM);
+  usleep(300000);
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "it should still be in the read";
+  kill(pid, SIGTERM);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
 TEST_F(RaidctlTest, MonitorStopsCleanlyOnSigterm) {

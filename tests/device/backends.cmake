@@ -5,6 +5,7 @@ if(WIN32)
   )
 else()
   set(BACKEND_PLATFORM_TESTS
+    linux_device_watch_test.cpp
     linux_disk_system_test.cpp
     linux_mount_info_test.cpp
     linux_sg_io_test.cpp

@@ -1,0 +1,13 @@
+#include "app/monitor_work.h"
+
+namespace raid {
+
+void MonitorWork::InstallList() {
+  // The first discovery is the start-up state, not a change; later ones that change the number
+  // of enclosures leave found and removed lines for the next detector call.
+  const std::vector<ListChange> changes =
+      InstallNewList(device_.registry(), state_.initial_detection.load());
+  if (!changes.empty()) detector_.AddDiscoveryChanges(changes);
+}
+
+}  // namespace raid

@@ -1,0 +1,55 @@
+// The work the schedule sets going, done by the subsystems themselves: discovery, installing its
+// list with the found and removed lines, the status poll with event detection, SMART reads.
+// Shared by the window and raidctl.
+#pragma once
+
+#include <cstdint>
+
+#include "app/polling_schedule.h"
+#include "common/shared_state.h"
+#include "common/ui_sink.h"
+#include "device/device_access.h"
+#include "status/event_detector.h"
+#include "status/status_monitor.h"
+
+namespace raid {
+
+// Reads the member drives' SMART data or thresholds of the selected enclosure.
+class SmartReader {
+ public:
+  virtual ~SmartReader() = default;
+  virtual void ReadSmart(std::uint8_t feature) = 0;
+};
+
+class MonitorWork : public ScheduleWork {
+ public:
+  // `detection_ui` receives what discovery shows; it runs on the detection thread, so the window
+  // passes a deferred sink that it replays on its own thread.
+  MonitorWork(DeviceAccess& device, StatusMonitor& monitor, EventDetector& detector,
+              SharedState& state, UiSink& detection_ui)
+      : device_(device),
+        monitor_(monitor),
+        detector_(detector),
+        state_(state),
+        detection_ui_(detection_ui) {}
+
+  // Without a reader (raidctl has no SMART command yet) the requests are taken and dropped.
+  void SetSmartReader(SmartReader* reader) { smart_ = reader; }
+
+  void RunDiscovery() override { device_.discovery().RunDiscovery(detection_ui_); }
+  void InstallList() override;
+  void RefreshStatus() override { monitor_.RefreshStatus(); }
+  void ReadSmart(std::uint8_t feature) override {
+    if (smart_ != nullptr) smart_->ReadSmart(feature);
+  }
+
+ private:
+  DeviceAccess& device_;
+  StatusMonitor& monitor_;
+  EventDetector& detector_;
+  SharedState& state_;
+  UiSink& detection_ui_;
+  SmartReader* smart_ = nullptr;
+};
+
+}  // namespace raid

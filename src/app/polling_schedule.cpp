@@ -1,0 +1,202 @@
+#include "app/polling_schedule.h"
+
+namespace raid {
+namespace {
+
+constexpr std::uint8_t kWorkRequestBits =
+    kRequestStatusPoll | kRequestSmartThresholds | kRequestSmartData;
+constexpr std::uint8_t kWorkBusyStatusPoll = 0x01;
+constexpr int kDetectedPanel = 1;
+constexpr int kClearedPanel = 2;
+
+std::string SmartStatusLine(std::uint8_t countdown, bool reading) {
+  if (reading || countdown == 0) return "Updating...";
+  const std::string unit = countdown > 1 ? " seconds." : " second.";
+  return "Updates after " + std::to_string(countdown) + unit;
+}
+
+}  // namespace
+
+PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
+                                 const EnclosureRegistry& registry, ScheduleWork& work,
+                                 ScheduleView& view, UiSink& ui)
+    : state_(state),
+      discovery_(discovery),
+      registry_(registry),
+      work_(work),
+      view_(view),
+      ui_(ui) {}
+
+void PollingSchedule::Start() {
+  state_.device_change_counter.store(0);
+  discovery_.CountLogicalDrives();
+  discovery_.CountPhysicalDrives();
+  state_.detection_requested.store(true);
+  state_.detection_pending.store(true);
+  state_.detection_running.store(true);
+  state_.detection_done.store(false);
+  state_.work_requests.store(0);
+  smart_countdown_.store(kSmartCountdownStart);
+  work_busy_.store(0);
+  SetDetectionText(kDetectingText, true);
+}
+
+void PollingSchedule::DeviceChanged() {
+  state_.device_change_counter.store(kDeviceChangeStart);
+}
+
+void PollingSchedule::SetDetectionText(const std::string& text, bool visible) {
+  detection_text_ = text;
+  detection_text_visible_ = visible;
+  view_.ShowDetectionText(text, visible);
+}
+
+void PollingSchedule::Timer2Timer() {
+  if (state_.device_change_counter.load() == 0 && !state_.detection_running.load() &&
+      !state_.status_poll_busy.load() && !state_.upgrade_in_progress.load() &&
+      !state_.shutting_down.load()) {
+    if (state_.work_requests.load() & kLogRunningFlag) {
+      state_.work_requests.fetch_or(kRequestStatusPoll);
+    } else {
+      // After an upgrade the first tick only re-arms polling; it drops whatever was pending.
+      state_.work_requests.store(kLogRunningFlag);
+    }
+  } else if (state_.upgrade_in_progress.load()) {
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
+  }
+}
+
+void PollingSchedule::Timer3Timer() {
+  if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
+      state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
+    return;
+  }
+  const bool reading = (state_.work_requests.load() & kRequestSmartData) != 0;
+  const std::uint8_t countdown = smart_countdown_.load();
+  if (state_.current_page.load() == kSmartPage) {
+    view_.SetSmartStatusLine(SmartStatusLine(countdown, reading));
+  }
+  if (reading) return;  // the countdown waits for the read
+  if (countdown != 0) {
+    smart_countdown_.store(countdown - 1);
+    return;
+  }
+  std::uint8_t requests = kRequestSmartData;
+  if (!state_.smart_thresholds_read.load()) requests |= kRequestSmartThresholds;
+  state_.work_requests.fetch_or(requests);
+  smart_countdown_.store(kSmartCountdownStart);
+}
+
+void PollingSchedule::Timer4Timer() {
+  const std::uint8_t counter = state_.device_change_counter.load();
+  if (counter != 0) {
+    if (counter < kDeviceChangeSettled) {
+      state_.device_change_counter.store(counter + 1);
+      return;
+    }
+    // A change that comes while a pass runs, or while its list waits, waits for the list: a
+    // recount now would clear DetectionRunning in the middle of the pass (its queries would
+    // then go to the selected enclosure) or start a second pass beside it.
+    if (!state_.detection_pending.load() && !state_.detection_done.load()) {
+      Recount();
+      return;
+    }
+  }
+  if (!state_.detection_done.load()) {
+    if (state_.detection_pending.load() && detection_text_ == kDetectingText) {
+      SetDetectionText(detection_text_, !detection_text_visible_);  // blinks at 1 Hz
+    }
+    return;
+  }
+  Install();
+}
+
+void PollingSchedule::Recount() {
+  if (state_.status_poll_busy.load()) return;  // next tick
+  view_.EnableUpgradeButton(false);
+  if (state_.upgrade_in_progress.load()) {
+    // The counter stays settled: the recount runs on the first tick after the upgrade.
+    view_.EnableUpgradeButton(true);
+    return;
+  }
+  state_.detection_running.store(true);
+  state_.device_change_counter.store(0);
+  if (!discovery_.RecountChangedDrives()) {
+    view_.EnableUpgradeButton(true);
+    state_.detection_running.store(false);
+    return;
+  }
+  state_.detection_pending.store(true);
+  state_.detection_requested.store(true);
+  if (registry_.current.empty()) SetDetectionText(kDetectingText, detection_text_visible_);
+}
+
+void PollingSchedule::Install() {
+  // Not under a running work item: a poll reads the list this replaces. Try again next tick.
+  std::unique_lock lock(work_mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return;
+  state_.detection_done.store(false);
+  ui_.SetPanelText(kDetectedPanel, "Detected OK");
+  ui_.SetPanelText(kClearedPanel, " ");
+  const std::size_t found = registry_.fresh.size();
+  for (unsigned position = 0; position < state_.monitor_checked.size(); ++position) {
+    const bool shown = position < found;
+    view_.ShowDevice(position, shown);
+    state_.monitor_checked[position].store(shown);
+  }
+  work_.InstallList();
+
+  if (registry_.current.empty()) {
+    view_.EnableControls(false);
+    timer3_on_.store(false);
+    state_.detection_running.store(false);
+    SetDetectionText(kNoDriveFoundText, true);
+    return;
+  }
+  const auto last = static_cast<std::uint8_t>(registry_.current.size() - 1);
+  if (state_.selected_device_index.load() > last) state_.selected_device_index.store(last);
+  view_.EnableControls(true);
+  view_.ShowEventLogButton();
+  view_.RefreshDeviceCaptions();
+  state_.detection_running.store(false);
+  state_.work_requests.fetch_or(kWorkRequestBits);
+  timer2_on_.store(true);
+  timer3_on_.store(true);
+  SetDetectionText(" ", false);
+}
+
+bool PollingSchedule::DriveDetectLook() {
+  if (!state_.detection_requested.exchange(false)) return false;
+  work_.RunDiscovery();
+  state_.detection_pending.store(false);
+  state_.detection_done.store(true);  // last: the list is complete
+  return true;
+}
+
+bool PollingSchedule::RaidLook() {
+  if (state_.detection_pending.load() || state_.detection_done.load()) return false;
+  if ((state_.work_requests.load() & kWorkRequestBits) == 0) return false;
+  RaidWork();
+  return true;
+}
+
+void PollingSchedule::RaidWork() {
+  const std::lock_guard lock(work_mutex_);
+  const std::uint8_t requests = state_.work_requests.load();
+  if (requests & kRequestStatusPoll) {
+    // Re-entered while a poll runs further up: leave the request for a later look.
+    if (work_busy_.load() & kWorkBusyStatusPoll) return;
+    work_busy_.fetch_or(kWorkBusyStatusPoll);
+    work_.RefreshStatus();
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestStatusPoll));
+    work_busy_.fetch_and(static_cast<std::uint8_t>(~kWorkBusyStatusPoll));
+  } else if (requests & kRequestSmartThresholds) {
+    work_.ReadSmart(kSmartThresholdsFeature);
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestSmartThresholds));
+  } else if (requests & kRequestSmartData) {
+    work_.ReadSmart(kSmartDataFeature);
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestSmartData));
+  }
+}
+
+}  // namespace raid

@@ -1,0 +1,124 @@
+// The detection and polling schedule: the main window's four timers and the loop bodies of the
+// detection and RAID workers, with the flags through which they stay apart. One piece of code
+// for both front ends: the window drives it with Qt timers and worker threads, `raidctl monitor`
+// with a loop on the same clock.
+//
+// Threads: the timer handlers and InstallNewList run on the window thread; DriveDetectLook on
+// the detection thread; RaidLook on the RAID worker. None of the timer handlers waits for a disk.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "common/shared_state.h"
+#include "common/ui_sink.h"
+#include "device/device_access.h"
+
+namespace raid {
+
+inline constexpr std::uint32_t kDetectionTimerMs = 500;  // Timer4
+inline constexpr std::uint32_t kPollTimerMs = 5000;      // Timer2
+inline constexpr std::uint32_t kClockTimerMs = 1000;     // Timer3
+inline constexpr std::uint32_t kDetectThreadSleepMs = 100;
+inline constexpr std::uint32_t kRaidThreadSleepMs = 50;
+
+// The settle delay after a device change: the message sets the counter to 16, Timer4 counts it
+// up to 26 (ten ticks, 5 s) before it recounts the drives.
+inline constexpr std::uint8_t kDeviceChangeStart = 16;
+inline constexpr std::uint8_t kDeviceChangeSettled = 26;
+inline constexpr std::uint8_t kSmartCountdownStart = 60;
+inline constexpr std::uint8_t kSmartPage = 5;
+
+inline constexpr std::uint8_t kSmartDataFeature = 0xD0;
+inline constexpr std::uint8_t kSmartThresholdsFeature = 0xD1;
+
+inline constexpr const char* kDetectingText = "Drive detecting";
+inline constexpr const char* kNoDriveFoundText = "No Drive found! ";
+
+// What the schedule changes in the window. raidctl shows some of it on the terminal.
+class ScheduleView {
+ public:
+  virtual ~ScheduleView() = default;
+  // The one-line detection text; it blinks while the first pass runs.
+  virtual void ShowDetectionText(const std::string& text, bool visible) = 0;
+  // Position 0 or 1 of the new list: its device check box (shown and checked, or hidden and
+  // unchecked) and its device buttons on the Status and Upgrade pages.
+  virtual void ShowDevice(unsigned position, bool shown) = 0;
+  // The six page buttons and the Upgrade page's load and upgrade buttons.
+  virtual void EnableControls(bool enabled) = 0;
+  virtual void EnableUpgradeButton(bool enabled) = 0;
+  virtual void ShowEventLogButton() = 0;
+  virtual void RefreshDeviceCaptions() = 0;
+  virtual void SetSmartStatusLine(const std::string& text) = 0;
+};
+
+// The work the schedule sets going. Each runs on the thread named.
+class ScheduleWork {
+ public:
+  virtual ~ScheduleWork() = default;
+  // Detection thread: the volume table and a discovery pass, filling the new list.
+  virtual void RunDiscovery() = 0;
+  // Window thread: the pass's list replaces the current one (with the found and removed lines
+  // after the first discovery).
+  virtual void InstallList() = 0;
+  // RAID worker: a status poll with event detection.
+  virtual void RefreshStatus() = 0;
+  // RAID worker: the SMART read with `feature` (data or thresholds).
+  virtual void ReadSmart(std::uint8_t feature) = 0;
+};
+
+class PollingSchedule {
+ public:
+  PollingSchedule(SharedState& state, Discovery& discovery, const EnclosureRegistry& registry,
+                  ScheduleWork& work, ScheduleView& view, UiSink& ui);
+
+  // FormCreate: counts the drives, asks for the first pass, and arms the detection timer.
+  void Start();
+  // A device-change message: the settle delay starts (again).
+  void DeviceChanged();
+
+  // The timer handlers, window thread.
+  void Timer2Timer();  // status poll request, every 5 s while on
+  void Timer3Timer();  // SMART countdown, every second while on
+  void Timer4Timer();  // detection control, every 500 ms
+
+  // One look of the detection thread: runs a pass when one is requested. True when it ran.
+  bool DriveDetectLook();
+  // One look of the RAID worker: runs RaidWork when there is a request and no pass is pending
+  // or waiting to be installed. True when it ran.
+  bool RaidLook();
+
+  bool Timer2On() const { return timer2_on_.load(); }
+  bool Timer3On() const { return timer3_on_.load(); }
+  std::uint8_t SmartCountdown() const { return smart_countdown_.load(); }
+  const std::string& DetectionText() const { return detection_text_; }
+  bool DetectionTextVisible() const { return detection_text_visible_; }
+
+ private:
+  void RaidWork();
+  void Recount();
+  void Install();
+  void SetDetectionText(const std::string& text, bool visible);
+
+  SharedState& state_;
+  Discovery& discovery_;
+  const EnclosureRegistry& registry_;
+  ScheduleWork& work_;
+  ScheduleView& view_;
+  UiSink& ui_;
+
+  std::atomic<bool> timer2_on_{false};
+  std::atomic<bool> timer3_on_{false};
+  std::atomic<std::uint8_t> smart_countdown_{kSmartCountdownStart};
+  std::atomic<std::uint8_t> work_busy_{0};  // WorkBusy
+  // Held by the RAID worker for each work item; the window thread only tries it, so that it
+  // never waits for a disk. Installing a list must not happen under a running poll. Recursive:
+  // a nested look (message pumping in tests) meets the WorkBusy guard, not a deadlock.
+  std::recursive_mutex work_mutex_;
+  std::string detection_text_ = kDetectingText;
+  bool detection_text_visible_ = true;
+};
+
+}  // namespace raid

@@ -1,0 +1,50 @@
+#include <poll.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "cli/stop_request.h"
+
+namespace raid::cli {
+namespace {
+
+std::atomic<bool> g_stop_requested{false};
+
+extern "C" void RequestStop(int signal_number) {
+  if (g_stop_requested.exchange(true)) {
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+  }
+}
+
+}  // namespace
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a wait in poll() returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() {
+  return g_stop_requested.load();
+}
+
+void ClearStopRequest() {
+  g_stop_requested.store(false);
+}
+
+bool WaitForHandle(int handle, std::uint32_t ms) {
+  if (handle < 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return false;
+  }
+  pollfd waiting{handle, POLLIN, 0};
+  return ::poll(&waiting, 1, static_cast<int>(ms)) > 0;
+}
+
+}  // namespace raid::cli

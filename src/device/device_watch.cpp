@@ -1,0 +1,31 @@
+#include "device/device_watch.h"
+
+namespace raid {
+
+RecountWatcher::RecountWatcher(DiskSystem& disks, Clock& clock, std::uint32_t interval_ms)
+    : disks_(disks), clock_(clock), interval_ms_(interval_ms), last_look_ms_(clock.NowMs()) {
+  last_ = Take();
+}
+
+RecountWatcher::Census RecountWatcher::Take() {
+  Census census;
+  census.volumes = disks_.LogicalVolumes();
+  for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
+    if (const std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive)) {
+      census.drives.push_back({drive, disk->Identity()});
+    }
+  }
+  return census;
+}
+
+bool RecountWatcher::TakeChanges() {
+  const std::uint64_t now = clock_.NowMs();
+  if (now - last_look_ms_ < interval_ms_) return false;
+  last_look_ms_ = now;
+  Census census = Take();
+  if (census == last_) return false;
+  last_ = std::move(census);
+  return true;
+}
+
+}  // namespace raid

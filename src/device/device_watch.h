@@ -1,0 +1,56 @@
+// Notices that the host's devices changed, so that the schedule's settle delay, recount and
+// discovery pass can find an enclosure plugged in later. The window on Windows has its own
+// notification (WM_DEVICECHANGE); everything else uses one of these.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "device/disk_system.h"
+#include "device/enclosure_list.h"
+
+namespace raid {
+
+class DeviceChangeWatcher {
+ public:
+  virtual ~DeviceChangeWatcher() = default;
+  // A descriptor that becomes readable when a change may be waiting; -1 when the watcher has
+  // none and must simply be asked now and then.
+  virtual int WaitHandle() const { return -1; }
+  // True when a change was seen since the last call; takes it.
+  virtual bool TakeChanges() = 0;
+};
+
+// The kernel's device events (block disks and USB devices) through a libudev monitor on Linux;
+// it needs no udev daemon. Empty, with `why` set, where there is no such source: the caller then
+// uses a RecountWatcher.
+std::unique_ptr<DeviceChangeWatcher> CreatePlatformDeviceWatcher(std::string* why = nullptr);
+
+// The fallback: every `interval_ms` of clock time, the volumes and the openable physical drives
+// (which disk each number names) are taken again and compared with the last look.
+class RecountWatcher : public DeviceChangeWatcher {
+ public:
+  static constexpr std::uint32_t kDefaultIntervalMs = 5000;
+
+  RecountWatcher(DiskSystem& disks, Clock& clock, std::uint32_t interval_ms = kDefaultIntervalMs);
+  bool TakeChanges() override;
+
+ private:
+  struct Census {
+    std::vector<std::string> volumes;
+    std::vector<DiskRef> drives;
+    bool operator==(const Census&) const = default;
+  };
+  Census Take();
+
+  DiskSystem& disks_;
+  Clock& clock_;
+  std::uint32_t interval_ms_;
+  std::uint64_t last_look_ms_;
+  Census last_;
+};
+
+}  // namespace raid

@@ -1,0 +1,335 @@
+// The detection and polling schedule over a simulated host: the timers' rules, the settle delay
+// and recount after a device change, and the handover between the detection pass, the list
+// installation and the RAID worker.
+#include "app/polling_schedule.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/simulated_host_test.h"
+
+namespace raid {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Real discovery and list installation; the poll and SMART reads are only recorded.
+class RecordingWork : public ScheduleWork {
+ public:
+  RecordingWork(DeviceAccess& device, UiSink& ui, SharedState& state)
+      : device_(device), ui_(ui), state_(state) {}
+  void RunDiscovery() override {
+    ++passes;
+    device_.discovery().RunDiscovery(ui_);
+  }
+  void InstallList() override {
+    InstallNewList(device_.registry(), state_.initial_detection.load());
+    ++installs;
+  }
+  void RefreshStatus() override {
+    items.push_back("poll");
+    if (during_poll) during_poll();
+  }
+  void ReadSmart(std::uint8_t feature) override {
+    items.push_back(feature == kSmartDataFeature ? "smart data" : "smart thresholds");
+  }
+
+  int passes = 0;
+  int installs = 0;
+  std::vector<std::string> items;
+  std::function<void()> during_poll;
+
+ private:
+  DeviceAccess& device_;
+  UiSink& ui_;
+  SharedState& state_;
+};
+
+class RecordingView : public ScheduleView {
+ public:
+  void ShowDetectionText(const std::string& text, bool visible) override {
+    detection.emplace_back(text, visible);
+  }
+  void ShowDevice(unsigned position, bool shown) override { devices[position] = shown; }
+  void EnableControls(bool enabled) override { controls = enabled; }
+  void EnableUpgradeButton(bool enabled) override { upgrade_button.push_back(enabled); }
+  void ShowEventLogButton() override { log_button = true; }
+  void RefreshDeviceCaptions() override { ++captions; }
+  void SetSmartStatusLine(const std::string& text) override { smart_lines.push_back(text); }
+
+  std::vector<std::pair<std::string, bool>> detection;
+  std::array<bool, 2> devices{};
+  bool controls = false;
+  std::vector<bool> upgrade_button;
+  bool log_button = false;
+  int captions = 0;
+  std::vector<std::string> smart_lines;
+};
+
+class PollingScheduleTest : public testing::SimulatedHostTest {
+ protected:
+  void Build() {
+    BuildHost();
+    work_ = std::make_unique<RecordingWork>(*device_, ui_, state_);
+    schedule_ = std::make_unique<PollingSchedule>(state_, device_->discovery(), device_->registry(),
+                                                  *work_, view_, ui_);
+    schedule_->Start();
+  }
+  // The first pass and its installation, as at start-up; then the start-up is over.
+  void StartUp() {
+    ASSERT_TRUE(schedule_->DriveDetectLook());
+    schedule_->Timer4Timer();
+    state_.initial_detection = false;
+  }
+  // Ten ticks of Timer4 take a fresh device change to the recount.
+  void SettleAfterDeviceChange() {
+    schedule_->DeviceChanged();
+    for (int tick = 0; tick < 10; ++tick)
+      schedule_->Timer4Timer();
+  }
+  void RunRaidWorker() {
+    while (schedule_->RaidLook()) {
+    }
+  }
+
+  RecordingView view_;
+  std::unique_ptr<RecordingWork> work_;
+  std::unique_ptr<PollingSchedule> schedule_;
+};
+
+TEST_F(PollingScheduleTest, FirstListInstalledArmsPollingAndAsksForPollAndBothSmartReads) {
+  scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  EXPECT_TRUE(state_.detection_running);
+  EXPECT_FALSE(schedule_->RaidLook());  // nothing while the pass is pending
+
+  schedule_->Timer4Timer();  // blinks while the pass is pending
+  EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), false));
+  ASSERT_TRUE(schedule_->DriveDetectLook());
+  EXPECT_FALSE(schedule_->RaidLook());  // nor while its list waits
+  schedule_->Timer4Timer();
+
+  EXPECT_EQ(registry().current.size(), 1U);
+  EXPECT_FALSE(state_.detection_running);
+  EXPECT_TRUE(schedule_->Timer2On());
+  EXPECT_TRUE(schedule_->Timer3On());
+  EXPECT_EQ(ui_.panels[1], "Detected OK");
+  EXPECT_EQ(ui_.panels[2], " ");
+  EXPECT_TRUE(view_.devices[0]);
+  EXPECT_FALSE(view_.devices[1]);
+  EXPECT_TRUE(state_.monitor_checked[0]);
+  EXPECT_FALSE(state_.monitor_checked[1]);
+  EXPECT_TRUE(view_.controls);
+  EXPECT_TRUE(view_.log_button);
+  EXPECT_EQ(view_.detection.back(), std::make_pair(std::string(" "), false));
+
+  RunRaidWorker();  // one item per look, in priority order
+  EXPECT_THAT(work_->items, ElementsAre("poll", "smart thresholds", "smart data"));
+}
+
+TEST_F(PollingScheduleTest, AnEmptyHostArmsNoPollingAndSaysSo) {
+  scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
+  Build();
+  StartUp();
+  EXPECT_TRUE(registry().current.empty());
+  EXPECT_FALSE(schedule_->Timer2On());
+  EXPECT_FALSE(schedule_->Timer3On());
+  EXPECT_FALSE(state_.detection_running);
+  EXPECT_FALSE(view_.controls);
+  EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("No Drive found! "), true));
+  EXPECT_EQ(work_->passes, 1);
+
+  // However long it stays empty: no pass without a change, and no work.
+  for (int tick = 0; tick < 100; ++tick)
+    schedule_->Timer4Timer();
+  EXPECT_FALSE(schedule_->DriveDetectLook());
+  EXPECT_FALSE(schedule_->RaidLook());
+  EXPECT_EQ(work_->passes, 1);
+}
+
+TEST_F(PollingScheduleTest, Timer2RequestsAPollEachTickOnceArmedAndReArmingDropsTheRest) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  state_.work_requests = kRequestSmartData;  // 0x10 clear, as after an upgrade
+  schedule_->Timer2Timer();
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
+  schedule_->Timer2Timer();
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
+  RunRaidWorker();
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
+  schedule_->Timer2Timer();
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
+
+  // An upgrade disarms it; nothing is requested meanwhile.
+  state_.upgrade_in_progress = true;
+  state_.work_requests = kLogRunningFlag;
+  schedule_->Timer2Timer();
+  EXPECT_EQ(state_.work_requests, 0);
+}
+
+TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  RunRaidWorker();
+  state_.current_page = kSmartPage;
+  for (int tick = 0; tick < 59; ++tick)
+    schedule_->Timer3Timer();
+  EXPECT_EQ(view_.smart_lines.front(), "Updates after 60 seconds.");
+  EXPECT_EQ(view_.smart_lines.back(), "Updates after 2 seconds.");
+  schedule_->Timer3Timer();
+  EXPECT_EQ(view_.smart_lines.back(), "Updates after 1 second.");
+  schedule_->Timer3Timer();  // countdown 0: the read is requested
+  EXPECT_EQ(view_.smart_lines.back(), "Updating...");
+  EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
+            kRequestSmartData | kRequestSmartThresholds);
+  schedule_->Timer3Timer();  // the countdown waits for the read
+  EXPECT_EQ(view_.smart_lines.back(), "Updating...");
+  EXPECT_EQ(schedule_->SmartCountdown(), kSmartCountdownStart);
+
+  // Thresholds once read are not asked for again.
+  RunRaidWorker();
+  state_.smart_thresholds_read = true;
+  for (int tick = 0; tick < 61; ++tick)
+    schedule_->Timer3Timer();
+  EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
+            kRequestSmartData);
+}
+
+TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  schedule_->DeviceChanged();
+  for (int tick = 0; tick < 9; ++tick) {
+    schedule_->Timer4Timer();
+    EXPECT_FALSE(state_.detection_running);
+  }
+  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled - 1);
+  schedule_->Timer4Timer();
+  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+  schedule_->Timer4Timer();  // the recount
+  EXPECT_EQ(state_.device_change_counter, 0);
+  EXPECT_FALSE(state_.detection_running);
+  EXPECT_FALSE(state_.detection_requested);
+  EXPECT_FALSE(schedule_->DriveDetectLook());
+  EXPECT_EQ(view_.upgrade_button.back(), true);
+}
+
+TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollingIsArmed) {
+  scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
+  Build();
+  StartUp();
+  ASSERT_FALSE(schedule_->Timer2On());
+
+  host_->Plug(3, sim::DriveSpec(sim::EnclosureSpec{}));
+  SettleAfterDeviceChange();
+  schedule_->Timer4Timer();  // recount: a new drive, a pass is requested
+  EXPECT_TRUE(state_.detection_running);
+  EXPECT_EQ(view_.detection.back().first, "Drive detecting");
+  ASSERT_TRUE(schedule_->DriveDetectLook());
+  schedule_->Timer4Timer();
+  ASSERT_EQ(registry().current.size(), 1U);
+  EXPECT_EQ(DriveNumberOf(registry().current[0].device_code), 3U);
+  EXPECT_TRUE(schedule_->Timer2On());
+  EXPECT_TRUE(view_.controls);
+}
+
+// The same number of drives, but one is another disk: that is a change too, or every command
+// for the old enclosure would fail against the newcomer until the user plugged something else.
+TEST_F(PollingScheduleTest, AnEnclosureReplacedUnderTheSameNumberIsDiscoveredAgain) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  const DiskIdentity before = registry().current[0].identity;
+  host_->Unplug(1);
+  sim::EnclosureSpec other;
+  other.model_text = "SECOND ENCLOSURE";
+  host_->Plug(1, sim::DriveSpec(other));
+
+  SettleAfterDeviceChange();
+  schedule_->Timer4Timer();
+  ASSERT_TRUE(schedule_->DriveDetectLook());
+  schedule_->Timer4Timer();
+  ASSERT_EQ(registry().current.size(), 1U);
+  EXPECT_NE(registry().current[0].identity, before);
+  EXPECT_EQ(work_->passes, 2);
+}
+
+TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwards) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  host_->Plug(2, sim::DriveSpec(sim::EnclosureSpec{}));
+  SettleAfterDeviceChange();
+  schedule_->Timer4Timer();  // a pass is requested
+  ASSERT_TRUE(state_.detection_pending);
+
+  // Another change while the pass is pending: the counter settles and holds; DetectionRunning
+  // stays set (the pass's queries go to the probed drive) and no second pass is requested.
+  host_->Plug(4, sim::DriveSpec(sim::EnclosureSpec{}));
+  SettleAfterDeviceChange();
+  for (int tick = 0; tick < 5; ++tick)
+    schedule_->Timer4Timer();
+  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+  EXPECT_TRUE(state_.detection_running);
+  ASSERT_TRUE(schedule_->DriveDetectLook());
+  EXPECT_FALSE(schedule_->DriveDetectLook());
+
+  // Its list is installed first, with the counter still held; the next tick recounts.
+  schedule_->Timer4Timer();
+  EXPECT_EQ(work_->installs, 2);
+  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+  schedule_->Timer4Timer();
+  EXPECT_EQ(state_.device_change_counter, 0);
+  EXPECT_TRUE(state_.detection_requested);  // drive 4 came after the pass had counted
+  ASSERT_TRUE(schedule_->DriveDetectLook());
+  schedule_->Timer4Timer();
+  EXPECT_EQ(registry().current.size(), 3U);
+  EXPECT_EQ(work_->passes, 3);
+}
+
+TEST_F(PollingScheduleTest, DuringAnUpgradeTheSettledChangeWaitsWithTheUpgradeButtonEnabled) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  state_.upgrade_in_progress = true;
+  host_->Plug(2, sim::DriveSpec(sim::PlainDiskSpec{}));
+  SettleAfterDeviceChange();
+  for (int tick = 0; tick < 3; ++tick) {
+    schedule_->Timer4Timer();
+    EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+    EXPECT_EQ(view_.upgrade_button.back(), true);
+  }
+  EXPECT_FALSE(state_.detection_running);
+  state_.upgrade_in_progress = false;
+  schedule_->Timer4Timer();
+  EXPECT_EQ(state_.device_change_counter, 0);
+  EXPECT_TRUE(state_.detection_requested);
+}
+
+TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  RunRaidWorker();
+  work_->items.clear();
+  bool nested_ran = true;
+  work_->during_poll = [&] {
+    work_->during_poll = nullptr;
+    nested_ran = schedule_->RaidLook();
+  };
+  state_.work_requests.fetch_or(kRequestStatusPoll);
+  ASSERT_TRUE(schedule_->RaidLook());
+  EXPECT_TRUE(nested_ran);  // it looked, met the busy poll and did nothing
+  EXPECT_THAT(work_->items, ElementsAre("poll"));
+  EXPECT_EQ(state_.work_requests & kRequestStatusPoll, 0);
+}
+
+}  // namespace
+}  // namespace raid

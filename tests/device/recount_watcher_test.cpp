@@ -1,0 +1,41 @@
+// The recount that stands in for device events where there are none.
+#include <gtest/gtest.h>
+
+#include "device/device_watch.h"
+#include "sim_host.h"
+
+namespace raid {
+namespace {
+
+TEST(RecountWatcher, SeesDisksComeGoAndBeReplacedAtItsInterval) {
+  VirtualClock clock;
+  sim::Scenario scenario;
+  scenario.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  sim::SimHost host(scenario, clock);
+  RecountWatcher watcher(host, clock);
+
+  clock.Advance(RecountWatcher::kDefaultIntervalMs);
+  EXPECT_FALSE(watcher.TakeChanges());  // nothing changed
+
+  host.Plug(4, sim::DriveSpec(sim::PlainDiskSpec{}));
+  clock.Advance(RecountWatcher::kDefaultIntervalMs - 1);
+  EXPECT_FALSE(watcher.TakeChanges());  // not looked yet
+  clock.Advance(1);
+  EXPECT_TRUE(watcher.TakeChanges());
+  clock.Advance(RecountWatcher::kDefaultIntervalMs);
+  EXPECT_FALSE(watcher.TakeChanges());  // taken once
+
+  // The same numbers, another disk behind one of them.
+  host.Unplug(1);
+  host.Plug(1, sim::DriveSpec(sim::EnclosureSpec{}));
+  clock.Advance(RecountWatcher::kDefaultIntervalMs);
+  EXPECT_TRUE(watcher.TakeChanges());
+
+  host.Unplug(4);
+  clock.Advance(RecountWatcher::kDefaultIntervalMs);
+  EXPECT_TRUE(watcher.TakeChanges());
+  EXPECT_TRUE(host.recorder().Violations().empty());
+}
+
+}  // namespace
+}  // namespace raid
