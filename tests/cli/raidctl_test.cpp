@@ -68,6 +68,25 @@ class RaidctlTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
   std::string Env() const { return "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(); }
+  // `raidctl monitor` with `arguments`, running in the background with its output discarded and
+  // the log in the test's folder; the process id, or 0.
+  pid_t SpawnMonitor(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {RAIDCTL_PATH, "monitor"});
+    std::vector<char*> argv;
+    for (std::string& arg : arguments)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::string log_env = Env();
+    std::vector<char*> env = {log_env.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
   fs::path folder_;
 };
 
@@ -277,21 +296,8 @@ TEST_F(RaidctlTest, ASecondSigtermEndsAMonitorStuckInAHungRead) {
   const fs::path scenario = folder_ / "hung.json";
   std::ofstream(scenario) << R"({ "drives": [ { "number": 1, "type": "enclosure",
       "faults": { "hold_reads": [ { "lba": 17, "ms": 25000, "times": 5 } ] } } ] })";
-  std::vector<std::string> args = {RAIDCTL_PATH, "monitor", "--realtime", "--simulate",
-                                   scenario.string()};
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::string log_env = "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string();
-  std::vector<char*> env = {log_env.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnMonitor({"--realtime", "--simulate", scenario.string()});
+  ASSERT_GT(pid, 0);
 
   usleep(700000);  // discovery's first query is now in the held read
   kill(pid, SIGTERM);
@@ -308,22 +314,8 @@ TEST_F(RaidctlTest, ASecondSigtermEndsAMonitorStuckInAHungRead) {
 
 TEST_F(RaidctlTest, MonitorStopsCleanlyOnSigterm) {
   const std::string log_dir = (folder_ / "logs").string();
-  const std::string scenario = Scenario("demo.json");
-  std::vector<std::string> args = {RAIDCTL_PATH, "monitor", "--simulate", scenario};
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::string log_env = "RAIDGUI_LOG_DIR=" + log_dir;
-  std::vector<char*> env = {log_env.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnMonitor({"--simulate", Scenario("demo.json")});
+  ASSERT_GT(pid, 0);
   // Wait until the first log section is on disk, then ask it to stop.
   for (int i = 0; i < 200 && !fs::exists(log_dir); ++i)
     usleep(20000);
