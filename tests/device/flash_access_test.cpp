@@ -127,6 +127,20 @@ TEST_F(FlashAccessTest, ADiskThatTookTheTargetsNumberGetsNoCommand) {
   EXPECT_EQ(enclosure().FlashBytes(0, 8192), before);
 }
 
+// A host that numbers its disks by position renumbers them when a lower one leaves: the
+// enclosure behind the next number is another one, and must not be programmed.
+TEST_F(FlashAccessTest, AnotherEnclosureRenumberedIntoTheTargetsPlaceGetsNoCommand) {
+  host_->Plug(kDrive + 1, sim::DriveSpec(sim::EnclosureSpec{}));
+  host_->Unplug(kDrive);
+  ASSERT_TRUE(host_->Move(kDrive + 1, kDrive));
+  const std::vector<std::uint8_t> before = enclosure().FlashBytes(0, 4096);
+  recorder().Clear();
+
+  EXPECT_FALSE(flash().FlashErase(0, 4096, ui_));
+  EXPECT_EQ(recorder().ReadCount(kDrive), 0U);
+  EXPECT_EQ(enclosure().FlashBytes(0, 4096), before);
+}
+
 TEST_F(FlashAccessTest, DuringDiscoveryTheProbedDriveIsRead) {
   device_->registry().current.clear();
   state_.upgrade_target_index = kNoUpgradeTarget;
