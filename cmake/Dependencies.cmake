@@ -30,6 +30,8 @@ else()
   find_package(GTest REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+  # The window: Debian has no MinGW Qt, so raidgui is built natively only.
+  find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Svg Test)
   add_library(raid_fmt INTERFACE)
   target_link_libraries(raid_fmt INTERFACE fmt::fmt)
   add_library(raid_json INTERFACE)

@@ -9,6 +9,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   # libraries of raidcore and raidsim
   zlib1g-dev libfmt-dev nlohmann-json3-dev libudev-dev
+  # the window (Qt 6 Widgets, SVG pictures); fonts-liberation gives Liberation Sans for "Arial"
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libxkbcommon-dev fonts-liberation
   # unit tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # localedef and the locale sources: the time stamp test builds a German locale

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Builds the native tree and runs raidctl's discovery and one status reading:
-#   RAIDGUI_REAL unset  on the simulated host of sim/scenarios/demo.json (no hardware needed)
-#   RAIDGUI_REAL=1      on this machine's real disks (needs read access to them; see README.md)
-# Further arguments go to raidctl, e.g. `scripts/run.sh --json`.
+# Builds the native tree and runs the program:
+#   RAIDGUI_REAL unset  the demo: the window on the simulated host of sim/scenarios/demo.json,
+#                       whose story takes about two minutes (no hardware needed). Without a
+#                       display the same story runs on Qt's offscreen platform, ten times faster;
+#                       a picture of every page and of the event-log viewer at the story's key
+#                       moments goes to RAIDGUI_PICTURES (default build/demo-pictures), and the
+#                       day's log is printed.
+#   RAIDGUI_REAL=1      this machine's real disks: the window, or without a display raidctl's
+#                       discovery and one status reading (needs read access to the disks; see
+#                       README.md).
+# Further arguments go to the program, e.g. `scripts/run.sh --speed 4`.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -10,13 +17,33 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 "$ROOT/scripts/bootstrap.sh"
 build_native
 
+RAIDGUI="$NATIVE_DIR/src/raidgui"
 RAIDCTL="$NATIVE_DIR/src/cli/raidctl"
-if [[ ! -x "$RAIDCTL" ]]; then
-  echo "run.sh: $RAIDCTL was not built" >&2
-  exit 1
+for program in "$RAIDGUI" "$RAIDCTL"; do
+  if [[ ! -x "$program" ]]; then
+    echo "run.sh: $program was not built" >&2
+    exit 1
+  fi
+done
+
+display=${DISPLAY:-}${WAYLAND_DISPLAY:-}
+if [[ -n "${RAIDGUI_REAL:-}" ]]; then
+  if [[ -n "$display" ]]; then
+    exec "$RAIDGUI" "$@"
+  fi
+  "$RAIDCTL" discover "$@"
+  echo
+  exec "$RAIDCTL" status "$@"
 fi
-host=(--simulate "$ROOT/sim/scenarios/demo.json")
-[[ -n "${RAIDGUI_REAL:-}" ]] && host=()
-"$RAIDCTL" discover "${host[@]}" "$@"
-echo
-exec "$RAIDCTL" status "${host[@]}" "$@"
+
+demo=(--simulate "$ROOT/sim/scenarios/demo.json")
+if [[ -n "$display" ]]; then
+  exec "$RAIDGUI" "${demo[@]}" "$@"
+fi
+pictures=${RAIDGUI_PICTURES:-$BUILD_ROOT/demo-pictures}
+echo "run.sh: no display; telling the demo's story offscreen, pictures in $pictures"
+# The demo's log goes to a folder of its own, fresh for this run.
+log_dir=$(mktemp -d)
+trap 'rm -rf "$log_dir"' EXIT
+QT_QPA_PLATFORM=offscreen RAIDGUI_LOG_DIR="$log_dir" \
+  "$RAIDGUI" "${demo[@]}" --speed 10 --screenshots "$pictures" "$@"

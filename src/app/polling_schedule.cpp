@@ -29,8 +29,8 @@ PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
 
 void PollingSchedule::Start() {
   state_.device_change_counter.store(0);
-  discovery_.CountLogicalDrives();
-  discovery_.CountPhysicalDrives();
+  // The first pass counts the drives itself, on the detection thread, and always runs.
+  first_pass_.store(true);
   state_.detection_requested.store(true);
   state_.detection_pending.store(true);
   state_.detection_running.store(true);
@@ -98,12 +98,16 @@ void PollingSchedule::Timer4Timer() {
     // recount now would clear DetectionRunning in the middle of the pass (its queries would
     // then go to the selected enclosure) or start a second pass beside it.
     if (!state_.detection_pending.load() && !state_.detection_done.load()) {
-      Recount();
+      RequestRecount();
       return;
     }
   }
+  if (recount_unchanged_.exchange(false)) view_.EnableUpgradeButton(true);
   if (!state_.detection_done.load()) {
-    if (state_.detection_pending.load() && detection_text_ == kDetectingText) {
+    if (!state_.detection_pending.load()) return;
+    if (pass_running_.load() && registry_.current.empty() && detection_text_ != kDetectingText) {
+      SetDetectionText(kDetectingText, true);
+    } else if (detection_text_ == kDetectingText) {
       SetDetectionText(detection_text_, !detection_text_visible_);  // blinks at 1 Hz
     }
     return;
@@ -111,7 +115,7 @@ void PollingSchedule::Timer4Timer() {
   Install();
 }
 
-void PollingSchedule::Recount() {
+void PollingSchedule::RequestRecount() {
   if (state_.status_poll_busy.load()) return;  // next tick
   view_.EnableUpgradeButton(false);
   if (state_.upgrade_in_progress.load()) {
@@ -119,16 +123,12 @@ void PollingSchedule::Recount() {
     view_.EnableUpgradeButton(true);
     return;
   }
+  // The drives are counted on the detection thread: opening a disk that is in error recovery
+  // can block, and the window never waits for a disk.
   state_.detection_running.store(true);
   state_.device_change_counter.store(0);
-  if (!discovery_.RecountChangedDrives()) {
-    view_.EnableUpgradeButton(true);
-    state_.detection_running.store(false);
-    return;
-  }
   state_.detection_pending.store(true);
   state_.detection_requested.store(true);
-  if (registry_.current.empty()) SetDetectionText(kDetectingText, detection_text_visible_);
 }
 
 void PollingSchedule::Install() {
@@ -167,9 +167,19 @@ void PollingSchedule::Install() {
 
 bool PollingSchedule::DriveDetectLook() {
   if (!state_.detection_requested.exchange(false)) return false;
-  work_.RunDiscovery();
-  state_.detection_pending.store(false);
-  state_.detection_done.store(true);  // last: the list is complete
+  // The counts are kept for the next recount; a pass only when they changed (or at start).
+  const bool changed = discovery_.RecountChangedDrives();
+  if (first_pass_.exchange(false) || changed) {
+    pass_running_.store(true);
+    work_.RunDiscovery();
+    pass_running_.store(false);
+    state_.detection_pending.store(false);
+    state_.detection_done.store(true);  // last: the list is complete
+  } else {
+    state_.detection_running.store(false);
+    recount_unchanged_.store(true);
+    state_.detection_pending.store(false);
+  }
   return true;
 }
 

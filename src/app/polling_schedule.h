@@ -4,7 +4,8 @@
 // with a loop on the same clock.
 //
 // Threads: the timer handlers and InstallNewList run on the window thread; DriveDetectLook on
-// the detection thread; RaidLook on the RAID worker. None of the timer handlers waits for a disk.
+// the detection thread; RaidLook on the RAID worker. None of the timer handlers touches a disk:
+// even the drive counts after a device change are taken on the detection thread.
 #pragma once
 
 #include <atomic>
@@ -74,7 +75,7 @@ class PollingSchedule {
   PollingSchedule(SharedState& state, Discovery& discovery, const EnclosureRegistry& registry,
                   ScheduleWork& work, ScheduleView& view, UiSink& ui);
 
-  // FormCreate: counts the drives, asks for the first pass, and arms the detection timer.
+  // FormCreate: asks for the first pass (the detection thread counts the drives first).
   void Start();
   // A device-change message: the settle delay starts (again).
   void DeviceChanged();
@@ -84,7 +85,8 @@ class PollingSchedule {
   void Timer3Timer();  // SMART countdown, every second while on
   void Timer4Timer();  // detection control, every 500 ms
 
-  // One look of the detection thread: runs a pass when one is requested. True when it ran.
+  // One look of the detection thread: when asked, counts the drives and runs a pass if they
+  // changed (always at start). True when it was asked.
   bool DriveDetectLook();
   // One look of the RAID worker: runs RaidWork when there is a request and no pass is pending
   // or waiting to be installed. True when it ran.
@@ -98,7 +100,7 @@ class PollingSchedule {
 
  private:
   void RaidWork();
-  void Recount();
+  void RequestRecount();
   void Install();
   void SetDetectionText(const std::string& text, bool visible);
 
@@ -113,6 +115,10 @@ class PollingSchedule {
   std::atomic<bool> timer3_on_{false};
   std::atomic<std::uint8_t> smart_countdown_{kSmartCountdownStart};
   std::atomic<std::uint8_t> work_busy_{0};  // WorkBusy
+  std::atomic<bool> first_pass_{false};
+  std::atomic<bool> pass_running_{false};
+  // The detection thread found the drives unchanged; the timer enables the upgrade button.
+  std::atomic<bool> recount_unchanged_{false};
   // Held by the RAID worker for each work item; the window thread only tries it, so that it
   // never waits for a disk. Installing a list must not happen under a running poll. Recursive:
   // a nested look (message pumping in tests) meets the WorkBusy guard, not a deadlock.

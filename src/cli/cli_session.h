@@ -1,6 +1,5 @@
-// What every raidctl command works on: a clock, the host's disks (real, or simulated from a
-// scenario) behind the optional protocol trace, the shared flags, the device subsystem, and the
-// status monitor with its event detector and daily log.
+// What every raidctl command works on: the host (real disks, or a simulated host from a
+// scenario) with its clock, and the monitoring core around it, whose schedule raidctl drives.
 #pragma once
 
 #include <functional>
@@ -8,76 +7,47 @@
 #include <string>
 #include <vector>
 
-#include "app/monitor_work.h"
-#include "app/polling_schedule.h"
+#include "app/host_setup.h"
+#include "app/monitor_core.h"
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
-#include "common/clock.h"
-#include "common/shared_state.h"
-#include "device/device_access.h"
-#include "device/disk_system.h"
-#include "notify/alert_sink.h"
-#include "status/event_detector.h"
-#include "status/event_log.h"
-#include "status/status_monitor.h"
-
-namespace raid::sim {
-class SimHost;
-}
 
 namespace raid::cli {
 
-class CliSession : private RefreshListener {
+class CliSession {
  public:
   // Empty, with `error` set, when the scenario cannot be loaded.
   static std::unique_ptr<CliSession> Create(const CliOptions& options, std::string& error);
 
-  Clock& clock() { return *clock_; }
-  DiskSystem& disks() { return *disks_; }
-  PollingSchedule& schedule() { return *schedule_; }
+  Clock& clock() { return *host_.clock; }
+  DiskSystem& disks() { return *host_.disks; }
+  MonitorCore& core() { return *core_; }
+  PollingSchedule& schedule() { return core_->schedule(); }
   ConsoleScheduleView& view() { return view_; }
-  SharedState& state() { return state_; }
-  DeviceAccess& device() { return *device_; }
-  StatusMonitor& monitor() { return *monitor_; }
-  EventDetector& detector() { return *detector_; }
-  EventLog& log() { return log_; }
-  FolderLogStore& log_store() { return *log_store_; }
-  RecordingAlertSink& alerts() { return alerts_; }
+  SharedState& state() { return core_->state(); }
+  DeviceAccess& device() { return core_->device(); }
+  StatusMonitor& monitor() { return core_->monitor(); }
+  EventDetector& detector() { return core_->detector(); }
+  EventLog& log() { return core_->log(); }
+  FolderLogStore& log_store() { return core_->log_store(); }
+  RecordingAlertSink& alerts() { return core_->alerts(); }
   ConsoleUiSink& ui() { return ui_; }
-  bool simulated() const { return simulated_; }
-  // What the simulated controllers found wrong with what they were sent: anything but READ(10)
-  // and INQUIRY, interleaved exchanges. Always empty on real disks.
-  std::vector<std::string> ProtocolViolations() const;
+  bool simulated() const { return host_.simulated != nullptr; }
   bool virtual_time() const { return virtual_time_; }
+  std::vector<std::string> ProtocolViolations() const { return raid::ProtocolViolations(host_); }
 
-  // The schedule's start: counts the drives, runs the first discovery pass as the detection
-  // thread does and installs its list as the detection timer does. Returns the number of
-  // enclosures.
+  // The schedule's start: runs the first discovery pass as the detection thread does and
+  // installs its list as the detection timer does. Returns the number of enclosures.
   unsigned DiscoverAndInstall();
-  // Called after each status refresh's event detection (raidctl monitor echoes the new lines).
-  void SetAfterDetection(std::function<void()> after) { after_detection_ = std::move(after); }
 
  private:
-  explicit CliSession(bool verbose) : ui_(verbose) {}
-  void OnStatusRefreshed(std::uint8_t refreshed_mask) override;
+  CliSession(Host host, bool verbose, bool virtual_time);
 
-  std::unique_ptr<Clock> clock_;
-  std::unique_ptr<DiskSystem> disks_;
-  SharedState state_;
+  Host host_;
   ConsoleUiSink ui_;
-  std::unique_ptr<DeviceAccess> device_;
-  std::unique_ptr<StatusMonitor> monitor_;
-  EventLog log_;
-  std::unique_ptr<FolderLogStore> log_store_;
-  RecordingAlertSink alerts_;
-  std::unique_ptr<EventDetector> detector_;
   ConsoleScheduleView view_;
-  std::unique_ptr<MonitorWork> work_;
-  std::unique_ptr<PollingSchedule> schedule_;
-  std::function<void()> after_detection_;
-  sim::SimHost* sim_host_ = nullptr;
-  bool simulated_ = false;
-  bool virtual_time_ = false;
+  std::unique_ptr<MonitorCore> core_;
+  bool virtual_time_;
 };
 
 }  // namespace raid::cli

@@ -127,7 +127,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
   session.detector().SetSaveListener(&save_listener);
 
   session.view().SetAnnounce(true);
-  session.SetAfterDetection([&session] { EchoNewLines(session); });
+  session.core().SetAfterDetection([&session](std::uint8_t) { EchoNewLines(session); });
   const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
   PollingSchedule& schedule = session.schedule();
   schedule.Start();

@@ -18,6 +18,24 @@ std::chrono::system_clock::time_point SystemClock::WallNow() {
   return std::chrono::system_clock::now();
 }
 
+ScaledClock::ScaledClock(double speed)
+    : speed_(speed > 0 ? speed : 1.0),
+      start_(std::chrono::steady_clock::now()),
+      wall_start_(std::chrono::system_clock::now()) {}
+
+std::uint64_t ScaledClock::NowMs() {
+  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start_;
+  return static_cast<std::uint64_t>(elapsed.count() * speed_);
+}
+
+void ScaledClock::SleepMs(std::uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms / speed_));
+}
+
+std::chrono::system_clock::time_point ScaledClock::WallNow() {
+  return wall_start_ + std::chrono::milliseconds(NowMs());
+}
+
 VirtualClock::VirtualClock(std::chrono::system_clock::time_point wall_start)
     : wall_start_(wall_start) {}
 

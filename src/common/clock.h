@@ -31,6 +31,23 @@ class SystemClock : public Clock {
   std::chrono::system_clock::time_point WallNow() override;
 };
 
+// Real time running `speed` times faster: a demo story or a window test takes a fraction of its
+// minutes, with every timer, wait and time-out in proportion. Safe to share between threads.
+class ScaledClock : public Clock {
+ public:
+  explicit ScaledClock(double speed);
+
+  std::uint64_t NowMs() override;
+  void SleepMs(std::uint32_t ms) override;
+  std::chrono::system_clock::time_point WallNow() override;
+  double speed() const { return speed_; }
+
+ private:
+  double speed_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::system_clock::time_point wall_start_;
+};
+
 // Time that only moves when somebody sleeps or advances it. Safe to share between threads.
 class VirtualClock : public Clock {
  public:

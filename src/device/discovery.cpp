@@ -96,7 +96,7 @@ void Discovery::BuildVolumeTable(UiSink& ui) {
     }
     records.push_back(std::move(record));
   }
-  registry_.volumes = std::move(records);
+  registry_.fresh_volumes = std::move(records);
 }
 
 bool Discovery::TakeOverUpgradeTarget(unsigned drive) {

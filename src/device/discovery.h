@@ -39,7 +39,8 @@ class Discovery {
   // Counts both again and keeps the counts: true when the number of volumes changed, or the
   // openable physical drives are not the same disks as at the last count.
   bool RecountChangedDrives();
-  // One record per volume (at most 20) with the disk that holds its first extent.
+  // One record per volume (at most 20) with the disk that holds its first extent, for the new
+  // list; installing the list makes it the table the window reads.
   void BuildVolumeTable(UiSink& ui);
   // One pass over the physical drives; fills the new list and returns its count.
   unsigned DiscoverEnclosures(UiSink& ui);

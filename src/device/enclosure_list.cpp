@@ -69,6 +69,7 @@ std::vector<ListChange> InstallNewList(EnclosureRegistry& registry, bool initial
   }
   registry.current = registry.fresh;
   registry.previous_blocks = registry.running_blocks;
+  registry.volumes = registry.fresh_volumes;
   return changes;
 }
 

@@ -79,7 +79,8 @@ struct EnclosureRegistry {
   DiskRef probe;  // the drive discovery is talking to
 
   std::vector<std::string> volume_names;  // as last counted
-  std::vector<VolumeRecord> volumes;
+  std::vector<VolumeRecord> volumes;        // as installed with the current list
+  std::vector<VolumeRecord> fresh_volumes;  // built by the running pass
   unsigned physical_drive_count = 0;     // openable physical drives, as last counted
   std::vector<DiskRef> physical_drives;  // those drives, with the disk each number named then
 

@@ -88,6 +88,7 @@ void EventDetector::SwitchDay(const std::string& file) {
   }
   log_file_ = file;
   log_.lines.clear();
+  ++log_.generation;
   based_ = false;
   section_started_ = false;
   file_seen_ = false;
@@ -117,6 +118,7 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
       if (!based_) {
         // Lines added while the file could not be read follow its earlier content.
         if (std::optional<std::vector<std::string>> earlier = store_.Load(file)) {
+          if (!earlier->empty()) ++log_.generation;
           earlier->insert(earlier->end(), log_.lines.begin(), log_.lines.end());
           log_.lines = std::move(*earlier);
           based_ = true;
@@ -129,6 +131,7 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
       // A day's file starts with a new section; so does one that vanished after we wrote it.
       // One that we have not managed to write yet keeps the lines waiting for it.
       if (!section_started_ || file_seen_) {
+        if (!log_.lines.empty()) ++log_.generation;
         log_.lines.clear();
         if (!state_.initial_detection.load()) Add(kLogSeparator);
         new_section = true;

@@ -2,6 +2,7 @@
 // keeps it in "yymmdd.log" files.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,6 +12,10 @@ namespace raid {
 
 struct EventLog {
   std::vector<std::string> lines;
+  // Changes whenever `lines` changes other than by appending (a new day, an earlier day's list
+  // back, a file's content put before the lines that waited for it). A reader that copied lines
+  // starts over when it changes: the count alone cannot tell a new day from more lines.
+  std::uint64_t generation = 0;
 };
 
 // PendingDeviceLines: enclosure found / removed lines waiting for the next detector call.

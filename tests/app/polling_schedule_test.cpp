@@ -24,6 +24,7 @@ class RecordingWork : public ScheduleWork {
       : device_(device), ui_(ui), state_(state) {}
   void RunDiscovery() override {
     ++passes;
+    if (during_discovery) during_discovery();
     device_.discovery().RunDiscovery(ui_);
   }
   void InstallList() override {
@@ -42,6 +43,7 @@ class RecordingWork : public ScheduleWork {
   int installs = 0;
   std::vector<std::string> items;
   std::function<void()> during_poll;
+  std::function<void()> during_discovery;  // a window tick in the middle of the pass
 
  private:
   DeviceAccess& device_;
@@ -213,12 +215,17 @@ TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
   EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled - 1);
   schedule_->Timer4Timer();
   EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
-  schedule_->Timer4Timer();  // the recount
+  schedule_->Timer4Timer();  // the recount goes to the detection thread
   EXPECT_EQ(state_.device_change_counter, 0);
+  EXPECT_TRUE(state_.detection_running);
+  EXPECT_EQ(view_.upgrade_button.back(), false);
+  EXPECT_TRUE(schedule_->DriveDetectLook());  // counted: nothing changed, no pass
+  EXPECT_EQ(work_->passes, 1);
   EXPECT_FALSE(state_.detection_running);
-  EXPECT_FALSE(state_.detection_requested);
-  EXPECT_FALSE(schedule_->DriveDetectLook());
+  EXPECT_FALSE(state_.detection_pending);
+  schedule_->Timer4Timer();
   EXPECT_EQ(view_.upgrade_button.back(), true);
+  EXPECT_FALSE(schedule_->DriveDetectLook());
 }
 
 TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollingIsArmed) {
@@ -229,10 +236,11 @@ TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollin
 
   host_->Plug(3, sim::DriveSpec(sim::EnclosureSpec{}));
   SettleAfterDeviceChange();
-  schedule_->Timer4Timer();  // recount: a new drive, a pass is requested
+  schedule_->Timer4Timer();  // the recount is requested
   EXPECT_TRUE(state_.detection_running);
-  EXPECT_EQ(view_.detection.back().first, "Drive detecting");
-  ASSERT_TRUE(schedule_->DriveDetectLook());
+  work_->during_discovery = [&] { schedule_->Timer4Timer(); };
+  ASSERT_TRUE(schedule_->DriveDetectLook());  // a new drive: the pass runs
+  EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), true));
   schedule_->Timer4Timer();
   ASSERT_EQ(registry().current.size(), 1U);
   EXPECT_EQ(DriveNumberOf(registry().current[0].device_code), 3U);
@@ -270,14 +278,18 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
   schedule_->Timer4Timer();  // a pass is requested
   ASSERT_TRUE(state_.detection_pending);
 
-  // Another change while the pass is pending: the counter settles and holds; DetectionRunning
-  // stays set (the pass's queries go to the probed drive) and no second pass is requested.
-  host_->Plug(4, sim::DriveSpec(sim::EnclosureSpec{}));
-  SettleAfterDeviceChange();
-  for (int tick = 0; tick < 5; ++tick)
-    schedule_->Timer4Timer();
-  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
-  EXPECT_TRUE(state_.detection_running);
+  // Another change while the pass runs: the counter settles and holds; DetectionRunning stays
+  // set (the pass's queries go to the probed drive) and no second pass is requested.
+  work_->during_discovery = [&] {
+    work_->during_discovery = nullptr;
+    host_->Plug(4, sim::DriveSpec(sim::EnclosureSpec{}));
+    SettleAfterDeviceChange();
+    for (int tick = 0; tick < 5; ++tick)
+      schedule_->Timer4Timer();
+    EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+    EXPECT_TRUE(state_.detection_running);
+    EXPECT_FALSE(state_.detection_requested);
+  };
   ASSERT_TRUE(schedule_->DriveDetectLook());
   EXPECT_FALSE(schedule_->DriveDetectLook());
 

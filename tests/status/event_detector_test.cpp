@@ -81,6 +81,25 @@ class TestClock : public VirtualClock {
 
 constexpr std::uint64_t kDayMs = 24 * 3600 * 1000;
 
+// What a viewer keeps: a copy of the lines, extended by appending while the generation stays.
+struct LogCopy {
+  std::vector<std::string> lines;
+  std::uint64_t generation = 0;
+
+  void Follow(const EventLog& log) {
+    if (log.generation != generation) {
+      lines.clear();
+      generation = log.generation;
+    }
+    if (log.lines.size() < lines.size()) {
+      lines = {"(the list shrank without a new generation)"};
+      return;
+    }
+    lines.insert(lines.end(), log.lines.begin() + static_cast<std::ptrdiff_t>(lines.size()),
+                 log.lines.end());
+  }
+};
+
 void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, std::uint8_t code,
               const char* model = "", const char* serial = "", std::uint64_t sectors = 0) {
   std::uint8_t& flags = record.bytes[104];
@@ -479,6 +498,73 @@ TEST_F(EventDetectorTest, SaveFailureIsReportedOncePerEpisodeUntilEveryDayIsSave
   EXPECT_FALSE(detector_->Unsaved());
   EXPECT_THAT(listener.events,
               ElementsAre("failed: disk full", "recovered", "failed: disk full", "recovered"));
+}
+
+TEST_F(EventDetectorTest, CopyFollowingTheGenerationStaysExactAcrossDaysAndVanishedFiles) {
+  LogCopy copy;
+  StartUp();
+  copy.Follow(log_);
+  const std::uint64_t first = log_.generation;
+
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  NextCall();
+  copy.Follow(log_);
+  EXPECT_EQ(log_.generation, first);  // appending alone must not make viewers start over
+  EXPECT_EQ(copy.lines, log_.lines);
+
+  // A new day: its first list is about as long as the day before's, so only the generation
+  // tells the copy to drop yesterday's lines.
+  clock_->Advance(kDayMs);
+  NextCall();
+  copy.Follow(log_);
+  EXPECT_NE(log_.generation, first);
+  EXPECT_EQ(copy.lines, log_.lines);
+
+  SetDrive(record(), 0, kDrivePresent, 0x00);
+  NextCall();
+  copy.Follow(log_);
+  EXPECT_EQ(copy.lines, log_.lines);
+
+  // The day's file vanished after we wrote it: the list starts a new section.
+  store_.files.erase(File());
+  NextCall();
+  copy.Follow(log_);
+  EXPECT_EQ(log_.lines.front(), kSeparator);
+  EXPECT_EQ(copy.lines, log_.lines);
+}
+
+TEST_F(EventDetectorTest, CopyFollowingTheGenerationSeesLoadedContentGoBeforeWaitingLines) {
+  store_.files[File()] = {"earlier line"};
+  store_.fail_load = true;
+  LogCopy copy;
+  StartUp();
+  copy.Follow(log_);
+  ASSERT_NE(log_.lines.front(), "earlier line");
+
+  store_.fail_load = false;
+  NextCall();
+  copy.Follow(log_);
+  ASSERT_EQ(log_.lines.front(), "earlier line");
+  EXPECT_EQ(copy.lines, log_.lines);
+}
+
+TEST_F(EventDetectorTest, CopyFollowingTheGenerationSeesTheClockGoBackToAWaitingDay) {
+  store_.fail_save = true;
+  LogCopy copy;
+  StartUp();
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  NextCall();
+  const std::vector<std::string> day1 = log_.lines;
+  clock_->Advance(kDayMs);
+  NextCall();
+  copy.Follow(log_);
+  // The new day's list is shorter, and then the old, longer one comes back.
+  clock_->back = std::chrono::hours(24);
+  NextCall();
+  copy.Follow(log_);
+  EXPECT_EQ(log_.lines, day1);
+  EXPECT_EQ(copy.lines, log_.lines);
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "app/demo_tour.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <cstdio>
+
+#include "app/tform1.h"
+#include "status/event_log_viewer.h"
+#include "status/status_page.h"
+
+namespace raid {
+namespace {
+
+constexpr int kLookIntervalMs = 100;
+// Story time after which a moment that has not come is a failure, not a slow start.
+constexpr std::uint64_t kStoryLimitMs = 10 * 60 * 1000;
+
+struct Moment {
+  const char* name;
+  const char* waiting_for;
+};
+constexpr Moment kMoments[] = {
+    {"1_normal", "both drives normal"},
+    {"2_single_hdd", "a drive pulled"},
+    {"3_rebuilding", "the rebuild under way"},
+    {"4_normal_again", "both drives normal again"},
+};
+
+int PercentOf(const QString& text) {
+  bool ok = false;
+  const int percent = text.section('%', 0, 0).toInt(&ok);
+  return ok ? percent : -1;
+}
+
+}  // namespace
+
+DemoTour::DemoTour(TForm1& form, std::filesystem::path folder)
+    : form_(form), folder_(std::move(folder)) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  started_ms_ = form_.clock().NowMs();
+  connect(&look_, &QTimer::timeout, this, &DemoTour::Look);
+  look_.start(kLookIntervalMs);
+}
+
+void DemoTour::Look() {
+  if (form_.clock().NowMs() - started_ms_ > kStoryLimitMs) {
+    Finish(1, std::string("the story never showed ") + kMoments[step_].waiting_for);
+    return;
+  }
+  const QLabel* state = form_.status_page()->findChild<QLabel*>(QStringLiteral("Label18"));
+  const QString text = state != nullptr ? state->text() : QString();
+  switch (step_) {
+    case 0:
+      if (text == "Normal") SaveAllPages(kMoments[0].name);
+      break;
+    case 1:
+      if (text == "Single HDD\nPresent") SaveStatusAndViewer(kMoments[1].name);
+      break;
+    case 2:
+      if (text.contains("Rebuilding") && PercentOf(text) >= 30) {
+        SaveStatusAndViewer(kMoments[2].name);
+      }
+      break;
+    case 3:
+      if (text == "Normal") {
+        SaveStatusAndViewer(kMoments[3].name);
+        Finish(0, {});
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+bool DemoTour::Save(QWidget& widget, const std::string& name) {
+  const std::filesystem::path file = folder_ / (name + ".png");
+  if (!widget.grab().save(QString::fromStdString(file.string()))) {
+    Finish(1, "cannot save " + file.string());
+    return false;
+  }
+  saved_.push_back(file.string());
+  return true;
+}
+
+void DemoTour::SaveAllPages(const std::string& moment) {
+  if (!Save(form_, moment + "_status")) return;
+  const std::pair<void (TForm1::*)(), const char*> pages[] = {
+      {&TForm1::Image_FWUpgClick, "_upgrade"},
+      {&TForm1::Image_EmailClick, "_email"},
+      {&TForm1::Image_SMARTClick, "_smart"},
+      {&TForm1::Image_AboutClick, "_about"},
+  };
+  for (const auto& [click, suffix] : pages) {
+    (form_.*click)();
+    QApplication::processEvents();
+    if (!Save(form_, moment + suffix)) return;
+  }
+  form_.Image_StsClick();
+  SaveStatusAndViewer(moment);
+}
+
+void DemoTour::SaveStatusAndViewer(const std::string& moment) {
+  if (step_ != 0 && !Save(form_, moment + "_status")) return;
+  TForm5 viewer(form_.event_log(), form_.core().state(), 1000, &form_);
+  viewer.show();
+  QApplication::processEvents();
+  if (!Save(viewer, moment + "_viewer")) return;
+  viewer.close();
+  ++step_;
+}
+
+void DemoTour::Finish(int exit_code, const std::string& why) {
+  look_.stop();
+  exit_code_ = exit_code;
+  if (exit_code == 0) {
+    for (const std::string& line : form_.event_log().Snapshot(0).lines)
+      std::printf("%s\n", line.c_str());
+    std::fprintf(stderr, "raidgui: %zu pictures of the demo in %s\n", saved_.size(),
+                 folder_.string().c_str());
+  } else {
+    std::fprintf(stderr, "raidgui: demo tour stopped: %s\n", why.c_str());
+  }
+  std::fflush(stdout);
+  form_.close();
+}
+
+}  // namespace raid

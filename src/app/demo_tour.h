@@ -1,0 +1,41 @@
+// The demo without a person: follows the scenario's story in the window and saves a picture of
+// every page and of the event-log viewer at its key moments (both drives normal, one pulled,
+// the rebuild under way, normal again), then prints the day's log and ends the program.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace raid {
+
+class TForm1;
+
+class DemoTour : public QObject {
+  Q_OBJECT
+
+ public:
+  DemoTour(TForm1& form, std::filesystem::path folder);
+
+  // 0 when every moment was seen and saved.
+  int ExitCode() const { return exit_code_; }
+
+ private:
+  void Look();
+  void SaveAllPages(const std::string& moment);
+  void SaveStatusAndViewer(const std::string& moment);
+  bool Save(QWidget& widget, const std::string& name);
+  void Finish(int exit_code, const std::string& why);
+
+  TForm1& form_;
+  std::filesystem::path folder_;
+  QTimer look_;
+  int step_ = 0;
+  std::uint64_t started_ms_ = 0;
+  std::vector<std::string> saved_;
+  int exit_code_ = 1;
+};
+
+}  // namespace raid

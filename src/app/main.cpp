@@ -1,0 +1,119 @@
+// raidgui: the window of the enclosure monitor.
+//   raidgui                      the real disks of this machine
+//   raidgui --simulate FILE      a simulated host from a scenario file (the demo)
+//   raidgui --simulate FILE --screenshots DIR
+//                                the demo's story on its own, pictures of every page and of the
+//                                viewer at its key moments in DIR, then the day's log on stdout
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QSessionManager>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "app/demo_tour.h"
+#include "app/host_setup.h"
+#include "app/native_window_events.h"
+#include "app/single_instance.h"
+#include "app/tform1.h"
+#include "common/user_locale.h"
+#include "status/event_log.h"
+#include "ui/two_state_image_button.h"
+
+namespace {
+
+// A demo keeps its log in a folder of the user's, so that it needs no rights and never mixes
+// with the real log.
+std::filesystem::path DemoLogFolder() {
+  const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+  const QString base = state.isEmpty() ? QDir::homePath() + "/.local/state" : state;
+  return std::filesystem::path(base.toStdString()) / "raidgui" / "demo";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  raid::ApplyUserLocale();
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString());
+  raid::ui::InitPictures();
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Monitor and manager of two-drive USB RAID enclosures");
+  parser.addHelpOption();
+  const QCommandLineOption simulate("simulate", "Run on the simulated host of a scenario FILE.",
+                                    "FILE");
+  const QCommandLineOption speed("speed", "With --simulate: run the story N times faster.", "N",
+                                 "1");
+  const QCommandLineOption screenshots(
+      "screenshots", "With --simulate: tell the story without a person, save pictures in DIR.",
+      "DIR");
+  parser.addOptions({simulate, speed, screenshots});
+  parser.process(application);
+
+  // Before anything is shown: a second window ends at once, silently. The demo's unattended
+  // tour is no window of the user's and may run beside one.
+  std::unique_ptr<raid::SingleInstance> instance;
+  if (!parser.isSet(screenshots)) {
+    instance = raid::SingleInstance::Acquire();
+    if (!instance) return 0;
+  }
+
+  raid::HostOptions host_options;
+  raid::WindowOptions window_options;
+  window_options.log_folder = raid::LogFolder();
+  if (parser.isSet(simulate)) {
+    host_options.scenario = parser.value(simulate).toStdString();
+    bool ok = false;
+    const double factor = parser.value(speed).toDouble(&ok);
+    if (!ok || factor <= 0 || factor > 1000) {
+      std::fprintf(stderr, "raidgui: --speed needs a number from 0 to 1000\n");
+      return 2;
+    }
+    host_options.time = raid::HostTime::kScaled;
+    host_options.speed = factor;
+    window_options.speed = factor;
+    // A simulated host has no kernel behind it: it is recounted.
+    window_options.kernel_device_events = false;
+    if (std::getenv("RAIDGUI_LOG_DIR") == nullptr) window_options.log_folder = DemoLogFolder();
+  } else if (parser.isSet(screenshots) || parser.isSet(speed)) {
+    std::fprintf(stderr, "raidgui: --speed and --screenshots only apply to --simulate\n");
+    return 2;
+  }
+
+  std::string error;
+  std::optional<raid::Host> host = raid::CreateHost(host_options, error);
+  if (!host) {
+    std::fprintf(stderr, "raidgui: %s\n", error.c_str());
+    return 2;
+  }
+  if (!host->trace_problem.empty()) std::fprintf(stderr, "raidgui: %s\n", host->trace_problem.c_str());
+
+  int exit_code = 0;
+  bool workers_stopped = true;
+  {
+    raid::TForm1 form(*host->disks, *host->clock, window_options);
+    raid::InstallNativeWindowEvents(
+        &form, [&form] { form.DeviceChanged(); }, [&form] { return form.QueryEndSession(); });
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager& manager) {
+                       if (!form.QueryEndSession()) manager.cancel();
+                     });
+    std::unique_ptr<raid::DemoTour> tour;
+    if (parser.isSet(screenshots)) {
+      tour = std::make_unique<raid::DemoTour>(form, parser.value(screenshots).toStdString());
+    }
+    form.show();
+    exit_code = application.exec();
+    if (tour) exit_code = tour->ExitCode();
+    workers_stopped = form.WorkersStopped();
+    if (!workers_stopped) {
+      // A worker is still inside a read that has not timed out: the day's log was saved by
+      // every poll already, and waiting for the read helps nobody.
+      std::fflush(stdout);
+      std::_Exit(exit_code);
+    }
+  }
+  return exit_code;
+}

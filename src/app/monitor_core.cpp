@@ -1,0 +1,25 @@
+#include "app/monitor_core.h"
+
+namespace raid {
+
+MonitorCore::MonitorCore(DiskSystem& disks, Clock& clock, UiSink& ui, UiSink& worker_ui,
+                         ScheduleView& view, std::filesystem::path log_folder)
+    : device_(disks, clock, state_),
+      monitor_(device_.commands(), clock, state_, device_.registry(), worker_ui),
+      log_store_(std::move(log_folder)),
+      detector_(log_, log_store_, clock, state_, device_.registry(), monitor_, alerts_),
+      work_(device_, monitor_, detector_, state_, worker_ui),
+      schedule_(state_, device_.discovery(), device_.registry(), work_, view, ui) {
+  device_.discovery().SetStatusFiller(&monitor_);
+  monitor_.SetListener(this);
+}
+
+void MonitorCore::OnStatusRefreshed(std::uint8_t refreshed_mask) {
+  detector_.DetectEvents(refreshed_mask);
+  // The start-up state ends with the first detector call, which wrote the start section; the
+  // window's first draw follows it.
+  state_.initial_detection.store(false);
+  if (after_detection_) after_detection_(refreshed_mask);
+}
+
+}  // namespace raid

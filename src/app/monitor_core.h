@@ -1,0 +1,65 @@
+// The program's monitoring state and subsystems as one owner holds them: the shared flags, the
+// device subsystem, the status monitor, the day's event log with its detector, and the schedule
+// that drives them. The window and raidctl each own one, around a host of disks and a clock.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/monitor_work.h"
+#include "app/polling_schedule.h"
+#include "common/clock.h"
+#include "common/shared_state.h"
+#include "common/ui_sink.h"
+#include "device/device_access.h"
+#include "device/disk_system.h"
+#include "notify/alert_sink.h"
+#include "status/event_detector.h"
+#include "status/event_log.h"
+#include "status/status_monitor.h"
+
+namespace raid {
+
+class MonitorCore : private RefreshListener {
+ public:
+  // `worker_ui` receives what discovery and the status poll show; they run on worker threads in
+  // the window, so it must be safe to call from them. `ui` is the window thread's own.
+  MonitorCore(DiskSystem& disks, Clock& clock, UiSink& ui, UiSink& worker_ui, ScheduleView& view,
+              std::filesystem::path log_folder);
+  MonitorCore(const MonitorCore&) = delete;
+  MonitorCore& operator=(const MonitorCore&) = delete;
+
+  SharedState& state() { return state_; }
+  DeviceAccess& device() { return device_; }
+  StatusMonitor& monitor() { return monitor_; }
+  EventLog& log() { return log_; }
+  FolderLogStore& log_store() { return log_store_; }
+  RecordingAlertSink& alerts() { return alerts_; }
+  EventDetector& detector() { return detector_; }
+  MonitorWork& work() { return work_; }
+  PollingSchedule& schedule() { return schedule_; }
+
+  // Called on the RAID worker after each status refresh's event detection, with the mask of
+  // refreshed positions.
+  void SetAfterDetection(std::function<void(std::uint8_t)> after) {
+    after_detection_ = std::move(after);
+  }
+
+ private:
+  void OnStatusRefreshed(std::uint8_t refreshed_mask) override;
+
+  SharedState state_;
+  DeviceAccess device_;
+  StatusMonitor monitor_;
+  EventLog log_;
+  FolderLogStore log_store_;
+  RecordingAlertSink alerts_;
+  EventDetector detector_;
+  MonitorWork work_;
+  PollingSchedule schedule_;
+  std::function<void(std::uint8_t)> after_detection_;
+};
+
+}  // namespace raid

@@ -1,0 +1,481 @@
+#include "app/tform1.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSocketNotifier>
+#include <QStatusBar>
+
+#include "app/about_page.h"
+#include "common/product.h"
+#include "firmware/upgrade_page.h"
+#include "health/smart_page.h"
+#include "notify/email_page.h"
+#include "status/event_log_viewer.h"
+#include "status/status_page.h"
+#include "ui/message_boxes.h"
+#include "ui/two_state_image_button.h"
+#include "ui_tform1.h"
+
+namespace raid {
+namespace {
+
+constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
+constexpr const char* kMessageCaption = "Message";
+constexpr const char* kSystemInformationCaption = "System Information";
+constexpr std::array<int, 5> kPanelWidths = {100, 80, 80, 100, 250};
+// The design positions of the six page buttons; the shown ones take them in order.
+constexpr std::array<int, 6> kButtonSlotTops = {104, 160, 216, 272, 328, 384};
+constexpr int kButtonSlotLeft = 12;
+// How long closing waits for the workers: a read to a bridge that stopped answering can hold
+// one of them until the read's time-out.
+constexpr auto kWorkerStopLimit = std::chrono::seconds(5);
+
+int Scaled(std::uint32_t ms, double speed) {
+  return std::max(1, static_cast<int>(ms / speed));
+}
+
+}  // namespace
+
+TForm1::TForm1(DiskSystem& disks, Clock& clock, WindowOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::TForm1>()),
+      disks_(disks),
+      clock_(clock),
+      options_(std::move(options)),
+      core_(disks, clock, window_ui_, worker_ui_, *this, options_.log_folder) {
+  ui_->setupUi(this);
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  core_.state().shutting_down.store(true);
+  if (workers_) {
+    workers_->RequestStop();
+    workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
+  }
+}
+
+void TForm1::FormCreate() {
+  SharedState& state = core_.state();
+  setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.svg")));
+  setFixedSize(620, 440);
+  setFont(QFont(QStringLiteral("Arial"), -1));
+  QFont window_font = font();
+  window_font.setPixelSize(13);
+  setFont(window_font);
+  setAutoFillBackground(true);
+  QPalette white = palette();
+  white.setColor(QPalette::Window, Qt::white);
+  setPalette(white);
+
+  // The status bar's five panels.
+  for (std::size_t i = 0; i < panels_.size(); ++i) {
+    panels_[i] = new QLabel(this);
+    panels_[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
+    panels_[i]->setFixedWidth(kPanelWidths[i]);
+    ui_->StatusBar1->addWidget(panels_[i]);
+  }
+  ui_->StatusBar1->installEventFilter(this);
+  boxes_ = {ui_->CheckBox1, ui_->CheckBox3};
+
+  // The pages, in the notebook's index order.
+  status_page_ = new StatusPage(ui_->Page_Status);
+  upgrade_page_ = new UpgradePage(ui_->Page_Upgrade);
+  email_page_ = new EmailPage(ui_->Page_Email);
+  about_page_ = new AboutPage(ui_->Page_About);
+  smart_page_ = new SmartPage(ui_->Page_SMART);
+
+  // Shared state as at start.
+  state.device_change_counter.store(0);
+  state.upgrade_target_selected.store(false);
+  state.upgrade_in_progress.store(false);
+  state.selected_device_index.store(0);
+  state.upgrade_target_index.store(kNoUpgradeTarget);
+
+  // Everything shows nothing until the first discovery has been shown.
+  for (ui::TwoStateImageButton* button : {ui_->Image_Sts, ui_->Image_Set, ui_->Image_FWUpg,
+                                      ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
+    button->setEnabled(false);
+  }
+  upgrade_page_->EnableLoadButton(false);
+  upgrade_page_->EnableUpgradeButton(false);
+  status_page_->ShowLogButton(false);
+  ui_->CheckBox1->hide();
+  ui_->CheckBox3->hide();
+  for (unsigned position = 0; position < 2; ++position) {
+    status_page_->ShowDeviceButtons(position, false);
+    upgrade_page_->ShowDeviceButtons(position, false);
+  }
+
+  // The product layout: the Setup page has no button, the shown ones fill the slots in order.
+  ui_->Background->setPixmap(QIcon(QStringLiteral(":/pictures/background.svg")).pixmap(620, 96));
+  setWindowTitle(QString::fromUtf8(kTitleText));
+  ui_->Image_Set->hide();
+  std::size_t slot = 0;
+  for (ui::TwoStateImageButton* button :
+       {ui_->Image_Sts, ui_->Image_FWUpg, ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
+    button->move(kButtonSlotLeft, kButtonSlotTops[slot++]);
+  }
+  about_page_->SetVersionText(kVersionText);
+
+  connect(ui_->Image_Sts, &QAbstractButton::clicked, this, &TForm1::Image_StsClick);
+  connect(ui_->Image_FWUpg, &QAbstractButton::clicked, this, &TForm1::Image_FWUpgClick);
+  connect(ui_->Image_Email, &QAbstractButton::clicked, this, &TForm1::Image_EmailClick);
+  connect(ui_->Image_About, &QAbstractButton::clicked, this, &TForm1::Image_AboutClick);
+  connect(ui_->Image_SMART, &QAbstractButton::clicked, this, &TForm1::Image_SMARTClick);
+  connect(ui_->CheckBox1, &QAbstractButton::clicked, this, &TForm1::CheckBox1Click);
+  connect(ui_->CheckBox3, &QAbstractButton::clicked, this, &TForm1::CheckBox3Click);
+  connect(status_page_, &StatusPage::DeviceClicked, this, &TForm1::StatusDeviceClick);
+  connect(status_page_, &StatusPage::LogClicked, this, &TForm1::Image0_LogClick);
+  connect(upgrade_page_, &UpgradePage::DeviceClicked, this, &TForm1::UpgradeDeviceClick);
+  connect(smart_page_, &SmartPage::DriveClicked, this, [this](unsigned drive) {
+    smart_device_ = static_cast<std::uint8_t>(drive);
+    smart_page_->SetShownDrive(drive);
+  });
+  connect(email_page_, &EmailPage::SubPageClicked, this, [this](unsigned sub_page) {
+    email_sub_page_ = static_cast<std::uint8_t>(sub_page);
+    email_page_->ShowSubPage(sub_page);
+  });
+
+  // What the RAID worker's poll and detection leave reaches the window as a queued call: the
+  // log as the viewer shows it, and copies of the records the Status page draws.
+  core_.SetAfterDetection([this](std::uint8_t mask) {
+    shared_log_.Publish(core_.log());
+    std::array<ControllerStatus, 2> records{};
+    const EnclosureRegistry& registry = core_.device().registry();
+    for (unsigned position = 0; position < 2 && position < registry.current.size(); ++position) {
+      records[position] = core_.monitor().Record(DriveNumberOf(registry.current[position].device_code));
+    }
+    QMetaObject::invokeMethod(
+        this, [this, mask, records] { OnStatusRefreshed(mask, records); }, Qt::QueuedConnection);
+  });
+
+  // The timers; Timer2 and Timer3 start when the schedule switches them on.
+  const double speed = options_.speed;
+  timer1_.setInterval(Scaled(1000, speed));
+  timer2_.setInterval(Scaled(kPollTimerMs, speed));
+  timer3_.setInterval(Scaled(kClockTimerMs, speed));
+  timer4_.setInterval(Scaled(kDetectionTimerMs, speed));
+  connect(&timer1_, &QTimer::timeout, this, [this] {
+    upgrade_page_->SetProgress(static_cast<int>(core_.state().progress_count.load()));
+  });
+  connect(&timer2_, &QTimer::timeout, this, [this] { core_.schedule().Timer2Timer(); });
+  connect(&timer3_, &QTimer::timeout, this, [this] { core_.schedule().Timer3Timer(); });
+  connect(&timer4_, &QTimer::timeout, this, [this] {
+    core_.schedule().Timer4Timer();
+    SyncTimers();
+  });
+
+  core_.schedule().Start();
+  workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
+  SetUpDeviceWatch(options_.kernel_device_events);
+  workers_->Start();
+  workers_stopped_ = false;
+  timer4_.start();
+
+  // Page 0, device 0 everywhere, e-mail sub-page 0.
+  status_device_ = 0;
+  upgrade_device_ = 0;
+  smart_device_ = 0;
+  email_sub_page_ = 0;
+  status_page_->SetShownDevice(0);
+  upgrade_page_->SetShownDevice(0);
+  smart_page_->SetShownDrive(0);
+  email_page_->ShowSubPage(0);
+  ShowPage(kStatusPage);
+}
+
+void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
+  std::string why;
+  if (kernel_device_events) watcher_ = CreatePlatformDeviceWatcher(&why);
+  if (watcher_ && watcher_->WaitHandle() >= 0) {
+    watcher_notifier_ = new QSocketNotifier(watcher_->WaitHandle(), QSocketNotifier::Read, this);
+    connect(watcher_notifier_, &QSocketNotifier::activated, this, [this] {
+      if (watcher_->TakeChanges()) DeviceChanged();
+    });
+    return;
+  }
+  // No events to wait on: the detection thread recounts every 5 s, since counting opens disks.
+  watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
+  workers_->SetRecountWatcher(watcher_.get(), [this] { core_.schedule().DeviceChanged(); });
+}
+
+void TForm1::SyncTimers() {
+  const PollingSchedule& schedule = core_.schedule();
+  if (schedule.Timer2On() != timer2_.isActive()) {
+    schedule.Timer2On() ? timer2_.start() : timer2_.stop();
+  }
+  if (schedule.Timer3On() != timer3_.isActive()) {
+    schedule.Timer3On() ? timer3_.start() : timer3_.stop();
+  }
+}
+
+// --- pages ---
+
+void TForm1::ShowPage(Page page) {
+  SharedState& state = core_.state();
+  state.current_page.store(page);
+  ui_->Image_Sts->setCurrent(page == kStatusPage);
+  ui_->Image_Set->setCurrent(page == kSetupPage);
+  ui_->Image_FWUpg->setCurrent(page == kUpgradePage);
+  ui_->Image_Email->setCurrent(page == kEmailPage);
+  ui_->Image_About->setCurrent(page == kAboutPage);
+  ui_->Image_SMART->setCurrent(page == kSmartPageIndex);
+  ui_->Notebook1->setCurrentIndex(page);
+  switch (page) {
+    case kStatusPage:
+      state.selected_device_index.store(status_device_);
+      RefreshStatusPage(false);
+      break;
+    case kUpgradePage:
+      state.selected_device_index.store(upgrade_device_);
+      RefreshDeviceCaptions();
+      upgrade_page_->SetVersionText(captions_.firmware_version_text);
+      break;
+    default:
+      break;
+  }
+}
+
+void TForm1::Image_StsClick() {
+  const SharedState& state = core_.state();
+  if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
+    return;
+  }
+  ShowPage(kStatusPage);
+}
+
+void TForm1::Image_FWUpgClick() {
+  const SharedState& state = core_.state();
+  if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
+    return;
+  }
+  ShowPage(kUpgradePage);
+}
+
+void TForm1::Image_EmailClick() {
+  const SharedState& state = core_.state();
+  if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
+    return;
+  }
+  ShowPage(kEmailPage);
+}
+
+void TForm1::Image_AboutClick() {
+  const SharedState& state = core_.state();
+  if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
+    return;
+  }
+  ShowPage(kAboutPage);
+}
+
+void TForm1::Image_SMARTClick() {
+  const SharedState& state = core_.state();
+  if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
+    return;
+  }
+  ShowPage(kSmartPageIndex);
+}
+
+void TForm1::StatusDeviceClick(unsigned device) {
+  status_device_ = static_cast<std::uint8_t>(device);
+  core_.state().selected_device_index.store(status_device_);
+  status_page_->SetShownDevice(device);
+  status_page_->ForgetShown();
+  RefreshDeviceCaptions();
+  RefreshStatusPage(true);
+}
+
+void TForm1::UpgradeDeviceClick(unsigned device) {
+  if (core_.state().upgrade_target_index.load() != kNoUpgradeTarget) return;
+  upgrade_device_ = static_cast<std::uint8_t>(device);
+  core_.state().selected_device_index.store(upgrade_device_);
+  upgrade_page_->SetShownDevice(device);
+  RefreshDeviceCaptions();
+  upgrade_page_->SetVersionText(captions_.firmware_version_text);
+}
+
+// --- monitor boxes ---
+
+void TForm1::CheckBox1Click() {
+  MonitorBoxClicked(0);
+}
+
+void TForm1::CheckBox3Click() {
+  MonitorBoxClicked(1);
+}
+
+void TForm1::MonitorBoxClicked(unsigned position) {
+  SharedState& state = core_.state();
+  QCheckBox* box = position == 0 ? ui_->CheckBox1 : ui_->CheckBox3;
+  QCheckBox* other = position == 0 ? ui_->CheckBox3 : ui_->CheckBox1;
+  const bool checked = box->isChecked();
+  state.monitor_checked[position].store(checked);
+  status_page_->ShowDeviceButtons(position, checked);
+  upgrade_page_->ShowDeviceButtons(position, checked);
+  const auto other_position = static_cast<std::uint8_t>(1 - position);
+  if (checked) {
+    if (!other->isChecked()) {
+      status_device_ = static_cast<std::uint8_t>(position);
+      state.selected_device_index.store(status_device_);
+      status_page_->SetShownDevice(position);
+      status_page_->ForgetShown();
+      ShowPage(static_cast<Page>(state.current_page.load()));
+    }
+  } else {
+    if (!other->isChecked()) return;
+    status_device_ = other_position;
+    state.selected_device_index.store(status_device_);
+    status_page_->SetShownDevice(other_position);
+    status_page_->ForgetShown();
+    ShowPage(static_cast<Page>(state.current_page.load()));
+  }
+  core_.monitor().ResetErrorCount(position);
+  RefreshDeviceCaptions();
+  ShowPage(static_cast<Page>(state.current_page.load()));
+  if (state.current_page.load() == kStatusPage) RefreshStatusPage(true);
+}
+
+// --- the Status page ---
+
+void TForm1::OnStatusRefreshed(std::uint8_t /*mask*/, std::array<ControllerStatus, 2> records) {
+  shown_records_ = records;
+  RefreshStatusPage(false);
+}
+
+int TForm1::RefreshStatusPage(bool force) {
+  const SharedState& state = core_.state();
+  StatusPageInput input;
+  input.enclosure_known = !core_.device().registry().current.empty();
+  input.device_checked = {state.monitor_checked[0].load(), state.monitor_checked[1].load()};
+  input.status_device = status_device_;
+  input.record = shown_records_[status_device_ < 2 ? status_device_ : 0];
+  input.firmware_version_text = captions_.firmware_version_text;
+  input.scan_capable_firmware = captions_.scan_capable_firmware;
+  input.sensor_panel_allowed = captions_.sensor_panel_allowed;
+  return status_page_->RefreshStatusPage(input, force);
+}
+
+std::array<std::string, 2> TForm1::Hints() const {
+  std::array<std::string, 2> hints;
+  for (std::size_t position = 0; position < hints.size() && position < captions_.hints.size();
+       ++position) {
+    hints[position] = captions_.hints[position];
+  }
+  return hints;
+}
+
+void TForm1::RefreshDeviceCaptions() {
+  SharedState& state = core_.state();
+  if (!ui_->CheckBox1->isChecked() && !ui_->CheckBox3->isChecked()) return;
+  const std::uint8_t selected =
+      state.current_page.load() == kUpgradePage ? upgrade_device_ : status_device_;
+  state.selected_device_index.store(selected);
+  captions_ = ComputeDeviceCaptions(core_.device().registry(), selected);
+  state.scan_capable_firmware.store(captions_.scan_capable_firmware);
+  const std::array<std::string, 2> hints = Hints();
+  ui_->CheckBox1->setToolTip(QString::fromStdString(hints[0]));
+  ui_->CheckBox3->setToolTip(QString::fromStdString(hints[1]));
+  status_page_->SetDeviceHints(hints);
+  upgrade_page_->SetDeviceHints(hints);
+  setWindowTitle(QString::fromStdString(captions_.window_caption));
+}
+
+void TForm1::Image0_LogClick() {
+  if (viewer_open_) return;  // one viewer at a time
+  viewer_open_ = true;
+  TForm5 viewer(shared_log_, core_.state(), Scaled(1000, options_.speed), this);
+  viewer.exec();
+  viewer_open_ = false;
+}
+
+void TForm1::StatusBar1DblClick() {
+  std::string text;
+  for (const std::string& line : system_info_lines_)
+    text += line;
+  ui::ShowMessageBox(this, {kSystemInformationCaption, text, MessageIcon::kNone});
+}
+
+// --- the schedule's view ---
+
+void TForm1::ShowDetectionText(const std::string& text, bool visible) {
+  ui_->DetectText->setText(QString::fromStdString(text));
+  ui_->DetectText->setVisible(visible);
+}
+
+void TForm1::ShowDevice(unsigned position, bool shown) {
+  QCheckBox* box = position == 0 ? ui_->CheckBox1 : ui_->CheckBox3;
+  box->setVisible(shown);
+  box->setChecked(shown);
+  status_page_->ShowDeviceButtons(position, shown);
+  upgrade_page_->ShowDeviceButtons(position, shown);
+  // Another list: what the page drew belongs to the enclosures before it.
+  status_page_->ForgetShown();
+}
+
+void TForm1::EnableControls(bool enabled) {
+  for (ui::TwoStateImageButton* button : {ui_->Image_Sts, ui_->Image_Set, ui_->Image_FWUpg,
+                                      ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
+    button->setEnabled(enabled);
+  }
+  upgrade_page_->EnableLoadButton(enabled);
+  upgrade_page_->EnableUpgradeButton(enabled);
+}
+
+void TForm1::EnableUpgradeButton(bool enabled) {
+  upgrade_page_->EnableUpgradeButton(enabled);
+}
+
+void TForm1::ShowEventLogButton() {
+  status_page_->ShowLogButton(true);
+}
+
+void TForm1::SetSmartStatusLine(const std::string& text) {
+  smart_page_->SetStatusLine(text);
+}
+
+// --- devices, session, closing ---
+
+void TForm1::DeviceChanged() {
+  core_.schedule().DeviceChanged();
+}
+
+bool TForm1::QueryEndSession() {
+  if (core_.state().upgrade_in_progress.load()) {
+    ui::ShowMessageBox(this, {kMessageCaption, kUpgradingText, MessageIcon::kNone});
+    return false;
+  }
+  close();
+  return true;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  SharedState& state = core_.state();
+  if (state.upgrade_in_progress.load()) {
+    ui::ShowMessageBox(this, {kMessageCaption, kUpgradingText, MessageIcon::kNone});
+    event->ignore();
+    return;
+  }
+  state.shutting_down.store(true);
+  state.work_requests.store(0);
+  timer1_.stop();
+  timer2_.stop();
+  timer3_.stop();
+  timer4_.stop();
+  if (workers_) {
+    workers_->RequestStop();
+    workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
+  }
+  event->accept();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->StatusBar1 && event->type() == QEvent::MouseButtonDblClick) {
+    StatusBar1DblClick();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace raid

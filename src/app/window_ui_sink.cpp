@@ -1,0 +1,57 @@
+#include "app/window_ui_sink.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QThread>
+
+#include "ui/message_boxes.h"
+
+namespace raid {
+
+void WindowUiSink::SetPanelText(int panel, const std::string& text) {
+  if (panel < 0 || panel >= static_cast<int>(panels_.size())) return;
+  if (QLabel* label = panels_[static_cast<std::size_t>(panel)]) {
+    label->setText(QString::fromStdString(text));
+  }
+}
+
+void WindowUiSink::ShowMessage(const MessageBoxRequest& request) {
+  ui::ShowMessageBox(window_, request);
+}
+
+void WindowUiSink::SetMonitorChecked(int position, bool checked) {
+  // As a click does: the box's handler runs.
+  if (position < 0 || position >= 2) return;
+  QCheckBox* box = boxes_[static_cast<std::size_t>(position)];
+  if (box != nullptr && box->isChecked() != checked) box->click();
+}
+
+bool QueuedUiSink::OnWindowThread() const {
+  return receiver_ && QThread::currentThread() == receiver_->thread();
+}
+
+void QueuedUiSink::SetPanelText(int panel, const std::string& text) {
+  if (OnWindowThread()) return target_.SetPanelText(panel, text);
+  if (!receiver_) return;
+  QMetaObject::invokeMethod(
+      receiver_, [this, panel, text] { target_.SetPanelText(panel, text); },
+      Qt::QueuedConnection);
+}
+
+void QueuedUiSink::ShowMessage(const MessageBoxRequest& request) {
+  if (OnWindowThread()) return target_.ShowMessage(request);
+  if (!receiver_) return;
+  QMetaObject::invokeMethod(
+      receiver_, [this, request] { target_.ShowMessage(request); },
+      Qt::BlockingQueuedConnection);
+}
+
+void QueuedUiSink::SetMonitorChecked(int position, bool checked) {
+  if (OnWindowThread()) return target_.SetMonitorChecked(position, checked);
+  if (!receiver_) return;
+  QMetaObject::invokeMethod(
+      receiver_, [this, position, checked] { target_.SetMonitorChecked(position, checked); },
+      Qt::QueuedConnection);
+}
+
+}  // namespace raid

@@ -1,0 +1,52 @@
+// What the logic tells the user, in the window: status-bar panels, message boxes and the monitor
+// check boxes. WindowUiSink is the window thread's own; QueuedUiSink carries what a worker thread
+// shows to the window thread, in order.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <array>
+
+#include "common/ui_sink.h"
+
+class QCheckBox;
+class QLabel;
+class QWidget;
+
+namespace raid {
+
+class WindowUiSink : public UiSink {
+ public:
+  // The panels and boxes are the window's; they are filled in when its widgets exist.
+  WindowUiSink(QWidget* window, const std::array<QLabel*, 5>& panels,
+               const std::array<QCheckBox*, 2>& boxes)
+      : window_(window), panels_(panels), boxes_(boxes) {}
+
+  void SetPanelText(int panel, const std::string& text) override;
+  void ShowMessage(const MessageBoxRequest& request) override;
+  void SetMonitorChecked(int position, bool checked) override;
+
+ private:
+  QWidget* window_;
+  const std::array<QLabel*, 5>& panels_;
+  const std::array<QCheckBox*, 2>& boxes_;
+};
+
+class QueuedUiSink : public UiSink {
+ public:
+  // `receiver` lives on the window thread; what is queued for it is dropped when it is gone.
+  QueuedUiSink(QObject* receiver, UiSink& target) : receiver_(receiver), target_(target) {}
+
+  void SetPanelText(int panel, const std::string& text) override;
+  // A worker that shows a message box waits until the window thread has shown it.
+  void ShowMessage(const MessageBoxRequest& request) override;
+  void SetMonitorChecked(int position, bool checked) override;
+
+ private:
+  bool OnWindowThread() const;
+
+  QPointer<QObject> receiver_;
+  UiSink& target_;
+};
+
+}  // namespace raid

@@ -1,0 +1,79 @@
+#include "app/window_workers.h"
+
+namespace raid {
+
+WindowWorkers::WindowWorkers(PollingSchedule& schedule, double speed)
+    : schedule_(schedule), speed_(speed > 0 ? speed : 1.0) {}
+
+WindowWorkers::~WindowWorkers() {
+  RequestStop();
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+}
+
+void WindowWorkers::SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed) {
+  recount_ = watcher;
+  recount_changed_ = std::move(changed);
+}
+
+void WindowWorkers::Start() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = false;
+    running_ = 3;
+  }
+  threads_.emplace_back([this] {  // DriveDetectThread
+    Loop(
+        [this] {
+          if (recount_ != nullptr && recount_->TakeChanges() && recount_changed_) {
+            recount_changed_();
+          }
+          schedule_.DriveDetectLook();
+        },
+        kDetectThreadSleepMs);
+  });
+  threads_.emplace_back([this] {  // TRaidThread
+    Loop([this] { schedule_.RaidLook(); }, kRaidThreadSleepMs);
+  });
+  threads_.emplace_back([this] {  // TEmailThread
+    Loop(
+        [this] {
+          if (mail_look_) mail_look_();
+        },
+        kMailThreadSleepMs);
+  });
+}
+
+void WindowWorkers::Loop(const std::function<void()>& look, std::uint32_t sleep_ms) {
+  const auto pause = std::chrono::duration<double, std::milli>(sleep_ms / speed_);
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    look();
+    lock.lock();
+    wake_.wait_for(lock, pause, [this] { return stop_; });
+  }
+  --running_;
+  wake_.notify_all();
+}
+
+void WindowWorkers::RequestStop() {
+  std::lock_guard lock(mutex_);
+  stop_ = true;
+  wake_.notify_all();
+}
+
+bool WindowWorkers::WaitStopped(std::chrono::milliseconds limit) {
+  {
+    std::unique_lock lock(mutex_);
+    if (!wake_.wait_for(lock, limit, [this] { return running_ == 0; })) return false;
+  }
+  for (std::thread& thread : threads_) {
+    if (thread.joinable()) thread.join();
+  }
+  threads_.clear();
+  return true;
+}
+
+}  // namespace raid

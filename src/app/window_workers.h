@@ -1,0 +1,56 @@
+// The window's three worker threads: DriveDetectThread, TRaidThread and TEmailThread. Each
+// loop looks at its flags, does its work on its own thread, and sleeps. Closing asks them to
+// stop and waits with a time limit: a thread is never suspended where it may hold a lock.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/polling_schedule.h"
+#include "device/device_watch.h"
+
+namespace raid {
+
+inline constexpr std::uint32_t kMailThreadSleepMs = 200;
+
+class WindowWorkers {
+ public:
+  // `speed` shortens the sleeps as the clock runs faster (the demo and the tests).
+  WindowWorkers(PollingSchedule& schedule, double speed);
+  ~WindowWorkers();
+  WindowWorkers(const WindowWorkers&) = delete;
+  WindowWorkers& operator=(const WindowWorkers&) = delete;
+
+  // A watcher without a descriptor (the recount) is asked by the detection thread, which may
+  // open disks; `changed` is called when it saw a change.
+  void SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed);
+  // The e-mail worker's look: true when it found work.
+  void SetMailLook(std::function<bool()> look) { mail_look_ = std::move(look); }
+
+  void Start();
+  void RequestStop();
+  // True when all three have ended (and are joined) within `limit`.
+  bool WaitStopped(std::chrono::milliseconds limit);
+
+ private:
+  void Loop(const std::function<void()>& look, std::uint32_t sleep_ms);
+
+  PollingSchedule& schedule_;
+  double speed_;
+  DeviceChangeWatcher* recount_ = nullptr;
+  std::function<void()> recount_changed_;
+  std::function<bool()> mail_look_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  int running_ = 0;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace raid

@@ -1,0 +1,66 @@
+#include "firmware/upgrade_page.h"
+
+#include <QFont>
+#include <QString>
+
+#include "ui/two_state_image_button.h"
+#include "ui_upgrade_page.h"
+
+namespace raid {
+namespace {
+
+// Designer fonts are given in points; the page is laid out in pixels.
+QFont PageFont() {
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(13);
+  return font;
+}
+
+}  // namespace
+
+UpgradePage::UpgradePage(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::UpgradePage>()) {
+  ui_->setupUi(this);
+  setFont(PageFont());
+  connect(ui_->Image2_D1, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(0); });
+  connect(ui_->Image2_D2, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(1); });
+}
+
+UpgradePage::~UpgradePage() = default;
+
+void UpgradePage::EnableLoadButton(bool enabled) {
+  ui_->Image2_Load->setEnabled(enabled);
+}
+
+void UpgradePage::EnableUpgradeButton(bool enabled) {
+  ui_->Image2_Upgrade->setEnabled(enabled);
+}
+
+void UpgradePage::ShowDeviceButtons(unsigned position, bool shown) {
+  if (position == 0) ui_->Image2_D1->setVisible(shown);
+  if (position == 1) ui_->Image2_D2->setVisible(shown);
+}
+
+void UpgradePage::SetShownDevice(unsigned device) {
+  ui_->Image2_D1->setCurrent(device == 0);
+  ui_->Image2_D2->setCurrent(device == 1);
+}
+
+void UpgradePage::SetDeviceHints(const std::array<std::string, 2>& hints) {
+  ui_->Image2_D1->setToolTip(QString::fromStdString(hints[0]));
+  ui_->Image2_D2->setToolTip(QString::fromStdString(hints[1]));
+}
+
+void UpgradePage::SetVersionText(const std::string& text) {
+  ui_->UpgradeVersionLabel->setText(QString::fromStdString(text));
+}
+
+void UpgradePage::SetProgress(int value) {
+  ui_->UpgradeProgressBar->setValue(value);
+}
+
+void UpgradePage::SetProgressMaximum(int maximum) {
+  ui_->UpgradeProgressBar->setMaximum(maximum);
+}
+
+}  // namespace raid

@@ -1,0 +1,40 @@
+// The Upgrade page: the enclosure to upgrade, its firmware version, the firmware file with its
+// load button, the upgrade button, and the progress panel that covers the notice while the
+// flash is rewritten. The window decides what the buttons do; the page shows what it is told.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class UpgradePage;
+}
+
+namespace raid {
+
+class UpgradePage : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit UpgradePage(QWidget* parent = nullptr);
+  ~UpgradePage() override;
+
+  void EnableLoadButton(bool enabled);                           // Image2_Load
+  void EnableUpgradeButton(bool enabled);                        // Image2_Upgrade
+  void ShowDeviceButtons(unsigned position, bool shown);         // Image2_D1 / Image2_D2
+  void SetShownDevice(unsigned device);                          // yellow picture on that one
+  void SetDeviceHints(const std::array<std::string, 2>& hints);  // tooltips of Image2_D1/D2
+  void SetVersionText(const std::string& text);                  // after "Firmware Version:"
+  void SetProgress(int value);
+  void SetProgressMaximum(int maximum);
+
+ signals:
+  void DeviceClicked(unsigned device);  // Image2_D1 (0) or Image2_D2 (1)
+
+ private:
+  std::unique_ptr<Ui::UpgradePage> ui_;
+};
+
+}  // namespace raid

@@ -1,0 +1,40 @@
+#include "status/shared_event_log.h"
+
+#include <iterator>
+#include <utility>
+
+namespace raid {
+
+void SharedEventLog::Publish(const EventLog& log) {
+  const std::lock_guard<std::mutex> publishing(publish_mutex_);
+  // Copies are made before taking mutex_, so that a reader never waits for a whole day's copy.
+  if (log.generation != source_generation_ || log.lines.size() < lines_.size()) {
+    std::vector<std::string> replaced = log.lines;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      lines_.swap(replaced);
+      ++generation_;
+    }
+    source_generation_ = log.generation;
+    return;  // the old lines are freed outside the lock
+  }
+  if (log.lines.size() == lines_.size()) return;
+  std::vector<std::string> added(log.lines.begin() + static_cast<std::ptrdiff_t>(lines_.size()),
+                                 log.lines.end());
+  const std::lock_guard<std::mutex> lock(mutex_);
+  lines_.insert(lines_.end(), std::make_move_iterator(added.begin()),
+                std::make_move_iterator(added.end()));
+}
+
+EventLogSnapshot SharedEventLog::Snapshot(std::size_t from) const {
+  EventLogSnapshot snapshot;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  snapshot.count = lines_.size();
+  snapshot.generation = generation_;
+  if (from < lines_.size()) {
+    snapshot.lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end());
+  }
+  return snapshot;
+}
+
+}  // namespace raid

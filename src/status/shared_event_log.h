@@ -1,0 +1,42 @@
+// The day's log as the window shows it. The detector's list lives on the RAID worker; after each
+// detector call the worker publishes what changed, and the window thread reads copies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "status/event_log.h"
+
+namespace raid {
+
+struct EventLogSnapshot {
+  std::vector<std::string> lines;  // the lines from the one asked for on
+  std::size_t count = 0;           // all the lines the log holds
+  // Changes whenever the lines were replaced rather than extended: what was copied before is
+  // no longer part of the log.
+  std::uint64_t generation = 0;
+};
+
+class SharedEventLog {
+ public:
+  // Called after each detector call, on its thread. Copies the new lines, or the whole list
+  // when it changed other than by appending.
+  void Publish(const EventLog& log);
+
+  // Any thread. Lines from `from` on; none when `from` is at or past the end.
+  EventLogSnapshot Snapshot(std::size_t from) const;
+
+ private:
+  // Publishers take turns; readers only need mutex_, since lines_ changes under both.
+  std::mutex publish_mutex_;
+  std::uint64_t source_generation_ = 0;  // the EventLog generation lines_ came from
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::uint64_t generation_ = 0;
+};
+
+}  // namespace raid

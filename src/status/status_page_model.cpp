@@ -1,0 +1,114 @@
+#include "status/status_page_model.h"
+
+#include "status/state_text.h"
+#include "status/text_helpers.h"
+
+namespace raid {
+namespace {
+
+bool SensorPanelShown(const StatusPageInput& input) {
+  const std::uint8_t flags = input.record.SensorFlags();
+  return input.sensor_panel_allowed && (flags & 0xF0) == kSensorsReported &&
+         flags != kSensorPanelHidden;
+}
+
+TextColour AlarmColour(bool alarm) {
+  return alarm ? TextColour::kRed : TextColour::kBlue;
+}
+
+bool HasSerial(const ControllerStatus& record, unsigned drive) {
+  return record.DriveSerial(drive).find_first_not_of(' ') != std::string::npos;
+}
+
+}  // namespace
+
+int StatusPageModel::RefreshStatusPage(const StatusPageInput& input, bool force) {
+  changed_ = false;
+  if (!input.enclosure_known || (!input.device_checked[0] && !input.device_checked[1])) {
+    return -1;
+  }
+  if (input.status_device != shown_device_) {
+    Forget();
+    shown_device_ = input.status_device;
+  }
+  const StatusPageView before = view_;
+  const ControllerStatus& record = input.record;
+
+  view_.firmware_version = input.firmware_version_text;
+  view_.fan_speed = std::to_string(record.FanSpeed());
+  view_.fan_colour = AlarmColour((record.SensorFlags() & kFanAlarm) != 0);
+  view_.temperature = std::to_string(record.Temperature());
+  view_.temperature_colour = AlarmColour((record.SensorFlags() & kTemperatureAlarm) != 0);
+  view_.sensor_panel_shown = SensorPanelShown(input);
+  view_.mode = ModeName(record.Mode());
+
+  if (force || record.DriveFlags() != shown_drive_flags_) {
+    shown_drive_flags_ = record.DriveFlags();
+    DrawDrive(record, 0);
+    DrawDrive(record, 1);
+    view_.system_capacity = CapacityText(record.ArrayCapacity());
+  }
+  DrawStateText(input);
+
+  changed_ = view_ != before;
+  return 0;
+}
+
+void StatusPageModel::DrawDrive(const ControllerStatus& record, unsigned drive) {
+  DriveLabels& labels = view_.drives[drive];
+  // The capacity keeps an empty second line, level with the model's two.
+  const std::string capacity = CapacityText(record.DriveCapacity(drive)) + "\n";
+  switch (record.DriveState(drive)) {
+    case kDriveAbsent:
+      // A drive taken out stays on the page, greyed, as long as its details are known.
+      if (HasSerial(record, drive)) {
+        labels.capacity = capacity;
+        labels.model = record.DriveModel(drive);
+      }
+      labels.capacity_enabled = false;
+      labels.model_enabled = false;
+      break;
+    case kDrivePresent:
+      labels.capacity_colour = TextColour::kNavy;
+      labels.capacity = capacity;
+      labels.model = record.DriveModel(drive);
+      labels.capacity_enabled = true;
+      labels.model_enabled = true;
+      break;
+    case kDriveFailed:
+      labels.capacity_colour = TextColour::kRed;
+      labels.capacity = capacity;
+      labels.model = record.DriveModel(drive);
+      labels.capacity_enabled = true;
+      labels.model_enabled = false;
+      break;
+    case kDriveInserted:
+      break;  // its details are not read yet; the next status tells
+    default:
+      labels.capacity.clear();
+      labels.model.clear();
+      break;
+  }
+}
+
+void StatusPageModel::DrawStateText(const StatusPageInput& input) {
+  const ControllerStatus& record = input.record;
+  if ((record.Activity() & kRebuildActivity) == 0) {
+    view_.state_text = StateText(record, input.scan_capable_firmware);
+    shown_percent_ = kNothingShown;
+    return;
+  }
+  if (record.Progress() != shown_percent_) {
+    view_.state_text = StateText(record, input.scan_capable_firmware);
+    shown_percent_ = record.Progress();
+  }
+  view_.log_button_shown = true;
+}
+
+void StatusPageModel::Forget() {
+  shown_drive_flags_ = kNothingShown;
+  shown_percent_ = kNothingShown;
+  view_.drives = {};
+}
+
+}  // namespace raid
