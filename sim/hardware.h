@@ -79,6 +79,8 @@ struct FaultSpec {
     std::uint32_t times = 1;
   };
   std::vector<ReadHold> hold_reads;
+  // Every read takes this long on the clock, as over a real USB bridge (0.5 ms on USB 2.0).
+  std::uint32_t read_latency_us = 0;
 
   std::uint32_t answer_delay_ms = 0;  // added to the controller's own delay
   bool never_answer = false;

@@ -302,6 +302,12 @@ ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std:
   if (cdb.usable && cdb.kind == CallKind::kRead) {
     const std::shared_ptr<SimDevice> device = reachable();
     const std::optional<std::uint32_t> hold = device ? device->TakeReadHold(cdb.lba) : std::nullopt;
+    if (const std::uint32_t latency = device ? device->ReadLatency() : 0; latency != 0 && !hold) {
+      lock.unlock();
+      clock_.SleepUs(latency);
+      lock.lock();
+      ApplyDueEventsLocked();
+    }
     if (hold) {
       // The operating system gives up on the command at its time-out; 0 sets none.
       const std::uint64_t limit_ms = std::uint64_t{command.timeout_seconds} * 1000;

@@ -215,6 +215,7 @@ FaultSpec ParseFaults(const json& value, const std::string& path, std::uint64_t 
       faults.hold_reads.push_back(hold);
     }
   }
+  f.Unsigned("read_latency_us", faults.read_latency_us);
   f.Fraction("read_failure_rate", faults.read_failure_rate);
   f.Unsigned("seed", faults.seed);
   f.Unsigned("vanish_after_reads", faults.vanish_after_reads);

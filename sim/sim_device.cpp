@@ -82,6 +82,17 @@ void SimDevice::SetReadFaultsLocked(const FaultSpec& faults) {
   vanish_after_reads_ = faults.vanish_after_reads;
   unit_attention_at_ = faults.unit_attention_at;
   hold_reads_ = faults.hold_reads;
+  read_latency_us_ = faults.read_latency_us;
+}
+
+void SimDevice::SetReadLatency(std::uint32_t microseconds) {
+  std::lock_guard lock(mutex_);
+  read_latency_us_ = microseconds;
+}
+
+std::uint32_t SimDevice::ReadLatency() const {
+  std::lock_guard lock(mutex_);
+  return read_latency_us_;
 }
 
 void SimDevice::FailNextReads(std::uint32_t count) {

@@ -65,6 +65,9 @@ class SimDevice {
   // How long a read of `lba` is held, using up that hold. The host sleeps it off without any
   // lock held, so that other drives stay usable meanwhile.
   std::optional<std::uint32_t> TakeReadHold(std::uint32_t lba);
+  // Microseconds every read takes.
+  void SetReadLatency(std::uint32_t microseconds);
+  std::uint32_t ReadLatency() const;
   // Plugged back after vanishing: it works again.
   void Revive();
 
@@ -95,6 +98,7 @@ class SimDevice {
   std::optional<std::uint32_t> vanish_after_reads_;
   std::vector<FaultSpec::LbaFailure> unit_attention_at_;
   std::vector<FaultSpec::ReadHold> hold_reads_;
+  std::uint32_t read_latency_us_ = 0;
 };
 
 class SimPlainDisk : public SimDevice {

@@ -5,7 +5,6 @@ add_library(raidwidgets STATIC
   app/demo_tour.cpp
   app/tform1.cpp
   app/window_ui_sink.cpp
-  app/window_workers.cpp
   firmware/upgrade_page.cpp
   health/smart_page.cpp
   notify/email_page.cpp

@@ -14,6 +14,10 @@ void SystemClock::SleepMs(std::uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void SystemClock::SleepUs(std::uint32_t us) {
+  std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
 std::chrono::system_clock::time_point SystemClock::WallNow() {
   return std::chrono::system_clock::now();
 }
@@ -24,12 +28,17 @@ ScaledClock::ScaledClock(double speed)
       wall_start_(std::chrono::system_clock::now()) {}
 
 std::uint64_t ScaledClock::NowMs() {
-  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start_;
+  const std::chrono::duration<double, std::milli> elapsed =
+      std::chrono::steady_clock::now() - start_;
   return static_cast<std::uint64_t>(elapsed.count() * speed_);
 }
 
 void ScaledClock::SleepMs(std::uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms / speed_));
+}
+
+void ScaledClock::SleepUs(std::uint32_t us) {
+  std::this_thread::sleep_for(std::chrono::duration<double, std::micro>(us / speed_));
 }
 
 std::chrono::system_clock::time_point ScaledClock::WallNow() {

@@ -17,6 +17,8 @@ class Clock {
   // Monotonic milliseconds since an arbitrary start.
   virtual std::uint64_t NowMs() = 0;
   virtual void SleepMs(std::uint32_t ms) = 0;
+  // For waits shorter than a millisecond (a simulated bus's latency).
+  virtual void SleepUs(std::uint32_t us) { SleepMs((us + 999) / 1000); }
   // Lets the window handle pending events; long exchanges call it between block reads.
   virtual void ProcessMessages() {}
   // Wall-clock time for file names and time stamps.
@@ -28,6 +30,7 @@ class SystemClock : public Clock {
  public:
   std::uint64_t NowMs() override;
   void SleepMs(std::uint32_t ms) override;
+  void SleepUs(std::uint32_t us) override;
   std::chrono::system_clock::time_point WallNow() override;
 };
 
@@ -39,6 +42,7 @@ class ScaledClock : public Clock {
 
   std::uint64_t NowMs() override;
   void SleepMs(std::uint32_t ms) override;
+  void SleepUs(std::uint32_t us) override;
   std::chrono::system_clock::time_point WallNow() override;
   double speed() const { return speed_; }
 

@@ -30,7 +30,8 @@ constexpr double kSpeed = 20.0;  // a 5-second poll every 250 ms
 class TForm1Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("raidgui-window-" + std::to_string(std::random_device{}()));
+    folder_ =
+        fs::temp_directory_path() / ("raidgui-window-" + std::to_string(std::random_device{}()));
     fs::create_directories(folder_);
     ui::AnswerMessageBoxesWith([this](const MessageBoxRequest& request) {
       messages_.push_back(request);
@@ -40,7 +41,9 @@ class TForm1Test : public ::testing::Test {
   void TearDown() override {
     form_.reset();
     ui::AnswerMessageBoxesWith(nullptr);
-    if (host_) EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
+    if (host_) {
+      EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
+    }
     fs::remove_all(folder_);
   }
 
@@ -159,7 +162,8 @@ TEST_F(TForm1Test, ClosingDuringAnUpgradeIsRefusedWithTheMessage) {
   EXPECT_TRUE(form_->isVisible());
   EXPECT_FALSE(form_->QueryEndSession());
   ASSERT_EQ(messages_.size(), 2U);
-  EXPECT_EQ(messages_[0], (MessageBoxRequest{"Message", "Firmware is upgrading, please wait a moment."}));
+  EXPECT_EQ(messages_[0],
+            (MessageBoxRequest{"Message", "Firmware is upgrading, please wait a moment."}));
   EXPECT_EQ(messages_[1], messages_[0]);
 
   form_->core().state().upgrade_in_progress.store(false);

@@ -1,0 +1,121 @@
+// The window's threads for real: the detection thread and the RAID worker run the schedule's
+// work while this test plays the window thread (timer ticks, list installation, reading the
+// published log and the captions). Run under ThreadSanitizer by the test command.
+#include "app/window_workers.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "app/monitor_core.h"
+#include "sim_host.h"
+#include "status/device_captions.h"
+#include "status/shared_event_log.h"
+#include "support/recording_ui_sink.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr double kSpeed = 50.0;
+
+class QuietView : public ScheduleView {
+ public:
+  void ShowDetectionText(const std::string& text, bool) override { detection_text = text; }
+  void ShowDevice(unsigned, bool) override {}
+  void EnableControls(bool) override {}
+  void EnableUpgradeButton(bool) override {}
+  void ShowEventLogButton() override {}
+  void RefreshDeviceCaptions() override {}
+  void SetSmartStatusLine(const std::string&) override {}
+  std::string detection_text;
+};
+
+TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAndReads) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("raidgui-workers-" + std::to_string(std::random_device{}()));
+  sim::Scenario scenario;
+  scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
+  sim::EnclosureSpec rebuilding;
+  rebuilding.rebuild = sim::RebuildSpec{1, 60000};
+  scenario.drives[1] = sim::DriveSpec(rebuilding);
+  scenario.volumes.push_back({"E", DriveType::kFixed, DiskExtent{1, 0, 1000}, true});
+  // A second enclosure that comes and goes: many lists are installed while polls run.
+  for (std::uint64_t at = 5000; at < 150000; at += 30000) {
+    scenario.timeline.push_back(
+        {at, 3, sim::action::Plug{sim::DriveSpec(sim::EnclosureSpec::PortMultiplier())}});
+    scenario.timeline.push_back({at + 15000, 3, sim::action::Unplug{}});
+  }
+  ScaledClock clock(kSpeed);
+  sim::SimHost host(scenario, clock);
+
+  testing::RecordingUiSink window_ui;
+  DeferredUiSink worker_ui;
+  QuietView view;
+  MonitorCore core(host, clock, window_ui, worker_ui, view, folder);
+  SharedEventLog shared_log;
+  std::atomic<int> refreshes{0};
+  core.SetAfterDetection([&](std::uint8_t) {
+    shared_log.Publish(core.log());
+    ++refreshes;
+  });
+  RecountWatcher watcher(host, clock);
+  WindowWorkers workers(core.schedule(), kSpeed);
+  workers.SetRecountWatcher(&watcher, [&] { core.schedule().DeviceChanged(); });
+  core.schedule().Start();
+  workers.Start();
+
+  // The window thread: the timers at their (scaled) intervals, and what its handlers read.
+  const auto start = std::chrono::steady_clock::now();
+  const auto tick = std::chrono::milliseconds(static_cast<int>(kDetectionTimerMs / kSpeed));
+  std::uint64_t tick_count = 0;
+  std::size_t shown_lines = 0;
+  std::uint64_t generation = 0;
+  const auto follow_log = [&] {  // as the viewer follows it
+    const EventLogSnapshot snapshot = shared_log.Snapshot(shown_lines);
+    if (snapshot.generation != generation) {
+      generation = snapshot.generation;
+      shown_lines = shared_log.Snapshot(0).count;
+    } else {
+      shown_lines += snapshot.lines.size();
+    }
+  };
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000)) {
+    core.schedule().Timer4Timer();
+    // Polls as often as the schedule lets them run, to meet the installations.
+    if (core.schedule().Timer2On()) core.schedule().Timer2Timer();
+    if (tick_count % 2 == 0 && core.schedule().Timer3On()) core.schedule().Timer3Timer();
+    ++tick_count;
+    worker_ui.ReplayInto(window_ui);
+    follow_log();
+    if (!core.device().registry().current.empty()) {
+      const DeviceCaptions captions = ComputeDeviceCaptions(core.device().registry(), 0);
+      EXPECT_FALSE(captions.firmware_version_text.empty());
+    }
+    std::this_thread::sleep_for(tick);
+  }
+  workers.RequestStop();
+  EXPECT_TRUE(workers.WaitStopped(std::chrono::seconds(10)));
+  worker_ui.ReplayInto(window_ui);
+  follow_log();
+
+  // How far the story got depends on how fast the threads ran (ThreadSanitizer slows them a
+  // lot); that they polled, found the second enclosure and logged it does not.
+  EXPECT_GT(refreshes.load(), 5);
+  const std::vector<std::string> lines = shared_log.Snapshot(0).lines;
+  EXPECT_THAT(lines, Contains(HasSubstr("D1 HDD1 --> HDD2 ")));
+  EXPECT_THAT(lines, Contains(HasSubstr("D2 New Device was found.")));
+  EXPECT_EQ(shown_lines, lines.size());
+  EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace raid

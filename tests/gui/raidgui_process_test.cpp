@@ -1,0 +1,129 @@
+// raidgui run as a process, as a user or the run command starts it.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RaidguiProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("raidgui-process-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_ / "runtime");
+    fs::create_directories(folder_ / "logs");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Starts raidgui with `arguments`, on the offscreen platform, with this test's runtime and log
+  // folders; stdout and stderr go to files in the test's folder.
+  pid_t Start(const std::vector<std::string>& arguments, const std::string& name) {
+    std::vector<std::string> args = {RAIDGUI_PATH};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_strings = {
+        "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (folder_ / "runtime").string(),
+        "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(), "HOME=" + folder_.string()};
+    std::vector<char*> env;
+    for (std::string& entry : env_strings)
+      env.push_back(entry.data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (folder_ / (name + ".out")).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (folder_ / (name + ".err")).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, RAIDGUI_PATH, &actions, nullptr, argv.data(), env.data()) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  // The exit status, or -1 when it did not end by itself within `limit`.
+  static int Wait(pid_t pid, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  std::vector<std::string> Lines(const std::string& file) {
+    std::ifstream in(folder_ / file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line);
+    return lines;
+  }
+
+  fs::path folder_;
+  const std::string scenario_ = std::string(RAIDGUI_SCENARIO_DIR) + "/demo.json";
+};
+
+TEST_F(RaidguiProcessTest, ASecondWindowEndsAtOnceWithStatusZero) {
+  const pid_t first = Start({"--simulate", scenario_}, "first");
+  ASSERT_GT(first, 0);
+  // The first holds the lock once it runs; give it the time to get there.
+  const auto lock = folder_ / "runtime" / "raidgui.lock";
+  for (int i = 0; i < 250 && !fs::exists(lock); ++i)
+    usleep(20000);
+  usleep(300000);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t second = Start({"--simulate", scenario_}, "second");
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(Wait(second, std::chrono::seconds(10)), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(Lines("second.out").empty());
+
+  kill(first, SIGTERM);
+  Wait(first, std::chrono::seconds(10));
+}
+
+// The run command's demo without a display: the story told fast, a picture of every page and
+// of the viewer at each key moment, and the day's log on stdout.
+TEST_F(RaidguiProcessTest, TheDemoTourSavesItsPicturesAndPrintsTheLog) {
+  const fs::path pictures = folder_ / "pictures";
+  const pid_t tour =
+      Start({"--simulate", scenario_, "--speed", "25", "--screenshots", pictures.string()}, "tour");
+  ASSERT_GT(tour, 0);
+  ASSERT_EQ(Wait(tour, std::chrono::seconds(60)), 0) << fs::path(folder_ / "tour.err");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(pictures))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_THAT(names, ::testing::ElementsAre(
+                         "1_normal_about.png", "1_normal_email.png", "1_normal_smart.png",
+                         "1_normal_status.png", "1_normal_upgrade.png", "1_normal_viewer.png",
+                         "2_single_hdd_status.png", "2_single_hdd_viewer.png",
+                         "3_rebuilding_status.png", "3_rebuilding_viewer.png",
+                         "4_normal_again_status.png", "4_normal_again_viewer.png"));
+  const std::vector<std::string> log = Lines("tour.out");
+  EXPECT_THAT(log, ::testing::Contains(::testing::HasSubstr("D1 HDD2 was removed, ")));
+  EXPECT_THAT(log, ::testing::Contains(::testing::HasSubstr("D1 HDD1 OK, HDD2 OK, ")));
+}
+
+}  // namespace
