@@ -180,8 +180,11 @@ bool ReplaceFileContents(const std::filesystem::path& link_or_target, std::strin
   std::filesystem::path temporary = target;
   temporary += ".new";
   // Owner-only until it has the old file's rights; a new file gets the usual 0644 less the umask.
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, exists ? 0600 : 0644);
+  // A leftover of a save cut short goes first, and the file is made afresh: whatever was planted
+  // under its name (a link) is never written through.
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        exists ? 0600 : 0644);
   if (fd < 0) {
     error = ErrnoText("cannot create", temporary);
     return false;
