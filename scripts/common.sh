@@ -6,6 +6,9 @@ JOBS=$(nproc)
 # Build folders go under build/ unless RAIDGUI_BUILD_ROOT names another place.
 BUILD_ROOT="${RAIDGUI_BUILD_ROOT:-$ROOT/build}"
 NATIVE_DIR="$BUILD_ROOT/native"
+# The compiler cache keys on paths below the checkout relative to it, so that another checkout of
+# the same sources (a CI run) finds what an earlier one compiled.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 
 # cmake's STATUS chatter is left out; warnings and errors still show.
 configure() {
