@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/tform1.h"
+#include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "ui/message_boxes.h"
 #include "ui/two_state_image_button.h"
@@ -64,6 +65,10 @@ Figures Run(bool hung_read, int polling_seconds, const std::filesystem::path& lo
   raid::WindowOptions options;
   options.log_folder = logs;
   options.kernel_device_events = false;
+  // The user's mail settings stay out of it: no mail about this made-up host.
+  options.settings_backend = [folder = logs / "settings"] {
+    return raid::MakeTomlSettingsBackend(folder);
+  };
   raid::TForm1 form(host, clock, options);
   form.show();
 

@@ -30,6 +30,9 @@ else()
   find_package(GTest REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+  find_package(tomlplusplus REQUIRED)  # the Linux settings file
+  # SMTP for the alert mails; there is no MinGW libcurl, so the native build only.
+  find_package(CURL REQUIRED)
   # The window: Debian has no MinGW Qt, so raidgui is built natively only.
   find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Svg Test)
   add_library(raid_fmt INTERFACE)

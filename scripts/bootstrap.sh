@@ -7,12 +7,19 @@ set -euo pipefail
 PACKAGES=(
   # compilers and build tools
   build-essential cmake ninja-build pkg-config
+  # a compiler cache: a fresh checkout or another build folder recompiles only what changed
+  ccache
   # libraries of raidcore and raidsim
   zlib1g-dev libfmt-dev nlohmann-json3-dev libudev-dev
+  libtomlplusplus-dev
+  # the SMTP client of the alert mails (native build only)
+  libcurl4-openssl-dev
   # the window (Qt 6 Widgets, SVG pictures); fonts-liberation gives Liberation Sans for "Arial"
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libxkbcommon-dev fonts-liberation
   # unit tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # the mail tests' SMTP server and its throwaway certificates (run with /usr/bin/python3)
+  python3-aiosmtpd python3-cryptography
   # localedef and the locale sources: the time stamp test builds a German locale
   locales
   # source formatting (.clang-format)

@@ -31,7 +31,7 @@ target_include_directories(raidwidgets PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 set_target_properties(raidwidgets PROPERTIES
   AUTOMOC ON
   AUTORCC ON)
-target_link_libraries(raidwidgets PUBLIC raidcore Qt6::Widgets Qt6::Svg)
+target_link_libraries(raidwidgets PUBLIC raidcore raidmail Qt6::Widgets Qt6::Svg)
 
 if(WIN32)
   target_sources(raidwidgets PRIVATE

@@ -31,6 +31,15 @@ std::filesystem::path DemoLogFolder() {
   return std::filesystem::path(base.toStdString()) / "raidgui" / "demo";
 }
 
+// Nor does it mail a story that never happened with the user's settings: it keeps its own
+// (settings.toml in RAIDGUI_CONFIG_DIR, which the Linux store reads; the Windows registry key
+// has no such place).
+std::filesystem::path DemoConfigFolder() {
+  const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+  const QString base = config.isEmpty() ? QDir::homePath() + "/.config" : config;
+  return std::filesystem::path(base.toStdString()) / "raidgui" / "demo";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +86,9 @@ int main(int argc, char** argv) {
     // A simulated host has no kernel behind it: it is recounted.
     window_options.kernel_device_events = false;
     if (std::getenv("RAIDGUI_LOG_DIR") == nullptr) window_options.log_folder = DemoLogFolder();
+    if (!qEnvironmentVariableIsSet("RAIDGUI_CONFIG_DIR")) {
+      qputenv("RAIDGUI_CONFIG_DIR", QByteArray::fromStdString(DemoConfigFolder().string()));
+    }
   } else if (parser.isSet(screenshots) || parser.isSet(speed)) {
     std::fprintf(stderr, "raidgui: --speed and --screenshots only apply to --simulate\n");
     return 2;
@@ -88,7 +100,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidgui: %s\n", error.c_str());
     return 2;
   }
-  if (!host->trace_problem.empty()) std::fprintf(stderr, "raidgui: %s\n", host->trace_problem.c_str());
+  if (!host->trace_problem.empty())
+    std::fprintf(stderr, "raidgui: %s\n", host->trace_problem.c_str());
 
   int exit_code = 0;
   bool workers_stopped = true;

@@ -36,7 +36,8 @@ class MonitorCore : private RefreshListener {
   StatusMonitor& monitor() { return monitor_; }
   EventLog& log() { return log_; }
   FolderLogStore& log_store() { return log_store_; }
-  RecordingAlertSink& alerts() { return alerts_; }
+  // Alerts go to the mailer once one is installed (SetTarget), and are recorded until then.
+  AlertRouter& alerts() { return alerts_; }
   EventDetector& detector() { return detector_; }
   MonitorWork& work() { return work_; }
   PollingSchedule& schedule() { return schedule_; }
@@ -55,7 +56,7 @@ class MonitorCore : private RefreshListener {
   StatusMonitor monitor_;
   EventLog log_;
   FolderLogStore log_store_;
-  RecordingAlertSink alerts_;
+  AlertRouter alerts_;
   EventDetector detector_;
   MonitorWork work_;
   PollingSchedule schedule_;

@@ -1,6 +1,7 @@
 #include "app/tform1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSocketNotifier>
@@ -10,9 +11,11 @@
 #include "common/product.h"
 #include "firmware/upgrade_page.h"
 #include "health/smart_page.h"
+#include "notify/curl_smtp_client.h"
 #include "notify/email_page.h"
 #include "status/event_log_viewer.h"
 #include "status/status_page.h"
+#include "sysinfo/host_info.h"
 #include "ui/message_boxes.h"
 #include "ui/two_state_image_button.h"
 #include "ui_tform1.h"
@@ -45,6 +48,12 @@ TForm1::TForm1(DiskSystem& disks, Clock& clock, WindowOptions options, QWidget* 
       options_(std::move(options)),
       core_(disks, clock, window_ui_, worker_ui_, *this, options_.log_folder) {
   ui_->setupUi(this);
+  // WMI needs COM with packet-level security on this thread before the host is described.
+  if (!options_.system_info && !InitializeComForHostQueries()) {
+    ui::ShowMessageBox(this, {kMessageCaption, kComSecurityErrorText, MessageIcon::kNone});
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+  }
   FormCreate();
 }
 
@@ -54,6 +63,7 @@ TForm1::~TForm1() {
     workers_->RequestStop();
     workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }
+  core_.alerts().SetTarget(nullptr);
 }
 
 void TForm1::FormCreate() {
@@ -95,7 +105,7 @@ void TForm1::FormCreate() {
 
   // Everything shows nothing until the first discovery has been shown.
   for (ui::TwoStateImageButton* button : {ui_->Image_Sts, ui_->Image_Set, ui_->Image_FWUpg,
-                                      ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
+                                          ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
     button->setEnabled(false);
   }
   upgrade_page_->EnableLoadButton(false);
@@ -137,6 +147,9 @@ void TForm1::FormCreate() {
     email_sub_page_ = static_cast<std::uint8_t>(sub_page);
     email_page_->ShowSubPage(sub_page);
   });
+  connect(email_page_, &EmailPage::OkClicked, this, &TForm1::Image3_OKClick);
+  connect(email_page_, &EmailPage::IgnoreClicked, this, &TForm1::Image3_IgnoreClick);
+  connect(email_page_, &EmailPage::TestClicked, this, &TForm1::Image3_TestClick);
 
   // What the RAID worker's poll and detection leave reaches the window as a queued call: the
   // log as the viewer shows it, and copies of the records the Status page draws.
@@ -145,7 +158,8 @@ void TForm1::FormCreate() {
     std::array<ControllerStatus, 2> records{};
     const EnclosureRegistry& registry = core_.device().registry();
     for (unsigned position = 0; position < 2 && position < registry.current.size(); ++position) {
-      records[position] = core_.monitor().Record(DriveNumberOf(registry.current[position].device_code));
+      records[position] =
+          core_.monitor().Record(DriveNumberOf(registry.current[position].device_code));
     }
     QMetaObject::invokeMethod(
         this, [this, mask, records] { OnStatusRefreshed(mask, records); }, Qt::QueuedConnection);
@@ -167,8 +181,15 @@ void TForm1::FormCreate() {
     SyncTimers();
   });
 
+  SetUpMail();
   core_.schedule().Start();
   workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
+  // Mail goes out on the e-mail worker, never on this thread.
+  workers_->SetMailLook([this] {
+    if (!mailer_->HasWork()) return false;
+    mailer_->RunMailWork();
+    return true;
+  });
   SetUpDeviceWatch(options_.kernel_device_events);
   workers_->Start();
   workers_stopped_ = false;
@@ -199,6 +220,26 @@ void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
   // No events to wait on: the detection thread recounts every 5 s, since counting opens disks.
   watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
   workers_->SetRecountWatcher(watcher_.get(), [this] { core_.schedule().DeviceChanged(); });
+}
+
+// The settings store, the SMTP client and the mailer, and the host description every mail
+// carries; the event detector's alerts go to the mailer from now on.
+void TForm1::SetUpMail() {
+  SharedState& state = core_.state();
+  settings_backend_ =
+      options_.settings_backend ? options_.settings_backend() : MakePlatformSettingsBackend();
+  mail_settings_ =
+      std::make_unique<MailSettingsStore>(*settings_backend_, state.mail_request_flags);
+  smtp_client_ = options_.smtp_client ? options_.smtp_client() : std::make_unique<CurlSmtpClient>();
+  mailer_ =
+      std::make_unique<AlertMailer>(*mail_settings_, *smtp_client_, core_.device().registry(),
+                                    core_.monitor(), state.mail_request_flags, worker_ui_, clock_);
+  mailer_->SetSystemInfoLines(options_.system_info ? options_.system_info()
+                                                   : BuildSystemInfo(CreatePlatformHostInfo()));
+  if (const std::optional<std::string> problem = mail_settings_->CheckAtStart()) {
+    ui::ShowMessageBox(this, {kMailMessageCaption, *problem, MessageIcon::kWarning});
+  }
+  core_.alerts().SetTarget(mailer_.get());
 }
 
 void TForm1::SyncTimers() {
@@ -260,6 +301,8 @@ void TForm1::Image_EmailClick() {
     return;
   }
   ShowPage(kEmailPage);
+  email_page_->Open(mail_settings_->Snapshot());
+  email_page_->ShowSubPage(email_sub_page_);
 }
 
 void TForm1::Image_AboutClick() {
@@ -390,11 +433,32 @@ void TForm1::Image0_LogClick() {
   viewer_open_ = false;
 }
 
+// --- the E-mail page ---
+
+// Saving is a quick write of the key and the template files; the reload it requests runs on the
+// e-mail worker.
+void TForm1::Image3_OKClick() {
+  const MailSettingsEdits edits = email_page_->PrepareOk();
+  if (const std::optional<std::string> problem =
+          mail_settings_->Save(edits, email_page_->SettingsChangedMask())) {
+    ui::ShowMessageBox(this, {kMailMessageCaption, *problem, MessageIcon::kWarning});
+  }
+  email_page_->ClearSettingsChangedMask();
+}
+
+void TForm1::Image3_IgnoreClick() {
+  email_page_->Ignore(mail_settings_->Snapshot());
+  email_page_->ShowSubPage(email_sub_page_);
+}
+
+// The mailer refuses with its own message, or asks the e-mail worker to send.
+void TForm1::Image3_TestClick() {
+  mailer_->RequestTestMail(email_page_->SettingsChangedMask());
+}
+
 void TForm1::StatusBar1DblClick() {
-  std::string text;
-  for (const std::string& line : system_info_lines_)
-    text += line;
-  ui::ShowMessageBox(this, {kSystemInformationCaption, text, MessageIcon::kNone});
+  ui::ShowMessageBox(this, {kSystemInformationCaption, JoinSystemInfo(mailer_->SystemInfoLines()),
+                            MessageIcon::kNone});
 }
 
 // --- the schedule's view ---
@@ -416,7 +480,7 @@ void TForm1::ShowDevice(unsigned position, bool shown) {
 
 void TForm1::EnableControls(bool enabled) {
   for (ui::TwoStateImageButton* button : {ui_->Image_Sts, ui_->Image_Set, ui_->Image_FWUpg,
-                                      ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
+                                          ui_->Image_Email, ui_->Image_SMART, ui_->Image_About}) {
     button->setEnabled(enabled);
   }
   upgrade_page_->EnableLoadButton(enabled);

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@
 #include "app/window_ui_sink.h"
 #include "app/window_workers.h"
 #include "device/device_watch.h"
+#include "notify/alert_mailer.h"
+#include "notify/mail_settings.h"
+#include "notify/settings_backend.h"
+#include "notify/smtp_client.h"
 #include "status/controller_status.h"
 #include "status/device_captions.h"
 #include "status/shared_event_log.h"
@@ -54,6 +59,13 @@ struct WindowOptions {
   // How device changes are noticed: the kernel's events, or a recount every 5 s (simulated
   // hosts, hosts without them).
   bool kernel_device_events = true;
+  // Where the mail settings live: the platform's store (the registry key, or settings.toml in
+  // RAIDGUI_CONFIG_DIR or the user's settings folder) when not given.
+  std::function<std::unique_ptr<SettingsBackend>()> settings_backend;
+  // The host description's five lines: this host's (BuildSystemInfo) when not given.
+  std::function<std::vector<std::string>()> system_info;
+  // The client alert and test mails go out through: libcurl's when not given.
+  std::function<std::unique_ptr<SmtpClient>()> smtp_client;
 };
 
 class TForm1 : public QMainWindow, private ScheduleView {
@@ -69,8 +81,9 @@ class TForm1 : public QMainWindow, private ScheduleView {
   StatusPage* status_page() const { return status_page_; }
   SmartPage* smart_page() const { return smart_page_; }
   UpgradePage* upgrade_page() const { return upgrade_page_; }
-  const std::vector<std::string>& SystemInfoLines() const { return system_info_lines_; }
-  void SetSystemInfoLines(std::vector<std::string> lines) { system_info_lines_ = std::move(lines); }
+  EmailPage* email_page() const { return email_page_; }
+  MailSettingsStore& mail_settings() { return *mail_settings_; }
+  AlertMailer& mailer() { return *mailer_; }
 
   // The page buttons.
   void Image_StsClick();
@@ -85,6 +98,10 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void StatusDeviceClick(unsigned device);
   void UpgradeDeviceClick(unsigned device);
   void Image0_LogClick();
+  // The E-mail page's buttons.
+  void Image3_OKClick();
+  void Image3_IgnoreClick();
+  void Image3_TestClick();
   void StatusBar1DblClick();
   // A device arrived or left (WM_DEVICECHANGE, a kernel event): the settle delay starts again.
   void DeviceChanged();
@@ -109,6 +126,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void SyncTimers();
   void OnStatusRefreshed(std::uint8_t mask, std::array<ControllerStatus, 2> records);
   void SetUpDeviceWatch(bool kernel_device_events);
+  void SetUpMail();
   std::array<std::string, 2> Hints() const;
 
   // ScheduleView
@@ -129,6 +147,11 @@ class TForm1 : public QMainWindow, private ScheduleView {
   QueuedUiSink worker_ui_{this, window_ui_};
   MonitorCore core_;
   SharedEventLog shared_log_;
+  // The mail settings, the SMTP client and the mailer outlive the workers that use them.
+  std::unique_ptr<SettingsBackend> settings_backend_;
+  std::unique_ptr<MailSettingsStore> mail_settings_;
+  std::unique_ptr<SmtpClient> smtp_client_;
+  std::unique_ptr<AlertMailer> mailer_;
   std::unique_ptr<WindowWorkers> workers_;
   std::unique_ptr<DeviceChangeWatcher> watcher_;
   QSocketNotifier* watcher_notifier_ = nullptr;
@@ -150,7 +173,6 @@ class TForm1 : public QMainWindow, private ScheduleView {
   std::uint8_t email_sub_page_ = 0;  // EmailSubPage
   std::array<ControllerStatus, 2> shown_records_{};
   DeviceCaptions captions_;
-  std::vector<std::string> system_info_lines_;
   bool viewer_open_ = false;
   bool workers_stopped_ = true;
 };

@@ -14,7 +14,11 @@ const char* const kUsage =
     "  discover   find the enclosures among the host's disks and list them\n"
     "  status     find the enclosures, read each array's status once and show it\n"
     "  monitor    poll the enclosures every 5 seconds, keep the daily event log and\n"
-    "             print each new log line, until interrupted\n"
+    "             print each new log line and mail the alerts, until interrupted\n"
+    "  mail-setup  change the alert mail settings (the E-mail page's OK)\n"
+    "  mail-show   print the alert mail settings, without the password\n"
+    "  mail-test   send the test mail to the sender's own address and print the\n"
+    "             server's answer\n"
     "\n"
     "options:\n"
     "  --simulate FILE   use the simulated host described by the scenario FILE\n"
@@ -22,13 +26,92 @@ const char* const kUsage =
     "  --verbose         also print the status-bar texts of the operations\n"
     "  --for SECONDS     monitor: stop after that much (simulated or real) time\n"
     "  --realtime        with --simulate: run the scenario at wall-clock speed\n"
-    "  -h, --help        show this help\n";
+    "  -h, --help        show this help\n"
+    "\n"
+    "mail-setup options (anything not given keeps its value):\n"
+    "  --smtp HOST --port N --timeout SECONDS   the e-mail host (SMTP)\n"
+    "  --name NAME --from ADDRESS                the sender\n"
+    "  --auth --user ACCOUNT   log in; the password is read from standard input\n"
+    "  --no-auth               do not log in\n"
+    "  --to ADDRESS            a recipient; repeat for up to ten, they replace the list\n"
+    "  --no-recipients         remove every recipient\n"
+    "  --suppress KIND / --send KIND   no mail / mail for that alert kind\n"
+    "  --subject KIND TEXT     the kind's subject line (empty: none)\n"
+    "  --body KIND FILE        the kind's contents, from FILE (empty file: none)\n"
+    "  KIND is disk-fail (1) or device-removed (2)\n";
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kCommands = {"discover", "status", "monitor"};
+constexpr std::array<std::string_view, 6> kCommands = {"discover",   "status",    "monitor",
+                                                       "mail-setup", "mail-show", "mail-test"};
+
+// The alert kinds the mail settings edit: 1 and 2.
+std::optional<unsigned> MailKind(const std::string& text) {
+  if (text == "1" || text == "disk-fail") return 1;
+  if (text == "2" || text == "device-removed") return 2;
+  return std::nullopt;
+}
+
+// One mail-setup option at args[i] (its values after it); false when `arg` is none. `error`
+// is set for a mail option used wrongly.
+bool ParseMailOption(const std::vector<std::string>& args, std::size_t& i, MailSetupOptions& mail,
+                     std::string& error) {
+  const std::string& arg = args[i];
+  const auto value = [&]() -> std::optional<std::string> {
+    if (i + 1 >= args.size()) {
+      error = arg + " needs a value";
+      return std::nullopt;
+    }
+    return args[++i];
+  };
+  const auto kind = [&]() -> std::optional<unsigned> {
+    const std::optional<std::string> text = value();
+    if (!text) return std::nullopt;
+    const std::optional<unsigned> parsed = MailKind(*text);
+    if (!parsed) error = arg + ": the kind is disk-fail (1) or device-removed (2), not " + *text;
+    return parsed;
+  };
+  const std::array<std::pair<std::string_view, std::optional<std::string>*>, 6> texts = {{
+      {"--smtp", &mail.host},
+      {"--port", &mail.port},
+      {"--name", &mail.name},
+      {"--from", &mail.from},
+      {"--timeout", &mail.timeout},
+      {"--user", &mail.user},
+  }};
+  for (const auto& [name, field] : texts) {
+    if (arg == name) {
+      *field = value();
+      return true;
+    }
+  }
+  if (arg == "--auth" || arg == "--no-auth") {
+    mail.login = arg == "--auth";
+  } else if (arg == "--to") {
+    if (const std::optional<std::string> address = value()) mail.recipients.push_back(*address);
+  } else if (arg == "--no-recipients") {
+    mail.clear_recipients = true;
+  } else if (arg == "--suppress" || arg == "--send") {
+    if (const std::optional<unsigned> k = kind())
+      mail.suppress.emplace_back(*k, arg == "--suppress");
+  } else if (arg == "--subject" || arg == "--body") {
+    const std::optional<unsigned> k = kind();
+    if (!k) return true;
+    const std::optional<std::string> text = value();
+    if (!text) return true;
+    (arg == "--subject" ? mail.subjects : mail.bodies).emplace_back(*k, *text);
+  } else {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
+
+bool MailSetupOptions::Empty() const {
+  return !host && !port && !name && !from && !timeout && !login && !user && recipients.empty() &&
+         !clear_recipients && suppress.empty() && subjects.empty() && bodies.empty();
+}
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
@@ -42,6 +125,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     if (arg == "-h" || arg == "--help") {
       parsed.help = true;
       return parsed;
+    }
+    std::string mail_error;
+    if (ParseMailOption(args, i, options.mail, mail_error)) {
+      if (!mail_error.empty()) {
+        parsed.error = mail_error;
+        return parsed;
+      }
+      continue;
     }
     if (arg == "--json") {
       options.json = true;
@@ -84,6 +175,18 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   if (options.realtime && !options.scenario) {
     parsed.error = "--realtime only applies to --simulate";
+    return parsed;
+  }
+  if (!options.mail.Empty() && options.command != "mail-setup") {
+    parsed.error = "the mail settings options only apply to mail-setup";
+    return parsed;
+  }
+  if (options.mail.clear_recipients && !options.mail.recipients.empty()) {
+    parsed.error = "--no-recipients and --to exclude each other";
+    return parsed;
+  }
+  if (options.command.rfind("mail-", 0) == 0 && (options.scenario || options.realtime)) {
+    parsed.error = "--simulate only applies to discover, status and monitor";
     return parsed;
   }
   if (options.for_seconds && options.command != "monitor") {

@@ -3,17 +3,36 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace raid::cli {
 
+// What `mail-setup` changes; whatever is not given keeps its stored value.
+struct MailSetupOptions {
+  std::optional<std::string> host;                         // --smtp
+  std::optional<std::string> port;                         // --port
+  std::optional<std::string> name;                         // --name
+  std::optional<std::string> from;                         // --from
+  std::optional<std::string> timeout;                      // --timeout
+  std::optional<bool> login;                               // --auth / --no-auth
+  std::optional<std::string> user;                         // --user
+  std::vector<std::string> recipients;                     // --to, repeated
+  bool clear_recipients = false;                           // --no-recipients
+  std::vector<std::pair<unsigned, bool>> suppress;         // --suppress / --send KIND
+  std::vector<std::pair<unsigned, std::string>> subjects;  // --subject KIND TEXT
+  std::vector<std::pair<unsigned, std::string>> bodies;    // --body KIND FILE
+  bool Empty() const;
+};
+
 struct CliOptions {
-  std::string command;                  // discover, status, monitor
+  std::string command;  // discover, status, monitor, mail-setup, mail-show, mail-test
   std::optional<std::string> scenario;  // --simulate FILE
   bool json = false;                    // --json
   bool verbose = false;                 // --verbose
   bool realtime = false;                // --realtime: simulated host at wall-clock speed
   std::optional<double> for_seconds;    // --for SECONDS
+  MailSetupOptions mail;                // mail-setup's options
 };
 
 struct ParsedOptions {

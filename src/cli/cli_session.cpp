@@ -22,7 +22,8 @@ std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::s
   if (!host->trace_problem.empty()) {
     std::fprintf(stderr, "raidctl: %s\n", host->trace_problem.c_str());
   }
-  return std::unique_ptr<CliSession>(new CliSession(std::move(*host), options.verbose, virtual_time));
+  return std::unique_ptr<CliSession>(
+      new CliSession(std::move(*host), options.verbose, virtual_time));
 }
 
 unsigned CliSession::DiscoverAndInstall() {

@@ -30,7 +30,7 @@ class CliSession {
   EventDetector& detector() { return core_->detector(); }
   EventLog& log() { return core_->log(); }
   FolderLogStore& log_store() { return core_->log_store(); }
-  RecordingAlertSink& alerts() { return core_->alerts(); }
+  AlertRouter& alerts() { return core_->alerts(); }
   ConsoleUiSink& ui() { return ui_; }
   bool simulated() const { return host_.simulated != nullptr; }
   bool virtual_time() const { return virtual_time_; }

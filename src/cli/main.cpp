@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_mail.h"
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
 #include "cli/discover_command.h"
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const CliOptions& options = *parsed.options;
+  // The mail commands work on the settings alone, without the host's disks.
+  if (options.command == "mail-setup") return RunMailSetupCommand(options.mail);
+  if (options.command == "mail-show") return RunMailShowCommand(options.json);
+  if (options.command == "mail-test") return RunMailTestCommand(options.verbose);
   std::string error;
   std::unique_ptr<CliSession> session = CliSession::Create(options, error);
   if (!session) {

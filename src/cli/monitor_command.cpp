@@ -8,39 +8,64 @@
 #include <string>
 #include <thread>
 
+#include "cli/cli_mail.h"
 #include "cli/stop_request.h"
+#include "notify/mail_templates.h"
 #include "device/device_watch.h"
 #include "status/event_log.h"
 #include "status/log_text.h"
+#include "sysinfo/host_info.h"
 
 namespace raid::cli {
 namespace {
 
 constexpr std::uint32_t kWaitSliceMs = 100;
 
-const char* AlertName(AlertKind kind) {
-  switch (kind) {
-    case AlertKind::kHardDisksFail:
-      return "Hard Disks Fail";
-    case AlertKind::kDeviceRemoved:
-      return "Device Removed";
-    case AlertKind::kOverHeat:
-      return "Over Heat";
-    case AlertKind::kFanFail:
-      return "Fan Fail";
+// Each alert is told on the terminal and handed to the mailer, when there is one.
+class MonitorAlerts : public AlertSink {
+ public:
+  explicit MonitorAlerts(AlertMailer* mailer) : mailer_(mailer) {}
+  void BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) override {
+    told_.BuildAlertInfo(kind, enclosure_index, port);
+    if (mailer_ != nullptr) mailer_->BuildAlertInfo(kind, enclosure_index, port);
   }
-  return "?";
+  void ListPolled() override {
+    if (mailer_ != nullptr) mailer_->ListPolled();
+  }
+  RecordingAlertSink& told() { return told_; }
+
+ private:
+  AlertMailer* mailer_;
+  RecordingAlertSink told_;
+};
+
+// Whether alerts will be mailed, said once at the start.
+void AnnounceMail(CliMail& mail, bool loaded) {
+  if (mail.mailer() == nullptr) {
+    std::fprintf(stderr, "raidctl: alert mails are off: %s\n", mail.no_mailer_reason().c_str());
+    return;
+  }
+  const MailSettings settings = mail.store().Snapshot();
+  if (!loaded) {
+    std::fprintf(stderr, "raidctl: alert mails are off: no mail settings in %s\n",
+                 mail.backend().Location().c_str());
+  } else if (settings.recipients.empty()) {
+    std::fputs("raidctl: alert mails are off: the mail settings name no recipient\n", stderr);
+  } else {
+    std::fprintf(stderr, "raidctl: alert mails go to %zu recipient(s) through %s\n",
+                 settings.recipients.size(), settings.Setting(kSettingHost).c_str());
+  }
 }
 
-void EchoNewLines(CliSession& session) {
+void EchoNewLines(CliSession& session, RecordingAlertSink& alerts) {
   const std::vector<std::string>& lines = session.log().lines;
   const std::size_t added = session.detector().LinesAddedByLastCall();
   for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
     std::fputs((lines[i] + "\n").c_str(), stdout);
   }
   std::fflush(stdout);
-  for (const AlertRequest& alert : session.alerts().Take()) {
-    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n", AlertName(alert.kind),
+  for (const AlertRequest& alert : alerts.Take()) {
+    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n", std::string(AlertKindName(alert.kind)).c_str(),
                  alert.enclosure_index + 1, alert.port);
   }
 }
@@ -126,8 +151,23 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
   ConsoleSaveListener save_listener;
   session.detector().SetSaveListener(&save_listener);
 
+  // Alerts are mailed as the window mails them, with the same settings.
+  CliMail mail(session.device().registry(), session.monitor(), clock, session.ui());
+  const bool mail_loaded = mail.LoadSettings();
+  AnnounceMail(mail, mail_loaded);
+  AlertMailer* const mailer = mail.mailer();
+  if (mailer != nullptr) {
+    if (!InitializeComForHostQueries()) {
+      std::fprintf(stderr, "raidctl: %s\n", kComSecurityErrorText);
+    }
+    mailer->SetSystemInfoLines(BuildSystemInfo(CreatePlatformHostInfo()));
+  }
+  MonitorAlerts alerts(mailer);
+  session.alerts().SetTarget(&alerts);
+
   session.view().SetAnnounce(true);
-  session.core().SetAfterDetection([&session](std::uint8_t) { EchoNewLines(session); });
+  session.core().SetAfterDetection(
+      [&session, &alerts](std::uint8_t) { EchoNewLines(session, alerts.told()); });
   const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
   PollingSchedule& schedule = session.schedule();
   schedule.Start();
@@ -155,6 +195,10 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
     schedule.DriveDetectLook();
     while (!StopRequested() && schedule.RaidLook()) {
     }
+    // The e-mail worker's turn. Each round serves what was requested before it; a few bound it.
+    for (int round = 0; mailer != nullptr && round < 4 && mailer->HasWork(); ++round) {
+      mailer->RunMailWork();
+    }
     const std::uint64_t after = clock.NowMs();
     timer2.Follow(schedule.Timer2On(), after);
     timer3.Follow(schedule.Timer3On(), after);
@@ -165,6 +209,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
     WaitUntil(session, *watcher, std::min(next, end));
   }
   session.detector().SetSaveListener(nullptr);
+  session.alerts().SetTarget(nullptr);
   if (session.detector().Unsaved()) {
     std::string files;
     for (const std::string& file : session.detector().UnsavedFiles()) {

@@ -31,6 +31,7 @@ struct SharedState {
   std::atomic<std::uint8_t> selected_device_index{0};                 // SelectedDeviceIndex
   std::atomic<std::uint32_t> progress_count{0};                       // ProgressCount
   std::atomic<std::uint8_t> work_requests{0};                         // WorkRequests
+  std::atomic<std::uint8_t> mail_request_flags{0};  // MailRequestFlags (notify/mail_settings.h)
   // ScanCapableFirmware: the selected enclosure's firmware reports surface scans.
   std::atomic<bool> scan_capable_firmware{false};
   std::atomic<std::uint8_t> current_page{0};  // CurrentPage: the notebook page shown

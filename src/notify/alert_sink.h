@@ -1,7 +1,8 @@
-// Where the event detector raises alerts. The mail subsystem composes and sends them; until then
-// (and in raidctl) a recorder keeps them.
+// Where the event detector raises alerts. The mailer composes and sends them; without one a
+// recorder keeps them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -26,6 +27,9 @@ class AlertSink {
  public:
   virtual ~AlertSink() = default;
   virtual void BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) = 0;
+  // The detector has looked at a refreshed list: what the list holds now is what a later removal
+  // alert describes.
+  virtual void ListPolled() {}
 };
 
 class RecordingAlertSink : public AlertSink {
@@ -44,6 +48,29 @@ class RecordingAlertSink : public AlertSink {
  private:
   std::mutex mutex_;
   std::vector<AlertRequest> alerts_;
+};
+
+// Hands each alert to the installed target, or records it while there is none.
+class AlertRouter : public AlertSink {
+ public:
+  // Before the threads that raise alerts start, or while they are stopped.
+  void SetTarget(AlertSink* target) { target_.store(target); }
+  RecordingAlertSink& recorded() { return recorded_; }
+
+  void BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) override {
+    if (AlertSink* target = target_.load()) {
+      target->BuildAlertInfo(kind, enclosure_index, port);
+    } else {
+      recorded_.BuildAlertInfo(kind, enclosure_index, port);
+    }
+  }
+  void ListPolled() override {
+    if (AlertSink* target = target_.load()) target->ListPolled();
+  }
+
+ private:
+  std::atomic<AlertSink*> target_{nullptr};
+  RecordingAlertSink recorded_;
 };
 
 }  // namespace raid

@@ -186,6 +186,7 @@ void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
     Activity(i, record);
     BadSectors(i, record);
   }
+  alerts_.ListPolled();
 
   if (based_ && (changed_ || unsaved_)) {
     unsaved_ = !store_.Save(log_file_, log_.lines);

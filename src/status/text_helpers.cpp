@@ -44,6 +44,17 @@ std::string FirmwareRevisionText(std::span<const std::uint8_t> identification) {
          HexUpper(field[3] & 0x0F, 1);
 }
 
+std::string MailFirmwareRevisionText(std::span<const std::uint8_t> identification) {
+  const auto field = identification.subspan(kRevisionOffset, kRevisionLength);
+  if (std::all_of(field.begin(), field.end(), [](std::uint8_t b) { return b >= 0x20; })) {
+    return ReadSwappedText(field, 0, kRevisionLength);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < 6; ++i)
+    text += HexUpper(field[i], 2);
+  return text;
+}
+
 std::string CapacityText(std::uint64_t sectors) {
   if (sectors < 0x200000) return std::to_string(sectors / 2048) + " MB";
   return std::to_string(sectors / 2097152) + " GB";

@@ -16,6 +16,9 @@ std::string SerialText(std::span<const std::uint8_t> record, std::size_t offset)
 // From the 8-byte firmware revision field (identification bytes 46-53): the eight characters
 // when all are printable, else "09061A.3" (three hex bytes, a dot, the low nibble of the fourth).
 std::string FirmwareRevisionText(std::span<const std::uint8_t> identification);
+// The same field as alert mails write it: the eight characters when all are printable, else the
+// first six bytes as twelve upper-case hexadecimal digits, in stored order.
+std::string MailFirmwareRevisionText(std::span<const std::uint8_t> identification);
 
 // "931 GB", "488 MB": sectors / 2048 below 0x200000 sectors, else sectors / 2097152.
 std::string CapacityText(std::uint64_t sectors);

@@ -21,16 +21,15 @@
 #include <string>
 #include <vector>
 
+#include "support/shell_command.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ProcessResult {
-  int exit_code = -1;
-  std::string out;
-};
+using ProcessResult = raid::testing::ShellRun;
 
 std::string Scenario(const std::string& name) {
   return std::string(RAIDGUI_SCENARIO_DIR) + "/" + name;
@@ -39,16 +38,8 @@ std::string Scenario(const std::string& name) {
 // Runs raidctl with `arguments` (a shell-quoted string), stdout captured, stderr to `err_file`.
 ProcessResult Raidctl(const std::string& environment, const std::string& arguments,
                       const std::string& err_file = "/dev/null") {
-  const std::string command = environment + " " + RAIDCTL_PATH + " " + arguments + " 2>" + err_file;
-  ProcessResult run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buffer{};
-  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
-    run.out.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return raid::testing::RunShellCommand(environment + " " + RAIDCTL_PATH + " " + arguments + " 2>" +
+                                        err_file);
 }
 
 std::vector<std::string> ReadLines(const fs::path& path) {

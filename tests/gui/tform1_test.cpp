@@ -14,6 +14,7 @@
 
 #include "app/tform1.h"
 #include "health/smart_page.h"
+#include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "status/status_page.h"
 #include "ui/message_boxes.h"
@@ -53,6 +54,11 @@ class TForm1Test : public ::testing::Test {
     options.log_folder = folder_;
     options.speed = kSpeed;
     options.kernel_device_events = false;
+    // Never the user's mail settings or this host's description.
+    options.settings_backend = [folder = folder_ / "settings"] {
+      return MakeTomlSettingsBackend(folder);
+    };
+    options.system_info = [] { return std::vector<std::string>(5); };
     form_ = std::make_unique<TForm1>(*host_, clock_, options);
     form_->show();
   }

@@ -1,0 +1,60 @@
+// The alert mail pieces a raidctl command works with: the platform's settings store, the SMTP
+// client and the mailer, around the monitoring core's registry and status records when there is
+// one. One thread (raidctl's loop) does everything, so the mailer writes straight to the terminal.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/console_ui_sink.h"
+#include "notify/alert_mailer.h"
+#include "notify/mail_settings.h"
+#include "notify/settings_backend.h"
+#include "notify/smtp_client.h"
+
+namespace raid::cli {
+
+// The SMTP client of this build, or none where the build has no SMTP library (the Windows cross
+// build); `why` then says so.
+std::unique_ptr<SmtpClient> MakeSmtpClient(std::string& why);
+
+// Reads one line from standard input without echoing it when it is a terminal. False at the end
+// of the input.
+bool ReadSecretLine(const char* prompt, std::string& line);
+
+class CliMail {
+ public:
+  // `registry` and `records` describe the enclosures the alerts are about; the mail commands
+  // that mail no alert pass empty ones.
+  CliMail(const EnclosureRegistry& registry, const StatusRecords& records, Clock& clock,
+          UiSink& ui);
+
+  SettingsBackend& backend() { return *backend_; }
+  MailSettingsStore& store() { return store_; }
+  std::atomic<std::uint8_t>& flags() { return flags_; }
+  // Empty when this build cannot send mail (see MakeSmtpClient).
+  AlertMailer* mailer() { return mailer_.get(); }
+  const std::string& no_mailer_reason() const { return no_mailer_reason_; }
+
+  // The start-up check and, when there are settings, their load; problems go to stderr. True
+  // when settings are loaded.
+  bool LoadSettings();
+
+ private:
+  std::atomic<std::uint8_t> flags_{0};
+  std::unique_ptr<SettingsBackend> backend_;
+  MailSettingsStore store_;
+  std::unique_ptr<SmtpClient> client_;
+  std::unique_ptr<AlertMailer> mailer_;
+  std::string no_mailer_reason_;
+};
+
+// `raidctl mail-setup`, `mail-show` and `mail-test`.
+int RunMailSetupCommand(const MailSetupOptions& options);
+int RunMailShowCommand(bool json);
+int RunMailTestCommand(bool verbose);
+
+}  // namespace raid::cli

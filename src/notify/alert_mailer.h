@@ -1,0 +1,146 @@
+// Alert mails: the event detector raises an alert (BuildAlertInfo), the e-mail worker mails it
+// (RunMailWork), and the E-mail page's Test button sends the test mail. Every alert that is not
+// suppressed waits in a queue and is mailed on its own, so two drives failing in one poll give two
+// mails.
+//
+// Threads: BuildAlertInfo and RememberList run where the detector runs (the RAID worker, or
+// raidctl's loop); RunMailWork on the e-mail worker; RequestTestMail on the window thread. What
+// the user should see goes to the UiSink given at construction, which must be safe to call from
+// the e-mail worker.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/ui_sink.h"
+#include "device/enclosure_list.h"
+#include "notify/alert_sink.h"
+#include "notify/mail_settings.h"
+#include "notify/smtp_client.h"
+#include "status/controller_status.h"
+#include "status/event_detector.h"
+
+namespace raid {
+
+// The caption of every mail message box.
+inline constexpr const char* kMailMessageCaption = "E-Mail Message";
+inline constexpr const char* kMailChangedText =
+    "E-Mail setting was changed, please click \"OK\" or \"Ignore\" button first!";
+inline constexpr const char* kMailNotReadyText = "E-Mail setting isn't ready!";
+inline constexpr const char* kMailSuccessText = "Send mail Success!";
+inline constexpr const char* kMailSendingText = "Mail is Sending...";
+inline constexpr const char* kMailConnectText = "Connect";
+
+// Status-bar panels the mail work writes: "Email=N" and "Connect" in the third, the sending
+// texts in the fourth.
+inline constexpr int kMailFlagsPanel = 2;
+inline constexpr int kMailProgressPanel = 3;
+
+// SmtpState values.
+enum class SmtpState : std::uint8_t {
+  kInitial = 0,
+  kConnected = 1,
+  kNotConnected = 2,
+  kWriting = 16,
+  kWritten = 17,
+};
+
+// How one mail went: sent (the server accepted it) or not, and the text the user was shown or
+// should read.
+struct MailOutcome {
+  bool sent = false;
+  std::string text;
+};
+
+// The alert's information lines: what happened, then the enclosure's model, mode and firmware,
+// capacity and drives. `identification` and `record` describe the enclosure at `enclosure_index`.
+std::vector<std::string> AlertInfoLines(AlertKind kind, unsigned enclosure_index, unsigned port,
+                                        const IdentificationBlock& identification,
+                                        const ControllerStatus& record);
+
+// The subject and body of an alert mail and of the test mail.
+std::string AlertSubject(const MailSettings& settings, AlertKind kind);
+std::vector<std::string> AlertBody(const MailSettings& settings, AlertKind kind,
+                                   const std::vector<std::string>& alert_info_lines,
+                                   const std::vector<std::string>& system_info_lines);
+std::string TestMailSubject();
+std::vector<std::string> TestMailBody(const std::vector<std::string>& system_info_lines);
+
+// The account a mail goes out on, from SettingsList; false with the reason when the port is not a
+// number from 1 to 65535 or the host is empty.
+bool MailAccountFromSettings(const MailSettings& settings, SmtpAccount& account,
+                             std::string& error);
+
+class AlertMailer final : public AlertSink {
+ public:
+  AlertMailer(MailSettingsStore& settings, SmtpClient& client, const EnclosureRegistry& registry,
+              const StatusRecords& records, std::atomic<std::uint8_t>& mail_request_flags,
+              UiSink& ui, Clock& clock);
+  AlertMailer(const AlertMailer&) = delete;
+  AlertMailer& operator=(const AlertMailer&) = delete;
+
+  // SystemInfoLines, built once at start.
+  void SetSystemInfoLines(std::vector<std::string> lines);
+  std::vector<std::string> SystemInfoLines() const;
+
+  // After each detection: remembers the list as it was polled, so that a removal alert, raised
+  // once the enclosure has left the list, still describes that enclosure.
+  void RememberList();
+
+  // Queues the alert's lines and requests a mail, unless the kind is suppressed.
+  void BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) override;
+  void ListPolled() override;
+
+  // The e-mail worker's look: a reload or mail request, or a test mail, waits.
+  bool HasWork() const;
+  // Serves the reload request, then the queued alerts (one mail each; dropped when the settings
+  // are not loaded or name no recipient), then a requested test mail.
+  void RunMailWork();
+
+  // The Test button: refuses with its message while the page has unsaved changes or the settings
+  // are not loaded; otherwise asks the e-mail worker to send the test mail. True when asked.
+  bool RequestTestMail(std::uint8_t settings_changed_mask);
+  // raidctl mail-test: sends the test mail now, on the calling thread.
+  MailOutcome SendTestMailNow();
+
+  std::size_t QueuedAlerts() const;
+
+ private:
+  struct QueuedAlert {
+    AlertKind kind;
+    std::vector<std::string> info_lines;
+  };
+  struct RememberedEnclosure {
+    IdentificationBlock identification{};
+    ControllerStatus record;
+  };
+
+  MailOutcome SendMail(const MailSettings& settings, const std::string& subject,
+                       const std::vector<std::string>& body, bool test_mail);
+  void OnSmtpEvent(SmtpEvent event);
+
+  MailSettingsStore& settings_;
+  SmtpClient& client_;
+  const EnclosureRegistry& registry_;
+  const StatusRecords& records_;
+  std::atomic<std::uint8_t>& flags_;
+  UiSink& ui_;
+  Clock& clock_;
+
+  mutable std::mutex mutex_;
+  std::deque<QueuedAlert> queue_;
+  std::vector<RememberedEnclosure> remembered_;
+  std::vector<std::string> system_info_lines_;
+
+  std::atomic<bool> test_requested_{false};
+  std::atomic<bool> mail_sending_{false};  // MailSending
+  std::atomic<SmtpState> smtp_state_{SmtpState::kInitial};
+};
+
+}  // namespace raid

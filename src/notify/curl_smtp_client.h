@@ -1,0 +1,43 @@
+// The SmtpClient on libcurl (native builds only: there is no MinGW libcurl to link).
+//
+// TLS: implicit on port 465 (or when asked), otherwise STARTTLS whenever the server offers it.
+// With login on, TLS is required before AUTH (CURLUSESSL_ALL): opportunistic STARTTLS would carry
+// on in the clear when the server, or someone in between, refuses the upgrade, and the password
+// would go out readable. Without login there is nothing secret to protect, so a server without
+// STARTTLS still gets the mail. Certificates are verified against the system's store plus the
+// account's CA file; a certificate that does not verify ends the session before any command.
+//
+// Nothing is printed: curl's trace goes to a callback that keeps only the server's reply lines,
+// for the error text. The password is never in a URL, an error text or a trace.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "notify/smtp_client.h"
+
+namespace raid {
+
+class CurlSmtpClient final : public SmtpClient {
+ public:
+  CurlSmtpClient();
+  ~CurlSmtpClient() override = default;
+
+  void SetEventHandler(SmtpEventHandler handler) override;
+  bool Connected() const override;
+  bool Connect(const SmtpAccount& account, std::string& error) override;
+  bool Send(const MailMessage& mail, std::string& error) override;
+  void Disconnect() override;
+  std::string AcceptedReply() const override { return accepted_reply_; }
+
+ private:
+  void Fire(SmtpEvent event) const;
+
+  SmtpEventHandler handler_;
+  std::atomic<bool> connected_{false};
+  SmtpAccount account_;
+  std::string ca_certificates_;  // the CA file's content, read at Connect
+  std::string accepted_reply_;
+};
+
+}  // namespace raid

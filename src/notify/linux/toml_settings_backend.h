@@ -1,0 +1,21 @@
+// The Linux settings store: one toml file, settings.toml, owner-only, replaced as a whole.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "notify/settings_backend.h"
+
+namespace raid {
+
+inline constexpr char kSettingsFileName[] = "settings.toml";
+
+// RAIDGUI_CONFIG_DIR when set, else /etc/raidgui for root and $XDG_CONFIG_HOME/raidgui
+// (~/.config/raidgui) for anyone else.
+std::filesystem::path SettingsFolder();
+
+// settings.toml in `folder`. The folder is created owner-only when a commit needs it, the file
+// owner-only when the first commit writes it; the template folder defaults to `folder`.
+std::unique_ptr<SettingsBackend> MakeTomlSettingsBackend(std::filesystem::path folder);
+
+}  // namespace raid

@@ -1,0 +1,66 @@
+// The SMTP client the alert sender talks to: connect, send, disconnect, and the four events whose
+// state the sender polls (connected, disconnected, work begin, work end).
+//
+// The libcurl client runs a whole SMTP session in one call, so the calls map onto it like this:
+// - Connect checks and records the account and fires kConnected; it does not touch the network.
+// - Send runs the session: connect, EHLO, STARTTLS, AUTH, MAIL FROM, RCPT TO for each recipient,
+//   DATA, the message, QUIT. kWorkBegin fires when the message data starts going out (after the
+//   server's 354), kWorkEnd only once the server has accepted the message (its 250 to the final
+//   "."). Any failure before that returns false with the reason, and kWorkEnd does not fire.
+// - Disconnect fires kDisconnected when connected.
+// Events fire on the calling thread, inside the call; a handler must not call back into the client.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "notify/mail_message.h"
+
+namespace raid {
+
+enum class SmtpEvent : std::uint8_t { kConnected, kDisconnected, kWorkBegin, kWorkEnd };
+
+using SmtpEventHandler = std::function<void(SmtpEvent)>;
+
+// How the TLS session starts.
+enum class SmtpTlsStart : std::uint8_t {
+  kByPort,    // from the first byte on port 465 (SMTPS), by STARTTLS on any other port
+  kImplicit,  // from the first byte, whatever the port
+};
+
+struct SmtpAccount {
+  std::string host;
+  std::uint16_t port = 25;
+  // AUTH LOGIN with `user` and `password`. A password only ever goes over TLS: a server that does
+  // not offer STARTTLS (or refuses it) gets no credentials and no mail.
+  bool login = false;
+  std::string user;
+  std::string password;
+  // For connecting and for each wait on the server; 0 means 30.
+  unsigned timeout_seconds = 0;
+  // PEM certificates trusted in addition to the system's store; when empty, the file named by
+  // RAIDGUI_SMTP_CA_FILE, if set.
+  std::string ca_file;
+  SmtpTlsStart tls_start = SmtpTlsStart::kByPort;
+};
+
+class SmtpClient {
+ public:
+  virtual ~SmtpClient() = default;
+
+  virtual void SetEventHandler(SmtpEventHandler handler) = 0;
+  // True from a successful Connect until Disconnect, also after a failed Send.
+  virtual bool Connected() const = 0;
+  // False, with the reason in `error`, when already connected or the account cannot be used.
+  virtual bool Connect(const SmtpAccount& account, std::string& error) = 0;
+  // True once the server has accepted the message for every recipient. Otherwise false with a
+  // reason fit to show the user (never the password); the server did not confirm the message.
+  virtual bool Send(const MailMessage& mail, std::string& error) = 0;
+  virtual void Disconnect() = 0;
+  // The server's reply to the message of the last successful Send ("250 OK queued as ..."), for
+  // a person to read; empty when none was kept.
+  virtual std::string AcceptedReply() const { return {}; }
+};
+
+}  // namespace raid

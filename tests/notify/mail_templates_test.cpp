@@ -1,0 +1,56 @@
+// The template files of the alert kinds.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "notify/mail_templates.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(MailTemplatesTest, FileNamesAreTheOnesEarlierVersionsWrote) {
+  const std::pair<AlertKind, std::string> kinds[] = {{AlertKind::kHardDisksFail, "Hard Disks Fail"},
+                                                     {AlertKind::kDeviceRemoved, "Device Removed"},
+                                                     {AlertKind::kOverHeat, "Over Heat"},
+                                                     {AlertKind::kFanFail, "Fan Fail"}};
+  for (const auto& [kind, name] : kinds) {
+    EXPECT_EQ(TemplateFileName(kind, TemplatePart::kSubject), "EmailSubject " + name + ".txt");
+    EXPECT_EQ(TemplateFileName(kind, TemplatePart::kContents), "EmailContens " + name + ".txt");
+  }
+  // FilePath ends in a separator, but one without still names a folder.
+  EXPECT_EQ(TemplateFilePath("folder", AlertKind::kFanFail, TemplatePart::kSubject),
+            fs::path("folder") / "EmailSubject Fan Fail.txt");
+}
+
+TEST(MailTemplatesTest, LinesAreWrittenWithCrLfAndReadBackFromEitherEnding) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("raidgui-templates-" + std::to_string(std::random_device{}()));
+  fs::create_directories(folder);
+  const fs::path file = folder / "EmailContens Over Heat.txt";
+  std::vector<std::string> lines = {"stale"};
+  std::string error;
+  ASSERT_TRUE(ReadTemplateFile(file, lines, error));  // missing: no lines, no complaint
+  EXPECT_TRUE(lines.empty());
+
+  ASSERT_TRUE(WriteTemplateFile(file, {"first", "", "caf\xC3\xA9 \r"}, error)) << error;
+  std::ostringstream bytes;
+  bytes << std::ifstream(file, std::ios::binary).rdbuf();
+  EXPECT_EQ(bytes.str(), "first\r\n\r\ncaf\xC3\xA9 \r\r\n");
+  ASSERT_TRUE(ReadTemplateFile(file, lines, error)) << error;
+  EXPECT_EQ(lines, (std::vector<std::string>{"first", "", "caf\xC3\xA9 \r"}));
+
+  EXPECT_EQ(SplitTemplateLines("unix\nwindows\r\nlast"),
+            (std::vector<std::string>{"unix", "windows", "last"}));
+  ASSERT_TRUE(DeleteTemplateFile(file, error));
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_TRUE(DeleteTemplateFile(file, error));  // already gone
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace raid

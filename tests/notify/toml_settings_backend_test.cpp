@@ -1,0 +1,247 @@
+// The Linux settings file on a real file system.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "notify/linux/toml_settings_backend.h"
+#include "notify/mail_settings.h"
+#include "notify/mail_templates.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TomlSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("raidgui-settings-test-" + std::to_string(std::random_device{}()));
+    folder_ = root_ / "config" / "raidgui";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path File() const { return folder_ / "settings.toml"; }
+  std::string FileBytes() const {
+    std::ostringstream bytes;
+    bytes << std::ifstream(File(), std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+  static mode_t ModeOf(const fs::path& path) {
+    struct stat facts {};
+    EXPECT_EQ(::stat(path.c_str(), &facts), 0);
+    return facts.st_mode & 07777;
+  }
+
+  fs::path root_;
+  fs::path folder_;
+};
+
+TEST_F(TomlSettingsTest, TypedValuesSurviveAReloadAndUnknownOnesAreKept) {
+  fs::create_directories(folder_);
+  std::ofstream(File()) << "Extra = { nested = [1, 2] }\nHex = \"00ff10\"\nBig = [256]\n";
+  auto backend = MakeTomlSettingsBackend(folder_);
+  ASSERT_TRUE(backend->Refresh()) << backend->error();
+  const std::vector<std::uint8_t> bytes = {0, 1, 254, 255};
+  // This toml++ would write a text that starts with a line break as a multi-line string and
+  // lose that break on reading.
+  const std::string text = "\nline \"two\"\r\n\t\xC3\xA4\x01";
+  ASSERT_TRUE(backend->WriteString("Text", text));
+  ASSERT_TRUE(backend->WriteBinary("Bytes", bytes));
+  ASSERT_TRUE(backend->WriteInteger("Count", 4294967295u));
+  EXPECT_FALSE(backend->WriteString("Broken", "\xFF"));  // would be written mangled
+  ASSERT_TRUE(backend->Commit()) << backend->error();
+
+  auto reader = MakeTomlSettingsBackend(folder_);
+  ASSERT_TRUE(reader->Refresh()) << reader->error();
+  EXPECT_EQ(reader->ReadString("Text"), text);
+  EXPECT_EQ(reader->ReadBinary("Bytes"), bytes);
+  EXPECT_EQ(reader->ReadInteger("Count"), 4294967295u);
+  EXPECT_EQ(reader->ReadBinary("Hex"), (std::vector<std::uint8_t>{0x00, 0xFF, 0x10}));
+  EXPECT_EQ(reader->ReadBinary("Big"), std::nullopt);
+  EXPECT_EQ(reader->ReadString("Count"), std::nullopt);  // types are kept apart
+  EXPECT_EQ(reader->ReadInteger("Bytes"), std::nullopt);
+  EXPECT_NE(FileBytes().find("nested = [ 1, 2 ]"), std::string::npos);
+}
+
+TEST_F(TomlSettingsTest, FolderAndFileAreTheOwnersOnly) {
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore settings(*backend, flags);
+  const mode_t saved_umask = ::umask(0);  // the modes are ours, not the umask's
+  MailSettingsEdits edits;
+  edits.subject_device_removed = "Gone";
+  const std::optional<std::string> problem = settings.Save(edits, 0);
+  ::umask(saved_umask);
+  ASSERT_EQ(problem, std::nullopt);
+  EXPECT_EQ(ModeOf(folder_), 0700u);
+  EXPECT_EQ(ModeOf(File()), 0600u);
+  // The templates live beside the file.
+  EXPECT_TRUE(fs::exists(folder_ / "EmailSubject Device Removed.txt"));
+  ASSERT_EQ(settings.Save(edits, 0xFF), std::nullopt);
+  EXPECT_EQ(ModeOf(File()), 0600u);
+  EXPECT_FALSE(fs::exists(folder_ / "settings.toml.new"));
+
+  // A file someone made readable to others (an editor, a copy) is owner-only again before the
+  // next save puts the password in; a folder that was there already stays as it is.
+  ASSERT_EQ(::chmod(File().c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(folder_.c_str(), 0755), 0);
+  ASSERT_EQ(settings.Save(edits, 0xFF), std::nullopt);
+  EXPECT_EQ(ModeOf(File()), 0600u);
+  EXPECT_EQ(ModeOf(folder_), 0755u);
+}
+
+// What a save killed before its rename leaves: the previous file (or, for the first save, the
+// empty owner-only one made before anything went in) and a half-written file beside it.
+TEST_F(TomlSettingsTest, HalfWrittenFileOfAKilledSaveIsIgnoredAndReplaced) {
+  const fs::path stale = folder_ / "settings.toml.new";
+  fs::create_directories(folder_);
+  const int empty = ::open(File().c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(empty, 0);
+  ::close(empty);
+  std::ofstream(stale) << "Port = \"58";
+  ASSERT_EQ(::chmod(stale.c_str(), 0644), 0);
+
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore store(*backend, flags);
+  // The first save never finished: no settings, and nothing to complain about.
+  EXPECT_EQ(store.CheckAtStart(), std::nullopt);
+  EXPECT_EQ(flags, 0);
+  EXPECT_FALSE(store.Snapshot().key_exists);
+  EXPECT_EQ(FileBytes(), "");
+
+  MailSettingsEdits edits;
+  edits.fields[kSettingPort] = "587";
+  edits.recipients = {"admin@example.com"};
+  ASSERT_EQ(store.Save(edits, 0), std::nullopt);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_EQ(ModeOf(File()), 0600u);
+  const std::string saved = FileBytes();
+
+  // A later save killed the same way: the settings of the one before are read whole.
+  std::ofstream(stale) << saved.substr(0, saved.size() / 2);
+  auto restarted = MakeTomlSettingsBackend(folder_);
+  MailSettingsStore after_restart(*restarted, flags);
+  EXPECT_EQ(after_restart.CheckAtStart(), std::nullopt);
+  ASSERT_EQ(after_restart.Load(), std::nullopt);
+  EXPECT_EQ(after_restart.Snapshot().Setting(kSettingPort), "587");
+  EXPECT_EQ(after_restart.Snapshot().recipients, std::vector<std::string>{"admin@example.com"});
+  EXPECT_EQ(FileBytes(), saved);  // the key was complete: nothing to add at start
+  edits.fields[kSettingPort] = "465";
+  ASSERT_EQ(after_restart.Save(edits, kChangedPort), std::nullopt);
+  EXPECT_FALSE(fs::exists(stale));
+  ASSERT_EQ(after_restart.Load(), std::nullopt);
+  EXPECT_EQ(after_restart.Snapshot().Setting(kSettingPort), "465");
+}
+
+TEST_F(TomlSettingsTest, UnparsableFileIsReportedWithItsLineAndLeftAloneUntilASave) {
+  fs::create_directories(folder_);
+  const std::string broken = "Port = \"25\"\nSMTP = \"mail\"\nAddr = = \"x\"\n";
+  std::ofstream(File()) << broken;
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore store(*backend, flags);
+  const std::optional<std::string> problem = store.CheckAtStart();
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find(File().string() + " line 3: "), std::string::npos) << *problem;
+  EXPECT_EQ(flags, 0);  // treated as absent: no load to fail again
+  EXPECT_FALSE(store.Snapshot().key_exists);
+  flags = kMailRequestReload;
+  EXPECT_TRUE(store.Load().has_value());
+  EXPECT_EQ(flags, 0);
+  EXPECT_TRUE(store.Snapshot().settings_list.empty());  // nothing half-read
+  EXPECT_EQ(FileBytes(), broken);
+
+  MailSettingsEdits edits;
+  edits.fields[kSettingPort] = "587";
+  ASSERT_EQ(store.Save(edits, 0), std::nullopt);
+  ASSERT_EQ(store.Load(), std::nullopt);
+  EXPECT_EQ(store.Snapshot().Setting(kSettingPort), "587");
+}
+
+TEST_F(TomlSettingsTest, PathsThatAreNoRegularFilesFailWithoutBlocking) {
+  fs::create_directories(folder_);
+  ASSERT_EQ(::mkfifo((folder_ / "EmailSubject Fan Fail.txt").c_str(), 0600), 0);
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore store(*backend, flags);
+  MailSettingsEdits edits;
+  ASSERT_EQ(store.Save(edits, 0), std::nullopt);
+  const std::optional<std::string> problem = store.Load();  // would hang opening the FIFO
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find("is not a regular file (a FIFO)"), std::string::npos) << *problem;
+  EXPECT_TRUE(store.Snapshot().loaded);
+
+  fs::remove(File());
+  ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+  EXPECT_FALSE(backend->Refresh());
+  EXPECT_NE(backend->error().find("a FIFO"), std::string::npos);
+}
+
+// A process killed at any moment of a save leaves one whole save's settings.
+TEST_F(TomlSettingsTest, KillDuringASaveLeavesTheFormerSettingsWhole) {
+  const auto edits_for = [](int round) {
+    MailSettingsEdits edits;
+    edits.fields.fill(std::to_string(round));
+    edits.fields[kSettingHost] = std::string(200000, 'h') + std::to_string(round);
+    return edits;
+  };
+  {
+    auto backend = MakeTomlSettingsBackend(folder_);
+    std::atomic<std::uint8_t> flags{0};
+    MailSettingsStore store(*backend, flags);
+    ASSERT_EQ(store.Save(edits_for(0), 0xFF), std::nullopt);
+  }
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto backend = MakeTomlSettingsBackend(folder_);
+      std::atomic<std::uint8_t> flags{0};
+      MailSettingsStore store(*backend, flags);
+      for (int i = 1;; ++i)
+        store.Save(edits_for(i), 0xFF);
+    }
+    ::usleep(1000 + random() % 20000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    auto backend = MakeTomlSettingsBackend(folder_);
+    ASSERT_TRUE(backend->Refresh()) << backend->error();
+    const std::string port = backend->ReadString("Port").value_or("missing");
+    EXPECT_EQ(backend->ReadString("SMTP"), std::string(200000, 'h') + port) << round;
+    EXPECT_EQ(ModeOf(File()), 0600u);
+  }
+}
+
+TEST_F(TomlSettingsTest, SettingsFolderFollowsTheEnvironment) {
+  const char* old = std::getenv("RAIDGUI_CONFIG_DIR");
+  const std::string kept = old != nullptr ? old : "";
+  ::setenv("RAIDGUI_CONFIG_DIR", folder_.c_str(), 1);
+  EXPECT_EQ(SettingsFolder(), folder_);
+  EXPECT_EQ(MakePlatformSettingsBackend()->Location(), File().string());
+  ::unsetenv("RAIDGUI_CONFIG_DIR");
+  if (::geteuid() == 0) {
+    EXPECT_EQ(SettingsFolder(), fs::path("/etc/raidgui"));
+  } else {
+    ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+    EXPECT_EQ(SettingsFolder(), root_ / "raidgui");
+  }
+  if (old != nullptr) ::setenv("RAIDGUI_CONFIG_DIR", kept.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace raid
