@@ -441,7 +441,9 @@ void TForm1::Image3_OKClick() {
   const MailSettingsEdits edits = email_page_->PrepareOk();
   if (const std::optional<std::string> problem =
           mail_settings_->Save(edits, email_page_->SettingsChangedMask())) {
+    // The edits stay marked as unsaved: OK tries again, Ignore drops them, Test waits.
     ui::ShowMessageBox(this, {kMailMessageCaption, *problem, MessageIcon::kWarning});
+    return;
   }
   email_page_->ClearSettingsChangedMask();
 }

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -378,6 +379,24 @@ TEST_F(EmailSettingsTest, PicturesOfTheFilledSubPages) {
         picture.save(QString::fromStdString((pictures / names[sub_page]).string() + ".png")))
         << names[sub_page];
   }
+}
+
+// A save that fails keeps the edits marked as unsaved: the test mail waits for a save that works.
+TEST_F(EmailSettingsTest, FailedSaveIsShownAndKeepsTheEditsUnsaved) {
+  std::ofstream(SettingsFolder()) << "a file where the settings folder should be";
+  Open();
+  messages_.clear();
+  form_->Image_EmailClick();
+  Type("Edit2", "smtp.example.com");
+  Type("Edit4", "raid@example.com");
+  Click("Image3_OK");
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].first, "E-Mail Message");
+  EXPECT_THAT(messages_[0].second, ::testing::HasSubstr("Cannot save the mail settings"));
+  Click("Image3_Test");
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[1], kChanged);
+  EXPECT_THAT(*sent_, IsEmpty());
 }
 
 }  // namespace
