@@ -123,7 +123,11 @@ TEST_F(RaidguiProcessTest, TheDemoTourSavesItsPicturesAndPrintsTheLog) {
                          "4_normal_again_status.png", "4_normal_again_viewer.png"));
   const std::vector<std::string> log = Lines("tour.out");
   EXPECT_THAT(log, ::testing::Contains(::testing::HasSubstr("D1 HDD2 was removed, ")));
-  EXPECT_THAT(log, ::testing::Contains(::testing::HasSubstr("D1 HDD1 OK, HDD2 OK, ")));
+  // The rebuild's end: "Done" when a poll saw its last percent, else both drives OK. Which one
+  // depends on where the polls fell, and so on how busy the machine was.
+  EXPECT_THAT(log,
+              ::testing::Contains(::testing::AnyOf(::testing::HasSubstr("D1 HDD1 OK, HDD2 OK, "),
+                                                   ::testing::HasSubstr("Done, "))));
 }
 
 }  // namespace
