@@ -88,9 +88,9 @@ struct SeedHost {
 };
 
 sim::EnclosureSpec With(void (*change)(sim::EnclosureSpec&),
-                        sim::EnclosureSpec spec = sim::EnclosureSpec{}) {
-  change(spec);
-  return spec;
+                        sim::EnclosureSpec enclosure = sim::EnclosureSpec{}) {
+  change(enclosure);
+  return enclosure;
 }
 
 std::vector<SeedHost> SeedHosts() {

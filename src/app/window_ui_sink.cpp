@@ -34,16 +34,14 @@ void QueuedUiSink::SetPanelText(int panel, const std::string& text) {
   if (OnWindowThread()) return target_.SetPanelText(panel, text);
   if (!receiver_) return;
   QMetaObject::invokeMethod(
-      receiver_, [this, panel, text] { target_.SetPanelText(panel, text); },
-      Qt::QueuedConnection);
+      receiver_, [this, panel, text] { target_.SetPanelText(panel, text); }, Qt::QueuedConnection);
 }
 
 void QueuedUiSink::ShowMessage(const MessageBoxRequest& request) {
   if (OnWindowThread()) return target_.ShowMessage(request);
   if (!receiver_) return;
   QMetaObject::invokeMethod(
-      receiver_, [this, request] { target_.ShowMessage(request); },
-      Qt::BlockingQueuedConnection);
+      receiver_, [this, request] { target_.ShowMessage(request); }, Qt::BlockingQueuedConnection);
 }
 
 void QueuedUiSink::SetMonitorChecked(int position, bool checked) {

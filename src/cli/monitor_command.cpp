@@ -10,8 +10,8 @@
 
 #include "cli/cli_mail.h"
 #include "cli/stop_request.h"
-#include "notify/mail_templates.h"
 #include "device/device_watch.h"
+#include "notify/mail_templates.h"
 #include "status/event_log.h"
 #include "status/log_text.h"
 #include "sysinfo/host_info.h"
@@ -65,8 +65,9 @@ void EchoNewLines(CliSession& session, RecordingAlertSink& alerts) {
   }
   std::fflush(stdout);
   for (const AlertRequest& alert : alerts.Take()) {
-    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n", std::string(AlertKindName(alert.kind)).c_str(),
-                 alert.enclosure_index + 1, alert.port);
+    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n",
+                 std::string(AlertKindName(alert.kind)).c_str(), alert.enclosure_index + 1,
+                 alert.port);
   }
 }
 

@@ -78,11 +78,11 @@ struct EnclosureRegistry {
   std::array<IdentificationBlock, kDriveSlots> previous_blocks{};
   DiskRef probe;  // the drive discovery is talking to
 
-  std::vector<std::string> volume_names;  // as last counted
+  std::vector<std::string> volume_names;    // as last counted
   std::vector<VolumeRecord> volumes;        // as installed with the current list
   std::vector<VolumeRecord> fresh_volumes;  // built by the running pass
-  unsigned physical_drive_count = 0;     // openable physical drives, as last counted
-  std::vector<DiskRef> physical_drives;  // those drives, with the disk each number named then
+  unsigned physical_drive_count = 0;        // openable physical drives, as last counted
+  std::vector<DiskRef> physical_drives;     // those drives, with the disk each number named then
 
   // The identification block of a current-list position, as installed.
   const IdentificationBlock& CurrentBlock(unsigned position) const {

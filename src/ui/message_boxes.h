@@ -10,9 +10,8 @@
 namespace raid::ui {
 
 // Shows `request` modally over `parent` and returns the button pressed.
-QMessageBox::StandardButton ShowMessageBox(
-    QWidget* parent, const MessageBoxRequest& request,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const MessageBoxRequest& request,
+                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
 // While set, every box goes to `answerer` instead of the screen and takes its answer.
 using MessageBoxAnswerer = std::function<QMessageBox::StandardButton(const MessageBoxRequest&)>;

@@ -25,7 +25,8 @@ class LockFile : public SingleInstance {
 };
 
 std::string LockPath() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      runtime != nullptr && *runtime != '\0') {
     return std::string(runtime) + "/raidgui.lock";
   }
   return "/tmp/raidgui-" + std::to_string(::getuid()) + ".lock";

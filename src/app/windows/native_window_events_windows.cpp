@@ -56,8 +56,8 @@ void InstallNativeWindowEvents(QWidget* window, std::function<void()> device_cha
   filter.dbcc_classguid = kUsbDeviceInterface;
   RegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   // Lives as long as the application.
-  QCoreApplication::instance()->installNativeEventFilter(new WindowMessageFilter(
-      hwnd, std::move(device_changed), std::move(query_end_session)));
+  QCoreApplication::instance()->installNativeEventFilter(
+      new WindowMessageFilter(hwnd, std::move(device_changed), std::move(query_end_session)));
 }
 
 }  // namespace raid
