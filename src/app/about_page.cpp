@@ -3,22 +3,15 @@
 #include <QFont>
 #include <QString>
 
+#include "ui/pixel_font.h"
 #include "ui_about_page.h"
 
 namespace raid {
-namespace {
 
-// Designer fonts are given in points; the page is laid out in pixels.
-QFont PixelFont(int pixels, bool bold = false) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
+using ui::kTextPixels;
+using ui::PixelFont;
 
-constexpr int kTextPixels = 13;
-
-}  // namespace
+namespace {}  // namespace
 
 AboutPage::AboutPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::AboutPage>()) {
   ui_->setupUi(this);

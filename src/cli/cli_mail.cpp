@@ -1,10 +1,10 @@
 #include "cli/cli_mail.h"
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "common/decimal_text.h"
 #include "notify/mail_templates.h"
 #include "sysinfo/host_info.h"
 
@@ -25,10 +25,8 @@ constexpr std::array<std::uint8_t, kSettingCount> kChangedBits = {
     kChangedTimeOut, kChangedPassword, kChangedAccount};
 
 bool IsNumberUpTo(const std::string& text, unsigned long low, unsigned long high) {
-  unsigned long value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  return !text.empty() && error == std::errc() && stop == end && value >= low && value <= high;
+  const std::optional<unsigned long> value = ParseDecimal(text);
+  return value && *value >= low && *value <= high;
 }
 
 // The settings as the E-mail page shows them when it opens: what is stored, or its defaults.

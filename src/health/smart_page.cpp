@@ -5,20 +5,17 @@
 #include <QString>
 #include <QTableWidget>
 
+#include "ui/pixel_font.h"
 #include "ui/two_state_image_button.h"
 #include "ui_smart_page.h"
 
 namespace raid {
+
+using ui::kTextPixels;
+using ui::PixelFont;
+
 namespace {
 
-// Designer fonts are given in points; the page is laid out in pixels.
-QFont PixelFont(int pixels) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(pixels);
-  return font;
-}
-
-constexpr int kTextPixels = 13;
 // The column widths were drawn for a small font: at 10 px "Threshold" and a 12-digit raw value
 // still fit their columns beside the cell margins.
 constexpr int kGridPixels = 10;

@@ -1,8 +1,8 @@
 #include "notify/alert_mailer.h"
 
-#include <charconv>
 #include <utility>
 
+#include "common/decimal_text.h"
 #include "common/product.h"
 #include "status/device_information.h"
 #include "status/text_helpers.h"
@@ -55,15 +55,6 @@ void AddDriveLines(std::vector<std::string>& lines, AlertKind kind, const Contro
   }
 }
 
-// A whole decimal number of the text, or nothing.
-std::optional<unsigned long> Decimal(const std::string& text) {
-  unsigned long value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
 }  // namespace
 
 std::vector<std::string> AlertInfoLines(AlertKind kind, unsigned enclosure_index, unsigned port,
@@ -110,7 +101,7 @@ std::vector<std::string> TestMailBody(const std::vector<std::string>& system_inf
 bool MailAccountFromSettings(const MailSettings& settings, SmtpAccount& account,
                              std::string& error) {
   const std::string& port_text = settings.Setting(kSettingPort);
-  const std::optional<unsigned long> port = Decimal(port_text);
+  const std::optional<unsigned long> port = ParseDecimal(port_text);
   if (!port || *port == 0 || *port > 65535) {
     error = "The e-mail host's port \"" + port_text + "\" is not a number from 1 to 65535.";
     return false;
@@ -128,7 +119,7 @@ bool MailAccountFromSettings(const MailSettings& settings, SmtpAccount& account,
     account.password = settings.Setting(kSettingPassword);
   }
   // The stored time-out (0 to 99 s); 0, or anything unreadable, leaves the client's 30 s.
-  const std::optional<unsigned long> timeout = Decimal(settings.Setting(kSettingTimeOut));
+  const std::optional<unsigned long> timeout = ParseDecimal(settings.Setting(kSettingTimeOut));
   account.timeout_seconds = timeout && *timeout <= 99 ? static_cast<unsigned>(*timeout) : 0;
   return true;
 }

@@ -6,21 +6,17 @@
 #include <array>
 
 #include "ui/message_boxes.h"
+#include "ui/pixel_font.h"
 #include "ui/two_state_image_button.h"
 #include "ui_email_page.h"
 
 namespace raid {
+
+using ui::kTextPixels;
+using ui::PixelFont;
+
 namespace {
 
-// Designer fonts are given in points; the page is laid out in pixels.
-QFont PixelFont(int pixels, bool bold = false) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
-
-constexpr int kTextPixels = 13;
 // How far OK and Ignore sink while pressed.
 constexpr int kPressOffset = 2;
 

@@ -6,13 +6,17 @@
 #include <QLabel>
 #include <QPalette>
 
+#include "ui/pixel_font.h"
 #include "ui/two_state_image_button.h"
 #include "ui_status_page.h"
 
 namespace raid {
+
+using ui::kTextPixels;
+using ui::PixelFont;
+
 namespace {
 
-constexpr int kTextPixels = 13;
 constexpr int kModelPixels = 11;
 constexpr int kStatePixels = 24;
 
@@ -34,14 +38,6 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
   palette.setColor(QPalette::Active, QPalette::WindowText, colour);
   palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
   widget->setPalette(palette);
-}
-
-// Designer fonts are given in points; the page is laid out in pixels.
-QFont PixelFont(int pixels, bool bold = false) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
 }
 
 // Model texts run to 40 characters, not always with a blank: break them where the label ends,
