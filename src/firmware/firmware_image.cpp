@@ -1,0 +1,143 @@
+#include "firmware/firmware_image.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "common/bytes.h"
+#include "common/platform_files.h"
+
+namespace raid {
+
+namespace {
+
+constexpr std::string_view kErrorCaption = "Error";
+constexpr std::string_view kOpenFailedText = "Fail to open firmware file";
+constexpr std::string_view kReadRetryCaption = "Warning:";
+constexpr std::string_view kReadRetryText = "Error read from Source file. ByteCount = ";
+constexpr std::string_view kReadFailedText = "Fail to read firmware file";
+constexpr std::string_view kTooLargeText =
+    "The firmware file is larger than the flash.\nPlease check it.";
+constexpr std::string_view kTooShortText = "The firmware file is too short.\nPlease check it.";
+constexpr std::string_view kGuidErrorText =
+    "Threr are GUID error in the firmware file.\nPlease check it.";
+constexpr std::string_view kTagErrorText =
+    "Threr are METADATA_SINGATURE error in the firmware file.\nPlease check it.";
+constexpr std::string_view kProductErrorText =
+    "The firmware is not for this product.\nPlease check it.";
+
+void AddError(FirmwareLoadResult& result, std::string_view caption, std::string text) {
+  result.messages.push_back({std::string(caption), std::move(text), MessageIcon::kError});
+}
+
+// The two products of the 0x27 0x60 / 0x27 0x70 pair take each other's firmware.
+bool ProductMatches(std::uint8_t enclosure_p0, std::uint8_t enclosure_p1, std::uint8_t image_p0,
+                    std::uint8_t image_p1) {
+  const bool paired = enclosure_p0 == 0x27 && (enclosure_p1 == 0x60 || enclosure_p1 == 0x70);
+  if (paired) return image_p0 == 0x27 && (image_p1 == 0x60 || image_p1 == 0x70);
+  return image_p0 == enclosure_p0 && image_p1 == enclosure_p1;
+}
+
+// Reads the whole source into `bytes`, summing it; false when a byte never reads.
+bool ReadAll(FirmwareByteSource& source, std::vector<std::uint8_t>& bytes, std::uint32_t& sum,
+             FirmwareLoadResult& result) {
+  for (std::size_t offset = 0; offset < bytes.size(); ++offset) {
+    bool read = false;
+    for (int attempt = 0; attempt < kByteReadAttempts && !read; ++attempt) {
+      read = source.ReadByte(offset, bytes[offset]);
+      if (!read)
+        AddError(result, kReadRetryCaption, std::string(kReadRetryText) + std::to_string(offset));
+    }
+    if (!read) return false;
+    sum += bytes[offset];
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> FileByteSource::Open() {
+  std::string what;
+  if (ExaminePath(path_, what) != PathKind::kRegularFile) return std::nullopt;
+  file_.open(path_, std::ios::binary);
+  if (!file_) return std::nullopt;
+  file_.seekg(0, std::ios::end);
+  const std::streamoff end = file_.tellg();
+  if (!file_ || end < 0) return std::nullopt;
+  file_.seekg(0);
+  return static_cast<std::uint64_t>(end);
+}
+
+bool FileByteSource::ReadByte(std::uint64_t offset, std::uint8_t& byte) {
+  // A failed read leaves the stream's error state set; the next attempt starts afresh.
+  file_.clear();
+  file_.seekg(static_cast<std::streamoff>(offset));
+  char c = 0;
+  if (!file_.get(c)) return false;
+  byte = static_cast<std::uint8_t>(c);
+  return true;
+}
+
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source,
+                                    ControllerKind kind, const IdentificationBlock& id) {
+  FirmwareLoadResult result;
+  result.file_text = "File:" + path;
+
+  const std::optional<std::uint64_t> length = source.Open();
+  if (!length) {
+    AddError(result, kErrorCaption, std::string(kOpenFailedText));
+    return result;
+  }
+  // Anything larger would be erased and written past the end of the flash.
+  if (*length > kFlashSize) {
+    source.Close();
+    AddError(result, kErrorCaption, std::string(kTooLargeText));
+    return result;
+  }
+
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length));
+  std::uint32_t sum = 0;
+  const bool read = ReadAll(source, bytes, sum, result);
+  source.Close();
+  if (!read) {
+    AddError(result, kErrorCaption, std::string(kReadFailedText));
+    return result;
+  }
+  // The sum is only shown; nothing compares it.
+  result.checksum_text = "Chksum:" + HexUpper(sum, 8);
+
+  if (bytes.size() < kMinimumImageSize) {
+    AddError(result, kErrorCaption, std::string(kTooShortText));
+    return result;
+  }
+  const ConstBytes image(bytes);
+  if (!std::equal(kImageGuidBytes.begin(), kImageGuidBytes.end(), image.begin() + kImageGuid)) {
+    AddError(result, kErrorCaption, std::string(kGuidErrorText));
+    return result;
+  }
+  if (!std::equal(kImageVendorTagBytes.begin(), kImageVendorTagBytes.end(),
+                  image.begin() + kImageVendorTag)) {
+    AddError(result, kErrorCaption, std::string(kTagErrorText));
+    return result;
+  }
+
+  // Only the RAID bridge reports a product code to compare with.
+  if (kind == ControllerKind::kRaidBridge) {
+    const auto enclosure_date =
+        static_cast<std::uint32_t>(ReadBigEndian(id, kIdFirmwareRevision, 4));
+    const auto image_date = static_cast<std::uint32_t>(ReadBigEndian(image, kImageDateCode, 4));
+    result.enclosure_date_text = "F:" + HexUpper(enclosure_date, 1);
+    result.image_date_text = "C:" + HexUpper(image_date, 1);
+    if (enclosure_date > kProductCheckDateCode && image_date > kProductCheckDateCode &&
+        !ProductMatches(id[kIdProductCode], id[kIdProductCode + 1], image[kImageProductCode],
+                        image[kImageProductCode + 1])) {
+      AddError(result, kErrorCaption, std::string(kProductErrorText));
+      return result;
+    }
+  }
+
+  result.image.size = static_cast<std::uint32_t>(bytes.size());
+  result.image.bytes = std::move(bytes);
+  return result;
+}
+
+}  // namespace raid

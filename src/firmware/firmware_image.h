@@ -1,0 +1,96 @@
+// The controller firmware file the user picked on the Upgrade page: read into memory, summed for
+// the status bar and checked against the image layout and the chosen enclosure. Only an image
+// that passes every check is held; the upgrade refuses to run without one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/ui_sink.h"
+#include "device/enclosure_list.h"
+#include "device/transport.h"
+
+namespace raid {
+
+// Offsets in a firmware image.
+inline constexpr std::size_t kImageVendorTag = 128;  // 4 bytes, "KDRX"
+inline constexpr std::size_t kImageGuid = 132;       // 16 bytes, binary GUID layout
+inline constexpr std::size_t kFirmwareTypeByte = 149;
+inline constexpr std::size_t kImageDateCode = 156;     // 4 bytes, big-endian
+inline constexpr std::size_t kImageProductCode = 160;  // 2 bytes, P0 and P1
+// The checks read bytes 128..161; a shorter file cannot be an image.
+inline constexpr std::uint32_t kMinimumImageSize = 162;
+// The SPI flash the image is written to.
+inline constexpr std::uint32_t kFlashSize = 8 * 1024 * 1024;
+// Date codes at or below this one carry no product code worth comparing.
+inline constexpr std::uint32_t kProductCheckDateCode = 0x13122500;
+// How often one byte is read before the file is given up.
+inline constexpr int kByteReadAttempts = 3;
+
+inline constexpr std::array<std::uint8_t, 4> kImageVendorTagBytes = {'K', 'D', 'R', 'X'};
+// {AE166DEF-6FDC-474C-9BA4-B6AAE4B69A84}: first three groups little-endian, the rest in order.
+inline constexpr std::array<std::uint8_t, 16> kImageGuidBytes = {
+    0xEF, 0x6D, 0x16, 0xAE, 0xDC, 0x6F, 0x4C, 0x47, 0x9B, 0xA4, 0xB6, 0xAA, 0xE4, 0xB6, 0x9A, 0x84};
+
+// The whole file, byte for byte. Size 0 means that no image is loaded, and then no bytes are held.
+struct FirmwareImage {
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t size = 0;
+
+  bool Loaded() const { return size != 0; }
+  void Release() {
+    bytes.clear();
+    bytes.shrink_to_fit();
+    size = 0;
+  }
+};
+
+// Where the file's bytes come from: opened once, then read one byte at a time, and any read may
+// fail.
+class FirmwareByteSource {
+ public:
+  virtual ~FirmwareByteSource() = default;
+  // The file's length in bytes, or none when it cannot be opened.
+  virtual std::optional<std::uint64_t> Open() = 0;
+  virtual bool ReadByte(std::uint64_t offset, std::uint8_t& byte) = 0;
+  // Called once the reading is over, whatever its outcome.
+  virtual void Close() {}
+};
+
+// A file on disk, read in binary. Only a regular file opens: a FIFO or a device could block the
+// load for ever.
+class FileByteSource : public FirmwareByteSource {
+ public:
+  explicit FileByteSource(std::filesystem::path path) : path_(std::move(path)) {}
+  std::optional<std::uint64_t> Open() override;
+  bool ReadByte(std::uint64_t offset, std::uint8_t& byte) override;
+  void Close() override { file_.close(); }
+
+ private:
+  std::filesystem::path path_;
+  std::ifstream file_;
+};
+
+// What a load leaves: the image (none unless every check passed), the status panel texts it
+// shows (unset when the load stopped before showing one) and its message boxes in order.
+struct FirmwareLoadResult {
+  FirmwareImage image;
+  std::string file_text;                           // panel 4, "File:" + path
+  std::optional<std::string> checksum_text;        // panel 0
+  std::optional<std::string> enclosure_date_text;  // panel 2, "F:"
+  std::optional<std::string> image_date_text;      // panel 3, "C:"
+  std::vector<MessageBoxRequest> messages;
+};
+
+// Reads and checks the firmware file at `path` for the enclosure of `kind` whose identification
+// block is `id`. The caller releases any image it held before and puts the new one in its place.
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source,
+                                    ControllerKind kind, const IdentificationBlock& id);
+
+}  // namespace raid
