@@ -30,6 +30,8 @@ else()
   find_package(GTest REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+  # logind's inhibitor lock over sd-bus
+  pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
   find_package(tomlplusplus REQUIRED)  # the Linux settings file
   # SMTP for the alert mails; there is no MinGW libcurl, so the native build only.
   find_package(CURL REQUIRED)

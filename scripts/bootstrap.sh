@@ -12,6 +12,8 @@ PACKAGES=(
   # libraries of raidcore and raidsim
   zlib1g-dev libfmt-dev nlohmann-json3-dev libudev-dev
   libtomlplusplus-dev
+  # logind's inhibitor lock during a firmware upgrade (sd-bus); its test runs a private bus
+  libsystemd-dev dbus-daemon
   # the SMTP client of the alert mails (native build only)
   libcurl4-openssl-dev
   # the window (Qt 6 Widgets, SVG pictures); fonts-liberation gives Liberation Sans for "Arial"
