@@ -139,6 +139,7 @@ void TForm1::FormCreate() {
   connect(status_page_, &StatusPage::DeviceClicked, this, &TForm1::StatusDeviceClick);
   connect(status_page_, &StatusPage::LogClicked, this, &TForm1::Image0_LogClick);
   connect(upgrade_page_, &UpgradePage::DeviceClicked, this, &TForm1::UpgradeDeviceClick);
+  connect(upgrade_page_, &UpgradePage::LoadClicked, this, &TForm1::Image2_LoadClick);
   connect(smart_page_, &SmartPage::DriveClicked, this, [this](unsigned drive) {
     smart_device_ = static_cast<std::uint8_t>(drive);
     smart_page_->SetShownDrive(drive);
@@ -533,6 +534,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     workers_->RequestStop();
     workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }
+  firmware_image_.Release();
   event->accept();
 }
 

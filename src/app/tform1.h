@@ -18,6 +18,7 @@
 #include "app/window_ui_sink.h"
 #include "app/window_workers.h"
 #include "device/device_watch.h"
+#include "firmware/firmware_image.h"
 #include "notify/alert_mailer.h"
 #include "notify/mail_settings.h"
 #include "notify/settings_backend.h"
@@ -66,6 +67,8 @@ struct WindowOptions {
   std::function<std::vector<std::string>()> system_info;
   // The client alert and test mails go out through: libcurl's when not given.
   std::function<std::unique_ptr<SmtpClient>()> smtp_client;
+  // The firmware file the user picks, empty when cancelled: the open dialog when not given.
+  std::function<std::string()> choose_firmware_file;
 };
 
 class TForm1 : public QMainWindow, private ScheduleView {
@@ -98,6 +101,10 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void StatusDeviceClick(unsigned device);
   void UpgradeDeviceClick(unsigned device);
   void Image0_LogClick();
+  // The Upgrade page's load button: the open dialog, then LoadFirmwareFileAt.
+  void Image2_LoadClick();
+  void LoadFirmwareFileAt(const std::string& path);
+  const FirmwareImage& firmware_image() const { return firmware_image_; }
   // The E-mail page's buttons.
   void Image3_OKClick();
   void Image3_IgnoreClick();
@@ -172,6 +179,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   std::uint8_t smart_device_ = 0;    // SmartDevice
   std::uint8_t email_sub_page_ = 0;  // EmailSubPage
   std::array<ControllerStatus, 2> shown_records_{};
+  FirmwareImage firmware_image_;  // FirmwareImage: held only when it passed every check
   DeviceCaptions captions_;
   bool viewer_open_ = false;
   bool workers_stopped_ = true;

@@ -24,6 +24,8 @@ UpgradePage::UpgradePage(QWidget* parent)
   setFont(PageFont());
   connect(ui_->Image2_D1, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(0); });
   connect(ui_->Image2_D2, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(1); });
+  connect(ui_->Image2_Load, &QAbstractButton::clicked, this, &UpgradePage::LoadClicked);
+  connect(ui_->Image2_Upgrade, &QAbstractButton::clicked, this, &UpgradePage::UpgradeClicked);
 }
 
 UpgradePage::~UpgradePage() = default;
@@ -53,6 +55,34 @@ void UpgradePage::SetDeviceHints(const std::array<std::string, 2>& hints) {
 
 void UpgradePage::SetVersionText(const std::string& text) {
   ui_->UpgradeVersionLabel->setText(QString::fromStdString(text));
+}
+
+void UpgradePage::SetPathText(const std::string& path) {
+  ui_->UpgradePathEdit->setText(QString::fromStdString(path));
+}
+
+void UpgradePage::ShowProgressPanel(bool shown) {
+  ui_->UpgradeProgressPanel->setVisible(shown);
+}
+
+void UpgradePage::SetProgressCaption(const std::string& text) {
+  ui_->UpgradeProgressCaption->setText(QString::fromStdString(text));
+}
+
+void UpgradePage::SetProgressLabel(const std::string& text) {
+  ui_->UpgradeProgressLabel->setText(QString::fromStdString(text));
+}
+
+int UpgradePage::Progress() const {
+  return ui_->UpgradeProgressBar->value();
+}
+
+int UpgradePage::ProgressMaximum() const {
+  return ui_->UpgradeProgressBar->maximum();
+}
+
+bool UpgradePage::ProgressPanelShown() const {
+  return !ui_->UpgradeProgressPanel->isHidden();
 }
 
 void UpgradePage::SetProgress(int value) {

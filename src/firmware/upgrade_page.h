@@ -27,11 +27,21 @@ class UpgradePage : public QWidget {
   void SetShownDevice(unsigned device);                          // yellow picture on that one
   void SetDeviceHints(const std::array<std::string, 2>& hints);  // tooltips of Image2_D1/D2
   void SetVersionText(const std::string& text);                  // after "Firmware Version:"
+  void SetPathText(const std::string& path);  // the edit box beside the load button
+  // The progress panel over the notice: shown only while an upgrade runs.
+  void ShowProgressPanel(bool shown);
+  void SetProgressCaption(const std::string& text);  // "Process 1 / 3"
+  void SetProgressLabel(const std::string& text);    // "Firmware Update..."
   void SetProgress(int value);
   void SetProgressMaximum(int maximum);
+  int Progress() const;
+  int ProgressMaximum() const;
+  bool ProgressPanelShown() const;
 
  signals:
   void DeviceClicked(unsigned device);  // Image2_D1 (0) or Image2_D2 (1)
+  void LoadClicked();                   // Image2_Load
+  void UpgradeClicked();                // Image2_Upgrade
 
  private:
   std::unique_ptr<Ui::UpgradePage> ui_;

@@ -3,10 +3,12 @@
 // The window decides what is shown; the page shows what it is told.
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Ui {
 class SmartPage;
@@ -21,15 +23,33 @@ class SmartPage : public QWidget {
   // Column widths of the header grid and of the attribute table (StringGrid3).
   static constexpr std::array<int, 6> kColumnWidths = {145, 36, 36, 54, 75, 40};
 
+  struct Row {
+    std::array<std::string, 6> cells;
+    QColor colour;  // the whole row is painted in it
+  };
+
   explicit SmartPage(QWidget* parent = nullptr);
   ~SmartPage() override;
 
   // "Updates after 60 seconds." or "Updating...".
   void SetStatusLine(const std::string& text);
   void SetShownDrive(unsigned drive);  // yellow picture on Image5_HDD1 (0) or Image5_HDD2 (1)
+  void SetTitle(const std::string& text);
+  // Hidden: the table goes and nothing is selected. Shown after being hidden: the top-left cell
+  // is selected and takes the input focus.
+  void ShowTable(bool shown);
+  void SetRows(const std::vector<Row>& rows);
+  void SetVerdict(const std::string& text, const QColor& colour);
+  void SetSectorSupport(const std::string& text, const std::string& hint);
+  void SetTableHint(const std::string& hint);
 
  signals:
   void DriveClicked(unsigned drive);
+  void CellSelected(int row, int column);
+  void StatusLineDoubleClicked();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::unique_ptr<Ui::SmartPage> ui_;

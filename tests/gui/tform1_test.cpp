@@ -13,6 +13,7 @@
 #include <random>
 
 #include "app/tform1.h"
+#include "gui/window_test.h"
 #include "health/smart_page.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
@@ -22,73 +23,11 @@
 namespace raid {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-constexpr double kSpeed = 20.0;  // a 5-second poll every 250 ms
-
-class TForm1Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidgui-window-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-    ui::AnswerMessageBoxesWith([this](const MessageBoxRequest& request) {
-      messages_.push_back(request);
-      return QMessageBox::Ok;
-    });
-  }
-  void TearDown() override {
-    form_.reset();
-    ui::AnswerMessageBoxesWith(nullptr);
-    if (host_) {
-      EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
-    }
-    fs::remove_all(folder_);
-  }
-
-  void Open(sim::Scenario scenario) {
-    host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
-    WindowOptions options;
-    options.log_folder = folder_;
-    options.speed = kSpeed;
-    options.kernel_device_events = false;
-    // Never the user's mail settings or this host's description.
-    options.settings_backend = [folder = folder_ / "settings"] {
-      return MakeTomlSettingsBackend(folder);
-    };
-    options.system_info = [] { return std::vector<std::string>(5); };
-    form_ = std::make_unique<TForm1>(*host_, clock_, options);
-    form_->show();
-  }
-  // Waits (processing events) until `done` holds, for at most `story_seconds` of clock time.
-  bool WaitFor(const std::function<bool()>& done, double story_seconds = 60) {
-    return QTest::qWaitFor(done, static_cast<int>(story_seconds * 1000 / kSpeed) + 200);
-  }
-  QString StateText() {
-    return form_->status_page()->findChild<QLabel*>(QStringLiteral("Label18"))->text();
-  }
-  template <typename T = QWidget>
-  T* Find(const char* name) {
-    return form_->findChild<T*>(QString::fromLatin1(name));
-  }
-  bool FirstStatusShown() { return !form_->core().state().initial_detection.load(); }
-
-  static sim::Scenario OneEnclosure() {
-    sim::Scenario scenario;
-    scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
-    scenario.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
-    scenario.volumes.push_back({"E", DriveType::kFixed, DiskExtent{1, 1048576, 1000000}, true});
-    return scenario;
-  }
-
-  fs::path folder_;
-  ScaledClock clock_{kSpeed};
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<TForm1> form_;
-  std::vector<MessageBoxRequest> messages_;
-};
+using TForm1Test = testing::WindowTest;
+using testing::kSpeed;
+namespace fs = std::filesystem;
 
 TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
   sim::Scenario scenario = OneEnclosure();
