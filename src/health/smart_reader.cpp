@@ -31,11 +31,11 @@ DriveSmartReader::DriveSmartReader(ControllerCommands& commands, SharedState& st
                                    SmartStore& store)
     : commands_(commands), state_(state), registry_(registry), records_(records), store_(store) {}
 
-// Each enclosure is addressed by its own disk rather than by moving SelectedDeviceIndex to it:
-// that index belongs to the window thread, whose commands (a flash read, a page's refresh) would
-// follow it to the wrong enclosure while a read runs here, and which shows what it selects. For
-// the same reason there is no "switch of the shown enclosure in progress" to wait for: a switch
-// changes nothing these reads address.
+// Each enclosure is addressed by its own disk rather than by moving SelectedDeviceIndex to it
+// and back: that index is the window thread's (what it shows, where the target rule sends the
+// commands that do not name a disk), and moving it from this thread would race the window's
+// handlers. For the same reason there is no "switch of the shown enclosure in progress" to wait
+// for: a switch changes nothing these reads address.
 SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
   SmartReadPass pass;
   if (state_.upgrade_target_index.load() != kNoUpgradeTarget || registry_.current.empty() ||
