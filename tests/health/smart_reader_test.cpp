@@ -203,7 +203,9 @@ TEST_F(SmartReaderTest, ADriveStepIsTriedFourTimesAndEachPartFourTimes) {
     EXPECT_EQ(Count(1, {kOpDriveAta, c.feature, 0}), c.attempts) << c.what;
     EXPECT_EQ(Count(1, {kOpDriveAta, kAtaIdentify, 0}), c.feature == kData ? c.attempts : 0)
         << c.what;
-    if (c.feature == kThresholds) EXPECT_EQ(state_.smart_thresholds_read.load(), c.read) << c.what;
+    if (c.feature == kThresholds) {
+      EXPECT_EQ(state_.smart_thresholds_read.load(), c.read) << c.what;
+    }
   }
 }
 
