@@ -134,13 +134,5 @@ TEST(SmartFourKSectors, AnswersFromWord106OrItsFailureCode) {
   }
 }
 
-TEST(SmartFourKSectors, AWrongEchoAlwaysReadsUnknown) {
-  // An echo of 00 00 would otherwise make the code 0x0000, which reads as a drive's "No".
-  EXPECT_EQ(WrongEchoCode(0x00, 0x00), 0x8000);
-  EXPECT_EQ(FourKSectorAnswer(WrongEchoCode(0x00, 0x00)).answer, "Unknown");
-  EXPECT_EQ(WrongEchoCode(0x12, 0x34), 0x9234);
-  EXPECT_EQ(WrongEchoCode(0xB2, 0xD0), 0xB2D0);
-}
-
 }  // namespace
 }  // namespace raid

@@ -65,12 +65,6 @@ TEST(SmartPageView, NoAttributesHideTheTableAndBlankBothLabels) {
   }
 }
 
-TEST(SmartPageView, AnAbsentDriveWithOldDataReadsUnknownWithItsCode) {
-  const SmartPageView view = BuildSmartPageView({0, "M", RecordOf({{0x09}}, 0xFFFF)});
-  EXPECT_EQ(view.four_k_text, " 4K Sector supported : Unknown ");
-  EXPECT_EQ(view.four_k_hint, "Code=0xFFFF");
-}
-
 TEST(SmartCellSelection, NameAndRawCellsGoToThePanelAndTheHint) {
   const SmartDriveRecord shown = RecordOf({{0x05, 100, 36, 3}, {0x09, 90, 0, 0x1234}});
   const SmartPageView view = BuildSmartPageView({0, "M", shown});

@@ -10,30 +10,6 @@
 namespace raid {
 namespace {
 
-TEST(SmartStore, KeepsOnlyTheFirstTwoPositionsAndTwoDrives) {
-  std::atomic<bool> thresholds_read{false};
-  SmartStore store(thresholds_read);
-  std::array<std::uint8_t, kSmartPartSize> part{};
-  part.fill(0x5A);
-  EXPECT_FALSE(store.StorePart(2, 0, SmartSectorKind::kData, 0, part));
-  EXPECT_FALSE(store.SetWord106(0, 2, 0x6003));
-  EXPECT_FALSE(store.StorePart(1, 1, SmartSectorKind::kData, 4, part));
-  EXPECT_FALSE(store.Snapshot(2, 0));
-  EXPECT_FALSE(store.Snapshot(0, 2));
-
-  ASSERT_TRUE(store.StorePart(1, 1, SmartSectorKind::kThresholds, 3, part));
-  const SmartDriveRecord record = *store.Snapshot(1, 1);
-  EXPECT_EQ(record.data, SmartSector{});
-  EXPECT_TRUE(std::all_of(record.thresholds.begin() + 384, record.thresholds.end(),
-                          [](std::uint8_t b) { return b == 0x5A; }));
-  EXPECT_TRUE(std::all_of(record.thresholds.begin(), record.thresholds.begin() + 384,
-                          [](std::uint8_t b) { return b == 0; }));
-  EXPECT_EQ(*store.Snapshot(0, 1), SmartDriveRecord{});
-
-  store.SetThresholdsRead(true);
-  EXPECT_TRUE(thresholds_read.load());  // the countdown sees it
-}
-
 // The window takes copies while the RAID worker stores parts: every copied part is one write's.
 TEST(SmartStoreConcurrent, ACopyNeverHoldsAHalfWrittenPart) {
   std::atomic<bool> thresholds_read{false};
