@@ -136,10 +136,8 @@ std::optional<std::string> SimEnclosure::Execute(const DecodedPacket& packet) {
       status = AnswerFlash(packet, answer.sector);
       break;
     case kOpDriveCommand:
-      status = AnswerDriveCommand(packet, answer.sector);
-      break;
     case kOpDriveResult:
-      status = AnswerDriveResultPart(packet, answer.sector);
+      status = AnswerDrive(packet, answer.sector);
       break;
     default:
       break;
@@ -227,9 +225,37 @@ std::uint8_t SimEnclosure::AnswerFlash(const DecodedPacket& packet, Sector& out)
   }
 }
 
-std::uint8_t SimEnclosure::AnswerDriveCommand(const DecodedPacket& packet, Sector& out) {
-  out[kEchoOffset] = kOpDriveCommand;
+std::optional<FaultSpec::DriveCommandFault> SimEnclosure::DriveFaultFires(
+    const DecodedPacket& packet) {
+  auto& faults = faults_.drive_command_faults;
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    const bool matches =
+        it->opcode == packet.opcode && (it->feature == 0 || it->feature == packet.p1) &&
+        (packet.opcode != kOpDriveResult || it->part == 0 || it->part == packet.p3);
+    if (!matches || it->times == 0) continue;
+    const FaultSpec::DriveCommandFault fired = *it;
+    if (--it->times == 0) faults.erase(it);
+    return fired;
+  }
+  return std::nullopt;
+}
+
+// Both drive commands echo their opcode and first argument at 76-77.
+std::uint8_t SimEnclosure::AnswerDrive(const DecodedPacket& packet, Sector& out) {
+  out[kEchoOffset] = packet.opcode;
   out[kEchoOffset + 1] = packet.p1;
+  const std::optional<FaultSpec::DriveCommandFault> fault = DriveFaultFires(packet);
+  if (fault && !fault->echo) {
+    if (packet.opcode == kOpDriveCommand) drive_result_.reset();  // a failed command keeps nothing
+    return kStatusFailed;
+  }
+  const std::uint8_t status = packet.opcode == kOpDriveCommand ? AnswerDriveCommand(packet)
+                                                               : AnswerDriveResultPart(packet, out);
+  if (fault) std::copy(fault->echo->begin(), fault->echo->end(), out.begin() + kEchoOffset);
+  return status;
+}
+
+std::uint8_t SimEnclosure::AnswerDriveCommand(const DecodedPacket& packet) {
   drive_result_.reset();
   if (!IsAtaFrame(packet) || packet.p2 > 1) return kStatusFailed;
   const Bay& bay = bays_[BayOfChannel(packet.p2)];
@@ -249,8 +275,6 @@ std::uint8_t SimEnclosure::AnswerDriveCommand(const DecodedPacket& packet, Secto
 }
 
 std::uint8_t SimEnclosure::AnswerDriveResultPart(const DecodedPacket& packet, Sector& out) const {
-  out[kEchoOffset] = kOpDriveResult;
-  out[kEchoOffset + 1] = packet.p1;
   const unsigned part = packet.p3;
   if (!drive_result_ || part < 1 || part > 4) return kStatusFailed;
   const auto from = drive_result_->begin() + (part - 1) * kDataLength;

@@ -96,6 +96,18 @@ struct FaultSpec {
   };
   std::vector<FlashFailure> flash_failures;
   bool lying_flash_writes = false;
+  // A drive command that goes wrong `times` times, then works: the ATA command (opcode 0xB1) or
+  // a result part fetch (0xB2) whose first argument is `feature` (0: any) and, for a fetch, whose
+  // part is `part` (0: any). Its answer carries status 0xE0; with `echo` it is done instead but
+  // echoes those two bytes at 76-77, as from a controller that answered another command.
+  struct DriveCommandFault {
+    std::uint8_t opcode = 0xB1;
+    std::uint8_t feature = 0;
+    std::uint8_t part = 0;
+    std::optional<std::array<std::uint8_t, 2>> echo;
+    std::uint32_t times = 1;
+  };
+  std::vector<DriveCommandFault> drive_command_faults;
 };
 
 struct RebuildSpec {

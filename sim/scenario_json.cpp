@@ -244,6 +244,27 @@ FaultSpec ParseFaults(const json& value, const std::string& path, std::uint64_t 
     }
   }
   f.Bool("lying_flash_writes", faults.lying_flash_writes);
+  if (const json* list = f.Array("drive_command_faults")) {
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      Fields item((*list)[i], Index(f.PathOf("drive_command_faults"), i));
+      FaultSpec::DriveCommandFault fault;
+      item.Unsigned("opcode", fault.opcode);
+      if (fault.opcode != 0xB1 && fault.opcode != 0xB2) {
+        Fail(item.PathOf("opcode"), "drive commands are 0xB1 and 0xB2");
+      }
+      item.Unsigned("feature", fault.feature);
+      item.Unsigned("part", fault.part, 4);
+      if (const json* echo = item.Array("echo")) {
+        if (echo->size() != 2) Fail(item.PathOf("echo"), "expected two bytes");
+        fault.echo = {
+            static_cast<std::uint8_t>(ToUnsigned((*echo)[0], Index(item.PathOf("echo"), 0), 0xFF)),
+            static_cast<std::uint8_t>(ToUnsigned((*echo)[1], Index(item.PathOf("echo"), 1), 0xFF))};
+      }
+      item.Unsigned("times", fault.times);
+      item.Finish();
+      faults.drive_command_faults.push_back(fault);
+    }
+  }
   f.Finish();
   return faults;
 }

@@ -234,6 +234,7 @@ void SimEnclosure::SetControllerFaultsLocked(const FaultSpec& faults) {
   faults_.forced_count = faults.force_status ? faults.force_status->count : 0;
   faults_.flash_failures = faults.flash_failures;
   faults_.lying_flash_writes = faults.lying_flash_writes;
+  faults_.drive_command_faults = faults.drive_command_faults;
 }
 
 void SimEnclosure::SetAnswerDelay(std::uint32_t extra_ms) {
@@ -265,6 +266,11 @@ void SimEnclosure::FailFlashBlock(std::uint32_t address, std::uint32_t times) {
 void SimEnclosure::SetLyingFlashWrites(bool lying) {
   std::lock_guard lock(mutex_);
   faults_.lying_flash_writes = lying;
+}
+
+void SimEnclosure::FailDriveCommand(const FaultSpec::DriveCommandFault& fault) {
+  std::lock_guard lock(mutex_);
+  faults_.drive_command_faults.push_back(fault);
 }
 
 bool SimEnclosure::FlashFaultFires(std::uint32_t block) {

@@ -74,6 +74,8 @@ class SimEnclosure : public SimDevice {
   void FailFlashBlock(std::uint32_t address, std::uint32_t times);
   // Programs answer done but change nothing.
   void SetLyingFlashWrites(bool lying);
+  // Drive commands that match `fault` go wrong as it says.
+  void FailDriveCommand(const FaultSpec::DriveCommandFault& fault);
 
  protected:
   void ServeRead(std::uint32_t lba, std::uint32_t blocks, std::span<std::uint8_t> out,
@@ -104,6 +106,7 @@ class SimEnclosure : public SimDevice {
     std::uint32_t forced_count = 0;
     std::vector<FaultSpec::FlashFailure> flash_failures;
     bool lying_flash_writes = false;
+    std::vector<FaultSpec::DriveCommandFault> drive_command_faults;
   };
 
   void SetControllerFaultsLocked(const FaultSpec& faults);
@@ -112,6 +115,7 @@ class SimEnclosure : public SimDevice {
   unsigned BayOfChannel(unsigned channel) const;
   bool ReportsPresent(const Bay& bay) const;
   bool FlashFaultFires(std::uint32_t block);
+  std::optional<FaultSpec::DriveCommandFault> DriveFaultFires(const DecodedPacket& packet);
 
   // Command execution; each fills the answer's content and returns its status. A packet whose
   // header does not fit its command is refused without an answer; Execute returns why.
@@ -120,7 +124,8 @@ class SimEnclosure : public SimDevice {
   std::uint8_t AnswerRebuildProgress(Sector& out) const;
   std::uint8_t AnswerArrayStatus(Sector& out) const;
   std::uint8_t AnswerFlash(const DecodedPacket& packet, Sector& out);
-  std::uint8_t AnswerDriveCommand(const DecodedPacket& packet, Sector& out);
+  std::uint8_t AnswerDrive(const DecodedPacket& packet, Sector& out);
+  std::uint8_t AnswerDriveCommand(const DecodedPacket& packet);
   std::uint8_t AnswerDriveResultPart(const DecodedPacket& packet, Sector& out) const;
   void Sign(Sector& sector, std::uint8_t status);
 

@@ -8,10 +8,13 @@ MonitorCore::MonitorCore(DiskSystem& disks, Clock& clock, UiSink& ui, UiSink& wo
       monitor_(device_.commands(), clock, state_, device_.registry(), worker_ui),
       log_store_(std::move(log_folder)),
       detector_(log_, log_store_, clock, state_, device_.registry(), monitor_, alerts_),
+      smart_store_(state_.smart_thresholds_read),
+      smart_reader_(device_.commands(), state_, device_.registry(), monitor_, smart_store_),
       work_(device_, monitor_, detector_, state_, worker_ui),
       schedule_(state_, device_.discovery(), device_.registry(), work_, view, ui) {
   device_.discovery().SetStatusFiller(&monitor_);
   monitor_.SetListener(this);
+  work_.SetSmartReader(&smart_reader_);
 }
 
 void MonitorCore::OnStatusRefreshed(std::uint8_t refreshed_mask) {

@@ -15,6 +15,8 @@
 #include "common/ui_sink.h"
 #include "device/device_access.h"
 #include "device/disk_system.h"
+#include "health/smart_reader.h"
+#include "health/smart_store.h"
 #include "notify/alert_sink.h"
 #include "status/event_detector.h"
 #include "status/event_log.h"
@@ -39,6 +41,9 @@ class MonitorCore : private RefreshListener {
   // Alerts go to the mailer once one is installed (SetTarget), and are recorded until then.
   AlertRouter& alerts() { return alerts_; }
   EventDetector& detector() { return detector_; }
+  // The SMART reads the schedule asks for, and what they left.
+  SmartStore& smart_store() { return smart_store_; }
+  DriveSmartReader& smart_reader() { return smart_reader_; }
   MonitorWork& work() { return work_; }
   PollingSchedule& schedule() { return schedule_; }
 
@@ -58,6 +63,8 @@ class MonitorCore : private RefreshListener {
   FolderLogStore log_store_;
   AlertRouter alerts_;
   EventDetector detector_;
+  SmartStore smart_store_;
+  DriveSmartReader smart_reader_;
   MonitorWork work_;
   PollingSchedule schedule_;
   std::function<void(std::uint8_t)> after_detection_;

@@ -14,7 +14,7 @@
 
 namespace raid {
 
-// Reads the member drives' SMART data or thresholds of the selected enclosure.
+// Reads the member drives' SMART data or thresholds of the listed enclosures.
 class SmartReader {
  public:
   virtual ~SmartReader() = default;
@@ -33,7 +33,7 @@ class MonitorWork : public ScheduleWork {
         state_(state),
         detection_ui_(detection_ui) {}
 
-  // Without a reader (raidctl has no SMART command yet) the requests are taken and dropped.
+  // Without a reader the requests are taken and dropped.
   void SetSmartReader(SmartReader* reader) { smart_ = reader; }
 
   void RunDiscovery() override { device_.discovery().RunDiscovery(detection_ui_); }

@@ -15,6 +15,8 @@ const char* const kUsage =
     "  status     find the enclosures, read each array's status once and show it\n"
     "  monitor    poll the enclosures every 5 seconds, keep the daily event log and\n"
     "             print each new log line and mail the alerts, until interrupted\n"
+    "  smart      find the enclosures, read their member drives' SMART attributes and\n"
+    "             thresholds once and show each drive's table, verdict and 4K answer\n"
     "  mail-setup  change the alert mail settings (the E-mail page's OK)\n"
     "  mail-show   print the alert mail settings, without the password\n"
     "  mail-test   send the test mail to the sender's own address and print the\n"
@@ -42,8 +44,8 @@ const char* const kUsage =
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kCommands = {"discover",   "status",    "monitor",
-                                                       "mail-setup", "mail-show", "mail-test"};
+constexpr std::array<std::string_view, 7> kCommands = {
+    "discover", "status", "monitor", "smart", "mail-setup", "mail-show", "mail-test"};
 
 // The alert kinds the mail settings edit: 1 and 2.
 std::optional<unsigned> MailKind(const std::string& text) {
@@ -186,7 +188,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     return parsed;
   }
   if (options.command.rfind("mail-", 0) == 0 && (options.scenario || options.realtime)) {
-    parsed.error = "--simulate only applies to discover, status and monitor";
+    parsed.error = "--simulate only applies to discover, status, monitor and smart";
     return parsed;
   }
   if (options.for_seconds && options.command != "monitor") {

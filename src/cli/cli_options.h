@@ -26,7 +26,7 @@ struct MailSetupOptions {
 };
 
 struct CliOptions {
-  std::string command;  // discover, status, monitor, mail-setup, mail-show, mail-test
+  std::string command;  // discover, status, monitor, smart, mail-setup, mail-show, mail-test
   std::optional<std::string> scenario;  // --simulate FILE
   bool json = false;                    // --json
   bool verbose = false;                 // --verbose

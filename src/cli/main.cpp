@@ -8,6 +8,7 @@
 #include "cli/cli_session.h"
 #include "cli/discover_command.h"
 #include "cli/monitor_command.h"
+#include "cli/smart_command.h"
 #include "cli/status_command.h"
 #include "common/user_locale.h"
 
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
     exit_code = RunStatusCommand(*session, options.json);
   } else if (options.command == "monitor") {
     exit_code = RunMonitorCommand(*session, options.for_seconds);
+  } else if (options.command == "smart") {
+    exit_code = RunSmartCommand(*session, options.json);
   }
   // The simulated controllers check every command they were sent; a fault there is ours.
   const std::vector<std::string> violations = session->ProtocolViolations();

@@ -13,8 +13,6 @@ constexpr std::uint8_t kFlashSelector = 0x01;
 constexpr std::uint8_t kOpReadFlash = 0x20;
 constexpr std::uint8_t kOpEraseFlash = 0x23;
 constexpr std::uint8_t kOpWriteFlash = 0x25;
-constexpr std::uint8_t kOpDriveAta = 0xB1;
-constexpr std::uint8_t kOpDriveControl = 0xB2;
 constexpr std::uint8_t kAtaSmart = 0xB0;
 
 struct FlashBlockNumber {
@@ -113,14 +111,26 @@ ResultCode ControllerCommands::EraseFlashBlock(Disk& disk, std::uint32_t address
 
 ResultCode ControllerCommands::DriveAtaCommand(std::uint8_t feature, std::uint8_t port,
                                                std::span<std::uint8_t, 512> out) {
-  const std::array<std::uint8_t, kPayloadSize> frame = AtaFrame(feature);
-  return ExchangeOn(Target(), kDirectionOut, kOpDriveAta, feature, port, 0x00, frame,
-                    kDriveCommandTries, out);
+  return DriveAtaCommandOn(Target(), feature, port, out);
 }
 
 ResultCode ControllerCommands::DriveControlCommand(std::uint8_t a, std::uint8_t b, std::uint8_t c,
                                                    std::span<std::uint8_t, 512> out) {
-  return ExchangeOn(Target(), kDirectionIn, kOpDriveControl, a, b, c, {}, kDriveCommandTries, out);
+  return DriveControlCommandOn(Target(), a, b, c, out);
+}
+
+ResultCode ControllerCommands::DriveAtaCommandOn(const std::optional<DiskRef>& target,
+                                                 std::uint8_t feature, std::uint8_t port,
+                                                 std::span<std::uint8_t, 512> out) {
+  const std::array<std::uint8_t, kPayloadSize> frame = AtaFrame(feature);
+  return ExchangeOn(target, kDirectionOut, kOpDriveAta, feature, port, 0x00, frame,
+                    kDriveCommandTries, out);
+}
+
+ResultCode ControllerCommands::DriveControlCommandOn(const std::optional<DiskRef>& target,
+                                                     std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                                                     std::span<std::uint8_t, 512> out) {
+  return ExchangeOn(target, kDirectionIn, kOpDriveControl, a, b, c, {}, kDriveCommandTries, out);
 }
 
 }  // namespace raid

@@ -26,6 +26,12 @@ inline constexpr std::uint8_t kQueryArrayStatus = 0x17;
 
 inline constexpr std::uint8_t kAtaIdentify = 0xEC;
 
+// The drive commands, and where their answers echo the opcode and first argument of the command
+// the controller answered.
+inline constexpr std::uint8_t kOpDriveAta = 0xB1;
+inline constexpr std::uint8_t kOpDriveControl = 0xB2;
+inline constexpr std::size_t kDriveEchoOffset = 76;
+
 // Time limits of the exchanges: milliseconds from 10 on, tries below.
 inline constexpr std::uint32_t kAliveQueryLimitMs = 1000;
 inline constexpr std::uint32_t kCommandLimitMs = 3000;
@@ -63,6 +69,13 @@ class ControllerCommands {
                              std::span<std::uint8_t, 512> out);
   ResultCode DriveControlCommand(std::uint8_t a, std::uint8_t b, std::uint8_t c,
                                  std::span<std::uint8_t, 512> out);
+  // The same commands to an enclosure named by its disk, for the SMART reads, which walk the
+  // listed enclosures from the RAID worker without moving the selection the window shows.
+  ResultCode DriveAtaCommandOn(const std::optional<DiskRef>& target, std::uint8_t feature,
+                               std::uint8_t port, std::span<std::uint8_t, 512> out);
+  ResultCode DriveControlCommandOn(const std::optional<DiskRef>& target, std::uint8_t a,
+                                   std::uint8_t b, std::uint8_t c,
+                                   std::span<std::uint8_t, 512> out);
 
   ExchangeGate& gate() { return gate_; }
 

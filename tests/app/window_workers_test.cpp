@@ -11,6 +11,7 @@
 #include <random>
 
 #include "app/monitor_core.h"
+#include "health/smart_page_view.h"
 #include "sim_host.h"
 #include "status/device_captions.h"
 #include "status/shared_event_log.h"
@@ -99,6 +100,9 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
       const DeviceCaptions captions = ComputeDeviceCaptions(core.device().registry(), 0);
       EXPECT_FALSE(captions.firmware_version_text.empty());
     }
+    // The SMART page draws from copies while the RAID worker reads.
+    const SmartPageView smart = BuildSmartPageView({0, "", *core.smart_store().Snapshot(0, 0)});
+    EXPECT_LE(smart.rows.size(), kSmartSlots);
     std::this_thread::sleep_for(tick);
   }
   workers.RequestStop();
@@ -112,6 +116,8 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
   const std::vector<std::string> lines = shared_log.Snapshot(0).lines;
   EXPECT_THAT(lines, Contains(HasSubstr("D1 HDD1 --> HDD2 ")));
   EXPECT_THAT(lines, Contains(HasSubstr("D2 New Device was found.")));
+  // The RAID worker read the SMART data the installed list asked for.
+  EXPECT_GT(SmartRowCount(core.smart_store().Snapshot(0, 0)->data), 0U);
   EXPECT_EQ(shown_lines, lines.size());
   EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
   fs::remove_all(folder);

@@ -124,6 +124,83 @@ TEST_F(RaidctlTest, StatusShowsWhatTheStatusPageShows) {
   EXPECT_EQ(document["enclosures"][0]["mode_name"], "Mirroring(RAID1)");
 }
 
+// Two enclosures: the first with HDD2 missing and a pending sector on HDD1, the second wired
+// HDD1-to-second-port, its HDD1 failing a seek-error threshold and answering IDENTIFY with no
+// echo at all.
+constexpr const char* kSmartScenario = R"({ "drives": [
+  { "number": 1, "type": "enclosure", "members": [
+    { "word106": "0x4000", "smart": { "attributes": [ { "id": "0xC5", "raw": 1 } ] } }, null ] },
+  { "number": 2, "type": "enclosure", "port_order_bit": false, "members": [
+    { "model": "SEEKER 2000", "smart": { "replace_defaults": true, "attributes": [
+      { "id": 7, "current": 29, "worst": 29, "threshold": 30 }, { "id": 16, "raw": "0x0102" } ] } },
+    {} ],
+    "faults": { "drive_command_faults": [ { "feature": "0xEC", "echo": [0, 0] } ] } } ] })";
+
+TEST_F(RaidctlTest, SmartShowsEachDrivesTableVerdictAndFourKAnswer) {
+  const fs::path scenario = folder_ / "smart.json";
+  std::ofstream(scenario) << kSmartScenario;
+  const ProcessResult run = Raidctl(Env(), "smart --simulate " + scenario.string());
+  ASSERT_EQ(run.exit_code, 0);
+  const std::vector<std::string> expected = {
+      "Device1 (physical drive 1)",
+      "  HDD1: NORTHWIND NW1000SA-01",
+      "    C5-Current pending sector count          100   100         0  000000000001  Alert",
+      "    Overall: Warning",
+      "    4K Sector supported : No (WORD[106]=0x4000)",
+      "  HDD2: absent",
+      "Device2 (physical drive 2)",
+      "  HDD1: SEEKER 2000",
+      "    07-Seek error rate                        29    29        30  000000000000  Error",
+      "    10h-UnKnown                              100   100         0  000000000102  Good",
+      "    Overall: Error",
+      "    4K Sector supported : Unknown (Code=0x8000)",
+      "  HDD2: NORTHWIND NW1000SA-01",
+  };
+  std::size_t from = 0;
+  for (const std::string& line : expected) {
+    const std::size_t at = run.out.find(line + "\n", from);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << run.out;
+    from = at + line.size();
+  }
+
+  const ProcessResult json = Raidctl(Env(), "smart --json --simulate " + scenario.string());
+  ASSERT_EQ(json.exit_code, 0);
+  const nlohmann::json enclosures = nlohmann::json::parse(json.out)["enclosures"];
+  ASSERT_EQ(enclosures.size(), 2U);
+  EXPECT_EQ(enclosures[0]["drives"][1], nlohmann::json({{"name", "HDD2"}, {"present", false}}));
+  const nlohmann::json& seeker = enclosures[1]["drives"][0];
+  EXPECT_EQ(seeker["overall"], "Error");
+  EXPECT_EQ(seeker["four_k_sectors"], "Unknown");
+  EXPECT_EQ(seeker["word106"], 0x8000);
+  EXPECT_EQ(seeker["attributes"][0], nlohmann::json({{"id", 7},
+                                                     {"name", "Seek error rate"},
+                                                     {"value", 29},
+                                                     {"worst", 29},
+                                                     {"threshold", 30},
+                                                     {"raw", "000000000000"},
+                                                     {"status", "Error"}}));
+  EXPECT_EQ(seeker["attributes"][1]["name"], "UnKnown");
+  EXPECT_EQ(enclosures[1]["drives"][1]["four_k_sectors"], "Yes");
+}
+
+TEST_F(RaidctlTest, SmartFailsWithoutAnEnclosureOrWhenADriveCannotBeRead) {
+  const fs::path no_enclosure = folder_ / "disk.json";
+  std::ofstream(no_enclosure) << R"({ "drives": [ { "number": 0, "type": "disk" } ] })";
+  const ProcessResult none = Raidctl(Env(), "smart --simulate " + no_enclosure.string());
+  EXPECT_NE(none.exit_code, 0);
+  EXPECT_EQ(none.out, "No enclosure found.\n");
+
+  const fs::path failing = folder_ / "failing.json";
+  std::ofstream(failing) << R"({ "drives": [ { "number": 1, "type": "enclosure",
+    "faults": { "drive_command_faults": [ { "feature": "0xD0", "times": 4 } ] } } ] })";
+  const ProcessResult run = Raidctl(Env(), "smart --json --simulate " + failing.string());
+  EXPECT_EQ(run.exit_code, 1);
+  const nlohmann::json drives = nlohmann::json::parse(run.out)["enclosures"][0]["drives"];
+  EXPECT_EQ(drives[0]["read_failed"], true);
+  EXPECT_EQ(drives[0]["attributes"].size(), 0U);  // nothing was read before
+  EXPECT_EQ(drives[1]["read_failed"], false);
+}
+
 TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
   const fs::path err = folder_ / "err.txt";
   EXPECT_EQ(Raidctl("", "frobnicate", err.string()).exit_code, 2);

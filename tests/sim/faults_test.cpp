@@ -86,6 +86,32 @@ TEST_F(Faults, LyingFlashWritesClaimSuccessAndChangeNothing) {
   EXPECT_EQ(enclosure().FlashBytes(0x100, 128), before);
 }
 
+TEST_F(Faults, DriveCommandFaultsFailOrMisechoTheMatchingCommandsOnly) {
+  auto disk = host_.OpenPhysicalDrive(2);
+  std::vector<std::uint8_t> frame = {0x27, 0x80, 0xB0, 0xD0, 0x01, 0x4F, 0xC2, 0xE0, 0, 0,
+                                     0,    0,    0x01, 0,    0,    0,    0,    0,    0, 0};
+  frame.resize(128, 0);
+  const Packet smart_data{5, 0xB1, 0xD0, 0, 0, frame};
+  const auto part = [](std::uint8_t n) { return Packet{4, 0xB2, 0xD0, 0, n, {}}; };
+  enclosure().FailDriveCommand({0xB1, 0xD0, 0, std::nullopt, 1});
+  enclosure().FailDriveCommand({0xB2, 0, 3, std::array<std::uint8_t, 2>{0x00, 0x00}, 1});
+
+  const Block failed = Exchange(*disk, smart_data);
+  EXPECT_EQ(failed[48], 0xE0);
+  EXPECT_EQ(failed[76], 0xB1);                    // a failed command still echoes itself
+  EXPECT_EQ(Exchange(*disk, part(1))[48], 0xE0);  // and keeps no result to fetch
+
+  ASSERT_EQ(Exchange(*disk, smart_data)[48], 0x20);  // the fault was used up
+  EXPECT_EQ(Exchange(*disk, part(2))[77], 0xD0);
+  const Block misechoed = Exchange(*disk, part(3));
+  EXPECT_EQ(misechoed[48], 0x20);
+  EXPECT_EQ(misechoed[76], 0x00);
+  EXPECT_EQ(misechoed[77], 0x00);
+  const Block again = Exchange(*disk, part(3));
+  EXPECT_EQ(again[76], 0xB2);
+  EXPECT_EQ(again[77], 0xD0);
+}
+
 TEST_F(Faults, AVanishingDeviceFailsReadsAndOpensUntilPluggedBack) {
   enclosure().VanishAfterReads(3);
   auto disk = host_.OpenPhysicalDrive(2);

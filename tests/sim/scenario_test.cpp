@@ -124,6 +124,30 @@ TEST(ScenarioParsing, BridgeResetsAndHeldReads) {
       << no_ms;
 }
 
+TEST(ScenarioParsing, DriveCommandFaults) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 1, "type": "enclosure", "faults": { "drive_command_faults": [
+      { "feature": "0xD1", "times": 4 },
+      { "opcode": "0xB2", "feature": "0xEC", "part": 2, "echo": ["0xB1", 0] } ] } }]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  const FaultSpec& faults = std::get<EnclosureSpec>(result.scenario->drives.at(1).device).faults;
+  ASSERT_EQ(faults.drive_command_faults.size(), 2u);
+  EXPECT_EQ(faults.drive_command_faults[0].opcode, 0xB1);
+  EXPECT_EQ(faults.drive_command_faults[0].feature, 0xD1);
+  EXPECT_EQ(faults.drive_command_faults[0].part, 0);
+  EXPECT_FALSE(faults.drive_command_faults[0].echo);
+  EXPECT_EQ(faults.drive_command_faults[0].times, 4u);
+  EXPECT_EQ(faults.drive_command_faults[1].part, 2);
+  EXPECT_EQ(faults.drive_command_faults[1].echo, (std::array<std::uint8_t, 2>{0xB1, 0x00}));
+  EXPECT_EQ(faults.drive_command_faults[1].times, 1u);
+
+  const std::string wrong = ErrorOf(
+      R"({"drives":[{"number":1,"type":"enclosure","faults":{"drive_command_faults":[{"opcode":"0x20"}]}}]})");
+  EXPECT_NE(wrong.find("drives[0].faults.drive_command_faults[0].opcode"), std::string::npos)
+      << wrong;
+}
+
 TEST(ScenarioParsing, AMoveRenumbersTheDiskForTheHostAndForLaterEvents) {
   const ScenarioParseResult result = ParseScenario(R"({
     "drives": [{ "number": 2, "type": "enclosure" }],

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "cli/cli_session.h"
+
+namespace raid::cli {
+
+// `raidctl smart`: discovery, a threshold and a data read of the member drives of the first two
+// enclosures, then what the SMART page would show for each drive.
+int RunSmartCommand(CliSession& session, bool json);
+
+}  // namespace raid::cli

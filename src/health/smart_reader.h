@@ -1,0 +1,68 @@
+// ReadSmart: the member drives' SMART data (feature 0xD0, with IDENTIFY word 106) or thresholds
+// (0xD1) of the first two listed enclosures, read through the controller's drive commands into
+// the SMART store. Runs on the RAID worker when the schedule asks for it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "app/monitor_work.h"
+#include "common/shared_state.h"
+#include "device/controller_commands.h"
+#include "device/enclosure_list.h"
+#include "health/smart_store.h"
+#include "status/event_detector.h"
+
+namespace raid {
+
+// A drive's whole step (IDENTIFY, the SMART command and its parts) is tried this often, and so
+// is every part fetch.
+inline constexpr int kSmartDriveAttempts = 4;
+inline constexpr int kSmartPartTries = 4;
+
+// What one pass did.
+struct SmartReadPass {
+  bool ran = false;  // false: a guard held it back and nothing was sent
+  // Drives whose SMART command failed on every attempt, or one of whose parts could not be
+  // fetched; the bytes they did not get keep their old content.
+  std::array<std::array<bool, kMemberDrives>, kSmartPositions> failed{};
+  bool AnyFailed() const;
+};
+
+class DriveSmartReader : public SmartReader {
+ public:
+  DriveSmartReader(ControllerCommands& commands, SharedState& state,
+                   const EnclosureRegistry& registry, const StatusRecords& records,
+                   SmartStore& store);
+
+  // Called on the RAID worker after a data read while the SMART page is showing, so that the
+  // window can draw the page again (on its own thread).
+  void SetAfterDataRead(std::function<void()> after) { after_data_read_ = std::move(after); }
+
+  void ReadSmart(std::uint8_t feature) override { Read(feature); }
+  // Reads nothing while an upgrade target is selected, no enclosure is listed or neither monitor
+  // box is checked.
+  SmartReadPass Read(std::uint8_t feature);
+
+ private:
+  bool ReadDrive(const DiskRef& target, unsigned position, unsigned drive, std::uint8_t port,
+                 std::uint8_t feature);
+  std::uint16_t ReadWord106(const DiskRef& target, std::uint8_t port);
+  // One part of the ATA result into response_, with its tries; `echo` also wants the answer to
+  // echo the part fetch of `feature`. The result of the last try.
+  ResultCode FetchPart(const DiskRef& target, std::uint8_t feature, std::uint8_t port,
+                       std::uint8_t part, bool echo);
+  bool EchoIs(std::uint8_t opcode, std::uint8_t argument) const;
+
+  ControllerCommands& commands_;
+  SharedState& state_;
+  const EnclosureRegistry& registry_;
+  const StatusRecords& records_;
+  SmartStore& store_;
+  std::function<void()> after_data_read_;
+  std::array<std::uint8_t, 512> response_{};
+};
+
+}  // namespace raid
