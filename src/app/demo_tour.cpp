@@ -43,6 +43,11 @@ DemoTour::DemoTour(TForm1& form, std::filesystem::path folder)
   look_.start(kLookIntervalMs);
 }
 
+bool DemoTour::SmartReadDone() const {
+  const std::optional<SmartDriveRecord> hdd1 = form_.core().smart_store().Snapshot(0, 0);
+  return form_.core().smart_store().ThresholdsRead() && hdd1 && SmartRowCount(hdd1->data) > 0;
+}
+
 void DemoTour::Look() {
   if (form_.clock().NowMs() - started_ms_ > kStoryLimitMs) {
     Finish(1, std::string("the story never showed ") + kMoments[step_].waiting_for);
@@ -52,7 +57,8 @@ void DemoTour::Look() {
   const QString text = state != nullptr ? state->text() : QString();
   switch (step_) {
     case 0:
-      if (text == "Normal") SaveAllPages(kMoments[0].name);
+      // The SMART page is worth a picture once the first reads have filled it.
+      if (text == "Normal" && SmartReadDone()) SaveAllPages(kMoments[0].name);
       break;
     case 1:
       if (text == "Single HDD\nPresent") SaveStatusAndViewer(kMoments[1].name);

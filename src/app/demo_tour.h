@@ -24,6 +24,7 @@ class DemoTour : public QObject {
 
  private:
   void Look();
+  bool SmartReadDone() const;
   void SaveAllPages(const std::string& moment);
   void SaveStatusAndViewer(const std::string& moment);
   bool Save(QWidget& widget, const std::string& name);

@@ -140,10 +140,6 @@ void TForm1::FormCreate() {
   connect(status_page_, &StatusPage::LogClicked, this, &TForm1::Image0_LogClick);
   connect(upgrade_page_, &UpgradePage::DeviceClicked, this, &TForm1::UpgradeDeviceClick);
   connect(upgrade_page_, &UpgradePage::LoadClicked, this, &TForm1::Image2_LoadClick);
-  connect(smart_page_, &SmartPage::DriveClicked, this, [this](unsigned drive) {
-    smart_device_ = static_cast<std::uint8_t>(drive);
-    smart_page_->SetShownDrive(drive);
-  });
   connect(email_page_, &EmailPage::SubPageClicked, this, [this](unsigned sub_page) {
     email_sub_page_ = static_cast<std::uint8_t>(sub_page);
     email_page_->ShowSubPage(sub_page);
@@ -183,6 +179,7 @@ void TForm1::FormCreate() {
   });
 
   SetUpMail();
+  SetUpSmart();
   core_.schedule().Start();
   workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
   // Mail goes out on the e-mail worker, never on this thread.
@@ -320,6 +317,7 @@ void TForm1::Image_SMARTClick() {
     return;
   }
   ShowPage(kSmartPageIndex);
+  ShowSmart();
 }
 
 void TForm1::StatusDeviceClick(unsigned device) {

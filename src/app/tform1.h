@@ -19,6 +19,7 @@
 #include "app/window_workers.h"
 #include "device/device_watch.h"
 #include "firmware/firmware_image.h"
+#include "health/smart_page_view.h"
 #include "notify/alert_mailer.h"
 #include "notify/mail_settings.h"
 #include "notify/settings_backend.h"
@@ -105,6 +106,13 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void Image2_LoadClick();
   void LoadFirmwareFileAt(const std::string& path);
   const FirmwareImage& firmware_image() const { return firmware_image_; }
+  // The SMART page: ShowSmart, the HDD1 / HDD2 buttons, a table cell selected, and the double
+  // click on the countdown line that dumps the first enclosure's SMART sectors.
+  void ShowSmart();
+  void SmartDriveClick(unsigned drive);
+  void StringGrid3SelectCell(int row, int column);
+  void SmartStatusLineDblClick();
+  const SmartPageView& smart_view() const { return smart_view_; }
   // The E-mail page's buttons.
   void Image3_OKClick();
   void Image3_IgnoreClick();
@@ -134,6 +142,8 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void OnStatusRefreshed(std::uint8_t mask, std::array<ControllerStatus, 2> records);
   void SetUpDeviceWatch(bool kernel_device_events);
   void SetUpMail();
+  void SetUpSmart();
+  SmartDriveRecord ShownSmartRecord();
   std::array<std::string, 2> Hints() const;
 
   // ScheduleView
@@ -179,6 +189,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   std::uint8_t smart_device_ = 0;    // SmartDevice
   std::uint8_t email_sub_page_ = 0;  // EmailSubPage
   std::array<ControllerStatus, 2> shown_records_{};
+  SmartPageView smart_view_;      // as last shown
   FirmwareImage firmware_image_;  // FirmwareImage: held only when it passed every check
   DeviceCaptions captions_;
   bool viewer_open_ = false;

@@ -30,6 +30,8 @@ class StatusPage : public QWidget {
   void SetShownDevice(unsigned device);                   // yellow picture on that one
   void SetDeviceHints(const std::array<std::string, 2>& hints);  // tooltips of Image0_D1/D2
   void ShowLogButton(bool shown);
+  // What the page shows now (the SMART page's title takes the drive model labels from it).
+  const StatusPageView& view() const { return model_.view(); }
 
  signals:
   void DeviceClicked(unsigned device);  // Image0_D1 (0) or Image0_D2 (1)

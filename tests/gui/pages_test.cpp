@@ -518,25 +518,60 @@ TEST(SmartPageTest, LaidOutCleanlyWithAFullTable) {
   SmartPage page(place.host());
   page.SetShownDrive(0);
   page.SetStatusLine("Updates after 60 seconds.");
-  SetText(page, "SmartTitle", " SMART - HDD1 : WDC WD20EARS-00MVWB0 ");
-  SetText(page, "SmartVerdict", " Warning ");
-  SetText(page, "Smart4K", " 4K Sector supported : Unknown ");
+  page.SetTitle(" SMART - HDD1 : WDC WD20EARS-00MVWB0 ");
+  page.SetVerdict(" Warning ", QColor(0x80, 0, 0));
+  page.SetSectorSupport(" 4K Sector supported : Unknown ", "Code=0xFFFF");
   // Wide texts in every column, and 30 attributes to bring the scroll bar. Longer names than
   // this one run out of column 0; selecting the cell shows them in full.
-  auto* table = Find<QTableWidget>(page, "StringGrid3");
-  table->setRowCount(30);
+  std::vector<SmartPage::Row> rows;
   for (int row = 0; row < 30; ++row) {
-    const std::array<const char*, 6> cells = {
-        "05-Reallocated sector count", "253", "253", "253", "000000000000", "Alert"};
-    for (int column = 0; column < 6; ++column) {
-      auto* item = new QTableWidgetItem(QString::fromLatin1(cells[column]));
-      if (column > 0) item->setTextAlignment(Qt::AlignCenter);
-      table->setItem(row, column, item);
-    }
+    const QColor colour = row % 3 == 0 ? Qt::white : row % 3 == 1 ? Qt::yellow : Qt::red;
+    rows.push_back(
+        {{"05-Reallocated sector count", "253", "253", "253", "000000000000", "Alert"}, colour});
   }
+  page.SetRows(rows);
+  page.ShowTable(true);
   place.Show();
   EXPECT_THAT(LayoutFaults(page), IsEmpty());
   SavePicture(page, "smart");
+}
+
+TEST(SmartPageTest, RowsArePaintedInTheirColourAndTheFirstShowingSelectsTheCorner) {
+  Place place;
+  SmartPage page(place.host());
+  auto* table = Find<QTableWidget>(page, "StringGrid3");
+  place.Show();
+  EXPECT_TRUE(table->isHidden());
+  QSignalSpy selected(&page, &SmartPage::CellSelected);
+  page.SetRows(
+      {{{"05-Reallocated sector count", "100", "100", "36", "000000000003", "Alert"}, Qt::yellow},
+       {{"07-Seek error rate", "29", "29", "30", "000000000000", "Error"}, Qt::red},
+       {{"09-Power-on hours count", "99", "99", "0", "0000000004D2", "Good"}, Qt::white}});
+  page.ShowTable(true);
+  EXPECT_EQ(table->currentRow(), 0);
+  EXPECT_EQ(table->currentColumn(), 0);
+  ASSERT_EQ(selected.size(), 1);
+  EXPECT_EQ(selected[0][0].toInt(), 0);
+
+  // The cell's whole area carries the row's colour, selected or not; away from the text.
+  const QImage picture = table->viewport()->grab().toImage();
+  auto colour_at = [&](int row, int column) {
+    const QRect cell = table->visualRect(table->model()->index(row, column));
+    return picture.pixelColor(cell.right() - 2, cell.bottom() - 1);
+  };
+  EXPECT_EQ(colour_at(0, 0), QColor(Qt::yellow));
+  EXPECT_EQ(colour_at(1, 3), QColor(Qt::red));
+  EXPECT_EQ(colour_at(2, 5), QColor(Qt::white));
+
+  // Shown again while it shows: the user's place is kept.
+  table->setCurrentCell(2, 4);
+  page.ShowTable(true);
+  EXPECT_EQ(table->currentRow(), 2);
+  // Hidden, then shown: the corner again.
+  page.ShowTable(false);
+  page.ShowTable(true);
+  EXPECT_EQ(table->currentRow(), 0);
+  EXPECT_EQ(table->currentColumn(), 0);
 }
 
 // --- About page --------------------------------------------------------------------------------
