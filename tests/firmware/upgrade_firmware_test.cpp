@@ -187,6 +187,50 @@ TEST_F(UpgradeFirmwareTest, VerifyReadsTheEnclosureUnderUpgradeWhileAPassProbesA
   EXPECT_TRUE(recorder().Packets(kMultiplierDrive).empty());
 }
 
+// A discovery pass between two steps, as the detection thread may run one: a newcomer at a
+// lower drive number must not take the place that UpgradeTargetIndex names.
+TEST_F(UpgradeFirmwareTest, EnclosurePluggedAtALowerNumberDuringTheUpgradeLeavesTheTargetInPlace) {
+  const FirmwareImage image = NewImage(kRaidDrive, 4096);
+  views_.on_caption = [&](const std::string& caption) {
+    if (caption != "Process 2 / 3") return;
+    host_->Plug(0, sim::DriveSpec(sim::EnclosureSpec{}));
+    ASSERT_EQ(DiscoverAndInstall(), 3U);
+    EXPECT_EQ(registry().current[0].device_code, 0x40U | kRaidDrive);
+    EXPECT_EQ(registry().current[1].device_code, 0x40U);
+  };
+  const UpgradeResult result = Upgrade(image, 0);
+  EXPECT_TRUE(result.Succeeded());
+  EXPECT_EQ(Flash(kRaidDrive, image.size), image.bytes);
+  EXPECT_TRUE(PacketsOf(0, kOpWriteFlash).empty());
+  EXPECT_EQ(Flash(0, 40960), host_->enclosure(0)->FactoryImage());
+  // The enclosure under upgrade saw nothing but its flash commands.
+  for (const sim::ReceivedPacket& p : recorder().Packets(kRaidDrive))
+    EXPECT_THAT(p.packet.opcode, ::testing::AnyOf(kOpEraseFlash, kOpWriteFlash, kOpReadFlash));
+}
+
+// Unplugged, the enclosure under upgrade leaves the list: the pass probes the drives after it,
+// and nothing is flashed on whichever enclosure now stands at its position.
+TEST_F(UpgradeFirmwareTest, EnclosureUnpluggedDuringTheUpgradeIsDroppedAndNothingTakesItsPlace) {
+  constexpr unsigned kNewcomer = 5;
+  views_.on_caption = [&](const std::string& caption) {
+    if (caption != "Process 2 / 3") return;
+    host_->Unplug(kRaidDrive);
+    host_->Plug(kNewcomer, sim::DriveSpec(sim::EnclosureSpec{}));
+    ASSERT_EQ(DiscoverAndInstall(), 2U);
+    EXPECT_EQ(registry().current[0].device_code, 0x40U | kMultiplierDrive);
+    EXPECT_EQ(registry().current[1].device_code, 0x40U | kNewcomer);
+    EXPECT_EQ(state_.upgrade_target_index.load(), kUpgradeTargetGone);
+  };
+  const UpgradeResult result = Upgrade(NewImage(kRaidDrive, 4096), 0);
+  EXPECT_EQ(result.failed_step, UpgradeStep::kProgram);
+  EXPECT_EQ(ui_.messages.back(), Failure("SPI Program Fail."));
+  for (unsigned drive : {kMultiplierDrive, kNewcomer}) {
+    EXPECT_TRUE(PacketsOf(drive, kOpEraseFlash).empty());
+    EXPECT_TRUE(PacketsOf(drive, kOpWriteFlash).empty());
+  }
+  ExpectMaintenanceEnded();
+}
+
 TEST_F(UpgradeFirmwareTest, TypeByteMismatchStopsARaidBridgeButNotAPortMultiplier) {
   FirmwareImage raid_image = NewImage(kRaidDrive, 4096);
   raid_image.bytes[149] = 0x05;
