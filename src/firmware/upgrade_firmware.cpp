@@ -112,11 +112,13 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
     ui.ShowMessage(ImageTooLargeBox());
     return result;
   }
-  state_.upgrade_target_index.store(static_cast<std::uint16_t>(upgrade_device));
+  // A position past any list names no enclosure, whatever the caller passed.
+  const unsigned position = std::min(upgrade_device, unsigned{kUpgradeTargetGone});
+  state_.upgrade_target_index.store(static_cast<std::uint16_t>(position));
   if (!device_.flash().UpgradeDrive(ui)) return result;
 
   const EnclosureRegistry& registry = device_.registry();
-  const EnclosureInfo target = registry.current[upgrade_device];
+  const EnclosureInfo target = registry.current[position];
   const std::uint8_t image_type = image.bytes[kFirmwareTypeByte];
   ui.SetPanelText(kUpgradePanel, "SPI = " + TypeBytesText(target.firmware_type_byte, image_type));
   // A port-multiplier bridge keeps other type bytes in its flash; only the RAID bridge's count.
@@ -129,8 +131,7 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
   }
   // The image was checked against the enclosure chosen when it was loaded; the one about to be
   // rewritten may be another.
-  if (!ImageSuitsProduct(image.bytes, target.controller_kind,
-                         registry.CurrentBlock(upgrade_device))) {
+  if (!ImageSuitsProduct(image.bytes, target.controller_kind, registry.CurrentBlock(position))) {
     ui.ShowMessage(ProductMismatchBox());
     return result;
   }

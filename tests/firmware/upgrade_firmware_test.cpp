@@ -282,6 +282,7 @@ TEST_F(UpgradeFirmwareTest, RefusalsSendNothingTakeNoHoldAndEndMaintenance) {
        {"Error", "The firmware file is too large for the flash.\nPlease check it.",
         MessageIcon::kError}},
       {NewImage(kRaidDrive, 4096), 2, {"Message", "No Upgrade Mode !", MessageIcon::kNone}},
+      {NewImage(kRaidDrive, 4096), 65536, {"Message", "No Upgrade Mode !", MessageIcon::kNone}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.box.text);
