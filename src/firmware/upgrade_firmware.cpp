@@ -92,6 +92,12 @@ UpgradeResult UpgradeFirmware::Run(const FirmwareImage& image, unsigned upgrade_
                                    const UpgradeViews& views) {
   std::optional<Maintenance> maintenance = Maintenance::BeginMaintenance(state_, views.maintenance);
   if (!maintenance) return {};
+  return Run(std::move(*maintenance), image, upgrade_device, views);
+}
+
+UpgradeResult UpgradeFirmware::Run(Maintenance maintenance, const FirmwareImage& image,
+                                   unsigned upgrade_device, const UpgradeViews& views) {
+  const Maintenance held = std::move(maintenance);  // ends when this returns
   PanelWatch ui(views.ui);
   UpgradeResult result = CheckAndFlash(image, upgrade_device, ui, views.progress);
   result.panel_text = ui.text();

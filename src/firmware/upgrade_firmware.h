@@ -53,6 +53,10 @@ class UpgradeFirmware {
   // The upgrade button: writes `image` to the enclosure at list position `upgrade_device`
   // (UpgradeDevice). Ignored while an upgrade runs; ends in EndMaintenance on every other path.
   UpgradeResult Run(const FirmwareImage& image, unsigned upgrade_device, const UpgradeViews& views);
+  // The same, for a caller that began maintenance itself: the window does so in the click
+  // handler, so that closing is refused from the click on, and hands the rest to a worker.
+  UpgradeResult Run(Maintenance maintenance, const FirmwareImage& image, unsigned upgrade_device,
+                    const UpgradeViews& views);
 
  private:
   class PanelWatch;

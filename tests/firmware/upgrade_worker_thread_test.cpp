@@ -1,6 +1,6 @@
-// The upgrade as the window runs it: on a worker thread, while the window thread reads the
-// progress counter and takes another click on the upgrade button, and the detection thread runs
-// a discovery pass.
+// The upgrade as the window runs it: begun on the window thread, run on a worker, while the
+// window thread reads the progress counter and takes another click on the upgrade button, and
+// the detection thread runs a discovery pass.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,10 +36,13 @@ TEST_F(UpgradeOnAWorkerThread, RunsBesideADiscoveryPassAndIgnoresASecondClick) {
     programming.set_value();
     go_on.get_future().wait();
   };
+  // As the window's click handler: maintenance begins on its thread, the rest runs on a worker.
+  std::optional<Maintenance> maintenance = Maintenance::BeginMaintenance(state_, views_);
+  ASSERT_TRUE(maintenance.has_value());
   std::atomic<bool> worker_done{false};
   UpgradeResult result;
   std::thread worker([&] {
-    result = Upgrade(image, 0);
+    result = upgrade_->Run(std::move(*maintenance), image, 0, {ui_, views_, views_});
     worker_done = true;
   });
 
