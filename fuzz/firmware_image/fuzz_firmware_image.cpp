@@ -40,7 +40,7 @@ class FuzzSource : public raid::FirmwareByteSource {
 // The checks, restated plainly from the image layout.
 bool Acceptable(raid::ConstBytes file, raid::ControllerKind kind,
                 const raid::IdentificationBlock& id) {
-  if (file.size() < raid::kMinimumImageSize || file.size() > raid::kFlashSize) return false;
+  if (file.size() < raid::kMinimumImageSize || file.size() >= raid::kFlashSize) return false;
   if (!std::equal(raid::kImageGuidBytes.begin(), raid::kImageGuidBytes.end(), &file[132]))
     return false;
   if (!std::equal(raid::kImageVendorTagBytes.begin(), raid::kImageVendorTagBytes.end(), &file[128]))

@@ -7,6 +7,7 @@ void MonitorWork::InstallList() {
   // of enclosures leave found and removed lines for the next detector call.
   const std::vector<ListChange> changes =
       InstallNewList(device_.registry(), state_.initial_detection.load());
+  FollowUpgradeTarget(device_.registry(), state_.upgrade_target_index);
   if (!changes.empty()) detector_.AddDiscoveryChanges(changes);
 }
 

@@ -17,6 +17,12 @@ const char* const kUsage =
     "             print each new log line and mail the alerts, until interrupted\n"
     "  smart      find the enclosures, read their member drives' SMART attributes and\n"
     "             thresholds once and show each drive's table, verdict and 4K answer\n"
+    "  firmware check FILE [--device N]\n"
+    "             check a controller firmware file as the Upgrade page loads it; with\n"
+    "             --device, also against that enclosure\n"
+    "  firmware upgrade FILE --device N [--yes]\n"
+    "             write the firmware file to the controller's flash of DeviceN, after\n"
+    "             asking for \"yes\" on the terminal unless --yes is given\n"
     "  mail-setup  change the alert mail settings (the E-mail page's OK)\n"
     "  mail-show   print the alert mail settings, without the password\n"
     "  mail-test   send the test mail to the sender's own address and print the\n"
@@ -28,6 +34,8 @@ const char* const kUsage =
     "  --verbose         also print the status-bar texts of the operations\n"
     "  --for SECONDS     monitor: stop after that much (simulated or real) time\n"
     "  --realtime        with --simulate: run the scenario at wall-clock speed\n"
+    "  --device N        firmware: Device1 or Device2 (N is 1 or 2)\n"
+    "  --yes             firmware upgrade: do not ask; needed without a terminal\n"
     "  -h, --help        show this help\n"
     "\n"
     "mail-setup options (anything not given keeps its value):\n"
@@ -44,8 +52,8 @@ const char* const kUsage =
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kCommands = {
-    "discover", "status", "monitor", "smart", "mail-setup", "mail-show", "mail-test"};
+constexpr std::array<std::string_view, 8> kCommands = {
+    "discover", "status", "monitor", "smart", "firmware", "mail-setup", "mail-show", "mail-test"};
 
 // The alert kinds the mail settings edit: 1 and 2.
 std::optional<unsigned> MailKind(const std::string& text) {
@@ -108,6 +116,22 @@ bool ParseMailOption(const std::vector<std::string>& args, std::size_t& i, MailS
   return true;
 }
 
+// What is wrong with the firmware command's words and options, or nothing.
+std::string FirmwareOptionsError(const CliOptions& options) {
+  if (options.command != "firmware") {
+    if (options.device || options.yes) return "--device and --yes only apply to firmware";
+    return "";
+  }
+  const bool check = !options.arguments.empty() && options.arguments[0] == "check";
+  const bool upgrade = !options.arguments.empty() && options.arguments[0] == "upgrade";
+  if (!check && !upgrade) return "firmware needs check or upgrade";
+  if (options.arguments.size() < 2) return "firmware " + options.arguments[0] + " needs a file";
+  if (upgrade && !options.device) return "firmware upgrade needs --device N";
+  if (check && options.yes) return "--yes only applies to firmware upgrade";
+  if (options.json) return "--json does not apply to firmware";
+  return "";
+}
+
 }  // namespace
 
 bool MailSetupOptions::Empty() const {
@@ -157,6 +181,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return parsed;
       }
       options.for_seconds = seconds;
+    } else if (arg == "--device") {
+      const std::optional<std::string> text = value();
+      if (!text || (*text != "1" && *text != "2")) {
+        parsed.error = "--device needs 1 or 2 (Device1 or Device2)";
+        return parsed;
+      }
+      options.device = static_cast<unsigned>(*text == "1" ? 1 : 2);
+    } else if (arg == "--yes") {
+      options.yes = true;
     } else if (!arg.empty() && arg[0] == '-') {
       parsed.error = "unknown option " + arg;
       return parsed;
@@ -166,6 +199,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return parsed;
       }
       options.command = arg;
+    } else if (options.command == "firmware" && options.arguments.size() < 2) {
+      options.arguments.push_back(arg);
     } else {
       parsed.error = "unexpected argument " + arg;
       return parsed;
@@ -188,11 +223,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     return parsed;
   }
   if (options.command.rfind("mail-", 0) == 0 && (options.scenario || options.realtime)) {
-    parsed.error = "--simulate only applies to discover, status, monitor and smart";
+    parsed.error = "--simulate only applies to discover, status, monitor, smart and firmware";
     return parsed;
   }
   if (options.for_seconds && options.command != "monitor") {
     parsed.error = "--for only applies to monitor";
+    return parsed;
+  }
+  if (const std::string error = FirmwareOptionsError(options); !error.empty()) {
+    parsed.error = error;
     return parsed;
   }
   parsed.options = options;

@@ -26,12 +26,16 @@ struct MailSetupOptions {
 };
 
 struct CliOptions {
-  std::string command;  // discover, status, monitor, smart, mail-setup, mail-show, mail-test
+  // discover, status, monitor, smart, firmware, mail-setup, mail-show, mail-test
+  std::string command;
+  std::vector<std::string> arguments;   // firmware: check or upgrade, then the file
   std::optional<std::string> scenario;  // --simulate FILE
   bool json = false;                    // --json
   bool verbose = false;                 // --verbose
   bool realtime = false;                // --realtime: simulated host at wall-clock speed
   std::optional<double> for_seconds;    // --for SECONDS
+  std::optional<unsigned> device;       // --device N: list position N - 1 ("DeviceN")
+  bool yes = false;                     // --yes: upgrade without asking
   MailSetupOptions mail;                // mail-setup's options
 };
 

@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
 #include "cli/discover_command.h"
+#include "cli/firmware_command.h"
 #include "cli/monitor_command.h"
 #include "cli/smart_command.h"
 #include "cli/status_command.h"
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
   if (options.command == "mail-setup") return RunMailSetupCommand(options.mail);
   if (options.command == "mail-show") return RunMailShowCommand(options.json);
   if (options.command == "mail-test") return RunMailTestCommand(options.verbose);
+  // A file is checked without the host's disks unless an enclosure is named to check it for.
+  if (options.command == "firmware" && options.arguments[0] == "check" && !options.device) {
+    return RunFirmwareCheckCommand(nullptr, options);
+  }
   std::string error;
   std::unique_ptr<CliSession> session = CliSession::Create(options, error);
   if (!session) {
@@ -45,6 +50,10 @@ int main(int argc, char** argv) {
     exit_code = RunMonitorCommand(*session, options.for_seconds);
   } else if (options.command == "smart") {
     exit_code = RunSmartCommand(*session, options.json);
+  } else if (options.command == "firmware" && options.arguments[0] == "check") {
+    exit_code = RunFirmwareCheckCommand(session.get(), options);
+  } else if (options.command == "firmware") {
+    exit_code = RunFirmwareUpgradeCommand(*session, options);
   }
   // The simulated controllers check every command they were sent; a fault there is ours.
   const std::vector<std::string> violations = session->ProtocolViolations();

@@ -58,7 +58,7 @@ void VirtualClock::ProcessMessages() {
 }
 
 std::chrono::system_clock::time_point VirtualClock::WallNow() {
-  return wall_start_ + std::chrono::milliseconds(now_ms_.load());
+  return wall_start_ + std::chrono::milliseconds(NowMs());
 }
 
 void VirtualClock::SetMessageHook(std::function<void()> hook) {

@@ -52,23 +52,26 @@ class ScaledClock : public Clock {
   std::chrono::system_clock::time_point wall_start_;
 };
 
-// Time that only moves when somebody sleeps or advances it. Safe to share between threads.
+// Time that only moves when somebody sleeps or advances it, exact to the microsecond so that a
+// simulated bus's sub-millisecond latency adds up as it would. Safe to share between threads.
 class VirtualClock : public Clock {
  public:
   explicit VirtualClock(
       std::chrono::system_clock::time_point wall_start = std::chrono::system_clock::time_point{});
 
-  std::uint64_t NowMs() override { return now_ms_.load(); }
+  std::uint64_t NowMs() override { return now_us_.load() / 1000; }
+  std::uint64_t NowUs() const { return now_us_.load(); }
   void SleepMs(std::uint32_t ms) override { Advance(ms); }
+  void SleepUs(std::uint32_t us) override { now_us_.fetch_add(us); }
   void ProcessMessages() override;
   std::chrono::system_clock::time_point WallNow() override;
 
-  void Advance(std::uint64_t ms) { now_ms_.fetch_add(ms); }
+  void Advance(std::uint64_t ms) { now_us_.fetch_add(ms * 1000); }
   // Called from ProcessMessages; tests use it to run a "click" in the middle of an exchange.
   void SetMessageHook(std::function<void()> hook);
 
  private:
-  std::atomic<std::uint64_t> now_ms_{0};
+  std::atomic<std::uint64_t> now_us_{0};
   std::chrono::system_clock::time_point wall_start_;
   std::mutex hook_mutex_;
   std::function<void()> hook_;

@@ -9,6 +9,9 @@
 namespace raid {
 
 inline constexpr std::uint16_t kNoUpgradeTarget = 256;
+// UpgradeTargetIndex once the enclosure under upgrade has left the list: no position, so that
+// nothing reaches whichever enclosure took its place, yet not "none" until EndMaintenance.
+inline constexpr std::uint16_t kUpgradeTargetGone = 255;
 
 // Bits of WorkRequests, the RAID worker's requests.
 inline constexpr std::uint8_t kRequestStatusPoll = 0x01;

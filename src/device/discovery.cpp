@@ -99,17 +99,19 @@ void Discovery::BuildVolumeTable(UiSink& ui) {
   registry_.fresh_volumes = std::move(records);
 }
 
-bool Discovery::TakeOverUpgradeTarget(unsigned drive) {
-  // The enclosure being upgraded must not see a single command from the pass; it keeps its
-  // entry and its identification block as installed.
+std::optional<unsigned> Discovery::UpgradeTargetPosition() const {
   const unsigned target = state_.upgrade_target_index.load();
-  if (target == kNoUpgradeTarget || state_.initial_detection.load()) return false;
-  if (target >= registry_.current.size()) return false;
-  const EnclosureInfo& info = registry_.current[target];
-  if (DriveNumberOf(info.device_code) != drive) return false;
-  registry_.fresh.push_back(info);
-  registry_.running_blocks[drive] = registry_.previous_blocks[drive];
-  return true;
+  if (target == kNoUpgradeTarget || state_.initial_detection.load()) return std::nullopt;
+  if (target >= registry_.current.size()) return std::nullopt;
+  return target;
+}
+
+bool Discovery::AmongPhysicalDrives(const EnclosureInfo& info) const {
+  const std::vector<DiskRef>& drives = registry_.physical_drives;
+  return std::any_of(drives.begin(), drives.end(), [&](const DiskRef& drive) {
+    return DriveNumberOf(drive.device_code) == DriveNumberOf(info.device_code) &&
+           drive.identity == info.identity;
+  });
 }
 
 void Discovery::ReadModelFromInquiry(IdentificationBlock& block) {
@@ -167,11 +169,32 @@ unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
   for (IdentificationBlock& block : registry_.running_blocks)
     block.fill(0);
   registry_.fresh.clear();
+
+  // The enclosure under upgrade must not see a single command from the pass, and must keep its
+  // position: UpgradeTargetIndex names it there. Once its disk has gone it is dropped, and its
+  // drive number is probed like any other.
+  const std::optional<unsigned> target = UpgradeTargetPosition();
+  registry_.fresh_upgrade_target.reset();
+  std::optional<EnclosureInfo> kept;
+  if (target) {
+    registry_.fresh_upgrade_target = UpgradeTargetMove{*target, kUpgradeTargetGone};
+    if (AmongPhysicalDrives(registry_.current[*target])) kept = registry_.current[*target];
+  }
+  bool placed = false;
+  const auto place_target = [&] {
+    const unsigned drive = DriveNumberOf(kept->device_code);
+    registry_.fresh_upgrade_target->to = static_cast<unsigned>(registry_.fresh.size());
+    registry_.fresh.push_back(*kept);
+    registry_.running_blocks[drive] = registry_.previous_blocks[drive];
+    placed = true;
+  };
+
   unsigned opened = 0;
   for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
     if (state_.shutting_down.load()) break;
     clock_.ProcessMessages();
-    if (TakeOverUpgradeTarget(drive)) {
+    if (kept && !placed && registry_.fresh.size() == *target) place_target();
+    if (kept && drive == DriveNumberOf(kept->device_code)) {
       ++opened;
     } else {
       std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive);
@@ -184,6 +207,8 @@ unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
     }
     if (opened == registry_.physical_drive_count) break;
   }
+  // Fewer enclosures ahead of it than before: it moves up, and UpgradeTargetIndex follows.
+  if (kept && !placed) place_target();
   return static_cast<unsigned>(registry_.fresh.size());
 }
 

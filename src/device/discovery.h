@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,10 @@ class Discovery {
  private:
   bool ProbeDrive(unsigned drive, unsigned position, UiSink& ui);
   void ReadModelFromInquiry(IdentificationBlock& block);
-  bool TakeOverUpgradeTarget(unsigned drive);
+  // The current-list position of the enclosure under upgrade, when a pass must keep it.
+  std::optional<unsigned> UpgradeTargetPosition() const;
+  // Whether the enclosure's disk was among the physical drives at the last count.
+  bool AmongPhysicalDrives(const EnclosureInfo& info) const;
 
   DiskSystem& disks_;
   ControllerCommands& commands_;

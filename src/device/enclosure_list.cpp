@@ -73,4 +73,12 @@ std::vector<ListChange> InstallNewList(EnclosureRegistry& registry, bool initial
   return changes;
 }
 
+void FollowUpgradeTarget(const EnclosureRegistry& registry,
+                         std::atomic<std::uint16_t>& upgrade_target_index) {
+  if (!registry.fresh_upgrade_target) return;
+  auto expected = static_cast<std::uint16_t>(registry.fresh_upgrade_target->from);
+  upgrade_target_index.compare_exchange_strong(
+      expected, static_cast<std::uint16_t>(registry.fresh_upgrade_target->to));
+}
+
 }  // namespace raid

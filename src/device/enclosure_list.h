@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,12 +72,21 @@ struct ListChange {
   bool operator==(const ListChange&) const = default;
 };
 
+// Where a pass that ran during an upgrade put the enclosure under upgrade: its position in the
+// current list and the one it has in the new list (kUpgradeTargetGone when its disk had gone).
+struct UpgradeTargetMove {
+  unsigned from = 0;
+  unsigned to = 0;
+  bool operator==(const UpgradeTargetMove&) const = default;
+};
+
 struct EnclosureRegistry {
   std::vector<EnclosureInfo> current;  // positions 0, 1, ...
   std::vector<EnclosureInfo> fresh;    // filled by the running pass
   std::array<IdentificationBlock, kDriveSlots> running_blocks{};
   std::array<IdentificationBlock, kDriveSlots> previous_blocks{};
-  DiskRef probe;  // the drive discovery is talking to
+  DiskRef probe;                                          // the drive discovery is talking to
+  std::optional<UpgradeTargetMove> fresh_upgrade_target;  // empty: the pass ran without one
 
   std::vector<std::string> volume_names;    // as last counted
   std::vector<VolumeRecord> volumes;        // as installed with the current list
@@ -100,7 +110,13 @@ std::vector<ListChange> CompareEnclosureLists(const std::vector<IdentificationBl
                                               const std::vector<IdentificationBlock>& new_list);
 
 // Installs the new list over the current one and returns how it changed. During the first
-// discovery no change is reported.
+// discovery no change is reported. The installer then calls FollowUpgradeTarget.
 std::vector<ListChange> InstallNewList(EnclosureRegistry& registry, bool initial_detection);
+
+// After InstallNewList: UpgradeTargetIndex follows the enclosure under upgrade to where the pass
+// put it, or becomes kUpgradeTargetGone when its disk had gone. Nothing changes when the
+// upgrade ended while the list waited to be installed.
+void FollowUpgradeTarget(const EnclosureRegistry& registry,
+                         std::atomic<std::uint16_t>& upgrade_target_index);
 
 }  // namespace raid

@@ -55,13 +55,17 @@ std::optional<DiskRef> FlashAccess::UpgradeDrive(UiSink& ui) const {
 
 bool FlashAccess::FlashRead(std::uint32_t start, std::uint32_t length,
                             std::span<std::uint8_t> destination, UiSink& ui) {
-  if (destination.size() < length) return false;
-  std::optional<DiskRef> drive;
-  if (state_.detection_running.load()) {
-    drive = registry_.probe;
-  } else {
-    drive = UpgradeDrive(ui);
+  if (!state_.detection_running.load()) {
+    return FlashReadUpgradeTarget(start, length, destination, ui);
   }
+  if (destination.size() < length) return false;
+  return RunRange(Operation::kRead, registry_.probe, start, length, destination, {}, ui);
+}
+
+bool FlashAccess::FlashReadUpgradeTarget(std::uint32_t start, std::uint32_t length,
+                                         std::span<std::uint8_t> destination, UiSink& ui) {
+  if (destination.size() < length) return false;
+  const std::optional<DiskRef> drive = UpgradeDrive(ui);
   if (!drive) return false;
   return RunRange(Operation::kRead, *drive, start, length, destination, {}, ui);
 }

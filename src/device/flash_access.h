@@ -24,16 +24,23 @@ class FlashAccess {
   // `destination` must hold `length` bytes.
   bool FlashRead(std::uint32_t start, std::uint32_t length, std::span<std::uint8_t> destination,
                  UiSink& ui);
+  // The upgrade's read-back: the enclosure under upgrade, also while a discovery pass runs on
+  // another thread (FlashRead would then read the drive being probed).
+  bool FlashReadUpgradeTarget(std::uint32_t start, std::uint32_t length,
+                              std::span<std::uint8_t> destination, UiSink& ui);
   // The enclosure under upgrade. A last block shorter than 128 bytes is padded with 0xFF, which
   // leaves the flash beyond the image as erased.
   bool FlashWrite(std::uint32_t start, std::uint32_t length, std::span<const std::uint8_t> source,
                   UiSink& ui);
   bool FlashErase(std::uint32_t start, std::uint32_t length, UiSink& ui);
 
+  // The disk of the enclosure at UpgradeTargetIndex. Empty, with the status text and message
+  // box of a missing enclosure shown, when the list is empty or does not reach that far.
+  std::optional<DiskRef> UpgradeDrive(UiSink& ui) const;
+
  private:
   enum class Operation { kRead, kWrite, kErase };
 
-  std::optional<DiskRef> UpgradeDrive(UiSink& ui) const;
   bool RunRange(Operation operation, const DiskRef& drive, std::uint32_t start,
                 std::uint32_t length, std::span<std::uint8_t> destination,
                 std::span<const std::uint8_t> source, UiSink& ui);

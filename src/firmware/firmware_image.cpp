@@ -16,7 +16,7 @@ constexpr std::string_view kReadRetryCaption = "Warning:";
 constexpr std::string_view kReadRetryText = "Error read from Source file. ByteCount = ";
 constexpr std::string_view kReadFailedText = "Fail to read firmware file";
 constexpr std::string_view kTooLargeText =
-    "The firmware file is larger than the flash.\nPlease check it.";
+    "The firmware file is too large for the flash.\nPlease check it.";
 constexpr std::string_view kTooShortText = "The firmware file is too short.\nPlease check it.";
 constexpr std::string_view kGuidErrorText =
     "Threr are GUID error in the firmware file.\nPlease check it.";
@@ -53,32 +53,17 @@ bool ReadAll(FirmwareByteSource& source, std::vector<std::uint8_t>& bytes, std::
   return true;
 }
 
-}  // namespace
-
-std::optional<std::uint64_t> FileByteSource::Open() {
-  std::string what;
-  if (ExaminePath(path_, what) != PathKind::kRegularFile) return std::nullopt;
-  file_.open(path_, std::ios::binary);
-  if (!file_) return std::nullopt;
-  file_.seekg(0, std::ios::end);
-  const std::streamoff end = file_.tellg();
-  if (!file_ || end < 0) return std::nullopt;
-  file_.seekg(0);
-  return static_cast<std::uint64_t>(end);
+std::uint32_t EnclosureDateCode(const IdentificationBlock& id) {
+  return static_cast<std::uint32_t>(ReadBigEndian(id, kIdFirmwareRevision, 4));
 }
 
-bool FileByteSource::ReadByte(std::uint64_t offset, std::uint8_t& byte) {
-  // A failed read leaves the stream's error state set; the next attempt starts afresh.
-  file_.clear();
-  file_.seekg(static_cast<std::streamoff>(offset));
-  char c = 0;
-  if (!file_.get(c)) return false;
-  byte = static_cast<std::uint8_t>(c);
-  return true;
+std::uint32_t ImageDateCode(ConstBytes image) {
+  return static_cast<std::uint32_t>(ReadBigEndian(image, kImageDateCode, 4));
 }
 
-FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source,
-                                    ControllerKind kind, const IdentificationBlock& id) {
+// The file checks, then the product check when `id` names an enclosure to compare with.
+FirmwareLoadResult Load(const std::string& path, FirmwareByteSource& source, ControllerKind kind,
+                        const IdentificationBlock* id) {
   FirmwareLoadResult result;
   result.file_text = "File:" + path;
 
@@ -87,10 +72,9 @@ FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource&
     AddError(result, kErrorCaption, std::string(kOpenFailedText));
     return result;
   }
-  // Anything larger would be erased and written past the end of the flash.
-  if (*length > kFlashSize) {
+  if (!FitsFlash(*length)) {
     source.Close();
-    AddError(result, kErrorCaption, std::string(kTooLargeText));
+    result.messages.push_back(ImageTooLargeBox());
     return result;
   }
 
@@ -120,24 +104,69 @@ FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource&
     return result;
   }
 
-  // Only the RAID bridge reports a product code to compare with.
-  if (kind == ControllerKind::kRaidBridge) {
-    const auto enclosure_date =
-        static_cast<std::uint32_t>(ReadBigEndian(id, kIdFirmwareRevision, 4));
-    const auto image_date = static_cast<std::uint32_t>(ReadBigEndian(image, kImageDateCode, 4));
-    result.enclosure_date_text = "F:" + HexUpper(enclosure_date, 1);
-    result.image_date_text = "C:" + HexUpper(image_date, 1);
-    if (enclosure_date > kProductCheckDateCode && image_date > kProductCheckDateCode &&
-        !ProductMatches(id[kIdProductCode], id[kIdProductCode + 1], image[kImageProductCode],
-                        image[kImageProductCode + 1])) {
-      AddError(result, kErrorCaption, std::string(kProductErrorText));
-      return result;
-    }
+  if (id != nullptr && kind == ControllerKind::kRaidBridge) {
+    result.enclosure_date_text = "F:" + HexUpper(EnclosureDateCode(*id), 1);
+    result.image_date_text = "C:" + HexUpper(ImageDateCode(image), 1);
+  }
+  if (id != nullptr && !ImageSuitsProduct(image, kind, *id)) {
+    result.messages.push_back(ProductMismatchBox());
+    return result;
   }
 
   result.image.size = static_cast<std::uint32_t>(bytes.size());
   result.image.bytes = std::move(bytes);
   return result;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> FileByteSource::Open() {
+  std::string what;
+  if (ExaminePath(path_, what) != PathKind::kRegularFile) return std::nullopt;
+  file_.open(path_, std::ios::binary);
+  if (!file_) return std::nullopt;
+  file_.seekg(0, std::ios::end);
+  const std::streamoff end = file_.tellg();
+  if (!file_ || end < 0) return std::nullopt;
+  file_.seekg(0);
+  return static_cast<std::uint64_t>(end);
+}
+
+bool FileByteSource::ReadByte(std::uint64_t offset, std::uint8_t& byte) {
+  // A failed read leaves the stream's error state set; the next attempt starts afresh.
+  file_.clear();
+  file_.seekg(static_cast<std::streamoff>(offset));
+  char c = 0;
+  if (!file_.get(c)) return false;
+  byte = static_cast<std::uint8_t>(c);
+  return true;
+}
+
+bool ImageSuitsProduct(ConstBytes image, ControllerKind kind, const IdentificationBlock& id) {
+  if (kind != ControllerKind::kRaidBridge) return true;
+  if (EnclosureDateCode(id) <= kProductCheckDateCode ||
+      ImageDateCode(image) <= kProductCheckDateCode) {
+    return true;
+  }
+  return ProductMatches(id[kIdProductCode], id[kIdProductCode + 1], image[kImageProductCode],
+                        image[kImageProductCode + 1]);
+}
+
+MessageBoxRequest ProductMismatchBox() {
+  return {std::string(kErrorCaption), std::string(kProductErrorText), MessageIcon::kError};
+}
+
+MessageBoxRequest ImageTooLargeBox() {
+  return {std::string(kErrorCaption), std::string(kTooLargeText), MessageIcon::kError};
+}
+
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source,
+                                    ControllerKind kind, const IdentificationBlock& id) {
+  return Load(path, source, kind, &id);
+}
+
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source) {
+  return Load(path, source, ControllerKind::kRaidBridge, nullptr);
 }
 
 }  // namespace raid

@@ -12,9 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/ui_sink.h"
 #include "device/enclosure_list.h"
 #include "device/transport.h"
+#include "firmware/upgrade_extent.h"
 
 namespace raid {
 
@@ -26,8 +28,6 @@ inline constexpr std::size_t kImageDateCode = 156;     // 4 bytes, big-endian
 inline constexpr std::size_t kImageProductCode = 160;  // 2 bytes, P0 and P1
 // The checks read bytes 128..161; a shorter file cannot be an image.
 inline constexpr std::uint32_t kMinimumImageSize = 162;
-// The SPI flash the image is written to.
-inline constexpr std::uint32_t kFlashSize = 8 * 1024 * 1024;
 // Date codes at or below this one carry no product code worth comparing.
 inline constexpr std::uint32_t kProductCheckDateCode = 0x13122500;
 // How often one byte is read before the file is given up.
@@ -92,5 +92,16 @@ struct FirmwareLoadResult {
 // block is `id`. The caller releases any image it held before and puts the new one in its place.
 FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source,
                                     ControllerKind kind, const IdentificationBlock& id);
+// The checks of the file alone, for when no enclosure has been chosen to compare it with.
+FirmwareLoadResult LoadFirmwareFile(const std::string& path, FirmwareByteSource& source);
+
+// The product check of a load, on an image of at least kMinimumImageSize bytes. Only a RAID
+// bridge reports a product code, and only when both date codes are past kProductCheckDateCode
+// are the codes compared.
+bool ImageSuitsProduct(ConstBytes image, ControllerKind kind, const IdentificationBlock& id);
+
+// The load's refusals that the upgrade repeats against the enclosure it is about to rewrite.
+MessageBoxRequest ProductMismatchBox();
+MessageBoxRequest ImageTooLargeBox();
 
 }  // namespace raid

@@ -176,6 +176,32 @@ TEST_F(DiscoveryTest, EnclosureUnderUpgradeGetsNoCommandAndKeepsItsPlace) {
   EXPECT_GT(CommandsTo(recorder(), 2), 0U);
 }
 
+// With the enclosure ahead of it gone, the one under upgrade moves up and UpgradeTargetIndex
+// follows it; a list that waited past the end of the upgrade changes the index no more.
+TEST_F(DiscoveryTest, UpgradeTargetIndexFollowsTheEnclosureUnderUpgradeUntilTheUpgradeEnds) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec::PortMultiplier());
+  Build();
+  ASSERT_EQ(Discover(), 2U);
+  state_.initial_detection = false;
+  const EnclosureInfo upgraded = registry().current[1];
+
+  state_.upgrade_target_index = 1;
+  host_->Unplug(1);
+  ASSERT_EQ(Discover(), 1U);
+  EXPECT_EQ(registry().current[0], upgraded);
+  EXPECT_EQ(state_.upgrade_target_index.load(), 0);
+
+  state_.detection_running = true;
+  device_->discovery().CountPhysicalDrives();
+  device_->discovery().RunDiscovery(ui_);
+  state_.upgrade_target_index = kNoUpgradeTarget;  // the upgrade ended meanwhile
+  InstallNewList(device_->registry(), false);
+  FollowUpgradeTarget(registry(), state_.upgrade_target_index);
+  state_.detection_running = false;
+  EXPECT_EQ(state_.upgrade_target_index.load(), kNoUpgradeTarget);
+}
+
 TEST_F(DiscoveryTest, ShuttingDownStopsThePassBetweenDrives) {
   scenario_.drives[0] = sim::DriveSpec(sim::EnclosureSpec{});
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});

@@ -225,22 +225,36 @@ TEST(LoadFirmwareFile, RefusesAFileTooShortToHoldTheCheckedFields) {
       Load(smallest, ControllerKind::kRaidBridge, MakeId(kRecent, 0x27, 0x70)).image.Loaded());
 }
 
-TEST(LoadFirmwareFile, RefusesAFileLargerThanTheFlashBeforeReadingIt) {
+// The upgrade erases the image size rounded down to 8 KiB plus 8 KiB: an image of the whole
+// flash would have its erase reach past the last addressable block and wrap to the first.
+TEST(LoadFirmwareFile, RefusesAFileWhoseUpgradeWouldPassTheEndOfTheFlashBeforeReadingIt) {
   FakeSource too_large(MakeImage(kRecent, 0x27, 0x70));
-  too_large.length = kFlashSize + 1;
+  too_large.length = kFlashSize;
   const FirmwareLoadResult refused =
       Load(too_large, ControllerKind::kRaidBridge, MakeId(kRecent, 0x27, 0x70));
   EXPECT_FALSE(refused.image.Loaded());
   EXPECT_EQ(refused.messages,
-            std::vector{Error("The firmware file is larger than the flash.\nPlease check it.")});
+            std::vector{Error("The firmware file is too large for the flash.\nPlease check it.")});
   EXPECT_EQ(too_large.reads, 0);
   EXPECT_EQ(refused.file_text, "File:/media/fw/QK5100.bin");
 
-  FakeSource whole_flash(MakeImage(kRecent, 0x27, 0x70, kFlashSize));
+  FakeSource largest(MakeImage(kRecent, 0x27, 0x70, kFlashSize - 1));
   const FirmwareLoadResult accepted =
-      Load(whole_flash, ControllerKind::kRaidBridge, MakeId(kRecent, 0x27, 0x70));
+      Load(largest, ControllerKind::kRaidBridge, MakeId(kRecent, 0x27, 0x70));
   EXPECT_TRUE(accepted.messages.empty());
-  EXPECT_EQ(accepted.image.size, kFlashSize);
+  EXPECT_EQ(accepted.image.size, kFlashSize - 1);
+}
+
+TEST(LoadFirmwareFile, WithoutAnEnclosureChecksTheFileAlone) {
+  FakeSource other_product(MakeImage(kRecent, 0x31, 0x00));
+  const FirmwareLoadResult result = LoadFirmwareFile("fw.bin", other_product);
+  EXPECT_TRUE(result.image.Loaded());
+  EXPECT_FALSE(result.enclosure_date_text.has_value());
+
+  std::vector<std::uint8_t> bytes = MakeImage(kRecent, 0x27, 0x70);
+  bytes[132] ^= 1;
+  FakeSource bad_guid(bytes);
+  EXPECT_FALSE(LoadFirmwareFile("fw.bin", bad_guid).image.Loaded());
 }
 
 TEST(LoadFirmwareFile, ReadsAFailingByteAgainAWarningEachTime) {

@@ -38,6 +38,7 @@ class SimulatedHostTest : public ::testing::Test {
     device_->discovery().CountPhysicalDrives();
     device_->discovery().RunDiscovery(ui_);
     InstallNewList(device_->registry(), state_.initial_detection.load());
+    FollowUpgradeTarget(device_->registry(), state_.upgrade_target_index);
     state_.detection_running = false;
     return static_cast<unsigned>(device_->registry().current.size());
   }

@@ -1,0 +1,15 @@
+#include <unistd.h>
+
+#include "cli/terminal.h"
+
+namespace raid::cli {
+
+bool StandardInputIsTerminal() {
+  return isatty(STDIN_FILENO) == 1;
+}
+
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace raid::cli

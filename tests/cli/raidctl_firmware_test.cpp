@@ -1,0 +1,122 @@
+// `raidctl firmware check` and `raidctl firmware upgrade` run as processes against simulated
+// hosts, as a user or a script runs them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "spi_flash.h"
+#include "support/shell_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string Scenario(const std::string& name) {
+  return std::string(RAIDGUI_SCENARIO_DIR) + "/" + name;
+}
+
+// Firmware for the scenarios' default RAID bridge (type byte 3, date code 16052013), or with
+// another product code.
+std::vector<std::uint8_t> Firmware(std::uint8_t p0 = 0x27, std::uint8_t p1 = 0x70) {
+  const std::array<std::uint8_t, 6> revision = {0x16, 0x05, 0x20, 0x13, p0, p1};
+  return raid::sim::BuildFirmwareImage({0x03, revision, 20000});
+}
+
+class RaidctlFirmwareTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("raidctl-firmware-test-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    const fs::path path = folder_ / name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+  std::string WriteText(const std::string& name, const std::string& text) const {
+    const fs::path path = folder_ / name;
+    std::ofstream(path) << text;
+    return path.string();
+  }
+
+  // raidctl with `arguments`, standard input from /dev/null; stdout in `out`, stderr in `err`.
+  int Raidctl(const std::string& arguments) {
+    const fs::path err_file = folder_ / "stderr.txt";
+    const raid::testing::ShellRun run = raid::testing::RunShellCommand(
+        std::string(RAIDCTL_PATH) + " " + arguments + " </dev/null 2>" + err_file.string());
+    out = run.out;
+    std::ostringstream err_text;
+    err_text << std::ifstream(err_file).rdbuf();
+    err = err_text.str();
+    return run.exit_code;
+  }
+
+  fs::path folder_;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(RaidctlFirmwareTest, CheckOfTheFileAloneShowsTheLoadsTextsAndRefusesABadFile) {
+  const std::string good = Write("good.bin", Firmware(0x31, 0x00));
+  EXPECT_EQ(Raidctl("firmware check " + good), 0);
+  EXPECT_THAT(out, HasSubstr("File:" + good + "\nChksum:"));
+
+  std::vector<std::uint8_t> bytes = Firmware();
+  bytes[128] = 'X';
+  const std::string bad = Write("bad.bin", bytes);
+  EXPECT_EQ(Raidctl("firmware check " + bad), 1);
+  EXPECT_THAT(out, HasSubstr("Error: Threr are METADATA_SINGATURE error in the firmware file.\n"
+                             "Please check it."));
+}
+
+TEST_F(RaidctlFirmwareTest, CheckForADeviceComparesTheProductWithThatEnclosure) {
+  const std::string scenario = " --simulate " + Scenario("two_enclosures_three_disks.json");
+  EXPECT_EQ(Raidctl("firmware check " + Write("ours.bin", Firmware()) + " --device 1" + scenario),
+            0);
+  EXPECT_THAT(out, HasSubstr("F:16052013\nC:16052013\n"));
+
+  const std::string other = Write("other.bin", Firmware(0x31, 0x00));
+  EXPECT_EQ(Raidctl("firmware check " + other + " --device 1" + scenario), 1);
+  EXPECT_THAT(out, HasSubstr("Error: The firmware is not for this product.\nPlease check it."));
+  // Device2 is a port-multiplier bridge, which reports no product code to compare.
+  EXPECT_EQ(Raidctl("firmware check " + other + " --device 2" + scenario), 0);
+}
+
+TEST_F(RaidctlFirmwareTest, UpgradeWithYesExitsWithTheUpgradesOutcome) {
+  const std::string image = Write("fw.bin", Firmware());
+  EXPECT_EQ(Raidctl("firmware upgrade " + image + " --device 1 --yes --simulate " +
+                    Scenario("two_enclosures_three_disks.json")),
+            0);
+  EXPECT_THAT(err, HasSubstr("Process 3 / 3\nSPI Verify OK\n"));
+  EXPECT_THAT(err, HasSubstr("Firmware Upgrade Message: Firmware Upgrade 3/3 completed!"));
+
+  const std::string lying = WriteText("lying.json", R"({"drives": [
+      {"number": 1, "type": "enclosure", "faults": {"lying_flash_writes": true}}]})");
+  EXPECT_EQ(Raidctl("firmware upgrade " + image + " --device 1 --yes --simulate " + lying), 1);
+  EXPECT_THAT(err, HasSubstr("Message: SPI Verify fail !!!"));
+  EXPECT_THAT(err, Not(HasSubstr("completed")));
+}
+
+TEST_F(RaidctlFirmwareTest, UpgradeWithoutYesRefusesWhenNobodyCanAnswer) {
+  const std::string image = Write("fw.bin", Firmware());
+  EXPECT_EQ(Raidctl("firmware upgrade " + image + " --device 1 --simulate " +
+                    Scenario("two_enclosures_three_disks.json")),
+            2);
+  EXPECT_THAT(err, HasSubstr("give --yes"));
+  EXPECT_THAT(err, Not(HasSubstr("SPI")));
+}
+
+}  // namespace
