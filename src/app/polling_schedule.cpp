@@ -132,6 +132,8 @@ void PollingSchedule::RequestRecount() {
 }
 
 void PollingSchedule::Install() {
+  // Not while an upgrade runs: its thread reads the list this replaces. After it, next tick.
+  if (state_.upgrade_in_progress.load()) return;
   // Not under a running work item: a poll reads the list this replaces. Try again next tick.
   std::unique_lock lock(work_mutex_, std::try_to_lock);
   if (!lock.owns_lock()) return;

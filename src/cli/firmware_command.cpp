@@ -7,8 +7,8 @@
 #include "cli/terminal.h"
 #include "cli/upgrade_terminal.h"
 #include "firmware/firmware_image.h"
-#include "firmware/keep_awake.h"
 #include "firmware/upgrade_firmware.h"
+#include "power/system_keep_awake.h"
 #include "status/text_helpers.h"
 
 namespace raid::cli {
@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kRefused = 1;
 constexpr int kCannotRun = 2;
-constexpr const char* kNoKeepAwakeReason = "raidctl cannot ask this system to stay awake";
 
 // What the load shows in the status bar and its message boxes, in order.
 void PrintLoadVerdict(const FirmwareLoadResult& result, std::FILE* out) {
@@ -76,7 +75,13 @@ int RunFirmwareCheckCommand(CliSession* session, const CliOptions& options) {
     result = LoadFor(*session, *position, path);
   }
   PrintLoadVerdict(result, stdout);
-  return result.image.Loaded() ? 0 : kRefused;
+  const bool passed = result.image.Loaded();
+  std::fprintf(stdout, "%s\n",
+               !passed              ? "Verdict: refused"
+               : session == nullptr ? "Verdict: the file is a firmware image; give --device N to "
+                                      "check it against an enclosure"
+                                    : "Verdict: suits this enclosure");
+  return passed ? 0 : kRefused;
 }
 
 int RunFirmwareUpgradeCommand(CliSession& session, const CliOptions& options) {
@@ -99,7 +104,7 @@ int RunFirmwareUpgradeCommand(CliSession& session, const CliOptions& options) {
     return kRefused;
   }
 
-  NoKeepAwake keep_awake(kNoKeepAwakeReason);
+  SystemKeepAwake keep_awake;
   UpgradeFirmware upgrade(session.device(), session.state(), keep_awake);
   UpgradeTerminal terminal(session.state().progress_count);
   const UpgradeResult result = upgrade.Run(loaded.image, *position, {terminal, terminal, terminal});

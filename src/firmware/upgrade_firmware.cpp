@@ -150,8 +150,11 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
   progress.SetProgressLabel(kUpdatingLabel);
   state_.progress_count.store(0);
   progress.SetProgressCaption(kStepCaptions[0]);
-  ShownProgress shown(progress, static_cast<std::uint32_t>(ProgressMaximum(image.size)));
+  const auto maximum = static_cast<std::uint32_t>(ProgressMaximum(image.size));
+  ShownProgress shown(progress, maximum);
   result.failed_step = EraseProgramVerify(image, ui, progress);
+  // The maximum counts more units than the three steps send: a finished upgrade fills the bar.
+  if (result.failed_step == UpgradeStep::kNone) progress.SetProgressPosition(maximum);
   shown.Hide();
 
   if (result.failed_step == UpgradeStep::kNone) {

@@ -325,6 +325,21 @@ TEST_F(PollingScheduleTest, DuringAnUpgradeTheSettledChangeWaitsWithTheUpgradeBu
   EXPECT_TRUE(state_.detection_requested);
 }
 
+// A pass that ends while an upgrade runs keeps its list waiting: the upgrade's thread reads the
+// current list, which installing would replace under it.
+TEST_F(PollingScheduleTest, AListThatArrivesDuringAnUpgradeWaitsForItsEnd) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  EXPECT_TRUE(schedule_->DriveDetectLook());
+  state_.upgrade_in_progress = true;
+  for (int tick = 0; tick < 3; ++tick) schedule_->Timer4Timer();
+  EXPECT_TRUE(registry().current.empty());
+  EXPECT_TRUE(state_.detection_done);
+  state_.upgrade_in_progress = false;
+  schedule_->Timer4Timer();
+  EXPECT_EQ(registry().current.size(), 1U);
+}
+
 TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();

@@ -86,11 +86,12 @@ TEST_F(RaidctlFirmwareTest, CheckForADeviceComparesTheProductWithThatEnclosure) 
   const std::string scenario = " --simulate " + Scenario("two_enclosures_three_disks.json");
   EXPECT_EQ(Raidctl("firmware check " + Write("ours.bin", Firmware()) + " --device 1" + scenario),
             0);
-  EXPECT_THAT(out, HasSubstr("F:16052013\nC:16052013\n"));
+  EXPECT_THAT(out, HasSubstr("F:16052013\nC:16052013\nVerdict: suits this enclosure\n"));
 
   const std::string other = Write("other.bin", Firmware(0x31, 0x00));
   EXPECT_EQ(Raidctl("firmware check " + other + " --device 1" + scenario), 1);
-  EXPECT_THAT(out, HasSubstr("Error: The firmware is not for this product.\nPlease check it."));
+  EXPECT_THAT(out, HasSubstr("Error: The firmware is not for this product.\nPlease check it."
+                             "\nVerdict: refused\n"));
   // Device2 is a port-multiplier bridge, which reports no product code to compare.
   EXPECT_EQ(Raidctl("firmware check " + other + " --device 2" + scenario), 0);
 }

@@ -72,7 +72,8 @@ TEST_F(UpgradeFirmwareTest, FortyKilobyteImageIsErasedProgrammedAndVerifiedUnder
   EXPECT_EQ(views_.maximum, 810U);
   EXPECT_EQ(views_.label, "Firmware Update...");
   EXPECT_THAT(views_.captions, ElementsAre("Process 1 / 3", "Process 2 / 3", "Process 3 / 3"));
-  EXPECT_THAT(views_.positions, ElementsAre(24U, 344U, 664U));
+  // After erase, program and verify; then the finished upgrade fills the bar.
+  EXPECT_THAT(views_.positions, ElementsAre(24U, 344U, 664U, 810U));
   EXPECT_THAT(UpgradePanelTexts(),
               ElementsAre("SPI = 03, BIN = 03", "SPI Erase OK", "SPI Program OK", "SPI Verify OK"));
   EXPECT_THAT(ui_.messages, ElementsAre(kCompleted));
