@@ -6,6 +6,7 @@ add_library(raidwidgets STATIC
   app/tform1.cpp
   app/tform1_firmware.cpp
   app/tform1_smart.cpp
+  app/window_upgrade_views.cpp
   app/window_ui_sink.cpp
   firmware/upgrade_page.cpp
   health/smart_page.cpp

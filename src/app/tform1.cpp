@@ -26,7 +26,7 @@ namespace {
 constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
 constexpr const char* kMessageCaption = "Message";
 constexpr const char* kSystemInformationCaption = "System Information";
-constexpr std::array<int, 5> kPanelWidths = {100, 80, 80, 100, 250};
+constexpr std::array<int, 5> kPanelWidths = {112, 80, 80, 88, 250};
 // The design positions of the six page buttons; the shown ones take them in order.
 constexpr std::array<int, 6> kButtonSlotTops = {104, 160, 216, 272, 328, 384};
 constexpr int kButtonSlotLeft = 12;
@@ -58,6 +58,7 @@ TForm1::TForm1(DiskSystem& disks, Clock& clock, WindowOptions options, QWidget* 
 }
 
 TForm1::~TForm1() {
+  WaitForUpgradeThread();
   core_.state().shutting_down.store(true);
   if (workers_) {
     workers_->RequestStop();
@@ -139,7 +140,6 @@ void TForm1::FormCreate() {
   connect(status_page_, &StatusPage::DeviceClicked, this, &TForm1::StatusDeviceClick);
   connect(status_page_, &StatusPage::LogClicked, this, &TForm1::Image0_LogClick);
   connect(upgrade_page_, &UpgradePage::DeviceClicked, this, &TForm1::UpgradeDeviceClick);
-  connect(upgrade_page_, &UpgradePage::LoadClicked, this, &TForm1::Image2_LoadClick);
   connect(email_page_, &EmailPage::SubPageClicked, this, [this](unsigned sub_page) {
     email_sub_page_ = static_cast<std::uint8_t>(sub_page);
     email_page_->ShowSubPage(sub_page);
@@ -168,9 +168,6 @@ void TForm1::FormCreate() {
   timer2_.setInterval(Scaled(kPollTimerMs, speed));
   timer3_.setInterval(Scaled(kClockTimerMs, speed));
   timer4_.setInterval(Scaled(kDetectionTimerMs, speed));
-  connect(&timer1_, &QTimer::timeout, this, [this] {
-    upgrade_page_->SetProgress(static_cast<int>(core_.state().progress_count.load()));
-  });
   connect(&timer2_, &QTimer::timeout, this, [this] { core_.schedule().Timer2Timer(); });
   connect(&timer3_, &QTimer::timeout, this, [this] { core_.schedule().Timer3Timer(); });
   connect(&timer4_, &QTimer::timeout, this, [this] {
@@ -180,6 +177,7 @@ void TForm1::FormCreate() {
 
   SetUpMail();
   SetUpSmart();
+  SetUpUpgrade();
   core_.schedule().Start();
   workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
   // Mail goes out on the e-mail worker, never on this thread.

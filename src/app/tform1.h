@@ -7,18 +7,25 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/monitor_core.h"
 #include "app/window_ui_sink.h"
+#include "app/window_upgrade_views.h"
 #include "app/window_workers.h"
 #include "device/device_watch.h"
 #include "firmware/firmware_image.h"
+#include "firmware/keep_awake.h"
+#include "firmware/upgrade_firmware.h"
 #include "health/smart_page_view.h"
 #include "notify/alert_mailer.h"
 #include "notify/mail_settings.h"
@@ -70,6 +77,8 @@ struct WindowOptions {
   std::function<std::unique_ptr<SmtpClient>()> smtp_client;
   // The firmware file the user picks, empty when cancelled: the open dialog when not given.
   std::function<std::string()> choose_firmware_file;
+  // What keeps the machine up during an upgrade: the platform's sleep inhibitor when not given.
+  std::function<std::unique_ptr<KeepAwake>()> keep_awake;
 };
 
 class TForm1 : public QMainWindow, private ScheduleView {
@@ -106,6 +115,11 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void Image2_LoadClick();
   void LoadFirmwareFileAt(const std::string& path);
   const FirmwareImage& firmware_image() const { return firmware_image_; }
+  // The upgrade button: maintenance begins here, so that closing is refused from the click on;
+  // erase, program and verify run on the upgrade thread.
+  void UpgradeFirmware();
+  // The last upgrade's outcome, once its thread has ended (for the tests).
+  std::optional<UpgradeResult> LastUpgradeResult();
   // The SMART page: ShowSmart, the HDD1 / HDD2 buttons, a table cell selected, and the double
   // click on the countdown line that dumps the first enclosure's SMART sectors.
   void ShowSmart();
@@ -143,6 +157,8 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void SetUpDeviceWatch(bool kernel_device_events);
   void SetUpMail();
   void SetUpSmart();
+  void SetUpUpgrade();
+  void WaitForUpgradeThread();
   SmartDriveRecord ShownSmartRecord();
   std::array<std::string, 2> Hints() const;
 
@@ -189,8 +205,16 @@ class TForm1 : public QMainWindow, private ScheduleView {
   std::uint8_t smart_device_ = 0;    // SmartDevice
   std::uint8_t email_sub_page_ = 0;  // EmailSubPage
   std::array<ControllerStatus, 2> shown_records_{};
-  SmartPageView smart_view_;      // as last shown
-  FirmwareImage firmware_image_;  // FirmwareImage: held only when it passed every check
+  SmartPageView smart_view_;  // as last shown
+  FirmwareImage firmware_image_;
+  WindowUpgradeViews upgrade_views_{this, upgrade_page_, boxes_, timer1_};
+  std::unique_ptr<KeepAwake> keep_awake_;
+  std::unique_ptr<raid::UpgradeFirmware> upgrader_;
+  std::thread upgrade_thread_;
+  std::atomic<bool> upgrade_thread_done_{true};
+  std::mutex upgrade_result_mutex_;
+  std::optional<UpgradeResult>
+      upgrade_result_;  // FirmwareImage: held only when it passed every check
   DeviceCaptions captions_;
   bool viewer_open_ = false;
   bool workers_stopped_ = true;

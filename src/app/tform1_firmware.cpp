@@ -2,8 +2,11 @@
 #include <QFileDialog>
 #include <QLabel>
 
+#include <QCoreApplication>
+
 #include "app/tform1.h"
 #include "firmware/upgrade_page.h"
+#include "power/system_keep_awake.h"
 #include "ui/message_boxes.h"
 #include "ui_tform1.h"
 
@@ -14,6 +17,54 @@ constexpr const char* kFirmwareFileFilter = "Binary code (*.bin);;All files (*.*
 constexpr int kFilePanel = 4;
 
 }  // namespace
+
+void TForm1::SetUpUpgrade() {
+  keep_awake_ = options_.keep_awake ? options_.keep_awake() : std::make_unique<SystemKeepAwake>();
+  upgrader_ = std::make_unique<raid::UpgradeFirmware>(core_.device(), core_.state(), *keep_awake_);
+  connect(upgrade_page_, &UpgradePage::LoadClicked, this, &TForm1::Image2_LoadClick);
+  connect(upgrade_page_, &UpgradePage::UpgradeClicked, this, &TForm1::UpgradeFirmware);
+  // Timer1: the bar follows ProgressCount while the panel shows; it never goes back, so a
+  // finished upgrade's full bar stays full.
+  connect(&timer1_, &QTimer::timeout, this, [this] {
+    const int count = static_cast<int>(core_.state().progress_count.load());
+    upgrade_page_->SetProgress(std::max(upgrade_page_->Progress(), count));
+  });
+}
+
+void TForm1::UpgradeFirmware() {
+  std::optional<Maintenance> maintenance =
+      Maintenance::BeginMaintenance(core_.state(), upgrade_views_);
+  if (!maintenance) return;  // an upgrade runs
+  WaitForUpgradeThread();    // the last one has ended: only its join is left
+  upgrade_thread_done_.store(false);
+  // The image stays loaded for the next enclosure; the thread writes from its own copy.
+  upgrade_thread_ = std::thread([this, held = std::move(*maintenance), image = firmware_image_,
+                                 device = upgrade_device_]() mutable {
+    UpgradeResult result = upgrader_->Run(std::move(held), image, device,
+                                          {worker_ui_, upgrade_views_, upgrade_views_});
+    {
+      std::lock_guard lock(upgrade_result_mutex_);
+      upgrade_result_ = std::move(result);
+    }
+    upgrade_thread_done_.store(true);
+  });
+}
+
+std::optional<UpgradeResult> TForm1::LastUpgradeResult() {
+  if (!upgrade_thread_done_.load()) return std::nullopt;
+  std::lock_guard lock(upgrade_result_mutex_);
+  return upgrade_result_;
+}
+
+void TForm1::WaitForUpgradeThread() {
+  // The upgrade thread waits for its message boxes on this thread, so this one keeps serving
+  // them while it waits. It is never left running: it writes the flash through this window's
+  // core.
+  while (!upgrade_thread_done_.load()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  if (upgrade_thread_.joinable()) upgrade_thread_.join();
+}
 
 void TForm1::Image2_LoadClick() {
   if (core_.state().upgrade_in_progress.load()) return;

@@ -11,7 +11,9 @@ namespace raid {
 void WindowUiSink::SetPanelText(int panel, const std::string& text) {
   if (panel < 0 || panel >= static_cast<int>(panels_.size())) return;
   if (QLabel* label = panels_[static_cast<std::size_t>(panel)]) {
+    // A text longer than its panel can still be read in full from the hint.
     label->setText(QString::fromStdString(text));
+    label->setToolTip(label->text());
   }
 }
 

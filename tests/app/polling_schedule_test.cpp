@@ -332,7 +332,8 @@ TEST_F(PollingScheduleTest, AListThatArrivesDuringAnUpgradeWaitsForItsEnd) {
   Build();
   EXPECT_TRUE(schedule_->DriveDetectLook());
   state_.upgrade_in_progress = true;
-  for (int tick = 0; tick < 3; ++tick) schedule_->Timer4Timer();
+  for (int tick = 0; tick < 3; ++tick)
+    schedule_->Timer4Timer();
   EXPECT_TRUE(registry().current.empty());
   EXPECT_TRUE(state_.detection_done);
   state_.upgrade_in_progress = false;

@@ -3,14 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTest>
 #include <fstream>
 
 #include "firmware/upgrade_page.h"
 #include "gui/window_test.h"
 #include "spi_flash.h"
+#include "support/upgrade_test_doubles.h"
 
 namespace raid {
 namespace {
@@ -68,6 +72,91 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
   form_->Image2_LoadClick();
   EXPECT_FALSE(form_->firmware_image().Loaded());
   form_->core().state().upgrade_in_progress.store(false);
+}
+
+// The window stays alive while the flash is rewritten on the upgrade thread: it repaints, the
+// bar moves up to its maximum, closing and a second click are refused, and at the end the flash
+// holds the image, the boxes are back and the hold on the machine is let go.
+TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
+  std::string chosen;
+  testing::FakeKeepAwake* keep_awake = nullptr;
+  adjust_options_ = [&](WindowOptions& options) {
+    options.choose_firmware_file = [&] { return chosen; };
+    options.keep_awake = [&] {
+      auto fake = std::make_unique<testing::FakeKeepAwake>();
+      keep_awake = fake.get();
+      return fake;
+    };
+  };
+  sim::Scenario scenario = OneEnclosure();
+  // Each READ(10) takes half a millisecond, as over USB 2.0: the upgrade lasts long enough to
+  // be watched.
+  std::get<sim::EnclosureSpec>(scenario.drives[1].device).faults.read_latency_us = 500;
+  Open(std::move(scenario));
+  ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));
+  form_->Image_FWUpgClick();
+  const std::vector<std::uint8_t> image = ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x70}, 40960);
+  chosen = WriteFile(folder_ / "new.bin", image);
+  form_->Image2_LoadClick();
+  ASSERT_TRUE(form_->firmware_image().Loaded());
+  messages_.clear();
+
+  auto* bar = Find<QProgressBar>("UpgradeProgressBar");
+  auto* box = Find<QCheckBox>("CheckBox1");
+  form_->UpgradeFirmware();
+  EXPECT_TRUE(form_->core().state().upgrade_in_progress.load());
+  EXPECT_FALSE(box->isEnabled());  // disabled with the click, before the thread got going
+
+  // While it runs: the window serves its events at once and repaints; the bar moves.
+  std::vector<int> positions;
+  int longest_wait_ms = 0;
+  bool close_tried = false;
+  while (!form_->LastUpgradeResult()) {
+    QElapsedTimer waited;
+    waited.start();
+    QTest::qWait(20);
+    longest_wait_ms = std::max(longest_wait_ms, static_cast<int>(waited.elapsed()));
+    if (!form_->upgrade_page()->ProgressPanelShown()) continue;
+    positions.push_back(bar->value());
+    if (!close_tried && bar->value() > 0) {
+      close_tried = true;
+      form_->close();
+      EXPECT_TRUE(form_->isVisible());
+      form_->UpgradeFirmware();   // ignored: one upgrade at a time
+      form_->Image2_LoadClick();  // ignored too
+      EXPECT_EQ(form_->grab().size(), QSize(620, 440));
+    }
+  }
+  EXPECT_TRUE(close_tried);
+  EXPECT_LT(longest_wait_ms, 500);
+  ASSERT_GE(positions.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_LT(positions.front(), positions.back());
+
+  const std::optional<UpgradeResult> result = form_->LastUpgradeResult();
+  EXPECT_TRUE(result->Succeeded());
+  EXPECT_EQ(bar->maximum(), 810);
+  EXPECT_EQ(bar->value(), 810);
+  EXPECT_FALSE(form_->upgrade_page()->ProgressPanelShown());
+  EXPECT_EQ(host_->enclosure(1)->FlashBytes(0, 40960), image);
+  ASSERT_TRUE(WaitFor([&] { return box->isEnabled(); }, 5));
+  EXPECT_FALSE(form_->core().state().upgrade_in_progress.load());
+  EXPECT_EQ(form_->core().state().upgrade_target_index.load(), kNoUpgradeTarget);
+  ASSERT_NE(keep_awake, nullptr);
+  EXPECT_EQ(keep_awake->taken, 1);
+  EXPECT_EQ(keep_awake->held, 0);
+  EXPECT_EQ(Find<QLabel>("Panel4")->text(), "SPI Verify OK");
+  EXPECT_THAT(
+      messages_,
+      ElementsAre(MessageBoxRequest{"Message", "Firmware is upgrading, please wait a moment.",
+                                    MessageIcon::kNone},
+                  MessageBoxRequest{"Firmware Upgrade Message",
+                                    "Firmware Upgrade 3/3 completed!\n"
+                                    "\nPlease power off this device or the system,"
+                                    "\nand power on it to enable the new firmware!",
+                                    MessageIcon::kExclamation}));
+  // The image stays loaded for another enclosure.
+  EXPECT_TRUE(form_->firmware_image().Loaded());
 }
 
 }  // namespace
