@@ -117,6 +117,11 @@ void PollingSchedule::Timer4Timer() {
 
 void PollingSchedule::RequestRecount() {
   if (state_.status_poll_busy.load()) return;  // next tick
+  // Nor under any work item of the RAID worker (a SMART read takes a while): the pass would
+  // open the enclosure's volumes in the middle of its exchanges. Holding the lock while the
+  // pass is requested closes the gap between RaidLook's look at the flags and its work.
+  std::unique_lock lock(work_mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return;  // next tick
   view_.EnableUpgradeButton(false);
   if (state_.upgrade_in_progress.load()) {
     // The counter stays settled: the recount runs on the first tick after the upgrade.
@@ -186,6 +191,8 @@ bool PollingSchedule::DriveDetectLook() {
 }
 
 bool PollingSchedule::RaidLook() {
+  // The flags are looked at under the lock that RequestRecount takes to set them.
+  const std::lock_guard lock(work_mutex_);
   if (state_.detection_pending.load() || state_.detection_done.load()) return false;
   if ((state_.work_requests.load() & kWorkRequestBits) == 0) return false;
   RaidWork();

@@ -6,6 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include <string>
 #include <vector>
 
@@ -37,12 +40,14 @@ class RecordingWork : public ScheduleWork {
   }
   void ReadSmart(std::uint8_t feature) override {
     items.push_back(feature == kSmartDataFeature ? "smart data" : "smart thresholds");
+    if (during_smart) during_smart();
   }
 
   int passes = 0;
   int installs = 0;
   std::vector<std::string> items;
   std::function<void()> during_poll;
+  std::function<void()> during_smart;
   std::function<void()> during_discovery;  // a window tick in the middle of the pass
 
  private:
@@ -339,6 +344,32 @@ TEST_F(PollingScheduleTest, AListThatArrivesDuringAnUpgradeWaitsForItsEnd) {
   state_.upgrade_in_progress = false;
   schedule_->Timer4Timer();
   EXPECT_EQ(registry().current.size(), 1U);
+}
+
+// A SMART read on the RAID worker takes a while; a device change that settles meanwhile waits
+// for it, so that the pass never opens the enclosure's volumes in the middle of its exchanges.
+TEST_F(PollingScheduleTest, ARecountWaitsForASmartReadOnTheRaidThread) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  state_.work_requests = kRequestSmartData;
+  std::promise<void> reading;
+  std::promise<void> finish;
+  std::shared_future<void> finished = finish.get_future().share();
+  work_->during_smart = [&] {
+    reading.set_value();
+    finished.wait();
+  };
+  std::thread raid([&] { schedule_->RaidLook(); });
+  reading.get_future().wait();
+  SettleAfterDeviceChange();
+  schedule_->Timer4Timer();
+  EXPECT_FALSE(state_.detection_requested);
+  EXPECT_FALSE(state_.detection_pending);
+  finish.set_value();
+  raid.join();
+  schedule_->Timer4Timer();
+  EXPECT_TRUE(state_.detection_requested);
 }
 
 TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
