@@ -44,15 +44,21 @@ class ConsoleScheduleView : public ScheduleView {
       std::fputs("raidctl: no enclosure found; waiting for one\n", stderr);
     }
   }
-  void ShowDevice(unsigned, bool) override {}
+  // Install shows position 0 first, whatever it found: this counts the lists installed.
+  void ShowDevice(unsigned position, bool) override {
+    if (position == 0) ++lists_installed_;
+  }
   void EnableControls(bool) override {}
   void EnableUpgradeButton(bool) override {}
   void ShowEventLogButton() override {}
   void RefreshDeviceCaptions() override {}
   void SetSmartStatusLine(const std::string&) override {}
 
+  unsigned lists_installed() const { return lists_installed_; }
+
  private:
   bool announce_ = false;
+  unsigned lists_installed_ = 0;
 };
 
 }  // namespace raid::cli

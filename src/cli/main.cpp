@@ -9,6 +9,7 @@
 #include "cli/discover_command.h"
 #include "cli/firmware_command.h"
 #include "cli/monitor_command.h"
+#include "cli/service_notifier.h"
 #include "cli/smart_command.h"
 #include "cli/status_command.h"
 #include "common/user_locale.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   } else if (options.command == "status") {
     exit_code = RunStatusCommand(*session, options.json);
   } else if (options.command == "monitor") {
-    exit_code = RunMonitorCommand(*session, options.for_seconds);
+    exit_code = RunMonitorCommand(*session, options.for_seconds, *CreatePlatformServiceNotifier());
   } else if (options.command == "smart") {
     exit_code = RunSmartCommand(*session, options.json);
   } else if (options.command == "firmware" && options.arguments[0] == "check") {

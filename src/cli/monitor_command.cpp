@@ -131,9 +131,38 @@ void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t 
   if (session.virtual_time()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-}  // namespace
+// The service's status line after each installed list.
+std::string WatchingStatus(std::size_t enclosures) {
+  if (enclosures == 0) return "No enclosure found; waiting for one";
+  return "Watching " + std::to_string(enclosures) + " enclosure(s)";
+}
 
-int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
+// Tells the service manager about each newly installed list: the first makes the service ready.
+class ReadinessReport {
+ public:
+  ReadinessReport(CliSession& session, ServiceNotifier& notifier)
+      : session_(session), notifier_(notifier) {}
+  void AfterCycle() {
+    const unsigned installed = session_.view().lists_installed();
+    if (installed != lists_seen_) {
+      const std::string status = WatchingStatus(session_.device().registry().current.size());
+      if (lists_seen_ == 0) {
+        notifier_.Ready(status);
+      } else {
+        notifier_.Status(status);
+      }
+      lists_seen_ = installed;
+    }
+    notifier_.Alive();
+  }
+
+ private:
+  CliSession& session_;
+  ServiceNotifier& notifier_;
+  unsigned lists_seen_ = 0;
+};
+
+int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier) {
   ClearStopRequest();
   InstallStopHandlers();
 
@@ -176,6 +205,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
   Ticker timer4{kDetectionTimerMs, start, true};
   Ticker timer2{kPollTimerMs};
   Ticker timer3{kClockTimerMs};
+  ReadinessReport readiness(session, notifier);
   while (!StopRequested()) {
     const std::uint64_t now = clock.NowMs();
     if (now >= end) break;
@@ -203,12 +233,14 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
     const std::uint64_t after = clock.NowMs();
     timer2.Follow(schedule.Timer2On(), after);
     timer3.Follow(schedule.Timer3On(), after);
+    readiness.AfterCycle();
 
     std::uint64_t next = timer4.next_ms;
     if (timer2.on) next = std::min(next, timer2.next_ms);
     if (timer3.on) next = std::min(next, timer3.next_ms);
     WaitUntil(session, *watcher, std::min(next, end));
   }
+  notifier.Stopping();
   session.detector().SetSaveListener(nullptr);
   session.alerts().SetTarget(nullptr);
   if (session.detector().Unsaved()) {
@@ -221,6 +253,17 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds,
+                      ServiceNotifier& notifier) {
+  std::fputs("raidctl: monitor started\n", stderr);
+  const int exit_code = Monitor(session, for_seconds, notifier);
+  std::fprintf(stderr, "raidctl: monitor stopped%s\n",
+               exit_code == 0 ? "" : " after an error; see above");
+  return exit_code;
 }
 
 }  // namespace raid::cli

@@ -3,12 +3,16 @@
 #include <optional>
 
 #include "cli/cli_session.h"
+#include "cli/service_notifier.h"
 
 namespace raid::cli {
 
 // `raidctl monitor`: discovery, then a status refresh with event detection every 5 s, echoing
 // each new log line, until SIGINT/SIGTERM or until `for_seconds` have passed on the session's
-// clock.
-int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds);
+// clock. `notifier` hears when the first list is
+// installed, after every poll cycle and at the stop; the monitor's own start, stop and errors go
+// to stderr (the journal under systemd), the enclosures' events to the daily log.
+int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds,
+                      ServiceNotifier& notifier);
 
 }  // namespace raid::cli

@@ -1,0 +1,21 @@
+#include "cli/service_notifier.h"
+
+namespace raid::cli {
+namespace {
+
+// No service manager here speaks this language; the Windows service comes later.
+class NoServiceNotifier : public ServiceNotifier {
+ public:
+  void Ready(const std::string&) override {}
+  void Status(const std::string&) override {}
+  void Alive() override {}
+  void Stopping() override {}
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceNotifier> CreatePlatformServiceNotifier() {
+  return std::make_unique<NoServiceNotifier>();
+}
+
+}  // namespace raid::cli

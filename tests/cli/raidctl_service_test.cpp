@@ -1,0 +1,191 @@
+// raidctl monitor as systemd runs it: the notify socket and the watchdog.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/shell_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// A service manager's end of the notify socket: a datagram socket bound in the test's folder.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const fs::path& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  const fs::path& path() const { return path_; }
+
+  // Collects the messages until `pid` has ended and none is left; its wait status.
+  int CollectUntilExit(pid_t pid, std::vector<std::string>& messages) const {
+    int status = 0;
+    bool ended = false;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < give_up) {
+      pollfd waiting{fd_, POLLIN, 0};
+      if (poll(&waiting, 1, 50) > 0) {
+        char buffer[4096];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n > 0) messages.emplace_back(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (ended) return status;
+      ended = waitpid(pid, &status, WNOHANG) == pid;  // then one more look for late messages
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+
+ private:
+  fs::path path_;
+  int fd_ = -1;
+};
+
+class RaidctlServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("raidctl-service-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string LogEnv() const { return "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(); }
+  std::string ConfigEnv() const { return "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string(); }
+  fs::path ErrFile() const { return folder_ / "stderr.txt"; }
+
+  // raidctl with `arguments` and only `environment`, stdout discarded, stderr to ErrFile().
+  pid_t Spawn(std::vector<std::string> arguments, std::vector<std::string> environment) const {
+    arguments.insert(arguments.begin(), RAIDCTL_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : arguments)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<char*> env;
+    for (std::string& variable : environment)
+      env.push_back(variable.data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, RAIDCTL_PATH, &actions, nullptr, argv.data(), env.data()) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Waits up to 20 s until stderr holds `count` lines containing `text`.
+  bool AwaitStderr(const std::string& text, int count = 1) const {
+    for (int i = 0; i < 400; ++i) {
+      const std::vector<std::string> lines = Lines(ReadText(ErrFile()));
+      if (std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+          }) >= count) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  fs::path folder_;
+};
+
+int Count(const std::vector<std::string>& messages, const std::string& message) {
+  return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+}
+
+// Ready only once the first discovery is installed, so its status names what was found; the
+// watchdog petted after each cycle only when the manager keeps one; the stop said last.
+TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStopping) {
+  const NotifySocket socket(folder_ / "notify");
+  ASSERT_TRUE(socket.ok());
+  const std::string notify_env = "NOTIFY_SOCKET=" + socket.path().string();
+
+  const pid_t watched =
+      Spawn({"monitor", "--for", "60", "--simulate", RAIDGUI_SCENARIO_DIR "/demo.json"},
+            {LogEnv(), notify_env, "WATCHDOG_USEC=120000000"});
+  ASSERT_GT(watched, 0);
+  std::vector<std::string> messages;
+  const int status = socket.CollectUntilExit(watched, messages);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(ErrFile());
+  EXPECT_EQ(Count(messages, "READY=1\nSTATUS=Watching 2 enclosure(s)"), 1);
+  // 60 s of 500 ms detection ticks: a pet for each cycle.
+  EXPECT_GE(Count(messages, "WATCHDOG=1"), 100);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "STOPPING=1");
+  EXPECT_EQ(Count(messages, "STOPPING=1"), 1);
+  const std::vector<std::string> err = Lines(ReadText(ErrFile()));
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.front(), "raidctl: monitor started");
+  EXPECT_EQ(err.back(), "raidctl: monitor stopped");
+
+  // An enclosure plugged in later: ready with none, then the status follows the new list. No
+  // watchdog was asked for, so no pet.
+  const fs::path late = folder_ / "late.json";
+  std::ofstream(late) << R"({ "drives": [ { "number": 0, "type": "disk" } ],
+    "timeline": [ { "at_s": 20, "drive": 2, "action": "plug",
+                    "device": { "type": "enclosure" } } ] })";
+  const pid_t unwatched =
+      Spawn({"monitor", "--for", "60", "--simulate", late.string()}, {LogEnv(), notify_env});
+  ASSERT_GT(unwatched, 0);
+  messages.clear();
+  const int late_status = socket.CollectUntilExit(unwatched, messages);
+  ASSERT_TRUE(WIFEXITED(late_status) && WEXITSTATUS(late_status) == 0) << ReadText(ErrFile());
+  EXPECT_THAT(messages, ElementsAre("READY=1\nSTATUS=No enclosure found; waiting for one",
+                                    "STATUS=Watching 1 enclosure(s)", "STOPPING=1"));
+}
+
+}  // namespace
