@@ -148,6 +148,13 @@ bool CliMail::LoadSettings() {
   return store_.Snapshot().loaded;
 }
 
+bool CliMail::ReloadSettings() {
+  if (LoadSettings()) return true;
+  // Without stored settings LoadSettings leaves the store as it was; a load marks it unloaded.
+  if (store_.Snapshot().loaded) store_.Load();
+  return store_.Snapshot().loaded;
+}
+
 int RunMailSetupCommand(const MailSetupOptions& options) {
   EnclosureRegistry registry;
   NoRecords records;

@@ -42,6 +42,8 @@ class CliMail {
   // The start-up check and, when there are settings, their load; problems go to stderr. True
   // when settings are loaded.
   bool LoadSettings();
+  // LoadSettings again, for a monitor that runs on: settings removed since are no longer used.
+  bool ReloadSettings();
 
  private:
   std::atomic<std::uint8_t> flags_{0};

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/cli_mail.h"
+#include "cli/reload_request.h"
 #include "cli/stop_request.h"
 #include "device/device_watch.h"
 #include "notify/mail_templates.h"
@@ -115,10 +116,10 @@ struct Ticker {
   }
 };
 
-// Waits on the session's clock until `deadline`, a stop request or a device event.
+// Waits on the session's clock until `deadline`, a stop or reload request or a device event.
 void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t deadline) {
   Clock& clock = session.clock();
-  while (!StopRequested() && clock.NowMs() < deadline) {
+  while (!StopRequested() && !ReloadRequested() && clock.NowMs() < deadline) {
     const auto slice =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - clock.NowMs(), kWaitSliceMs));
     if (session.virtual_time()) {
@@ -165,6 +166,8 @@ class ReadinessReport {
 int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier) {
   ClearStopRequest();
   InstallStopHandlers();
+  TakeReloadRequest();
+  InstallReloadHandler();
 
   Clock& clock = session.clock();
   const std::uint64_t start = clock.NowMs();
@@ -209,6 +212,10 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   while (!StopRequested()) {
     const std::uint64_t now = clock.NowMs();
     if (now >= end) break;
+    if (TakeReloadRequest()) {
+      std::fputs("raidctl: SIGHUP: reading the mail settings again\n", stderr);
+      AnnounceMail(mail, mail.ReloadSettings());
+    }
     if (watcher->TakeChanges()) schedule.DeviceChanged();
     if (timer4.Due(now)) {
       schedule.Timer4Timer();

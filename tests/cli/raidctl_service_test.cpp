@@ -1,4 +1,4 @@
-// raidctl monitor as systemd runs it: the notify socket and the watchdog.
+// raidctl monitor as systemd runs it: the notify socket, the watchdog and SIGHUP.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -186,6 +186,38 @@ TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStoppi
   ASSERT_TRUE(WIFEXITED(late_status) && WEXITSTATUS(late_status) == 0) << ReadText(ErrFile());
   EXPECT_THAT(messages, ElementsAre("READY=1\nSTATUS=No enclosure found; waiting for one",
                                     "STATUS=Watching 1 enclosure(s)", "STOPPING=1"));
+}
+
+// SIGHUP reads the mail settings again, also when they were removed meanwhile, and the monitor
+// runs on to the end of --for.
+TEST_F(RaidctlServiceTest, SighupReloadsTheMailSettingsWithoutStoppingTheMonitor) {
+  const pid_t pid = Spawn(
+      {"monitor", "--realtime", "--for", "8", "--simulate", RAIDGUI_SCENARIO_DIR "/demo.json"},
+      {LogEnv(), ConfigEnv()});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(AwaitStderr("raidctl: alert mails are off: no mail settings in"))
+      << ReadText(ErrFile());
+
+  const raid::testing::ShellRun setup = raid::testing::RunShellCommand(
+      ConfigEnv() + " " RAIDCTL_PATH " mail-setup --smtp 127.0.0.1 --to ops@example.com 2>&1");
+  ASSERT_EQ(setup.exit_code, 0) << setup.out;
+  kill(pid, SIGHUP);
+  EXPECT_TRUE(AwaitStderr("raidctl: alert mails go to 1 recipient(s) through 127.0.0.1"))
+      << ReadText(ErrFile());
+
+  fs::remove_all(folder_ / "config");
+  kill(pid, SIGHUP);
+  EXPECT_TRUE(AwaitStderr("raidctl: alert mails are off: no mail settings in", 2))
+      << ReadText(ErrFile());
+
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> err = Lines(ReadText(ErrFile()));
+  EXPECT_EQ(std::count(err.begin(), err.end(), "raidctl: SIGHUP: reading the mail settings again"),
+            2);
+  EXPECT_EQ(err.back(), "raidctl: monitor stopped");
 }
 
 }  // namespace
