@@ -1,4 +1,4 @@
-// raidctl monitor as systemd runs it: the notify socket, the watchdog and SIGHUP.
+// raidctl monitor as systemd runs it: the notify socket, the watchdog, SIGHUP, and the unit.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -218,6 +218,34 @@ TEST_F(RaidctlServiceTest, SighupReloadsTheMailSettingsWithoutStoppingTheMonitor
   EXPECT_EQ(std::count(err.begin(), err.end(), "raidctl: SIGHUP: reading the mail settings again"),
             2);
   EXPECT_EQ(err.back(), "raidctl: monitor stopped");
+}
+
+std::string UnitSetting(const std::string& unit, const std::string& key) {
+  std::smatch match;
+  const std::regex line("(^|\n)" + key + "=([^\n]*)");
+  return std::regex_search(unit, match, line) ? match[2].str() : std::string();
+}
+
+TEST_F(RaidctlServiceTest, UnitPassesSystemdAnalyzeAndMayWriteItsLogFolder) {
+  const std::string unit = ReadText(RAIDGUI_PACKAGING_DIR "/raidctl-monitor.service");
+  ASSERT_FALSE(unit.empty());
+  // The folder the monitor logs to must be one the read-only system leaves writable.
+  std::smatch log_dir;
+  ASSERT_TRUE(std::regex_search(unit, log_dir, std::regex("RAIDGUI_LOG_DIR=([^ \n]+)")));
+  EXPECT_EQ(log_dir[1].str(), "/var/log/" + UnitSetting(unit, "LogsDirectory"));
+  EXPECT_EQ(log_dir[1].str(), UnitSetting(unit, "ReadWritePaths"));
+
+  if (raid::testing::RunShellCommand("command -v systemd-analyze").exit_code != 0) {
+    GTEST_SKIP() << "systemd-analyze is not installed";
+  }
+  // The unit names the installed raidctl; the built one stands in for it.
+  const fs::path copy = folder_ / "raidctl-monitor.service";
+  std::ofstream(copy) << std::regex_replace(unit, std::regex("ExecStart=/usr/bin/raidctl"),
+                                            "ExecStart=" RAIDCTL_PATH);
+  const raid::testing::ShellRun verify =
+      raid::testing::RunShellCommand("systemd-analyze verify " + copy.string() + " 2>&1");
+  EXPECT_EQ(verify.exit_code, 0);
+  EXPECT_EQ(verify.out, "") << "warnings are mistakes in the unit";
 }
 
 }  // namespace
