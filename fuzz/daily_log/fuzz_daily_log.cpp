@@ -1,12 +1,10 @@
 // The daily log file is read back from disk, where anything (another program, a crash, a copy
 // from the other platform) may have left any bytes. The input is the day's file; the real loader
 // reads it and the event detector continues it, as it does after a restart.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,6 +15,7 @@
 #include "common/shared_state.h"
 #include "device/enclosure_list.h"
 #include "notify/alert_sink.h"
+#include "scratch_folder.h"
 #include "status/controller_status.h"
 #include "status/event_detector.h"
 #include "status/event_log.h"
@@ -75,20 +74,8 @@ void MakeEnclosure(raid::EnclosureRegistry& registry, Records& records) {
   record.SetArrayCapacity(1953525168);
 }
 
-// One folder per process, removed at exit. The path is never destroyed, so that the exit handler
-// can still use it after the static objects are gone.
 const fs::path& Folder() {
-  static const fs::path* const folder = [] {
-    const auto* made = new fs::path(fs::temp_directory_path() /
-                                    ("raidgui-fuzz-daily-log-" + std::to_string(::getpid())));
-    fs::create_directories(*made);
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(Folder(), ignored);
-    });
-    return made;
-  }();
-  return *folder;
+  return raid::fuzz::ScratchFolder("daily-log");
 }
 
 }  // namespace

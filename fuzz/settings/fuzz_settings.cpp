@@ -6,12 +6,10 @@
 //   template bytes
 // Without that line the whole input is both. The settings go through the real store as the
 // program starts: CheckAtStart, then Load.
-#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,6 +20,7 @@
 #include "notify/linux/toml_settings_backend.h"
 #include "notify/mail_settings.h"
 #include "notify/mail_templates.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -29,20 +28,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kSeparator = "\n#%template\n";
 
-// One folder per process, removed at exit. The path is never destroyed, so that the exit handler
-// can still use it after the static objects are gone.
 const fs::path& Folder() {
-  static const fs::path* const folder = [] {
-    const auto* made = new fs::path(fs::temp_directory_path() /
-                                    ("raidgui-fuzz-settings-" + std::to_string(::getpid())));
-    fs::create_directories(*made);
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(Folder(), ignored);
-    });
-    return made;
-  }();
-  return *folder;
+  return raid::fuzz::ScratchFolder("settings");
 }
 
 // A new file each time: truncating one makes ext4 flush it to disk when it is closed.

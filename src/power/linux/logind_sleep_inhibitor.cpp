@@ -49,7 +49,7 @@ std::unique_ptr<SleepInhibitor> InhibitSleep(const std::string& why, std::string
   }
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
   std::unique_ptr<SleepInhibitor> lock;
 
   code = sd_bus_message_new_method_call(bus, &call, kLogindService, kLogindPath, kLogindManager,
