@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
   # compilers and build tools
   build-essential cmake ninja-build pkg-config
+  # the Debian package's test: dpkg-shlibdeps finds the libraries the programs link
+  dpkg-dev
   # a compiler cache: a fresh checkout or another build folder recompiles only what changed
   ccache
   # libraries of raidcore and raidsim
