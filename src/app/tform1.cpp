@@ -24,7 +24,6 @@ namespace raid {
 namespace {
 
 constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
-constexpr const char* kMessageCaption = "Message";
 constexpr const char* kSystemInformationCaption = "System Information";
 constexpr std::array<int, 5> kPanelWidths = {112, 80, 80, 88, 250};
 // The design positions of the six page buttons; the shown ones take them in order.

@@ -10,6 +10,9 @@ namespace raid {
 
 enum class MessageIcon { kNone, kInformation, kWarning, kError, kExclamation };
 
+// The caption of the program's plain message boxes.
+inline constexpr const char* kMessageCaption = "Message";
+
 struct MessageBoxRequest {
   std::string caption;
   std::string text;

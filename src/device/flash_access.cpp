@@ -10,7 +10,6 @@
 namespace raid {
 namespace {
 
-constexpr const char* kMessageCaption = "Message";
 constexpr const char* kNoDevicePanel = "Device not found!!!";
 constexpr const char* kNoDeviceBox = "No Device found !";
 constexpr const char* kNoUpgradePanel = "No Upgrade Mode!!!";

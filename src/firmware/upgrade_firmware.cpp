@@ -10,7 +10,6 @@ namespace raid {
 namespace {
 
 constexpr int kUpgradePanel = kFlashStatusPanel;
-constexpr const char* kMessageCaption = "Message";
 constexpr const char* kNoImageText = "Please Load Firmware File First ";
 constexpr const char* kWrongTypeText = "Incorrect Firmware Type! SPI = ";
 constexpr const char* kNotKeptAwakeText = "The machine could not be kept awake: ";
