@@ -1,6 +1,6 @@
 # What `cmake --install` puts on a Linux machine, and the Debian package CPack builds from it:
-# the two programs, the service unit (installed, not enabled), the desktop entry with its icon,
-# and the README with its section on rights.
+# the two programs, the service unit (installed, not enabled) with its user and settings folder,
+# the desktop entry with its icon, and the README with its section on rights.
 include(GNUInstallDirs)
 
 install(TARGETS raidctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -9,6 +9,10 @@ if(TARGET raidgui)
 endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl-monitor.service
         DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl.sysusers
+        DESTINATION lib/sysusers.d RENAME raidctl.conf)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl.tmpfiles
+        DESTINATION lib/tmpfiles.d RENAME raidctl.conf)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidgui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/src/ui/pictures/icon.svg
@@ -26,5 +30,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 # The libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the maintainer scripts create the user with.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | adduser")
 set(CPACK_STRIP_FILES ON)
+# The package creates the service's user and settings folder, and stops the service it removes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+    ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
