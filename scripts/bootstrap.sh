@@ -24,6 +24,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # the mail tests' SMTP server and its throwaway certificates (run with /usr/bin/python3)
   python3-aiosmtpd python3-cryptography
+  # the metrics test reads raidctl's file with Prometheus's own parser (run with /usr/bin/python3)
+  python3-prometheus-client
   # localedef and the locale sources: the time stamp test builds a German locale
   locales
   # source formatting (.clang-format)

@@ -33,6 +33,9 @@ const char* const kUsage =
     "  --json            print JSON instead of a table\n"
     "  --verbose         also print the status-bar texts of the operations\n"
     "  --for SECONDS     monitor: stop after that much (simulated or real) time\n"
+    "  --metrics FILE    monitor: after each poll, replace FILE with the enclosures'\n"
+    "                    state in the Prometheus text format (for the node exporter's\n"
+    "                    textfile collector)\n"
     "  --realtime        with --simulate: run the scenario at wall-clock speed\n"
     "  --device N        firmware: Device1 or Device2 (N is 1 or 2)\n"
     "  --yes             firmware upgrade: do not ask; needed without a terminal\n"
@@ -181,6 +184,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         return parsed;
       }
       options.for_seconds = seconds;
+    } else if (arg == "--metrics") {
+      options.metrics = value();
+      if (!options.metrics || options.metrics->empty()) {
+        parsed.error = "--metrics needs a file";
+        return parsed;
+      }
     } else if (arg == "--device") {
       const std::optional<std::string> text = value();
       if (!text || (*text != "1" && *text != "2")) {
@@ -228,6 +237,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   if (options.for_seconds && options.command != "monitor") {
     parsed.error = "--for only applies to monitor";
+    return parsed;
+  }
+  if (options.metrics && options.command != "monitor") {
+    parsed.error = "--metrics only applies to monitor";
     return parsed;
   }
   if (const std::string error = FirmwareOptionsError(options); !error.empty()) {

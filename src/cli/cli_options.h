@@ -34,6 +34,7 @@ struct CliOptions {
   bool verbose = false;                 // --verbose
   bool realtime = false;                // --realtime: simulated host at wall-clock speed
   std::optional<double> for_seconds;    // --for SECONDS
+  std::optional<std::string> metrics;   // --metrics FILE: monitor's Prometheus text file
   std::optional<unsigned> device;       // --device N: list position N - 1 ("DeviceN")
   bool yes = false;                     // --yes: upgrade without asking
   MailSetupOptions mail;                // mail-setup's options

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   } else if (options.command == "status") {
     exit_code = RunStatusCommand(*session, options.json);
   } else if (options.command == "monitor") {
-    exit_code = RunMonitorCommand(*session, options.for_seconds, *CreatePlatformServiceNotifier());
+    exit_code = RunMonitorCommand(*session, options.for_seconds, *CreatePlatformServiceNotifier(),
+                                  options.metrics);
   } else if (options.command == "smart") {
     exit_code = RunSmartCommand(*session, options.json);
   } else if (options.command == "firmware" && options.arguments[0] == "check") {

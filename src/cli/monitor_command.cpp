@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/cli_mail.h"
+#include "cli/metrics_file.h"
 #include "cli/reload_request.h"
 #include "cli/stop_request.h"
 #include "device/device_watch.h"
@@ -163,7 +164,8 @@ class ReadinessReport {
   unsigned lists_seen_ = 0;
 };
 
-int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier) {
+int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier,
+            const std::optional<std::string>& metrics_path) {
   ClearStopRequest();
   InstallStopHandlers();
   TakeReloadRequest();
@@ -209,6 +211,8 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   Ticker timer2{kPollTimerMs};
   Ticker timer3{kClockTimerMs};
   ReadinessReport readiness(session, notifier);
+  std::optional<MonitorMetrics> metrics;
+  if (metrics_path) metrics.emplace(session, mailer, *metrics_path);
   while (!StopRequested()) {
     const std::uint64_t now = clock.NowMs();
     if (now >= end) break;
@@ -241,6 +245,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     timer2.Follow(schedule.Timer2On(), after);
     timer3.Follow(schedule.Timer3On(), after);
     readiness.AfterCycle();
+    if (metrics) metrics->AfterCycle();
 
     std::uint64_t next = timer4.next_ms;
     if (timer2.on) next = std::min(next, timer2.next_ms);
@@ -265,9 +270,9 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
 }  // namespace
 
 int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds,
-                      ServiceNotifier& notifier) {
+                      ServiceNotifier& notifier, const std::optional<std::string>& metrics_path) {
   std::fputs("raidctl: monitor started\n", stderr);
-  const int exit_code = Monitor(session, for_seconds, notifier);
+  const int exit_code = Monitor(session, for_seconds, notifier, metrics_path);
   std::fprintf(stderr, "raidctl: monitor stopped%s\n",
                exit_code == 0 ? "" : " after an error; see above");
   return exit_code;

@@ -13,38 +13,18 @@
 namespace raid::cli {
 namespace {
 
-bool SensorsShown(const ControllerStatus& record) {
-  const std::uint8_t flags = record.SensorFlags();
-  return (flags & 0xF0) == 0xA0 && flags != kSensorPanelHidden;
-}
-
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
 }
 
-std::string DriveStateName(const ControllerStatus& record, unsigned drive) {
-  switch (record.DriveState(drive)) {
-    case kDriveAbsent:
-      return "absent";
-    case kDrivePresent:
-      return "present";
-    case kDriveFailed:
-      return "failed";
-    case kDriveInserted:
-      return "inserted";
-    default:
-      return "unknown";
-  }
-}
-
 std::string DriveLine(const ControllerStatus& record, unsigned drive) {
-  const std::string state = DriveStateName(record, drive);
+  const std::uint8_t state = record.DriveState(drive);
   const std::string details =
       CapacityText(record.DriveCapacity(drive)) + "  " + record.DriveModel(drive);
-  if (state == "present") return details;
-  if (state == "failed") return details + "  (failed: capacity too small)";
-  return state;
+  if (state == kDrivePresent) return details;
+  if (state == kDriveFailed) return details + "  (failed: capacity too small)";
+  return std::string(DriveStateName(state));
 }
 
 void PrintPlain(unsigned position, const EnclosureInfo& info, const IdentificationBlock& block,
@@ -70,7 +50,7 @@ nlohmann::json RecordJson(unsigned position, const EnclosureInfo& info,
   nlohmann::json drives = nlohmann::json::array();
   for (unsigned drive = 0; drive < 2; ++drive) {
     drives.push_back({{"name", drive == 0 ? "HDD1" : "HDD2"},
-                      {"state", DriveStateName(record, drive)},
+                      {"state", std::string(DriveStateName(record.DriveState(drive)))},
                       {"port_state", record.PortState(drive)},
                       {"model", record.DriveModel(drive)},
                       {"serial", record.DriveSerial(drive)},

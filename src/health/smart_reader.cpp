@@ -64,6 +64,7 @@ SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
   } else if (after_data_read_ && state_.current_page.load() == kSmartPage) {
     after_data_read_();
   }
+  if (pass_listener_) pass_listener_(feature, pass);
   return pass;
 }
 

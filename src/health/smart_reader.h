@@ -41,6 +41,11 @@ class DriveSmartReader : public SmartReader {
   // window can draw the page again (on its own thread).
   void SetAfterDataRead(std::function<void()> after) { after_data_read_ = std::move(after); }
 
+  // Called on the RAID worker after every pass that ran, with its feature and what it did.
+  void SetPassListener(std::function<void(std::uint8_t, const SmartReadPass&)> listener) {
+    pass_listener_ = std::move(listener);
+  }
+
   void ReadSmart(std::uint8_t feature) override { Read(feature); }
   // Reads nothing while an upgrade target is selected, no enclosure is listed or neither monitor
   // box is checked.
@@ -62,6 +67,7 @@ class DriveSmartReader : public SmartReader {
   const StatusRecords& records_;
   SmartStore& store_;
   std::function<void()> after_data_read_;
+  std::function<void(std::uint8_t, const SmartReadPass&)> pass_listener_;
   std::array<std::uint8_t, 512> response_{};
 };
 

@@ -1,11 +1,18 @@
 #include "health/smart_verdict.h"
 
+#include <algorithm>
+#include <array>
+
 namespace raid {
 namespace {
 
 constexpr std::uint8_t kVerdictMinor = 1;
 constexpr std::uint8_t kVerdictPending = 2;  // a pending sector weighs two minor findings
 constexpr std::uint8_t kWarningFrom = 2;
+
+// The IDs AttributeVerdict judges, in its order.
+constexpr std::array<std::uint8_t, 10> kJudgedIds = {0x05, 0x07, 0x08, 0x0A, 0x0B,
+                                                     0xBE, 0xC4, 0xC6, 0xC7, 0xC5};
 
 bool BelowThreshold(const SmartAttribute& a) {
   return a.worst < a.threshold;
@@ -37,6 +44,10 @@ std::uint8_t AttributeVerdict(const SmartAttribute& a) {
     default:
       return kVerdictGood;
   }
+}
+
+bool HasVerdictRule(std::uint8_t id) {
+  return std::find(kJudgedIds.begin(), kJudgedIds.end(), id) != kJudgedIds.end();
 }
 
 std::uint8_t AccumulateVerdict(std::uint8_t drive, std::uint8_t attribute) {

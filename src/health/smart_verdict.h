@@ -17,6 +17,9 @@ inline constexpr std::uint8_t kVerdictError = 16;
 // value. IDs without a rule are good.
 std::uint8_t AttributeVerdict(const SmartAttribute& attribute);
 
+// Whether AttributeVerdict has a rule for `id`: only these attributes can change a verdict.
+bool HasVerdictRule(std::uint8_t id);
+
 // The drive's verdict after one more attribute: once an error, always an error; minor findings
 // add up; otherwise the drive's verdict is at least the attribute's.
 std::uint8_t AccumulateVerdict(std::uint8_t drive, std::uint8_t attribute);

@@ -211,10 +211,15 @@ void AlertMailer::RunMailWork() {
     // Without loaded settings or a recipient the alerts are dropped, not kept for later.
     if (settings.loaded && settings.recipient_count != 0) {
       for (const QueuedAlert& alert : alerts) {
-        if (mail_sending_.exchange(true)) continue;
-        SendMail(settings, AlertSubject(settings, alert.kind),
-                 AlertBody(settings, alert.kind, alert.info_lines, system_info), false);
+        if (mail_sending_.exchange(true)) {
+          alert_mails_failed_.fetch_add(1);
+          continue;
+        }
+        const MailOutcome outcome =
+            SendMail(settings, AlertSubject(settings, alert.kind),
+                     AlertBody(settings, alert.kind, alert.info_lines, system_info), false);
         mail_sending_.store(false);
+        (outcome.sent ? alert_mails_sent_ : alert_mails_failed_).fetch_add(1);
       }
     }
   }

@@ -111,6 +111,12 @@ class AlertMailer final : public AlertSink {
 
   std::size_t QueuedAlerts() const;
 
+  // Alert mails the server accepted, and alert mails that were due but did not go out (refused,
+  // never confirmed, or crowded out by a mail being sent), counted from the start; test mails are
+  // not counted, nor alerts dropped because mail is off. Safe to read from any thread.
+  std::uint64_t AlertMailsSent() const { return alert_mails_sent_.load(); }
+  std::uint64_t AlertMailsFailed() const { return alert_mails_failed_.load(); }
+
  private:
   struct QueuedAlert {
     AlertKind kind;
@@ -141,6 +147,8 @@ class AlertMailer final : public AlertSink {
   std::atomic<bool> test_requested_{false};
   std::atomic<bool> mail_sending_{false};  // MailSending
   std::atomic<SmtpState> smtp_state_{SmtpState::kInitial};
+  std::atomic<std::uint64_t> alert_mails_sent_{0};
+  std::atomic<std::uint64_t> alert_mails_failed_{0};
 };
 
 }  // namespace raid

@@ -109,6 +109,26 @@ void ControllerStatus::ClearDriveDetails(unsigned drive) {
   std::fill_n(bytes.begin() + CapacityOffset(drive), kCapacityBytes, 0);
 }
 
+std::string_view DriveStateName(std::uint8_t state) {
+  switch (state) {
+    case kDriveAbsent:
+      return "absent";
+    case kDrivePresent:
+      return "present";
+    case kDriveFailed:
+      return "failed";
+    case kDriveInserted:
+      return "inserted";
+    default:
+      return "unknown";
+  }
+}
+
+bool SensorsShown(const ControllerStatus& record) {
+  const std::uint8_t flags = record.SensorFlags();
+  return (flags & 0xF0) == kSensorsReported && flags != kSensorPanelHidden;
+}
+
 std::uint8_t ArrayModeFromRaw(std::uint8_t raw) {
   switch (raw) {
     case 0:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "device/enclosure_list.h"
 
@@ -102,6 +103,14 @@ class ControllerStatus {
   void SetProgress(std::uint8_t percent) { bytes[status_layout::kProgress] = percent; }
   void ClearDriveDetails(unsigned drive);
 };
+
+// A DriveState as raidctl and the metrics name it: "absent", "present", "failed", "inserted",
+// or "unknown" for 0.
+std::string_view DriveStateName(std::uint8_t state);
+
+// Whether the enclosure reports fan and temperature, as the Status page decides (the window
+// also asks whether the panel is allowed at all).
+bool SensorsShown(const ControllerStatus& record);
 
 // Raw mode of the array-status reply to the stored mode.
 std::uint8_t ArrayModeFromRaw(std::uint8_t raw);

@@ -107,7 +107,8 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
     }
     Trace(kStagePanel, "1x," + Hex2(tick_));
     if (state_.initial_detection.load()) {
-      mask |= bit;
+      mask |= bit;  // discovery has just read its status
+      CountPoll(position, true);
       continue;
     }
     PollState& poll = poll_[position];
@@ -121,6 +122,7 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       state_.status_poll_busy.store(false);
       return std::nullopt;
     }
+    CountPoll(position, outcome == Outcome::kSuccess);
     if (outcome == Outcome::kSuccess) {
       mask |= bit;
       poll.error_count = 0;
@@ -135,6 +137,17 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
   if (listener_ != nullptr) listener_->OnStatusRefreshed(mask);
   state_.status_poll_busy.store(false);
   return mask;
+}
+
+void StatusMonitor::CountPoll(unsigned position, bool answered) {
+  PollTally& tally = tally_[position];
+  tally.last_answered = answered;
+  if (answered) {
+    ++tally.answered;
+    tally.last_answered_at = clock_.WallNow();
+  } else {
+    ++tally.failed;
+  }
 }
 
 StatusMonitor::Outcome StatusMonitor::RefreshPosition(unsigned position) {

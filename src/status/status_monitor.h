@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -29,6 +30,16 @@ class RefreshListener {
   virtual void OnStatusRefreshed(std::uint8_t refreshed_mask) = 0;
 };
 
+// How the polls of one list position went, counted from the start whatever enclosure held the
+// position, for reports from outside the schedule (raidctl's metrics). A poll held back to retry
+// a failing enclosure on every second tick counts as neither.
+struct PollTally {
+  std::uint64_t answered = 0;
+  std::uint64_t failed = 0;
+  bool last_answered = false;  // the position's last poll that ran answered
+  std::chrono::system_clock::time_point last_answered_at{};
+};
+
 struct PollState {
   bool rebuild_follow = false;  // the next refresh asks for the progress first
   int error_count = 0;
@@ -52,6 +63,8 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   const ControllerStatus& Record(unsigned slot) const override { return records_.at(slot); }
   ControllerStatus& MutableRecord(unsigned slot) { return records_.at(slot); }
   PollState& Poll(unsigned position) { return poll_.at(position); }
+  // Written by the polls: read it on the thread that runs them, between polls.
+  const PollTally& Tally(unsigned position) const { return tally_.at(position); }
   // The window's monitor box handler resets the count when the user checks the box again.
   void ResetErrorCount(unsigned position) { poll_.at(position).error_count = 0; }
 
@@ -59,6 +72,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   enum class Outcome { kSuccess, kFailure, kAborted };
 
   Outcome RefreshPosition(unsigned position);
+  void CountPoll(unsigned position, bool answered);
   bool Aborted() const;
   void Trace(int panel, const std::string& text);
 
@@ -71,6 +85,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
 
   std::array<ControllerStatus, kDriveSlots> records_{};
   std::array<PollState, kPollStatePositions> poll_{};
+  std::array<PollTally, kRefreshedPositions> tally_{};
   std::array<std::uint8_t, 512> reply_{};
   std::uint8_t tick_ = 0;
 };

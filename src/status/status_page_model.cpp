@@ -7,9 +7,7 @@ namespace raid {
 namespace {
 
 bool SensorPanelShown(const StatusPageInput& input) {
-  const std::uint8_t flags = input.record.SensorFlags();
-  return input.sensor_panel_allowed && (flags & 0xF0) == kSensorsReported &&
-         flags != kSensorPanelHidden;
+  return input.sensor_panel_allowed && SensorsShown(input.record);
 }
 
 TextColour AlarmColour(bool alarm) {

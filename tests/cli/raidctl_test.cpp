@@ -208,6 +208,10 @@ TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
   EXPECT_EQ(Raidctl("", "monitor --for -3 --simulate x", err.string()).exit_code, 2);
   EXPECT_EQ(Raidctl("", "discover --simulate /nonexistent.json", err.string()).exit_code, 2);
   EXPECT_THAT(ReadLines(err).front(), ::testing::HasSubstr("/nonexistent.json"));
+  EXPECT_EQ(Raidctl("", "status --metrics m.prom --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics only applies to monitor");
+  EXPECT_EQ(Raidctl("", "monitor --metrics '' --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics needs a file");
 }
 
 // Every line of the story's log is one the log defines, in the order the story dictates.

@@ -55,6 +55,17 @@ TEST(SmartAttributeVerdict, FollowsEachIdsRule) {
   }
 }
 
+// The metrics publish the raw values of the judged attributes only: the list must name every ID
+// whose rule can change a verdict, and no other.
+TEST(SmartAttributeVerdict, RuleListNamesExactlyTheIdsThatCanBeJudged) {
+  for (unsigned id = 0; id < 256; ++id) {
+    const SmartAttribute worst{static_cast<std::uint8_t>(id), 1, 0, 1, 1};
+    EXPECT_EQ(HasVerdictRule(static_cast<std::uint8_t>(id)),
+              AttributeVerdict(worst) != kVerdictGood)
+        << "ID " << id;
+  }
+}
+
 struct DriveCase {
   const char* what;
   std::vector<Slot> slots;

@@ -252,6 +252,9 @@ TEST_F(AlertMailerTest, AlertsWithoutLoadedSettingsOrRecipientsAreDroppedNotKept
   mailer_.BuildAlertInfo(AlertKind::kFanFail, 0, 0);
   ServeAll();
   EXPECT_THAT(client_.sent, SizeIs(1));
+  // Mail that is off fails nothing.
+  EXPECT_EQ(mailer_.AlertMailsFailed(), 0u);
+  EXPECT_EQ(mailer_.AlertMailsSent(), 1u);
 }
 
 TEST_F(AlertMailerTest, RemovalDescribesTheEnclosureThatLeftNotTheOneThatMovedUp) {
@@ -292,6 +295,9 @@ TEST_F(AlertMailerTest, FailuresAreShownOnceEndDisconnectedAndTheNextAlertGoes) 
   ServeAll();
   EXPECT_THAT(client_.sent, SizeIs(1));
   EXPECT_THAT(ui_.messages, SizeIs(2));
+  // What the metrics count: two alert mails lost, one sent.
+  EXPECT_EQ(mailer_.AlertMailsFailed(), 2u);
+  EXPECT_EQ(mailer_.AlertMailsSent(), 1u);
 }
 
 TEST_F(AlertMailerTest, PortThatIsNoNumberIsReportedWithoutConnecting) {
@@ -339,6 +345,7 @@ TEST_F(AlertMailerTest, TestMailIsRefusedUntilSavedAndLoadedThenGoesToTheSenderO
   ASSERT_THAT(ui_.messages, SizeIs(3));
   EXPECT_EQ(ui_.messages[2].text, "Send mail Success!");
   EXPECT_FALSE(mailer_.HasWork());
+  EXPECT_EQ(mailer_.AlertMailsSent(), 0u);  // no alert
 }
 
 TEST_F(AlertMailerTest, LoginAccountAndTimeOutComeFromTheSettings) {

@@ -1,0 +1,53 @@
+// raidctl monitor --metrics FILE: the enclosures' state in the Prometheus text format, in the file
+// the node exporter's textfile collector reads. The file is replaced whole (written beside,
+// forced to disk, renamed over), so a reader sees the old text or the new, never part of one.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "app/metrics_collector.h"
+#include "cli/cli_session.h"
+#include "notify/alert_mailer.h"
+
+namespace raid::cli {
+
+class MetricsFile {
+ public:
+  // `refresh_ms`: the longest time between two writes, on the session's clock.
+  MetricsFile(std::filesystem::path path, std::uint64_t refresh_ms);
+
+  // Said once at the start: where the metrics go, and what already stands in their way.
+  void Announce();
+  // Replaces the file with `text` when it says something new, and at least every `refresh_ms`
+  // anyway, so that the file's age tells whether the monitor is still at work. A failure is told
+  // once, and again when writing works again; it never stops the monitor.
+  void Offer(const std::string& text, std::uint64_t now_ms);
+
+ private:
+  void Failed(const std::string& why);
+
+  std::filesystem::path path_;
+  std::uint64_t refresh_ms_;
+  bool attempted_ = false;
+  std::string last_text_;
+  std::uint64_t last_attempt_ms_ = 0;
+  bool failing_ = false;
+};
+
+// The metrics of a running monitor: gathered after each cycle of the workers' turns, on the
+// monitor's own thread, and offered to the file.
+class MonitorMetrics {
+ public:
+  // `mailer` may be null (no mail in this build).
+  MonitorMetrics(CliSession& session, const AlertMailer* mailer, std::filesystem::path path);
+  void AfterCycle();
+
+ private:
+  CliSession& session_;
+  MetricsCollector collector_;
+  MetricsFile file_;
+};
+
+}  // namespace raid::cli
