@@ -96,9 +96,9 @@ configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAID
 # The window's own threads are exercised without Qt (app_tests): Debian's Qt is not built with
 # ThreadSanitizer, which then reports Qt's internal synchronisation as races.
 cmake --build "$TSAN_DIR" --parallel "$JOBS" --target app_tests device_tests backend_tests sim_tests \
-  status_tests notify_tests health_tests firmware_tests
+  status_tests notify_tests health_tests firmware_tests event_hook_tests
 GTEST_FILTER="$THREADED_TESTS" TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-  ctest --test-dir "$TSAN_DIR" -R '^(app|device|backend|sim|status|notify|health|firmware)_tests$' "${CTEST_ARGS[@]}"
+  ctest --test-dir "$TSAN_DIR" -R '^(app|device|backend|sim|status|notify|health|firmware|event_hook)_tests$' "${CTEST_ARGS[@]}"
 finish "$TSAN_DIR"
 
 begin mingw "Windows cross build, tests under Wine"

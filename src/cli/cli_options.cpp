@@ -30,7 +30,8 @@ const char* const kUsage =
     "\n"
     "options:\n"
     "  --simulate FILE   use the simulated host described by the scenario FILE\n"
-    "  --json            print JSON instead of a table\n"
+    "  --json            print JSON instead of a table (monitor: a JSON object per\n"
+    "                    event, one a line, instead of the log lines)\n"
     "  --verbose         also print the status-bar texts of the operations\n"
     "  --for SECONDS     monitor: stop after that much (simulated or real) time\n"
     "  --metrics FILE    monitor: after each poll, replace FILE with the enclosures'\n"
@@ -39,6 +40,10 @@ const char* const kUsage =
     "  --realtime        with --simulate: run the scenario at wall-clock speed\n"
     "  --device N        firmware: Device1 or Device2 (N is 1 or 2)\n"
     "  --yes             firmware upgrade: do not ask; needed without a terminal\n"
+    "  --exec PROGRAM    monitor: run PROGRAM (no shell, no arguments) for each event,\n"
+    "                    described in RAIDCTL_EVENT, RAIDCTL_ENCLOSURE, RAIDCTL_PORT,\n"
+    "                    RAIDCTL_LINE and RAIDCTL_TIME\n"
+    "  --exec-timeout SECONDS  monitor: stop PROGRAM after that long (default 30)\n"
     "  -h, --help        show this help\n"
     "\n"
     "mail-setup options (anything not given keeps its value):\n"
@@ -135,6 +140,24 @@ std::string FirmwareOptionsError(const CliOptions& options) {
   return "";
 }
 
+// --exec PROGRAM or --exec-timeout SECONDS, with `text` its value; what is wrong, or nothing.
+std::string ParseExecOption(const std::string& arg, const std::optional<std::string>& text,
+                            CliOptions& options) {
+  if (arg == "--exec") {
+    if (!text || text->empty()) return "--exec needs a program";
+    options.exec = *text;
+    return "";
+  }
+  char* end = nullptr;
+  const double seconds = text ? std::strtod(text->c_str(), &end) : 0.0;
+  // A day bounds it: no hook needs longer, and the milliseconds stay countable.
+  if (!text || end == text->c_str() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
+    return "--exec-timeout needs a positive number of seconds, at most 86400";
+  }
+  options.exec_timeout = seconds;
+  return "";
+}
+
 }  // namespace
 
 bool MailSetupOptions::Empty() const {
@@ -199,6 +222,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       options.device = static_cast<unsigned>(*text == "1" ? 1 : 2);
     } else if (arg == "--yes") {
       options.yes = true;
+    } else if (arg == "--exec" || arg == "--exec-timeout") {
+      if (const std::string error = ParseExecOption(arg, value(), options); !error.empty()) {
+        parsed.error = error;
+        return parsed;
+      }
     } else if (!arg.empty() && arg[0] == '-') {
       parsed.error = "unknown option " + arg;
       return parsed;
@@ -241,6 +269,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   }
   if (options.metrics && options.command != "monitor") {
     parsed.error = "--metrics only applies to monitor";
+    return parsed;
+  }
+  if ((options.exec || options.exec_timeout) && options.command != "monitor") {
+    parsed.error = "--exec and --exec-timeout only apply to monitor";
+    return parsed;
+  }
+  if (options.exec_timeout && !options.exec) {
+    parsed.error = "--exec-timeout only applies with --exec";
     return parsed;
   }
   if (const std::string error = FirmwareOptionsError(options); !error.empty()) {

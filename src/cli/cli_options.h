@@ -38,6 +38,8 @@ struct CliOptions {
   std::optional<unsigned> device;       // --device N: list position N - 1 ("DeviceN")
   bool yes = false;                     // --yes: upgrade without asking
   MailSetupOptions mail;                // mail-setup's options
+  std::optional<std::string> exec;      // --exec PROGRAM: monitor runs it for each event
+  std::optional<double> exec_timeout;   // --exec-timeout SECONDS: its limit
 };
 
 struct ParsedOptions {

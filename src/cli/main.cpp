@@ -1,4 +1,7 @@
 // raidctl: the command-line front end of the enclosure monitor.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,8 +51,13 @@ int main(int argc, char** argv) {
   } else if (options.command == "status") {
     exit_code = RunStatusCommand(*session, options.json);
   } else if (options.command == "monitor") {
+    MonitorEventOptions events{options.json, options.exec};
+    if (options.exec_timeout) {
+      events.exec_limit =
+          std::chrono::milliseconds(std::max(1LL, std::llround(*options.exec_timeout * 1000.0)));
+    }
     exit_code = RunMonitorCommand(*session, options.for_seconds, *CreatePlatformServiceNotifier(),
-                                  options.metrics);
+                                  events, options.metrics);
   } else if (options.command == "smart") {
     exit_code = RunSmartCommand(*session, options.json);
   } else if (options.command == "firmware" && options.arguments[0] == "check") {

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "cli/cli_mail.h"
+#include "cli/event_fields.h"
+#include "cli/event_hook.h"
 #include "cli/metrics_file.h"
 #include "cli/reload_request.h"
 #include "cli/stop_request.h"
@@ -16,6 +18,7 @@
 #include "notify/mail_templates.h"
 #include "status/event_log.h"
 #include "status/log_text.h"
+#include "status/monitor_events.h"
 #include "sysinfo/host_info.h"
 
 namespace raid::cli {
@@ -59,18 +62,46 @@ void AnnounceMail(CliMail& mail, bool loaded) {
   }
 }
 
-void EchoNewLines(CliSession& session, RecordingAlertSink& alerts) {
+// After each detection: the new log lines (or the events as JSON lines) on stdout, the alerts on
+// stderr, and the events to the hook.
+void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, bool json,
+                  EventHookRunner* hook) {
   const std::vector<std::string>& lines = session.log().lines;
-  const std::size_t added = session.detector().LinesAddedByLastCall();
-  for (std::size_t i = lines.size() - added; i < lines.size(); ++i) {
-    std::fputs((lines[i] + "\n").c_str(), stdout);
+  const auto added = static_cast<std::ptrdiff_t>(session.detector().LinesAddedByLastCall());
+  const std::vector<std::string> new_lines(lines.end() - added, lines.end());
+  const std::vector<AlertRequest> taken = alerts.Take();
+  const std::vector<MonitorEvent> events =
+      BuildMonitorEvents(new_lines, taken, session.detector().LogClock());
+  if (json) {
+    for (const MonitorEvent& event : events) {
+      std::fputs(EventJsonLine(event).c_str(), stdout);
+      std::fflush(stdout);
+    }
+  } else {
+    for (const std::string& line : new_lines) {
+      std::fputs((line + "\n").c_str(), stdout);
+    }
+    std::fflush(stdout);
   }
-  std::fflush(stdout);
-  for (const AlertRequest& alert : alerts.Take()) {
+  for (const AlertRequest& alert : taken) {
     std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n",
                  std::string(AlertKindName(alert.kind)).c_str(), alert.enclosure_index + 1,
                  alert.port);
   }
+  if (hook != nullptr) {
+    for (const MonitorEvent& event : events)
+      hook->Post(event);
+  }
+}
+
+// The hook runner for --exec; its reports go to stderr.
+std::unique_ptr<EventHookRunner> MakeHookRunner(const MonitorEventOptions& options) {
+  if (!options.exec) return nullptr;
+  std::fprintf(stderr, "raidctl: each event runs %s, stopped after %g s\n", options.exec->c_str(),
+               static_cast<double>(options.exec_limit.count()) / 1000.0);
+  return std::make_unique<EventHookRunner>(
+      *options.exec, options.exec_limit,
+      [](const std::string& text) { std::fputs((text + "\n").c_str(), stderr); });
 }
 
 // Saving is reported as it fails, and once more when it works again; the lines wait meanwhile.
@@ -165,6 +196,7 @@ class ReadinessReport {
 };
 
 int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier,
+            const MonitorEventOptions& event_options,
             const std::optional<std::string>& metrics_path) {
   ClearStopRequest();
   InstallStopHandlers();
@@ -200,9 +232,11 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   MonitorAlerts alerts(mailer);
   session.alerts().SetTarget(&alerts);
 
+  const std::unique_ptr<EventHookRunner> hook = MakeHookRunner(event_options);
   session.view().SetAnnounce(true);
-  session.core().SetAfterDetection(
-      [&session, &alerts](std::uint8_t) { EchoNewLines(session, alerts.told()); });
+  session.core().SetAfterDetection([&session, &alerts, &event_options, &hook](std::uint8_t) {
+    EchoNewLines(session, alerts.told(), event_options.json, hook.get());
+  });
   const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
   PollingSchedule& schedule = session.schedule();
   schedule.Start();
@@ -253,6 +287,8 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     WaitUntil(session, *watcher, std::min(next, end));
   }
   notifier.Stopping();
+  // The running hook may finish within its limit; what waits is not run.
+  if (hook) hook->Stop();
   session.detector().SetSaveListener(nullptr);
   session.alerts().SetTarget(nullptr);
   if (session.detector().Unsaved()) {
@@ -270,9 +306,10 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
 }  // namespace
 
 int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds,
-                      ServiceNotifier& notifier, const std::optional<std::string>& metrics_path) {
+                      ServiceNotifier& notifier, const MonitorEventOptions& events,
+                      const std::optional<std::string>& metrics_path) {
   std::fputs("raidctl: monitor started\n", stderr);
-  const int exit_code = Monitor(session, for_seconds, notifier, metrics_path);
+  const int exit_code = Monitor(session, for_seconds, notifier, events, metrics_path);
   std::fprintf(stderr, "raidctl: monitor stopped%s\n",
                exit_code == 0 ? "" : " after an error; see above");
   return exit_code;

@@ -14,10 +14,6 @@ constexpr std::uint8_t kSensorReportFormat = 0x11;
 constexpr std::uint8_t kLastPercentBeforeDone = 99;
 constexpr unsigned kBadSectorRingSize = 10;
 
-std::string PositionName(unsigned position) {
-  return "D" + std::to_string(position + 1);
-}
-
 std::string RebuildDirectionText(std::uint8_t direction) {
   return direction == 0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ";
 }
@@ -41,6 +37,14 @@ constexpr std::array<DriveChangeTexts, 2> kDriveChangeTexts = {{
 }};
 
 }  // namespace
+
+std::string PositionName(unsigned position) {
+  return "D" + std::to_string(position + 1);
+}
+
+std::string_view DriveRemovedText(unsigned drive) {
+  return kDriveChangeTexts.at(drive).removed;
+}
 
 EventDetector::EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
                              const EnclosureRegistry& registry, const StatusRecords& records,
@@ -371,9 +375,9 @@ void EventDetector::AddDiscoveryChanges(const std::vector<ListChange>& changes) 
   for (const ListChange& change : changes) {
     const std::string name = PositionName(change.position);
     if (change.kind == ListChange::Kind::kFound) {
-      pending_.lines.push_back(name + " New Device was found.");
+      pending_.lines.push_back(name + std::string(kDeviceFoundText));
     } else {
-      pending_.lines.push_back(name + " Device was removed.");
+      pending_.lines.push_back(name + std::string(kDeviceRemovedText));
       alerts_.BuildAlertInfo(AlertKind::kDeviceRemoved, change.position, 0);
     }
     pending_.pending = true;

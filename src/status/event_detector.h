@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/clock.h"
@@ -19,6 +20,15 @@ namespace raid {
 
 inline constexpr unsigned kDetectedPositions = 4;
 inline constexpr std::uint8_t kNoPercent = 0xFF;
+
+// The lines that go with alerts and discovery changes begin with the enclosure's name and one of
+// these texts; readers of the new lines (raidctl's event reports) find an event's line by them.
+inline constexpr std::string_view kDeviceFoundText = " New Device was found.";
+inline constexpr std::string_view kDeviceRemovedText = " Device was removed.";
+// "D1" for list position 0.
+std::string PositionName(unsigned position);
+// " HDD1 was removed, " for drive 0: the line that raises the disk-fail alert.
+std::string_view DriveRemovedText(unsigned drive);
 
 struct PositionMemory {
   std::uint8_t drive_flags = 0xFF;  // 0xFF counts as none

@@ -1,0 +1,149 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cli/event_hook.h"
+
+extern char** environ;
+
+namespace raid::cli {
+namespace {
+
+// How often an unfinished hook is looked at: the resolution of its limit.
+constexpr std::chrono::milliseconds kLookInterval{10};
+
+// raidctl's environment without the variables `added` sets, then those.
+std::vector<std::string> HookEnvironmentEntries(const HookEnvironment& added) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    const bool replaced = std::any_of(added.begin(), added.end(),
+                                      [&](const auto& variable) { return variable.first == name; });
+    if (!replaced) entries.push_back(text);
+  }
+  for (const auto& [name, value] : added)
+    entries.push_back(name + "=" + value);
+  return entries;
+}
+
+// Spawn settings owned for one run.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // 0 or an errno value.
+  int Prepare() {
+    // Nothing to read; what it prints goes with our own messages, never into our output (which
+    // may be JSON); no other descriptor of ours reaches it.
+    int error = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (error == 0)
+      error = posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
+    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+    // A process group of its own, so that whatever it starts is killed with it at the limit, and
+    // a Ctrl-C meant for raidctl leaves a running hook to finish.
+    if (error == 0) error = posix_spawnattr_setpgroup(&attributes_, 0);
+    // Signals as a freshly started program has them, not as this worker thread has them.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    if (error == 0) error = posix_spawnattr_setsigmask(&attributes_, &none);
+    if (error == 0) error = posix_spawnattr_setsigdefault(&attributes_, &defaults);
+    if (error == 0) {
+      error = posix_spawnattr_setflags(
+          &attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    return error;
+  }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+HookOutcome Ended(int status) {
+  HookOutcome outcome;
+  if (WIFSIGNALED(status)) {
+    outcome.kind = HookOutcome::Kind::kSignalled;
+    outcome.code = static_cast<unsigned long>(WTERMSIG(status));
+    const char* name = sigdescr_np(WTERMSIG(status));
+    outcome.why = name != nullptr ? name : "unknown signal";
+  } else {
+    outcome.code = static_cast<unsigned long>(WEXITSTATUS(status));
+  }
+  return outcome;
+}
+
+}  // namespace
+
+HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& added,
+                           std::chrono::milliseconds limit) {
+  HookOutcome outcome;
+  SpawnSetup setup;
+  std::vector<std::string> entries = HookEnvironmentEntries(added);
+  std::vector<char*> envp;
+  for (std::string& entry : entries)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string argv0 = program;
+  char* argv[] = {argv0.data(), nullptr};
+
+  pid_t pid = 0;
+  int error = setup.Prepare();
+  if (error == 0) {
+    error =
+        posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv, envp.data());
+  }
+  if (error != 0) {
+    outcome.kind = HookOutcome::Kind::kNotStarted;
+    outcome.why = std::generic_category().message(error);
+    return outcome;
+  }
+
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return Ended(status);
+    if (done < 0 && errno != EINTR) {
+      outcome.kind = HookOutcome::Kind::kLost;
+      outcome.why = std::generic_category().message(errno);
+      return outcome;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(kLookInterval, deadline - now));
+  }
+  // Its group goes with it: a shell script's own children too.
+  kill(-pid, SIGKILL);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  outcome.kind = HookOutcome::Kind::kTimedOut;
+  return outcome;
+}
+
+}  // namespace raid::cli
