@@ -72,6 +72,10 @@ TEST(SharedEventLogTest, ConcurrentReaderFollowsThePublisherExactly) {
   SharedEventLog shared;
   EventLog log;
   std::atomic<bool> done{false};
+  // Taken before the publisher starts: a publisher that runs to its end before the reader's
+  // first look still leaves a day change for the reader to follow.
+  std::vector<std::string> shown;
+  std::uint64_t generation = shared.Snapshot(0).generation;
 
   std::thread publisher([&] {
     int day = 0;
@@ -87,8 +91,6 @@ TEST(SharedEventLogTest, ConcurrentReaderFollowsThePublisherExactly) {
     done = true;
   });
 
-  std::vector<std::string> shown;
-  std::uint64_t generation = shared.Snapshot(0).generation;
   int mismatches = 0;
   int replacements = 0;
   const auto follow = [&] {
