@@ -14,31 +14,18 @@
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/text_lines.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using raid::testing::ReadLines;
+using raid::testing::SplitLines;
 using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-std::vector<std::string> ReadLines(const fs::path& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
 
 // One enclosure whose drives are pulled one after the other, then the enclosure itself; it comes
 // back later. Four events: two disk fails, a removal, a found enclosure.

@@ -23,10 +23,12 @@
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/text_lines.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using raid::testing::SplitLines;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -36,14 +38,6 @@ std::string ReadText(const fs::path& path) {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 // A service manager's end of the notify socket: a datagram socket bound in the test's folder.
@@ -129,7 +123,7 @@ class RaidctlServiceTest : public ::testing::Test {
   // Waits up to 20 s until stderr holds `count` lines containing `text`.
   bool AwaitStderr(const std::string& text, int count = 1) const {
     for (int i = 0; i < 400; ++i) {
-      const std::vector<std::string> lines = Lines(ReadText(ErrFile()));
+      const std::vector<std::string> lines = SplitLines(ReadText(ErrFile()));
       if (std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
             return line.find(text) != std::string::npos;
           }) >= count) {
@@ -167,7 +161,7 @@ TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStoppi
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back(), "STOPPING=1");
   EXPECT_EQ(Count(messages, "STOPPING=1"), 1);
-  const std::vector<std::string> err = Lines(ReadText(ErrFile()));
+  const std::vector<std::string> err = SplitLines(ReadText(ErrFile()));
   ASSERT_FALSE(err.empty());
   EXPECT_EQ(err.front(), "raidctl: monitor started");
   EXPECT_EQ(err.back(), "raidctl: monitor stopped");
@@ -214,7 +208,7 @@ TEST_F(RaidctlServiceTest, SighupReloadsTheMailSettingsWithoutStoppingTheMonitor
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  const std::vector<std::string> err = Lines(ReadText(ErrFile()));
+  const std::vector<std::string> err = SplitLines(ReadText(ErrFile()));
   EXPECT_EQ(std::count(err.begin(), err.end(), "raidctl: SIGHUP: reading the mail settings again"),
             2);
   EXPECT_EQ(err.back(), "raidctl: monitor stopped");

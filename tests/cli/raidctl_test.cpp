@@ -22,10 +22,13 @@
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/text_lines.h"
 
 extern char** environ;
 
 namespace {
+
+using raid::testing::ReadLines;
 
 namespace fs = std::filesystem;
 
@@ -40,14 +43,6 @@ ProcessResult Raidctl(const std::string& environment, const std::string& argumen
                       const std::string& err_file = "/dev/null") {
   return raid::testing::RunShellCommand(environment + " " + RAIDCTL_PATH + " " + arguments + " 2>" +
                                         err_file);
-}
-
-std::vector<std::string> ReadLines(const fs::path& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 class RaidctlTest : public ::testing::Test {

@@ -13,25 +13,19 @@
 
 #include "health/smart_verdict.h"
 #include "status/controller_status.h"
+#include "support/text_lines.h"
 
 namespace raid {
 namespace {
 
+using raid::testing::SplitLines;
 using ::testing::Contains;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
 std::vector<std::string> LinesOf(const std::string& text, const std::string& name) {
   std::vector<std::string> found;
-  for (const std::string& line : Lines(text)) {
+  for (const std::string& line : SplitLines(text)) {
     if (line.rfind(name + "{", 0) == 0 || line.rfind(name + " ", 0) == 0) found.push_back(line);
   }
   return found;
@@ -69,11 +63,11 @@ TEST(MetricsText, HostileModelTextsAreEscapedAndKeepEverySampleOnOneLine) {
   snapshot.enclosures.push_back(enclosure);
   const std::string text = BuildMetricsText(snapshot);
 
-  EXPECT_THAT(Lines(text),
+  EXPECT_THAT(SplitLines(text),
               Contains(R"(raidgui_enclosure_info{enclosure="1",physical_drive="1",)"
                        R"(model="Box \"X\" \\ 2\nRAID} 0,a=\"b",firmware="160520.3"} 1)"));
   // A byte that is no UTF-8 and the control characters become U+FFFD; é stays.
-  EXPECT_THAT(Lines(text),
+  EXPECT_THAT(SplitLines(text),
               Contains("raidgui_drive_info{enclosure=\"1\",port=\"1\",model=\"Caf\xC3\xA9"
                        " \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\",serial=\"NW1A00000001\"} 1"));
 
@@ -81,7 +75,7 @@ TEST(MetricsText, HostileModelTextsAreEscapedAndKeepEverySampleOnOneLine) {
   const std::regex sample(
       R"([a-z_]+(\{[a-z_]+="([^"\\\n]|\\[\\"n])*"(,[a-z_]+="([^"\\\n]|\\[\\"n])*")*\})? )"
       R"(-?[0-9.]+)");
-  for (const std::string& line : Lines(text)) {
+  for (const std::string& line : SplitLines(text)) {
     if (line.rfind("# HELP ", 0) == 0 || line.rfind("# TYPE ", 0) == 0) continue;
     EXPECT_TRUE(std::regex_match(line, sample)) << line;
   }
@@ -129,7 +123,7 @@ TEST(MetricsText, CountersStartAtTheirTotalsAndStatesHaveOneSeriesSet) {
   second.drives[1].state = kDriveInserted;
   snapshot.enclosures = {first, second};
   const std::string text = BuildMetricsText(snapshot);
-  const std::vector<std::string> lines = Lines(text);
+  const std::vector<std::string> lines = SplitLines(text);
 
   EXPECT_THAT(lines, Contains("# TYPE raidgui_alert_mails_sent_total counter"));
   EXPECT_THAT(lines, Contains("raidgui_alert_mails_sent_total 4"));
@@ -188,7 +182,7 @@ TEST(MetricsText, AnEnclosureThatDidNotAnswerKeepsOnlyWhatItsPollsSay) {
   enclosure.smart[1] = smart;
   snapshot.enclosures.push_back(enclosure);
   const std::string text = BuildMetricsText(snapshot);
-  const std::vector<std::string> lines = Lines(text);
+  const std::vector<std::string> lines = SplitLines(text);
 
   EXPECT_THAT(lines, Contains(R"(raidgui_enclosure_up{enclosure="1"} 0)"));
   EXPECT_THAT(lines, Contains(R"(raidgui_enclosure_monitored{enclosure="1"} 0)"));

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/windows/wide_text.h"
 #include "power/sleep_inhibitor.h"
 
 namespace raid {
@@ -22,15 +23,6 @@ class PowerRequest : public SleepInhibitor {
  private:
   HANDLE handle_;
 };
-
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return L"";
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
-  wide.resize(static_cast<std::size_t>(length - 1));
-  return wide;
-}
 
 }  // namespace
 

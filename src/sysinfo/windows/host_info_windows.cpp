@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "common/windows/wide_text.h"
+
 namespace raid {
 
 namespace {
@@ -70,27 +72,8 @@ class ComApartment {
   bool started_;
 };
 
-std::wstring Wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Utf8(const wchar_t* text, UINT length) {
-  if (text == nullptr || length == 0) return {};
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr,
-                      nullptr);
-  return narrow;
-}
-
 std::string BstrText(BSTR text) {
-  return Utf8(text, SysStringLen(text));
+  return text == nullptr ? std::string() : Narrow(std::wstring_view(text, SysStringLen(text)));
 }
 
 std::string ScalarText(const VARIANT& value) {
@@ -197,13 +180,13 @@ std::string WmiQuery(std::string_view class_name, std::string_view property) {
 
   ComRef<IEnumWbemClassObject> objects;
   const Bstr language(L"WQL");
-  const Bstr query(L"Select * from " + Wide(class_name));
+  const Bstr query(L"Select * from " + Widen(class_name));
   if (FAILED(services->ExecQuery(language.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                  objects.put())) ||
       FAILED(objects->Reset()))
     return {};
 
-  const std::wstring wanted = Wide(property);
+  const std::wstring wanted = Widen(property);
   for (;;) {
     ComRef<IWbemClassObject> object;
     ULONG returned = 0;
