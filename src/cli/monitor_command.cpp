@@ -84,9 +84,13 @@ void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, bool json,
     std::fflush(stdout);
   }
   for (const AlertRequest& alert : taken) {
-    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u, port %u\n",
+    // The port counts from 0; only a drive's failure names one.
+    const std::string drive = alert.kind == AlertKind::kHardDisksFail
+                                  ? " HDD" + std::to_string(alert.port + 1)
+                                  : std::string();
+    std::fprintf(stderr, "raidctl: alert \"%s\" for Device%u%s\n",
                  std::string(AlertKindName(alert.kind)).c_str(), alert.enclosure_index + 1,
-                 alert.port);
+                 drive.c_str());
   }
   if (hook != nullptr) {
     for (const MonitorEvent& event : events)

@@ -211,9 +211,13 @@ TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
 
 // Every line of the story's log is one the log defines, in the order the story dictates.
 TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
-  const ProcessResult run =
-      Raidctl(Env(), "monitor --for 600 --simulate " + Scenario("rebuild_story.json"));
+  const fs::path err = folder_ / "err.txt";
+  const ProcessResult run = Raidctl(
+      Env(), "monitor --for 600 --simulate " + Scenario("rebuild_story.json"), err.string());
   ASSERT_EQ(run.exit_code, 0);
+  // The pulled drive's alert names it as the log does.
+  EXPECT_THAT(ReadLines(err),
+              ::testing::Contains("raidctl: alert \"Hard Disks Fail\" for Device1 HDD2"));
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(folder_ / "logs"))
     files.push_back(entry.path());
