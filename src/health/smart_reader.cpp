@@ -18,6 +18,11 @@ std::span<const std::uint8_t, kSmartPartSize> PartBytes(const std::array<std::ui
   return std::span<const std::uint8_t, 512>(r).subspan<kFlashDataOffset, kSmartPartSize>();
 }
 
+// What tells one member drive from the next that takes its bay.
+std::string DriveIdentity(const ControllerStatus& record, unsigned drive) {
+  return record.DriveModel(drive) + '\n' + record.DriveSerial(drive);
+}
+
 }  // namespace
 
 bool SmartReadPass::AnyFailed() const {
@@ -48,15 +53,35 @@ SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
   const unsigned count = std::min(static_cast<unsigned>(registry_.current.size()), kSmartPositions);
   for (unsigned position = 0; position < count; ++position) {
     const EnclosureInfo& info = registry_.current[position];
-    const std::uint8_t flags = records_.Record(DriveNumberOf(info.device_code)).DriveFlags();
+    const ControllerStatus& record = records_.Record(DriveNumberOf(info.device_code));
+    const std::uint8_t flags = record.DriveFlags();
     for (unsigned drive = 0; drive < kMemberDrives; ++drive) {
       if ((flags & DriveFlag(kDrivePresent, drive)) == 0) {
         store_.ClearSector(position, drive, kind);
         store_.SetWord106(position, drive, kWord106DriveAbsent);
+        if (kind == SmartSectorKind::kThresholds) thresholds_of_[position][drive].reset();
         continue;
       }
       const auto port = static_cast<std::uint8_t>(info.port_swap ? 1 - drive : drive);
+      const std::string identity = DriveIdentity(record, drive);
+      std::optional<std::string>& thresholds_of = thresholds_of_[position][drive];
+      // A drive put in the bay since its thresholds were read (a swap is no new discovery) is
+      // judged by its own thresholds, never by the drive it replaced.
+      if (kind == SmartSectorKind::kData && thresholds_of != identity) {
+        if (ReadDrive(info.Ref(), position, drive, port, kSmartThresholdsFeature)) {
+          thresholds_of = identity;
+        } else {
+          thresholds_of.reset();
+          store_.ClearSector(position, drive, SmartSectorKind::kThresholds);
+          store_.SetThresholdsRead(false);
+        }
+      }
       pass.failed[position][drive] = !ReadDrive(info.Ref(), position, drive, port, feature);
+      // A failed read leaves old parts beside new ones: still this drive's if they were before.
+      if (kind == SmartSectorKind::kThresholds &&
+          (!pass.failed[position][drive] || thresholds_of != identity)) {
+        thresholds_of = pass.failed[position][drive] ? std::nullopt : std::optional(identity);
+      }
     }
   }
   if (feature == kSmartThresholdsFeature) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "app/monitor_work.h"
 #include "common/shared_state.h"
@@ -69,6 +70,9 @@ class DriveSmartReader : public SmartReader {
   std::function<void()> after_data_read_;
   std::function<void(std::uint8_t, const SmartReadPass&)> pass_listener_;
   std::array<std::uint8_t, 512> response_{};
+  // Whose thresholds the store holds, by position and drive: the drive's model and serial when
+  // they were read; none when they were not, or their read failed.
+  std::array<std::array<std::optional<std::string>, kMemberDrives>, kSmartPositions> thresholds_of_;
 };
 
 }  // namespace raid

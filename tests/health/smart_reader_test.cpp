@@ -131,6 +131,48 @@ TEST_F(SmartReaderTest, AnAbsentDriveIsZeroedMarkedFFFFAndAskedNothing) {
   EXPECT_EQ(Stored(0, 0).word106, 0x6003);
 }
 
+// A drive swapped in without a new discovery has its own thresholds read before its data is
+// judged; when they cannot be read, the old drive's are dropped and the countdown asks again.
+TEST_F(SmartReaderTest, ASwappedInDriveIsJudgedByItsOwnThresholdsOnly) {
+  sim::EnclosureSpec enclosure;
+  enclosure.members = {Member(0x11), Member(0x12)};
+  scenario_.drives[1] = enclosure;
+  Build();
+  reader_->Read(kThresholds);
+  reader_->Read(kData);
+  ASSERT_EQ(Temperature(Stored(0, 1)).threshold, 0x12);
+
+  sim::MemberSpec newcomer = Member(0x34);
+  newcomer.serial = "NEWCOMER0001";
+  host_->enclosure(1)->PullDrive(1);
+  host_->enclosure(1)->InsertDrive(1, newcomer, 0);
+  ASSERT_TRUE(monitor_->RefreshStatus());
+  recorder().Clear();
+  EXPECT_FALSE(reader_->Read(kData).AnyFailed());
+  EXPECT_EQ(Temperature(Stored(0, 1)).raw, 0x34);
+  EXPECT_EQ(Temperature(Stored(0, 1)).threshold, 0x34);
+  EXPECT_EQ(Count(1, {kOpDriveAta, kThresholds, 1}), 1);  // the newcomer's, once
+  EXPECT_EQ(Count(1, {kOpDriveAta, kThresholds, 0}), 0);  // HDD1 kept its drive
+  EXPECT_TRUE(state_.smart_thresholds_read);
+
+  // Once read, they are not read again with every data read.
+  recorder().Clear();
+  reader_->Read(kData);
+  EXPECT_EQ(Count(1, {kOpDriveAta, kThresholds, 1}), 0);
+
+  // The next drive's thresholds cannot be fetched: none are shown rather than the last drive's.
+  sim::MemberSpec third = Member(0x56);
+  third.serial = "THIRD0000001";
+  host_->enclosure(1)->PullDrive(1);
+  host_->enclosure(1)->InsertDrive(1, third, 0);
+  ASSERT_TRUE(monitor_->RefreshStatus());
+  host_->enclosure(1)->FailDriveCommand({kOpDriveAta, kThresholds, 1, std::nullopt, 4});
+  reader_->Read(kData);
+  EXPECT_EQ(Stored(0, 1).thresholds, SmartSector{});
+  EXPECT_EQ(Temperature(Stored(0, 1)).raw, 0x56);
+  EXPECT_FALSE(state_.smart_thresholds_read);
+}
+
 struct IdentifyCase {
   const char* what;
   Fault fault;
