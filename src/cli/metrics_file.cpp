@@ -42,8 +42,9 @@ std::optional<std::string> MetricsPathProblem(const std::filesystem::path& path)
 void MakeReadableByAll(const std::filesystem::path& path) {
   namespace fs = std::filesystem;
   std::error_code failure;
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read,
+  fs::permissions(path,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                      fs::perms::others_read,
                   failure);
   if (failure) {
     std::fprintf(stderr, "raidctl: cannot make %s readable for the exporter: %s\n",
