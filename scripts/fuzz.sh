@@ -11,7 +11,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 FUZZ_DIR="$BUILD_ROOT/fuzz"
-ALL_TARGETS=(controller_answers scenario daily_log settings firmware_image smart_sector)
+ALL_TARGETS=(controller_answers scenario daily_log settings firmware_image smart_sector hardware_texts)
 # One input taking longer than this is a finding (a hang), not a slow run.
 INPUT_TIMEOUT_SECONDS=25
 
