@@ -1,6 +1,7 @@
 // A simulated host and its timeline, as a scenario file describes it (see scenarios/README.md).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -69,6 +70,9 @@ inline constexpr unsigned kMaxDrives = 16;
 struct Scenario {
   std::string description;
   std::uint64_t seed = 1;
+  // The wall-clock time at which the story starts (its log's time stamps and day files); now
+  // when not given.
+  std::optional<std::chrono::system_clock::time_point> starts_at;
   std::map<unsigned, DriveSpec> drives;  // physical drive number -> device
   std::vector<VolumeSpec> volumes;       // in the order the host lists them
   std::vector<TimelineEvent> timeline;

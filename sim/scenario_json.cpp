@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -566,11 +568,43 @@ class TimelineParser {
   std::map<unsigned, bool> enclosure_;  // drive number -> is an enclosure, as the timeline goes
 };
 
+// "YYYY-MM-DD HH:MM:SS" in local time. A date that does not exist (February 30, hour 24) is an
+// error rather than the day mktime would make of it.
+std::chrono::system_clock::time_point ParseLocalTime(const json& value, const std::string& path) {
+  const std::string expected = "expected a local time as \"YYYY-MM-DD HH:MM:SS\", got ";
+  if (!value.is_string()) Fail(path, expected + Shown(value));
+  const std::string text = value.get<std::string>();
+  std::tm fields{};
+  int consumed = 0;
+  if (text.size() != 19 ||
+      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &fields.tm_year, &fields.tm_mon,
+                  &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec,
+                  &consumed) != 6 ||
+      consumed != 19 || fields.tm_year < 1970 || fields.tm_year > 2999) {
+    Fail(path, expected + Shown(value));
+  }
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  fields.tm_isdst = -1;
+  std::tm normalized = fields;
+  const std::time_t when = std::mktime(&normalized);
+  if (when == static_cast<std::time_t>(-1) || normalized.tm_year != fields.tm_year ||
+      normalized.tm_mon != fields.tm_mon || normalized.tm_mday != fields.tm_mday ||
+      normalized.tm_hour != fields.tm_hour || normalized.tm_min != fields.tm_min ||
+      normalized.tm_sec != fields.tm_sec) {
+    Fail(path, "no such local time: " + Shown(value));
+  }
+  return std::chrono::system_clock::from_time_t(when);
+}
+
 Scenario ParseRoot(const json& root) {
   Fields f(root, "");
   Scenario scenario;
   f.Text("description", scenario.description, 4096);
   f.Unsigned("seed", scenario.seed);
+  if (const json* starts_at = f.Find("starts_at")) {
+    scenario.starts_at = ParseLocalTime(*starts_at, f.PathOf("starts_at"));
+  }
   if (const json* drives = f.Array("drives")) {
     for (std::size_t i = 0; i < drives->size(); ++i) {
       Fields df((*drives)[i], Index("drives", i));

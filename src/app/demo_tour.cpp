@@ -2,10 +2,14 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "app/tform1.h"
+#include "status/event_log.h"
 #include "status/event_log_viewer.h"
+#include "status/shared_event_log.h"
 #include "status/status_page.h"
 
 namespace raid {
@@ -49,6 +53,7 @@ bool DemoTour::SmartReadDone() const {
 }
 
 void DemoTour::Look() {
+  if (first_day_file_.empty()) first_day_file_ = form_.event_log().Snapshot(SIZE_MAX).file;
   if (form_.clock().NowMs() - started_ms_ > kStoryLimitMs) {
     Finish(1, std::string("the story never showed ") + kMoments[step_].waiting_for);
     return;
@@ -120,7 +125,18 @@ void DemoTour::Finish(int exit_code, const std::string& why) {
   look_.stop();
   exit_code_ = exit_code;
   if (exit_code == 0) {
-    for (const std::string& line : form_.event_log().Snapshot(0).lines)
+    const EventLogSnapshot today = form_.event_log().Snapshot(0);
+    if (!first_day_file_.empty() && today.file != first_day_file_) {
+      // The window holds the new day's lines; the story's beginning is in the earlier file.
+      FolderLogStore earlier(form_.core().log_store().folder());
+      if (const std::optional<std::vector<std::string>> lines = earlier.Load(first_day_file_)) {
+        for (const std::string& line : *lines)
+          std::printf("%s\n", line.c_str());
+      } else {
+        std::fprintf(stderr, "raidgui: %s\n", earlier.last_error().c_str());
+      }
+    }
+    for (const std::string& line : today.lines)
       std::printf("%s\n", line.c_str());
     std::fprintf(stderr, "raidgui: %zu pictures of the demo in %s\n", saved_.size(),
                  folder_.string().c_str());

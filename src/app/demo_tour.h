@@ -1,6 +1,7 @@
 // The demo without a person: follows the scenario's story in the window and saves a picture of
 // every page and of the event-log viewer at its key moments (both drives normal, one pulled,
-// the rebuild under way, normal again), then prints the day's log and ends the program.
+// the rebuild under way, normal again), then prints the log of the tour's day (and of the day
+// before, when the story went past midnight) and ends the program.
 #pragma once
 
 #include <QObject>
@@ -35,6 +36,7 @@ class DemoTour : public QObject {
   QTimer look_;
   int step_ = 0;
   std::uint64_t started_ms_ = 0;
+  std::string first_day_file_;  // the daily log's file when the story began
   std::vector<std::string> saved_;
   int exit_code_ = 1;
 };

@@ -7,26 +7,38 @@
 namespace raid {
 
 std::optional<Host> CreateHost(const HostOptions& options, std::string& error) {
-  Host host;
-  switch (options.time) {
-    case HostTime::kReal:
-      host.clock = std::make_unique<SystemClock>();
-      break;
-    case HostTime::kVirtual:
-      host.clock = std::make_unique<VirtualClock>(std::chrono::system_clock::now());
-      break;
-    case HostTime::kScaled:
-      host.clock = std::make_unique<ScaledClock>(options.speed);
-      break;
-  }
-  std::unique_ptr<DiskSystem> disks;
+  std::optional<sim::Scenario> scenario;
   if (options.scenario) {
     sim::ScenarioParseResult loaded = sim::LoadScenarioFile(*options.scenario);
     if (!loaded.scenario) {
       error = loaded.error;
       return std::nullopt;
     }
-    auto simulated = std::make_unique<sim::SimHost>(std::move(*loaded.scenario), *host.clock);
+    scenario = std::move(loaded.scenario);
+  }
+  // A story that names its start time runs from then, at whatever pace was chosen.
+  const std::optional<std::chrono::system_clock::time_point> starts_at =
+      scenario ? scenario->starts_at : std::nullopt;
+  Host host;
+  switch (options.time) {
+    case HostTime::kReal:
+      if (starts_at) {
+        host.clock = std::make_unique<ScaledClock>(1.0, starts_at);
+      } else {
+        host.clock = std::make_unique<SystemClock>();
+      }
+      break;
+    case HostTime::kVirtual:
+      host.clock =
+          std::make_unique<VirtualClock>(starts_at.value_or(std::chrono::system_clock::now()));
+      break;
+    case HostTime::kScaled:
+      host.clock = std::make_unique<ScaledClock>(options.speed, starts_at);
+      break;
+  }
+  std::unique_ptr<DiskSystem> disks;
+  if (scenario) {
+    auto simulated = std::make_unique<sim::SimHost>(std::move(*scenario), *host.clock);
     // A monitor runs for hours; the violations found are kept, the command history is not.
     simulated->recorder().SetRetention(10000);
     host.simulated = simulated.get();

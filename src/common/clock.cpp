@@ -22,10 +22,11 @@ std::chrono::system_clock::time_point SystemClock::WallNow() {
   return std::chrono::system_clock::now();
 }
 
-ScaledClock::ScaledClock(double speed)
+ScaledClock::ScaledClock(double speed,
+                         std::optional<std::chrono::system_clock::time_point> wall_start)
     : speed_(speed > 0 ? speed : 1.0),
       start_(std::chrono::steady_clock::now()),
-      wall_start_(std::chrono::system_clock::now()) {}
+      wall_start_(wall_start.value_or(std::chrono::system_clock::now())) {}
 
 std::uint64_t ScaledClock::NowMs() {
   const std::chrono::duration<double, std::milli> elapsed =

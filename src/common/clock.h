@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace raid {
 
@@ -36,9 +37,11 @@ class SystemClock : public Clock {
 
 // Real time running `speed` times faster: a demo story or a window test takes a fraction of its
 // minutes, with every timer, wait and time-out in proportion. Safe to share between threads.
+// The wall clock starts at `wall_start`, or now.
 class ScaledClock : public Clock {
  public:
-  explicit ScaledClock(double speed);
+  explicit ScaledClock(double speed,
+                       std::optional<std::chrono::system_clock::time_point> wall_start = {});
 
   std::uint64_t NowMs() override;
   void SleepMs(std::uint32_t ms) override;

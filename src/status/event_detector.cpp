@@ -91,6 +91,7 @@ void EventDetector::SwitchDay(const std::string& file) {
     waiting_days_.push_back(WaitingDay{log_file_, std::move(log_.lines), based_});
   }
   log_file_ = file;
+  log_.file = file;
   log_.lines.clear();
   ++log_.generation;
   based_ = false;

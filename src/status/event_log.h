@@ -16,6 +16,8 @@ struct EventLog {
   // back, a file's content put before the lines that waited for it). A reader that copied lines
   // starts over when it changes: the count alone cannot tell a new day from more lines.
   std::uint64_t generation = 0;
+  // The day's file the lines belong to ("yymmdd.log"); empty before the first detector call.
+  std::string file;
 };
 
 // PendingDeviceLines: enclosure found / removed lines waiting for the next detector call.

@@ -14,6 +14,7 @@ void SharedEventLog::Publish(const EventLog& log) {
       const std::lock_guard<std::mutex> lock(mutex_);
       lines_.swap(replaced);
       ++generation_;
+      file_ = log.file;
     }
     source_generation_ = log.generation;
     return;  // the old lines are freed outside the lock
@@ -31,6 +32,7 @@ EventLogSnapshot SharedEventLog::Snapshot(std::size_t from) const {
   const std::lock_guard<std::mutex> lock(mutex_);
   snapshot.count = lines_.size();
   snapshot.generation = generation_;
+  snapshot.file = file_;
   if (from < lines_.size()) {
     snapshot.lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end());
   }

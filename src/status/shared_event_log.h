@@ -18,6 +18,7 @@ struct EventLogSnapshot {
   // Changes whenever the lines were replaced rather than extended: what was copied before is
   // no longer part of the log.
   std::uint64_t generation = 0;
+  std::string file;  // the day's file the lines belong to
 };
 
 class SharedEventLog {
@@ -37,6 +38,7 @@ class SharedEventLog {
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   std::uint64_t generation_ = 0;
+  std::string file_;
 };
 
 }  // namespace raid

@@ -16,6 +16,7 @@
 #include "status/device_captions.h"
 #include "status/shared_event_log.h"
 #include "support/recording_ui_sink.h"
+#include "support/story_time.h"
 
 namespace raid {
 namespace {
@@ -54,7 +55,7 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
         {at, 3, sim::action::Plug{sim::DriveSpec(sim::EnclosureSpec::PortMultiplier())}});
     scenario.timeline.push_back({at + 15000, 3, sim::action::Unplug{}});
   }
-  ScaledClock clock(kSpeed);
+  ScaledClock clock(kSpeed, testing::StoryNoon());
   sim::SimHost host(scenario, clock);
 
   testing::RecordingUiSink window_ui;

@@ -12,7 +12,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -45,46 +44,24 @@ ProcessResult Raidctl(const std::string& environment, const std::string& argumen
                                         err_file);
 }
 
-// The lines of every daily log in `folder`, oldest day first: a story of simulated minutes that
-// starts shortly before midnight goes on in the next day's file.
-std::vector<std::string> ReadDailyLogs(const fs::path& folder) {
+// The daily log files in `folder`, oldest day first.
+std::vector<fs::path> DailyLogFiles(const fs::path& folder) {
   std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    EXPECT_TRUE(std::regex_match(entry.path().filename().string(), std::regex(R"(\d{6}\.log)")))
-        << entry.path();
+  for (const auto& entry : fs::directory_iterator(folder))
     files.push_back(entry.path());
-  }
-  EXPECT_LE(files.size(), 2U);
   std::sort(files.begin(), files.end());
-  std::vector<std::string> lines;
-  for (const fs::path& file : files) {
-    const std::vector<std::string> more = ReadLines(file);
-    lines.insert(lines.end(), more.begin(), more.end());
-  }
-  return lines;
+  return files;
 }
 
-// `lines` without the device sections that open a new day, so that a run that crossed midnight
-// reads as one that did not. A run's own start section is kept.
-std::vector<std::string> WithoutDaySections(const std::vector<std::string>& lines) {
-  const std::string separator(83, '-');
-  std::vector<std::string> kept;
-  bool in_section = false;
-  bool dropping = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] == separator) {
-      if (!in_section)
-        dropping = i + 1 < lines.size() &&
-                   lines[i + 1].find(" has started from ") == std::string::npos;
-      in_section = !in_section;
-      if (dropping) {
-        dropping = in_section;
-        continue;
-      }
-    }
-    if (!dropping) kept.push_back(lines[i]);
-  }
-  return kept;
+// The scenario file `name` told from `starts_at` ("YYYY-MM-DD HH:MM:SS" local time), written
+// into `folder`.
+fs::path ScenarioStartingAt(const std::string& name, const std::string& starts_at,
+                            const fs::path& folder) {
+  nlohmann::json scenario = nlohmann::json::parse(std::ifstream(Scenario(name)));
+  scenario["starts_at"] = starts_at;
+  const fs::path file = folder / name;
+  std::ofstream(file) << scenario.dump();
+  return file;
 }
 
 class RaidctlTest : public ::testing::Test {
@@ -254,21 +231,24 @@ TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
 // Every line of the story's log is one the log defines, in the order the story dictates.
 TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
   const fs::path err = folder_ / "err.txt";
-  const ProcessResult run = Raidctl(
-      Env(), "monitor --for 600 --simulate " + Scenario("rebuild_story.json"), err.string());
+  const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 12:00:00", folder_);
+  const ProcessResult run =
+      Raidctl(Env(), "monitor --for 600 --simulate " + story.string(), err.string());
   ASSERT_EQ(run.exit_code, 0);
   // The pulled drive's alert names it as the log does.
   EXPECT_THAT(ReadLines(err),
               ::testing::Contains("raidctl: alert \"Hard Disks Fail\" for Device1 HDD2"));
-  const std::vector<std::string> logged = ReadDailyLogs(folder_ / "logs");
+  const std::vector<fs::path> files = DailyLogFiles(folder_ / "logs");
+  ASSERT_EQ(files.size(), 1U);
+  EXPECT_EQ(files[0].filename(), "261208.log");
+  const std::vector<std::string> lines = ReadLines(files[0]);
   // What was echoed is what was logged.
   EXPECT_EQ(run.out, [&] {
     std::string all;
-    for (const std::string& line : logged)
+    for (const std::string& line : lines)
       all += line + "\n";
     return all;
   }());
-  const std::vector<std::string> lines = WithoutDaySections(logged);
 
   const std::string stamp = R"(.+ .+)";
   const std::vector<std::regex> expected_order = {
@@ -313,6 +293,47 @@ TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
       << lines.back();
 }
 
+// A story that goes past midnight goes on in the next day's file, which opens with the
+// enclosures as they are then and no start line. The drive that went in just before midnight
+// is logged once the new day's section is written, and nothing is lost on the way.
+TEST_F(RaidctlTest, MonitoredStoryPastMidnightGoesOnInTheNextDaysFile) {
+  const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 23:58:20", folder_);
+  const ProcessResult run = Raidctl(Env(), "monitor --for 400 --simulate " + story.string());
+  ASSERT_EQ(run.exit_code, 0);
+  const std::vector<fs::path> files = DailyLogFiles(folder_ / "logs");
+  ASSERT_EQ(files.size(), 2U);
+  EXPECT_EQ(files[0].filename(), "261208.log");
+  EXPECT_EQ(files[1].filename(), "261209.log");
+  const std::vector<std::string> first = ReadLines(files[0]);
+  const std::vector<std::string> second = ReadLines(files[1]);
+  EXPECT_EQ(run.out, [&] {
+    std::string all;
+    for (const std::vector<std::string>* day : {&first, &second}) {
+      for (const std::string& line : *day)
+        all += line + "\n";
+    }
+    return all;
+  }());
+
+  const std::string separator(83, '-');
+  ASSERT_GT(first.size(), 16U);
+  EXPECT_THAT(first[1], ::testing::HasSubstr(" has started from 12/08/26 23:58:2"));
+  EXPECT_THAT(first.back(), ::testing::StartsWith("D1 HDD2 was inserted, 0612/08/26 23:59:"));
+  ASSERT_GT(second.size(), 12U);
+  EXPECT_EQ(second[0], separator);
+  EXPECT_EQ(second[1], "Device1 information :");
+  EXPECT_THAT(second, ::testing::Not(::testing::Contains(::testing::HasSubstr(" has started "))));
+  const auto closing = std::find(second.begin() + 1, second.end(), separator);
+  ASSERT_NE(closing, second.end());
+  // The new day's first call writes its section and the rebuild's progress, and no drive
+  // change: the drive that joined the array then is logged by the next call.
+  ASSERT_GT(second.end() - closing, 2);
+  EXPECT_EQ(*(closing + 1), "D1 HDD1 --> HDD2 2%, 12/09/26 00:00:03");
+  EXPECT_EQ(*(closing + 2), "D1 HDD2 was initialized, (SATA), 0112/09/26 00:00:08");
+  EXPECT_THAT(second.back(),
+              ::testing::MatchesRegex("D1 (HDD1 OK, HDD2 OK, |HDD1 --> HDD2 Done, ).*"));
+}
+
 // A read that fails ends its exchange; the next one starts again with the preamble, which the
 // controller takes as a fresh start, not as a broken packet.
 TEST_F(RaidctlTest, ReadFaultsEndExchangesWithoutAnyProtocolViolation) {
@@ -333,7 +354,8 @@ TEST_F(RaidctlTest, ReadFaultsEndExchangesWithoutAnyProtocolViolation) {
 // later is found by the recount, and the run has exactly one start section.
 TEST_F(RaidctlTest, MonitorFindsAnEnclosurePluggedInLaterAndLogsOneStartSection) {
   const fs::path scenario = folder_ / "late.json";
-  std::ofstream(scenario) << R"({ "drives": [ { "number": 0, "type": "disk" } ],
+  std::ofstream(scenario) << R"({ "starts_at": "2026-12-08 12:00:00",
+    "drives": [ { "number": 0, "type": "disk" } ],
     "timeline": [ { "at_s": 20, "drive": 2, "action": "plug",
                     "device": { "type": "enclosure" } } ] })";
   const fs::path err = folder_ / "err.txt";
@@ -341,7 +363,9 @@ TEST_F(RaidctlTest, MonitorFindsAnEnclosurePluggedInLaterAndLogsOneStartSection)
       Raidctl(Env(), "monitor --for 300 --simulate " + scenario.string(), err.string());
   ASSERT_EQ(run.exit_code, 0);
   EXPECT_THAT(ReadLines(err), ::testing::Contains("raidctl: no enclosure found; waiting for one"));
-  const std::vector<std::string> lines = WithoutDaySections(ReadDailyLogs(folder_ / "logs"));
+  const std::vector<fs::path> files = DailyLogFiles(folder_ / "logs");
+  ASSERT_EQ(files.size(), 1U);
+  const std::vector<std::string> lines = ReadLines(files[0]);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& line) {
                             return line.find(" has started from ") != std::string::npos;
@@ -352,23 +376,15 @@ TEST_F(RaidctlTest, MonitorFindsAnEnclosurePluggedInLaterAndLogsOneStartSection)
   EXPECT_EQ(lines.size(), 15U);
 }
 
-std::string TodaysLogName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char name[16];
-  std::strftime(name, sizeof name, "%y%m%d.log", &local);
-  return name;
-}
-
 // A FIFO in the log's place would block the first save for ever, and Ctrl-C with it.
 TEST_F(RaidctlTest, MonitorRefusesALogPathThatIsNotARegularFileAtOnce) {
   fs::create_directories(folder_ / "logs");
-  const fs::path fifo = folder_ / "logs" / TodaysLogName();
+  const fs::path fifo = folder_ / "logs" / "261208.log";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const fs::path err = folder_ / "err.txt";
-  const ProcessResult run = Raidctl("timeout 20 env " + Env(),
-                                    "monitor --simulate " + Scenario("demo.json"), err.string());
+  const fs::path story = ScenarioStartingAt("demo.json", "2026-12-08 12:00:00", folder_);
+  const ProcessResult run =
+      Raidctl("timeout 20 env " + Env(), "monitor --simulate " + story.string(), err.string());
   EXPECT_EQ(run.exit_code, 1);  // 124 would be the time-out's
   EXPECT_THAT(ReadLines(err), ::testing::Contains(::testing::AllOf(
                                   ::testing::HasSubstr(fifo.string()),
@@ -383,10 +399,11 @@ TEST_F(RaidctlTest, MonitorKeepsTheLogFilesModeThroughALink) {
   const fs::path target = folder_ / "private" / "today.log";
   { std::ofstream(target) << "earlier line\n"; }
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-  const fs::path link = folder_ / "logs" / TodaysLogName();
+  const fs::path link = folder_ / "logs" / "261208.log";
   fs::create_symlink(target, link);
 
-  ASSERT_EQ(Raidctl(Env(), "monitor --for 30 --simulate " + Scenario("demo.json")).exit_code, 0);
+  const fs::path story = ScenarioStartingAt("demo.json", "2026-12-08 12:00:00", folder_);
+  ASSERT_EQ(Raidctl(Env(), "monitor --for 30 --simulate " + story.string()).exit_code, 0);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,11 +105,20 @@ TEST_F(RaidguiProcessTest, ASecondWindowEndsAtOnceWithStatusZero) {
 }
 
 // The run command's demo without a display: the story told fast, a picture of every page and
-// of the viewer at each key moment, and the day's log on stdout.
+// of the viewer at each key moment, and the story's log on stdout, also when it went past
+// midnight (the drive is pulled on one day and rebuilt on the next).
 TEST_F(RaidguiProcessTest, TheDemoTourSavesItsPicturesAndPrintsTheLog) {
+  const fs::path story = folder_ / "demo_before_midnight.json";
+  {
+    std::ifstream demo(scenario_);
+    std::string text((std::istreambuf_iterator<char>(demo)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(text.front(), '{');
+    text.insert(1, R"( "starts_at": "2026-12-08 23:59:30",)");
+    std::ofstream(story) << text;
+  }
   const fs::path pictures = folder_ / "pictures";
-  const pid_t tour =
-      Start({"--simulate", scenario_, "--speed", "25", "--screenshots", pictures.string()}, "tour");
+  const pid_t tour = Start(
+      {"--simulate", story.string(), "--speed", "25", "--screenshots", pictures.string()}, "tour");
   ASSERT_GT(tour, 0);
   ASSERT_EQ(Wait(tour, std::chrono::seconds(60)), 0) << fs::path(folder_ / "tour.err");
   std::vector<std::string> names;
@@ -122,12 +132,21 @@ TEST_F(RaidguiProcessTest, TheDemoTourSavesItsPicturesAndPrintsTheLog) {
                          "3_rebuilding_status.png", "3_rebuilding_viewer.png",
                          "4_normal_again_status.png", "4_normal_again_viewer.png"));
   const std::vector<std::string> log = Lines("tour.out");
-  EXPECT_THAT(log, ::testing::Contains(::testing::HasSubstr("D1 HDD2 was removed, ")));
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find(" has started from 12/08/26 23:59:") !=
+                                   std::string::npos;
+                          }),
+            1);
+  EXPECT_THAT(log, ::testing::Contains(::testing::MatchesRegex(
+                       "D1 HDD2 was removed, [0-9A-F]{2}12/08/26 23:59:[45][0-9]")));
+  // The new day's file opens with the enclosures as they are then.
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Device1 information :"), 2);
   // The rebuild's end: "Done" when a poll saw its last percent, else both drives OK. Which one
   // depends on where the polls fell, and so on how busy the machine was.
-  EXPECT_THAT(log,
-              ::testing::Contains(::testing::AnyOf(::testing::HasSubstr("D1 HDD1 OK, HDD2 OK, "),
-                                                   ::testing::HasSubstr("Done, "))));
+  EXPECT_THAT(log, ::testing::Contains(
+                       ::testing::AnyOf(::testing::HasSubstr("D1 HDD1 OK, HDD2 OK, 12/09/26 "),
+                                        ::testing::HasSubstr("Done, 12/09/26 "))));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "status/status_page.h"
+#include "support/story_time.h"
 #include "ui/message_boxes.h"
 
 namespace raid::testing {
@@ -83,7 +84,7 @@ class WindowTest : public ::testing::Test {
   }
 
   fs::path folder_;
-  ScaledClock clock_{kSpeed};
+  ScaledClock clock_{kSpeed, StoryNoon()};
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<TForm1> form_;
   std::vector<MessageBoxRequest> messages_;

@@ -1,6 +1,10 @@
 // Scenario files: the shipped ones load and say what they promise; mistakes are named.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+
+#include "common/platform_files.h"
 #include "sim_host.h"
 #include "wire_client.h"
 
@@ -214,6 +218,26 @@ TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {
   const ScenarioParseResult no_file = LoadScenarioFile(ScenarioPath("no_such_file.json"));
   EXPECT_FALSE(no_file.scenario);
   EXPECT_NE(no_file.error.find("no_such_file.json"), std::string::npos);
+}
+
+// A story's start is a local time that exists; anything else is refused, not bent into one.
+TEST(ScenarioParsing, StartsAtIsALocalTimeThatExists) {
+  const ScenarioParseResult result = ParseScenario(R"({"starts_at": "2026-02-28 23:59:30"})");
+  ASSERT_TRUE(result.scenario) << result.error;
+  ASSERT_TRUE(result.scenario->starts_at);
+  const std::tm local = LocalTime(*result.scenario->starts_at);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  EXPECT_STREQ(text, "2026-02-28 23:59:30");
+  EXPECT_FALSE(ParseScenario("{}").scenario->starts_at);
+
+  for (const char* bad :
+       {R"("2026-02-30 12:00:00")", R"("2026-12-08 24:00:00")", R"("2026-12-08T12:00:00")",
+        R"("2026-12-08 12:00")", R"("2026-12-08 12:00:00 ")", R"("1969-12-31 23:59:59")",
+        R"("2026-12-08 12:00:0x")", R"(1796731200)"}) {
+    const std::string error = ErrorOf(std::string(R"({"starts_at": )") + bad + "}");
+    EXPECT_EQ(error.rfind("starts_at: ", 0), 0U) << bad << ": " << error;
+  }
 }
 
 TEST(ScenarioParsing, APlugEventMakesTheDriveKnownToLaterEvents) {
