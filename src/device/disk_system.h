@@ -81,6 +81,15 @@ class Disk {
   virtual std::optional<DiskExtent> VolumeDiskExtent() = 0;
   // Of the opened disk itself, never of what its number or name means later.
   virtual DiskIdentity Identity() = 0;
+  // Keeps every other process's controller exchanges with this disk out until it is closed: the
+  // controller decodes one knock sequence at a time, whoever sends it (a window and a monitoring
+  // service on one host, or a firmware upgrade beside either). False when another process kept
+  // it for `wait_ms`. A disk that cannot be held this way (the simulator's, a platform without
+  // the means) answers true.
+  virtual bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) {
+    (void)wait_ms;
+    return true;
+  }
 };
 
 class DiskSystem {

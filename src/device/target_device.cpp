@@ -21,6 +21,7 @@ std::optional<DiskRef> TargetDevice(const SharedState& state, const EnclosureReg
 std::unique_ptr<Disk> OpenTargetDisk(DiskSystem& disks, const DiskRef& target) {
   std::unique_ptr<Disk> disk = disks.OpenPhysicalDrive(DriveNumberOf(target.device_code));
   if (disk && disk->Identity() != target.identity) return nullptr;
+  if (disk && !disk->HoldAgainstOtherProcesses(kExchangeHoldWaitMs)) return nullptr;
   return disk;
 }
 

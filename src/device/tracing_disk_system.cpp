@@ -48,6 +48,9 @@ class TracingDisk : public Disk {
   // An operating system query about the volume, not a command to the disk: not traced.
   std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
   DiskIdentity Identity() override { return inner_->Identity(); }
+  bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
+    return inner_->HoldAgainstOtherProcesses(wait_ms);
+  }
 
  private:
   std::unique_ptr<Disk> inner_;

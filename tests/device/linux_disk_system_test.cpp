@@ -9,7 +9,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace raid {
 namespace {
@@ -166,6 +168,35 @@ TEST(LinuxPhysicalDrives, ADiskThisUserMayNotReadIsAccessDenied) {
   OpenFailure why = OpenFailure::kNone;
   EXPECT_EQ(disks.OpenPhysicalDrive(0, &why), nullptr);
   EXPECT_EQ(why, OpenFailure::kAccessDenied);
+}
+
+// One exchange at a time per disk, whichever process sends it: a second opening of the disk
+// (as another process's would be) waits for the first to be closed, and gives up after its wait.
+TEST(LinuxPhysicalDrives, AHeldDiskKeepsOtherExchangesOutUntilItIsClosed) {
+  FakeHost host;
+  host.AddDisk("pci0/usb1/1-2/host6", "sdb", 8, 16, 0, 8);
+  LinuxDiskSystem disks(host.root());
+  std::unique_ptr<Disk> first = disks.OpenPhysicalDrive(1);
+  std::unique_ptr<Disk> second = disks.OpenPhysicalDrive(1);
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(first->HoldAgainstOtherProcesses(0));
+  EXPECT_FALSE(second->HoldAgainstOtherProcesses(60));
+
+  // A waiter gets the disk as soon as the holder closes it, well within its wait.
+  const auto start = std::chrono::steady_clock::now();
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    first.reset();
+  });
+  EXPECT_TRUE(second->HoldAgainstOtherProcesses(10000));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  closer.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(150));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+
+  // The hold is the disk's, not the number's: another disk is never kept out by it.
+  host.AddDisk("pci0/usb1/1-3/host7", "sdc", 8, 32, 0, 8);
+  EXPECT_TRUE(disks.OpenPhysicalDrive(2)->HoldAgainstOtherProcesses(0));
 }
 
 // sda (fixed, partitions 1 and 2), sdb (removable USB stick, partition 1), sdc (whole-disk file

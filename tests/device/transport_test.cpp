@@ -213,6 +213,53 @@ TEST_F(TransportTest, DriveAtaCommandSendsTheRegisterFrame) {
   EXPECT_EQ(out_[77], 0xD0);
 }
 
+// The host's disks, each kept by another process's exchange for longer than anyone waits.
+class HeldElsewhere : public DiskSystem {
+ public:
+  explicit HeldElsewhere(DiskSystem& inner) : inner_(inner) {}
+  std::unique_ptr<Disk> OpenPhysicalDrive(unsigned number, OpenFailure* why) override {
+    std::unique_ptr<Disk> disk = inner_.OpenPhysicalDrive(number, why);
+    return disk ? std::make_unique<Refusing>(std::move(disk)) : nullptr;
+  }
+  std::unique_ptr<Disk> OpenVolume(const std::string& volume, OpenFailure* why) override {
+    return inner_.OpenVolume(volume, why);
+  }
+  std::vector<std::string> LogicalVolumes() override { return inner_.LogicalVolumes(); }
+  DriveType VolumeDriveType(const std::string& volume) override {
+    return inner_.VolumeDriveType(volume);
+  }
+  std::string PhysicalDrivePath(unsigned number) override {
+    return inner_.PhysicalDrivePath(number);
+  }
+
+ private:
+  class Refusing : public Disk {
+   public:
+    explicit Refusing(std::unique_ptr<Disk> inner) : inner_(std::move(inner)) {}
+    ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
+      return inner_->ExecuteDataIn(command);
+    }
+    std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
+    DiskIdentity Identity() override { return inner_->Identity(); }
+    bool HoldAgainstOtherProcesses(std::uint32_t) override { return false; }
+
+   private:
+    std::unique_ptr<Disk> inner_;
+  };
+  DiskSystem& inner_;
+};
+
+// While another process exchanges with the enclosure, nothing of ours reaches it: the exchange
+// fails as for a drive that cannot be opened.
+TEST_F(TransportTest, NothingIsSentToADiskAnotherProcessKeeps) {
+  SetUpHost();
+  HeldElsewhere held(*host_);
+  ControllerCommands commands(held, transport_, gate_, [this] { return target_; });
+  EXPECT_EQ(commands.QueryController(kQueryArrayStatus, out_), kResultOpenFailed);
+  EXPECT_EQ(commands.DriveAtaCommand(0xD0, 1, out_), kResultOpenFailed);
+  EXPECT_THAT(recorder().ReadLbas(kDrive), IsEmpty());
+}
+
 TEST_F(TransportTest, ExchangeStartedFromInsideAnExchangeIsRefused) {
   SetUpHost();
   std::optional<ResultCode> nested;

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include "device/platform_disk_system.h"
 #include "device/scsi_commands.h"
+#include "device/windows/exchange_mutex.h"
 #include "device/windows/pass_through_record.h"
 #include "support/capturing_disk.h"
 
@@ -46,6 +50,39 @@ TEST(PassThroughRecord, SizesAndOffsetsAreThoseOfThisBuildsOwnLayout) {
   EXPECT_EQ(request.Cdb[10], 0);
   for (const UCHAR byte : record.sense)
     EXPECT_EQ(byte, 0);
+}
+
+// Holders of the same disk's mutex take turns; another disk's mutex is another mutex. Each
+// holder runs on its own thread, as a mutex belongs to the thread that took it.
+TEST(ExchangeMutex, HoldersOfOneDiskTakeTurnsAndGiveUpAfterTheirWait) {
+  std::atomic<bool> holding{false};
+  std::atomic<bool> let_go{false};
+  std::thread holder([&] {
+    ExchangeMutex mine("PhysicalDrive7-test");
+    EXPECT_TRUE(mine.Acquire(0));
+    holding = true;
+    while (!let_go)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  while (!holding)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  {
+    ExchangeMutex other("PhysicalDrive7-test");
+    EXPECT_FALSE(other.Acquire(60));
+    ExchangeMutex another_disk("PhysicalDrive8-test");
+    EXPECT_TRUE(another_disk.Acquire(0));
+  }
+  ExchangeMutex waiter("PhysicalDrive7-test");
+  const auto start = std::chrono::steady_clock::now();
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    let_go = true;
+  });
+  EXPECT_TRUE(waiter.Acquire(10000));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  releaser.join();
+  holder.join();
 }
 
 TEST(WindowsDiskSystem, MissingDrivesAndVolumesFailAsValues) {

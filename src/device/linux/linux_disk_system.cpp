@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "device/linux/sg_io.h"
@@ -53,7 +56,23 @@ class LinuxDisk : public Disk {
 
   DiskIdentity Identity() override { return identity_; }
 
+  // An exclusive BSD lock on the disk's node: the other process's exchange waits for it, and so
+  // does udev's probing of the disk, whose reads would land inside a knock sequence. Closing
+  // the disk drops it.
+  bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    for (;;) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+      if (errno == EINTR) continue;
+      if (errno != EWOULDBLOCK) return true;  // no locks here: nobody can take it either
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(kLockRetry);
+    }
+  }
+
  private:
+  static constexpr std::chrono::milliseconds kLockRetry{20};
+
   int fd_;
   DiskIdentity identity_;
   std::optional<BlockDevice> volume_;

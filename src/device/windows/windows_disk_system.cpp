@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 #include "device/drive_letters.h"
 #include "device/platform_disk_system.h"
 #include "device/scsi_commands.h"
+#include "device/windows/exchange_mutex.h"
 #include "device/windows/pass_through_record.h"
 
 namespace raid {
@@ -54,7 +56,10 @@ DiskIdentity IdentityOfOpenDisk(HANDLE handle) {
 
 class WindowsDisk : public Disk {
  public:
-  explicit WindowsDisk(HANDLE handle) : handle_(handle), identity_(IdentityOfOpenDisk(handle)) {}
+  // `hold_name` names the disk machine-wide for HoldAgainstOtherProcesses; empty for a volume,
+  // which is never the target of an exchange.
+  WindowsDisk(HANDLE handle, std::string hold_name)
+      : handle_(handle), identity_(IdentityOfOpenDisk(handle)), hold_name_(std::move(hold_name)) {}
   ~WindowsDisk() override { CloseHandle(handle_); }
   WindowsDisk(const WindowsDisk&) = delete;
   WindowsDisk& operator=(const WindowsDisk&) = delete;
@@ -82,6 +87,12 @@ class WindowsDisk : public Disk {
 
   DiskIdentity Identity() override { return identity_; }
 
+  bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
+    if (hold_name_.empty()) return true;
+    if (!hold_) hold_ = std::make_unique<ExchangeMutex>(hold_name_);
+    return hold_->Acquire(wait_ms);
+  }
+
   std::optional<DiskExtent> VolumeDiskExtent() override {
     VOLUME_DISK_EXTENTS extents{};
     DWORD returned = 0;
@@ -101,6 +112,8 @@ class WindowsDisk : public Disk {
  private:
   HANDLE handle_;
   DiskIdentity identity_;
+  std::string hold_name_;
+  std::unique_ptr<ExchangeMutex> hold_;  // let go after the handle is closed
 };
 
 OpenFailure FailureFromError(DWORD error) {
@@ -117,7 +130,8 @@ OpenFailure FailureFromError(DWORD error) {
 
 // Read and write access with shared access: the pass-through ioctl demands write access to the
 // handle, though nothing is ever written to the disk.
-std::unique_ptr<Disk> OpenDevicePath(const std::string& path, OpenFailure* why) {
+std::unique_ptr<Disk> OpenDevicePath(const std::string& path, OpenFailure* why,
+                                     std::string hold_name = {}) {
   const HANDLE handle =
       CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
@@ -126,7 +140,7 @@ std::unique_ptr<Disk> OpenDevicePath(const std::string& path, OpenFailure* why) 
     return nullptr;
   }
   if (why != nullptr) *why = OpenFailure::kNone;
-  return std::make_unique<WindowsDisk>(handle);
+  return std::make_unique<WindowsDisk>(handle, std::move(hold_name));
 }
 
 // The drive letter a volume name stands for, upper case.
@@ -141,7 +155,7 @@ std::optional<char> DriveLetter(const std::string& volume) {
 }  // namespace
 
 std::unique_ptr<Disk> WindowsDiskSystem::OpenPhysicalDrive(unsigned number, OpenFailure* why) {
-  return OpenDevicePath(PhysicalDrivePath(number), why);
+  return OpenDevicePath(PhysicalDrivePath(number), why, "PhysicalDrive" + std::to_string(number));
 }
 
 std::unique_ptr<Disk> WindowsDiskSystem::OpenVolume(const std::string& volume, OpenFailure* why) {
