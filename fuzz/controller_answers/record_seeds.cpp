@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "answer_session.h"
+#include "device/forwarding_disk_system.h"
 #include "device/transport.h"
 #include "sim_host.h"
 
@@ -17,24 +18,14 @@ namespace raid::fuzz {
 namespace {
 
 // Passes every command to the simulator and keeps what the response block and INQUIRY gave.
-class RecordingHost : public DiskSystem {
+class RecordingHost : public ForwardingDiskSystem {
  public:
-  explicit RecordingHost(DiskSystem& inner) : inner_(inner) {}
+  using ForwardingDiskSystem::ForwardingDiskSystem;
 
   std::unique_ptr<Disk> OpenPhysicalDrive(unsigned number, OpenFailure* why) override {
-    std::unique_ptr<Disk> disk = inner_.OpenPhysicalDrive(number, why);
+    std::unique_ptr<Disk> disk = inner().OpenPhysicalDrive(number, why);
     if (!disk) return nullptr;
     return std::make_unique<RecordingDisk>(*this, std::move(disk));
-  }
-  std::unique_ptr<Disk> OpenVolume(const std::string& volume, OpenFailure* why) override {
-    return inner_.OpenVolume(volume, why);
-  }
-  std::vector<std::string> LogicalVolumes() override { return inner_.LogicalVolumes(); }
-  DriveType VolumeDriveType(const std::string& volume) override {
-    return inner_.VolumeDriveType(volume);
-  }
-  std::string PhysicalDrivePath(unsigned number) override {
-    return inner_.PhysicalDrivePath(number);
   }
 
   std::vector<std::uint8_t> Seed(unsigned enclosures) const {
@@ -76,7 +67,6 @@ class RecordingHost : public DiskSystem {
     answers_.insert(answers_.end(), command.data.begin(), command.data.begin() + kBlockSize);
   }
 
-  DiskSystem& inner_;
   std::vector<std::uint8_t> answers_;
   std::optional<std::array<std::uint8_t, kInquiryLength>> inquiry_;
   bool ended_ = false;

@@ -8,6 +8,7 @@
 
 #include "device/controller_commands.h"
 #include "device/exchange_gate.h"
+#include "device/forwarding_disk_system.h"
 #include "device/transport.h"
 #include "sim_host.h"
 
@@ -214,22 +215,12 @@ TEST_F(TransportTest, DriveAtaCommandSendsTheRegisterFrame) {
 }
 
 // The host's disks, each kept by another process's exchange for longer than anyone waits.
-class HeldElsewhere : public DiskSystem {
+class HeldElsewhere : public ForwardingDiskSystem {
  public:
-  explicit HeldElsewhere(DiskSystem& inner) : inner_(inner) {}
+  using ForwardingDiskSystem::ForwardingDiskSystem;
   std::unique_ptr<Disk> OpenPhysicalDrive(unsigned number, OpenFailure* why) override {
-    std::unique_ptr<Disk> disk = inner_.OpenPhysicalDrive(number, why);
+    std::unique_ptr<Disk> disk = inner().OpenPhysicalDrive(number, why);
     return disk ? std::make_unique<Refusing>(std::move(disk)) : nullptr;
-  }
-  std::unique_ptr<Disk> OpenVolume(const std::string& volume, OpenFailure* why) override {
-    return inner_.OpenVolume(volume, why);
-  }
-  std::vector<std::string> LogicalVolumes() override { return inner_.LogicalVolumes(); }
-  DriveType VolumeDriveType(const std::string& volume) override {
-    return inner_.VolumeDriveType(volume);
-  }
-  std::string PhysicalDrivePath(unsigned number) override {
-    return inner_.PhysicalDrivePath(number);
   }
 
  private:
@@ -246,7 +237,6 @@ class HeldElsewhere : public DiskSystem {
    private:
     std::unique_ptr<Disk> inner_;
   };
-  DiskSystem& inner_;
 };
 
 // While another process exchanges with the enclosure, nothing of ours reaches it: the exchange
