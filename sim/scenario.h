@@ -83,6 +83,9 @@ struct ScenarioParseResult {
   std::string error;  // which field, what was wrong
 };
 
+// A scenario file is read whole; a larger one is refused.
+inline constexpr std::uintmax_t kScenarioFileMaxBytes = 16 * 1024 * 1024;
+
 ScenarioParseResult ParseScenario(std::string_view json_text);
 ScenarioParseResult LoadScenarioFile(const std::string& path);
 

@@ -5,16 +5,15 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "common/platform_files.h"
 #include "scenario.h"
 
 namespace raid::sim {
@@ -667,11 +666,12 @@ ScenarioParseResult ParseScenario(std::string_view json_text) {
 }
 
 ScenarioParseResult LoadScenarioFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {std::nullopt, "cannot open scenario file " + path};
-  std::ostringstream text;
-  text << in.rdbuf();
-  ScenarioParseResult result = ParseScenario(text.str());
+  std::string text;
+  std::string error;
+  if (!ReadRegularFile(path, text, error, kScenarioFileMaxBytes)) {
+    return {std::nullopt, "cannot read the scenario file: " + error};
+  }
+  ScenarioParseResult result = ParseScenario(text);
   if (!result.scenario) result.error = path + ": " + result.error;
   return result;
 }

@@ -1,10 +1,10 @@
 #include "cli/cli_mail.h"
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "common/decimal_text.h"
+#include "common/platform_files.h"
 #include "notify/mail_templates.h"
 #include "sysinfo/host_info.h"
 
@@ -102,8 +102,9 @@ bool ApplyOptions(const MailSetupOptions& options, MailSettingsEdits& edits, std
   }
   for (const auto& [kind, file] : options.bodies) {
     // A missing template file means no contents; a missing --body file is a mistake.
-    if (!std::ifstream(PathFromUtf8(file))) {
-      error = "--body: cannot open " + file;
+    std::string what;
+    if (ExaminePath(PathFromUtf8(file), what) == PathKind::kMissing) {
+      error = "--body: there is no file " + file;
       return false;
     }
     std::vector<std::string> lines;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -31,9 +32,25 @@ inline std::string NotRegularFileText(const std::filesystem::path& path, const s
   return path.string() + " is not a regular file (" + what + ")";
 }
 
-// Reads a whole regular file. A FIFO, a device or a folder fails at once with NotRegularFileText:
-// opening one could block for ever or act on the device.
-bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error);
+// "1 MiB", "16 MiB", "512 bytes": a size limit as messages name it.
+inline std::string SizeLimitText(std::uintmax_t bytes) {
+  constexpr std::uintmax_t kMebibyte = 1024 * 1024;
+  if (bytes >= kMebibyte && bytes % kMebibyte == 0)
+    return std::to_string(bytes / kMebibyte) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+// The message for a file larger than a reader takes.
+inline std::string TooLargeFileText(const std::filesystem::path& path, std::uintmax_t max_bytes) {
+  return path.string() + " is larger than " + SizeLimitText(max_bytes);
+}
+
+// Reads a whole regular file of at most `max_bytes`. A FIFO, a device or a folder fails at once
+// with NotRegularFileText: opening one could block for ever or act on the device. A larger file
+// (or one that grows past the limit while it is read) fails with a message that names the limit,
+// and nothing of it is kept.
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error,
+                     std::uintmax_t max_bytes);
 
 // Writes `content` to a new file beside `target`, forces it to disk and then puts it in place of
 // `target` in one step, so that a crash or a full disk leaves either the old or the new file,

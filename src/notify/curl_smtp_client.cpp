@@ -19,6 +19,8 @@ constexpr unsigned kDefaultTimeoutSeconds = 30;
 constexpr std::uint16_t kSmtpsPort = 465;
 constexpr const char* kCaFileVariable = "RAIDGUI_SMTP_CA_FILE";
 constexpr std::size_t kMaxReplyShown = 200;
+// The system's bundle is a few hundred kilobytes; a file far beyond that is not certificates.
+constexpr std::uintmax_t kCertificateFileMaxBytes = 16 * 1024 * 1024;
 
 // curl_global_init is not safe to race with other curl calls; once, before the first handle.
 void InitCurlOnce() {
@@ -155,7 +157,7 @@ std::string TrustedCertificates(CURL* curl, const std::string& ours) {
   std::string ignored;
   if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &system_bundle) == CURLE_OK &&
       system_bundle != nullptr)
-    ReadRegularFile(system_bundle, bundle, ignored);
+    ReadRegularFile(system_bundle, bundle, ignored, kCertificateFileMaxBytes);
   if (!bundle.empty() && bundle.back() != '\n') bundle += '\n';
   return bundle + ours;
 }
@@ -211,7 +213,7 @@ bool CurlSmtpClient::Connect(const SmtpAccount& account, std::string& error) {
   std::string certificates;
   if (!ca_file.empty()) {
     std::string why;
-    if (!ReadRegularFile(ca_file, certificates, why)) {
+    if (!ReadRegularFile(ca_file, certificates, why, kCertificateFileMaxBytes)) {
       error = "cannot read the CA file: " + why;
       return false;
     }

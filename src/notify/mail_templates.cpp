@@ -60,7 +60,7 @@ bool ReadTemplateFile(const std::filesystem::path& path, std::vector<std::string
   std::string what;
   if (ExaminePath(path, what) == PathKind::kMissing) return true;
   std::string content;
-  if (!ReadRegularFile(path, content, error)) return false;
+  if (!ReadRegularFile(path, content, error, kTemplateFileMaxBytes)) return false;
   lines = SplitTemplateLines(content);
   return true;
 }

@@ -2,6 +2,7 @@
 // "EmailContens <kind name>.txt" in the template folder, plain text with lines ending in CR LF.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,8 +31,12 @@ std::string PathToUtf8(const std::filesystem::path& path);
 // written with either ending read alike.
 std::vector<std::string> SplitTemplateLines(std::string_view content);
 
+// A template file, and a file given for one, holds at most this much.
+inline constexpr std::uintmax_t kTemplateFileMaxBytes = 1024 * 1024;
+
 // A missing file gives no lines and succeeds. A path that is no regular file fails at once,
-// without opening it, and so does a file that cannot be read; `error` says why.
+// without opening it, and so does a file that cannot be read or is larger than
+// kTemplateFileMaxBytes; `error` says why.
 bool ReadTemplateFile(const std::filesystem::path& path, std::vector<std::string>& lines,
                       std::string& error);
 

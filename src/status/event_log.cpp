@@ -1,6 +1,7 @@
 #include "status/event_log.h"
 
 #include <cstdlib>
+#include <limits>
 #include <system_error>
 
 #include "common/platform_files.h"
@@ -28,7 +29,9 @@ LogFileStore::Presence FolderLogStore::Probe(const std::string& name) {
 
 std::optional<std::vector<std::string>> FolderLogStore::Load(const std::string& name) {
   std::string content;
-  if (!ReadRegularFile(folder_ / name, content, last_error_)) return std::nullopt;
+  if (!ReadRegularFile(folder_ / name, content, last_error_,
+                       std::numeric_limits<std::uintmax_t>::max()))
+    return std::nullopt;
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < content.size()) {

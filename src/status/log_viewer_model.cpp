@@ -92,7 +92,7 @@ LogViewerModel::FileView LogViewerModel::ViewFile(const std::filesystem::path& p
   std::string error;
   if (!size_error && size > kLargestViewedFile) {
     error = Utf8(path) + " is larger than " + std::to_string(kLargestViewedFile >> 20) + " MB";
-  } else if (ReadRegularFile(path, content, error)) {
+  } else if (ReadRegularFile(path, content, error, kLargestViewedFile)) {
     view.memo.lines = SplitLines(content);
     view.shown = true;
     last_file_ = path;

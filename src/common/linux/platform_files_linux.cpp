@@ -120,7 +120,8 @@ PathKind ExaminePath(const std::filesystem::path& path, std::string& what) {
   return S_ISDIR(facts.st_mode) ? PathKind::kFolder : PathKind::kOther;
 }
 
-bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error) {
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error,
+                     std::uintmax_t max_bytes) {
   // Look before opening: opening a device can act on it (a tape rewinds), a FIFO can block.
   std::string what;
   const PathKind kind = ExaminePath(path, what);
@@ -146,6 +147,11 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
     return false;
   }
   content.clear();
+  if (static_cast<std::uintmax_t>(facts.st_size) > max_bytes) {
+    error = TooLargeFileText(path, max_bytes);
+    ::close(fd);
+    return false;
+  }
   std::array<char, 65536> buffer{};
   for (;;) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -153,6 +159,14 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
     if (got < 0) {
       if (errno == EINTR) continue;
       error = ErrnoText("cannot read", path);
+      content.clear();
+      ::close(fd);
+      return false;
+    }
+    // A file that grows while it is read is held to the same limit.
+    if (static_cast<std::uintmax_t>(got) > max_bytes - content.size()) {
+      error = TooLargeFileText(path, max_bytes);
+      content.clear();
       ::close(fd);
       return false;
     }

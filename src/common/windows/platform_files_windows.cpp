@@ -82,7 +82,8 @@ PathKind ExaminePath(const std::filesystem::path& path, std::string& what) {
   return PathKind::kOther;
 }
 
-bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error) {
+bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error,
+                     std::uintmax_t max_bytes) {
   std::string what;
   const PathKind kind = ExaminePath(path, what);
   if (kind == PathKind::kFolder || kind == PathKind::kOther) {
@@ -100,15 +101,29 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
     return false;
   }
   content.clear();
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file, &size) && static_cast<std::uintmax_t>(size.QuadPart) > max_bytes) {
+    error = TooLargeFileText(path, max_bytes);
+    ::CloseHandle(file);
+    return false;
+  }
   std::string buffer(65536, '\0');
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
       error = LastErrorText("cannot read", path);
+      content.clear();
       ::CloseHandle(file);
       return false;
     }
     if (got == 0) break;
+    // A file that grows while it is read is held to the same limit.
+    if (got > max_bytes - content.size()) {
+      error = TooLargeFileText(path, max_bytes);
+      content.clear();
+      ::CloseHandle(file);
+      return false;
+    }
     content.append(buffer.data(), got);
   }
   ::CloseHandle(file);

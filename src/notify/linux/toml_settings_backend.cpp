@@ -76,7 +76,7 @@ class TomlSettingsBackend final : public SettingsBackend {
     std::string what;
     if (ExaminePath(file_, what) == PathKind::kMissing) return true;
     std::string content;
-    if (!ReadRegularFile(file_, content, error_)) return false;
+    if (!ReadRegularFile(file_, content, error_, kSettingsFileMaxBytes)) return false;
     // A first save cut short leaves an empty file: no settings, as before it.
     if (content.empty()) return true;
     try {

@@ -1,6 +1,7 @@
 // The Linux settings store: one toml file, settings.toml, owner-only, replaced as a whole.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -9,6 +10,8 @@
 namespace raid {
 
 inline constexpr char kSettingsFileName[] = "settings.toml";
+// A settings file larger than this is refused as unreadable.
+inline constexpr std::uintmax_t kSettingsFileMaxBytes = 1024 * 1024;
 
 // RAIDGUI_CONFIG_DIR when set, else /etc/raidgui for root and $XDG_CONFIG_HOME/raidgui
 // (~/.config/raidgui) for anyone else.

@@ -1,0 +1,99 @@
+// Files raidctl is pointed at from outside, as a hostile or careless user names them: a FIFO, a
+// device, a folder or a huge file is refused at once with a message, and nothing hangs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "support/shell_command.h"
+#include "support/smtp_test_server.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct CliRun : testing::ShellRun {
+  std::string err;
+};
+
+class RaidctlOutsideFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("raidctl-files-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_ / "config");
+    ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // raidctl with `arguments`, ended after 20 s: a hang shows as exit status 124.
+  CliRun Raidctl(const std::string& arguments, const std::string& environment = "") {
+    const fs::path err = folder_ / "stderr.txt";
+    CliRun run;
+    static_cast<testing::ShellRun&>(run) = testing::RunShellCommand(
+        "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
+        " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " + environment + " timeout 20 " +
+        RAIDCTL_PATH + " " + arguments + " </dev/null 2>" + err.string());
+    run.err = test_smtp::ReadFile(err);
+    return run;
+  }
+
+  // A file of `bytes` blanks (a sparse file costs no disk).
+  fs::path FileOfSize(const std::string& name, std::uintmax_t bytes) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path) << ' ';
+    fs::resize_file(path, bytes);
+    return path;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(RaidctlOutsideFilesTest, AScenarioThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
+  const struct {
+    std::string path;
+    std::string said;
+  } cases[] = {
+      {(folder_ / "fifo").string(), "not a regular file (a FIFO)"},
+      {"/dev/zero", "not a regular file (a character device)"},
+      {folder_.string(), "not a regular file (a folder)"},
+      {FileOfSize("huge.json", (16u << 20) + 1).string(), "is larger than 16 MiB"},
+  };
+  for (const auto& scenario : cases) {
+    const CliRun run = Raidctl("status --simulate " + scenario.path);
+    EXPECT_EQ(run.exit_code, 2) << scenario.path << ": " << run.err;
+    EXPECT_THAT(run.err, HasSubstr(scenario.said)) << scenario.path;
+  }
+}
+
+TEST_F(RaidctlOutsideFilesTest, ABodyTemplateOrSettingsFileThatIsNoRegularFileIsRefused) {
+  CliRun run = Raidctl("mail-setup --body disk-fail " + (folder_ / "fifo").string());
+  EXPECT_EQ(run.exit_code, 2) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("not a regular file (a FIFO)"));
+
+  run = Raidctl("mail-setup --body disk-fail " + FileOfSize("body.txt", (1u << 20) + 1).string());
+  EXPECT_EQ(run.exit_code, 2) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("is larger than 1 MiB"));
+
+  run = Raidctl("mail-setup --body disk-fail " + (folder_ / "none.txt").string());
+  EXPECT_EQ(run.exit_code, 2) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("there is no file"));
+
+  // The settings file itself: read as unreadable, never written over.
+  ASSERT_EQ(mkfifo((folder_ / "config" / "settings.toml").c_str(), 0600), 0);
+  run = Raidctl("mail-show");
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("not a regular file (a FIFO)"));
+  run = Raidctl("mail-setup --port 2525");
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_TRUE(fs::is_fifo(folder_ / "config" / "settings.toml"));
+}
+
+}  // namespace
+}  // namespace raid
