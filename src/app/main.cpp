@@ -17,6 +17,7 @@
 #include "app/native_window_events.h"
 #include "app/single_instance.h"
 #include "app/tform1.h"
+#include "common/decimal_text.h"
 #include "common/user_locale.h"
 #include "status/event_log.h"
 #include "ui/two_state_image_button.h"
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
   parser.addHelpOption();
   const QCommandLineOption simulate("simulate", "Run on the simulated host of a scenario FILE.",
                                     "FILE");
-  const QCommandLineOption speed("speed", "With --simulate: run the story N times faster.", "N",
-                                 "1");
+  const QCommandLineOption speed(
+      "speed", "With --simulate: run the story N times faster (N from 0.01 to 1000).", "N", "1");
   const QCommandLineOption screenshots(
       "screenshots", "With --simulate: tell the story without a person, save pictures in DIR.",
       "DIR");
@@ -74,15 +75,15 @@ int main(int argc, char** argv) {
   window_options.log_folder = raid::LogFolder();
   if (parser.isSet(simulate)) {
     host_options.scenario = parser.value(simulate).toStdString();
-    bool ok = false;
-    const double factor = parser.value(speed).toDouble(&ok);
-    if (!ok || factor <= 0 || factor > 1000) {
-      std::fprintf(stderr, "raidgui: --speed needs a number from 0 to 1000\n");
+    const std::optional<double> factor =
+        raid::ParseNumberInRange(parser.value(speed).toStdString(), 0.01, 1000);
+    if (!factor) {
+      std::fprintf(stderr, "raidgui: --speed needs a number from 0.01 to 1000\n");
       return 2;
     }
     host_options.time = raid::HostTime::kScaled;
-    host_options.speed = factor;
-    window_options.speed = factor;
+    host_options.speed = *factor;
+    window_options.speed = *factor;
     // A simulated host has no kernel behind it: it is recounted.
     window_options.kernel_device_events = false;
     if (std::getenv("RAIDGUI_LOG_DIR") == nullptr) window_options.log_folder = DemoLogFolder();

@@ -143,6 +143,7 @@ MetricsSnapshot MetricsCollector::Collect() {
   if (mailer_ != nullptr) {
     snapshot.alert_mails_sent = mailer_->AlertMailsSent();
     snapshot.alert_mails_failed = mailer_->AlertMailsFailed();
+    snapshot.alert_mail_recipients_failed = mailer_->AlertRecipientsFailed();
   }
   return snapshot;
 }

@@ -5,6 +5,7 @@
 
 #include "common/decimal_text.h"
 #include "common/platform_files.h"
+#include "notify/mail_entry_checks.h"
 #include "notify/mail_templates.h"
 #include "sysinfo/host_info.h"
 
@@ -55,8 +56,43 @@ MailSettingsEdits EditsFromSettings(const MailSettings& settings) {
   return edits;
 }
 
+// A text the user gave, shown back without what a terminal would act on.
+std::string Shown(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
+// The host and addresses the options give, without blanks around them; false with the reason,
+// naming the option, for one the page would not take either.
+bool CheckEntries(MailSetupOptions& options, std::string& error) {
+  if (options.host) {
+    options.host = TrimBlanks(*options.host);
+    if (const std::optional<std::string> why = HostEntryProblem(*options.host)) {
+      error = "--smtp: the host \"" + Shown(*options.host) + "\" cannot be used: " + *why;
+      return false;
+    }
+  }
+  if (options.from) {
+    options.from = TrimBlanks(*options.from);
+    if (const std::optional<std::string> why = AddressEntryProblem(*options.from)) {
+      error = "--from: E-Mail Address formula error! (" + Shown(*options.from) + ": " + *why + ")";
+      return false;
+    }
+  }
+  for (std::string& address : options.recipients) {
+    address = TrimBlanks(address);
+    if (const std::optional<std::string> why = AddressEntryProblem(address)) {
+      error = "--to: E-Mail Address formula error! (" + Shown(address) + ": " + *why + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
 // Applies the options to `edits`; false with the reason for an option the page would not take.
-bool ApplyOptions(const MailSetupOptions& options, MailSettingsEdits& edits, std::string& error) {
+bool ApplyOptions(MailSetupOptions options, MailSettingsEdits& edits, std::string& error) {
+  if (!CheckEntries(options, error)) return false;
   const auto set = [&](std::size_t position, const std::optional<std::string>& value) {
     if (value) edits.fields[position] = *value;
   };
@@ -81,12 +117,6 @@ bool ApplyOptions(const MailSetupOptions& options, MailSettingsEdits& edits, std
     if (options.recipients.size() > kMaxRecipients) {
       error = "at most ten recipients (--to)";
       return false;
-    }
-    for (const std::string& address : options.recipients) {
-      if (address.find('@') == std::string::npos) {
-        error = "E-Mail Address formula error! (" + address + ")";
-        return false;
-      }
     }
     edits.recipients = options.recipients;
   }
@@ -142,7 +172,8 @@ bool CliMail::LoadSettings() {
   if (const std::optional<std::string> problem = store_.CheckAtStart()) {
     std::fprintf(stderr, "raidctl: %s\n", problem->c_str());
   }
-  if ((flags_.load() & kMailRequestReload) == 0) return false;
+  // Not by the reload request: a mail worker may be serving that one already.
+  if (!store_.Snapshot().key_exists) return false;
   if (const std::optional<std::string> problem = store_.Load()) {
     std::fprintf(stderr, "raidctl: %s\n", problem->c_str());
   }
@@ -183,8 +214,7 @@ int RunMailSetupCommand(const MailSetupOptions& options) {
       return 2;
     }
     if (password.size() > kMaxPasswordLength) {
-      std::fprintf(stderr, "raidctl: the password is longer than %zu characters\n",
-                   kMaxPasswordLength);
+      std::fprintf(stderr, "raidctl: the password is longer than %zu bytes\n", kMaxPasswordLength);
       return 2;
     }
     edits.fields[kSettingPassword] = password;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <optional>
 #include <string_view>
+
+#include "common/decimal_text.h"
 
 namespace raid::cli {
 
@@ -33,7 +35,8 @@ const char* const kUsage =
     "  --json            print JSON instead of a table (monitor: a JSON object per\n"
     "                    event, one a line, instead of the log lines)\n"
     "  --verbose         also print the status-bar texts of the operations\n"
-    "  --for SECONDS     monitor: stop after that much (simulated or real) time\n"
+    "  --for SECONDS     monitor: stop after that much (simulated or real) time,\n"
+    "                    from 0.001 to 315360000 (ten years)\n"
     "  --metrics FILE    monitor: after each poll, replace FILE with the enclosures'\n"
     "                    state in the Prometheus text format (for the node exporter's\n"
     "                    textfile collector)\n"
@@ -43,11 +46,13 @@ const char* const kUsage =
     "  --exec PROGRAM    monitor: run PROGRAM (no shell, no arguments) for each event,\n"
     "                    described in RAIDCTL_EVENT, RAIDCTL_ENCLOSURE, RAIDCTL_PORT,\n"
     "                    RAIDCTL_LINE and RAIDCTL_TIME\n"
-    "  --exec-timeout SECONDS  monitor: stop PROGRAM after that long (default 30)\n"
+    "  --exec-timeout SECONDS  monitor: stop PROGRAM after that long, from 1 to 86400\n"
+    "                    (default 30)\n"
     "  -h, --help        show this help\n"
     "\n"
     "mail-setup options (anything not given keeps its value):\n"
-    "  --smtp HOST --port N --timeout SECONDS   the e-mail host (SMTP)\n"
+    "  --smtp HOST --port N --timeout SECONDS   the e-mail host (SMTP); N from 1 to\n"
+    "                          65535, SECONDS from 0 to 99 (0: 30 seconds)\n"
     "  --name NAME --from ADDRESS                the sender\n"
     "  --auth --user ACCOUNT   log in; the password is read from standard input\n"
     "  --no-auth               do not log in\n"
@@ -59,6 +64,11 @@ const char* const kUsage =
     "  KIND is disk-fail (1) or device-removed (2)\n";
 
 namespace {
+
+// Ten years: longer than any monitor runs unattended, and still exact in milliseconds.
+constexpr double kMaxForSeconds = 315360000;
+constexpr double kMinForSeconds = 0.001;
+constexpr double kMaxExecSeconds = 86400;
 
 constexpr std::array<std::string_view, 8> kCommands = {
     "discover", "status", "monitor", "smart", "firmware", "mail-setup", "mail-show", "mail-test"};
@@ -148,13 +158,11 @@ std::string ParseExecOption(const std::string& arg, const std::optional<std::str
     options.exec = *text;
     return "";
   }
-  char* end = nullptr;
-  const double seconds = text ? std::strtod(text->c_str(), &end) : 0.0;
   // A day bounds it: no hook needs longer, and the milliseconds stay countable.
-  if (!text || end == text->c_str() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
-    return "--exec-timeout needs a positive number of seconds, at most 86400";
-  }
-  options.exec_timeout = seconds;
+  const std::optional<double> seconds =
+      text ? ParseNumberInRange(*text, 1, kMaxExecSeconds) : std::nullopt;
+  if (!seconds) return "--exec-timeout needs a number of seconds from 1 to 86400";
+  options.exec_timeout = *seconds;
   return "";
 }
 
@@ -200,13 +208,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       options.realtime = true;
     } else if (arg == "--for") {
       const std::optional<std::string> text = value();
-      char* end = nullptr;
-      const double seconds = text ? std::strtod(text->c_str(), &end) : 0.0;
-      if (!text || end == text->c_str() || *end != '\0' || !(seconds > 0)) {
-        parsed.error = "--for needs a positive number of seconds";
+      const std::optional<double> seconds =
+          text ? ParseNumberInRange(*text, kMinForSeconds, kMaxForSeconds) : std::nullopt;
+      if (!seconds) {
+        parsed.error = "--for needs a number of seconds from 0.001 to 315360000 (ten years)";
         return parsed;
       }
-      options.for_seconds = seconds;
+      options.for_seconds = *seconds;
     } else if (arg == "--metrics") {
       options.metrics = value();
       if (!options.metrics || options.metrics->empty()) {

@@ -19,6 +19,8 @@ std::string OutcomeText(const HookOutcome& outcome, std::chrono::milliseconds li
       return "could not be started: " + outcome.why;
     case HookOutcome::Kind::kLost:
       return "how it ended is unknown: " + outcome.why;
+    case HookOutcome::Kind::kAbandoned:
+      return "ended before it finished: the monitor stopped";
   }
   return "";
 }
@@ -61,6 +63,7 @@ void EventHookRunner::Stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    abandon_ = true;
     wake_.notify_one();
   }
   if (worker_.joinable()) worker_.join();
@@ -84,7 +87,7 @@ void EventHookRunner::Work() {
       event = std::move(waiting_.front());
       waiting_.pop_front();
     }
-    const HookOutcome outcome = launch_(program_, HookVariables(event), limit_);
+    const HookOutcome outcome = launch_(program_, HookVariables(event), limit_, abandon_);
     if (outcome.kind != HookOutcome::Kind::kExited || outcome.code != 0) {
       Report(event, OutcomeText(outcome, limit_));
     }

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_session.h"
 #include "cli/discover_command.h"
+#include "cli/event_hook.h"
 #include "cli/firmware_command.h"
 #include "cli/monitor_command.h"
 #include "cli/service_notifier.h"
@@ -35,6 +36,16 @@ int main(int argc, char** argv) {
   if (options.command == "mail-setup") return RunMailSetupCommand(options.mail);
   if (options.command == "mail-show") return RunMailShowCommand(options.json);
   if (options.command == "mail-test") return RunMailTestCommand(options.verbose);
+  // A hook that cannot run is refused before anything starts.
+  std::optional<std::string> hook_program;
+  if (options.exec) {
+    std::string why;
+    hook_program = FindHookProgram(*options.exec, why);
+    if (!hook_program) {
+      std::fprintf(stderr, "raidctl: --exec: %s\n", why.c_str());
+      return 2;
+    }
+  }
   // A file is checked without the host's disks unless an enclosure is named to check it for.
   if (options.command == "firmware" && options.arguments[0] == "check" && !options.device) {
     return RunFirmwareCheckCommand(nullptr, options);
@@ -51,7 +62,7 @@ int main(int argc, char** argv) {
   } else if (options.command == "status") {
     exit_code = RunStatusCommand(*session, options.json);
   } else if (options.command == "monitor") {
-    MonitorEventOptions events{options.json, options.exec};
+    MonitorEventOptions events{options.json, hook_program};
     if (options.exec_timeout) {
       events.exec_limit =
           std::chrono::milliseconds(std::max(1LL, std::llround(*options.exec_timeout * 1000.0)));

@@ -1,12 +1,16 @@
 #include "cli/monitor_command.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli_mail.h"
 #include "cli/event_fields.h"
@@ -16,6 +20,7 @@
 #include "cli/stop_request.h"
 #include "device/device_watch.h"
 #include "notify/mail_templates.h"
+#include "notify/mail_worker.h"
 #include "status/event_log.h"
 #include "status/log_text.h"
 #include "status/monitor_events.h"
@@ -25,6 +30,10 @@ namespace raid::cli {
 namespace {
 
 constexpr std::uint32_t kWaitSliceMs = 100;
+// A stop ends the process within seconds whatever a mail server does: what is due may still go
+// out within the grace, then the mail under way is cancelled.
+constexpr std::chrono::milliseconds kMailGrace{2000};
+constexpr std::chrono::milliseconds kMailCancelLimit{2000};
 
 // Each alert is told on the terminal and handed to the mailer, when there is one.
 class MonitorAlerts : public AlertSink {
@@ -62,26 +71,64 @@ void AnnounceMail(CliMail& mail, bool loaded) {
   }
 }
 
+// Standard output, until a reader that went away makes a write fail: that is said once on stderr
+// and nothing more is written there, while monitoring, the log and the mail go on.
+class EventOutput {
+ public:
+  void Write(const std::string& text) {
+    if (closed_ || text.empty()) return;
+    if (std::fputs(text.c_str(), stdout) == EOF || std::fflush(stdout) == EOF) {
+      closed_ = true;
+      std::fprintf(stderr,
+                   "raidctl: standard output cannot be written (%s); events are no longer "
+                   "printed there, monitoring goes on\n",
+                   std::strerror(errno));
+    }
+  }
+
+ private:
+  bool closed_ = false;
+};
+
+// Where each event goes besides the daily log: a JSON line on stdout with --json, and the hook.
+class EventReports {
+ public:
+  EventReports(EventOutput& output, bool json, EventHookRunner* hook)
+      : output_(output), json_(json), hook_(hook) {}
+  bool json() const { return json_; }
+  EventOutput& output() { return output_; }
+
+  void Report(const std::vector<MonitorEvent>& events) {
+    if (json_) {
+      for (const MonitorEvent& event : events)
+        output_.Write(EventJsonLine(event));
+    }
+    if (hook_ != nullptr) {
+      for (const MonitorEvent& event : events)
+        hook_->Post(event);
+    }
+  }
+
+ private:
+  EventOutput& output_;
+  const bool json_;
+  EventHookRunner* const hook_;
+};
+
 // After each detection: the new log lines (or the events as JSON lines) on stdout, the alerts on
 // stderr, and the events to the hook.
-void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, bool json,
-                  EventHookRunner* hook) {
+void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, EventReports& reports) {
   const std::vector<std::string>& lines = session.log().lines;
   const auto added = static_cast<std::ptrdiff_t>(session.detector().LinesAddedByLastCall());
   const std::vector<std::string> new_lines(lines.end() - added, lines.end());
   const std::vector<AlertRequest> taken = alerts.Take();
   const std::vector<MonitorEvent> events =
       BuildMonitorEvents(new_lines, taken, session.detector().LogClock());
-  if (json) {
-    for (const MonitorEvent& event : events) {
-      std::fputs(EventJsonLine(event).c_str(), stdout);
-      std::fflush(stdout);
-    }
-  } else {
-    for (const std::string& line : new_lines) {
-      std::fputs((line + "\n").c_str(), stdout);
-    }
-    std::fflush(stdout);
+  if (!reports.json()) {
+    std::string text;
+    for (const std::string& line : new_lines)
+      text += line + "\n";
+    reports.output().Write(text);
   }
   for (const AlertRequest& alert : taken) {
     // The port counts from 0; only a drive's failure names one.
@@ -92,10 +139,7 @@ void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, bool json,
                  std::string(AlertKindName(alert.kind)).c_str(), alert.enclosure_index + 1,
                  drive.c_str());
   }
-  if (hook != nullptr) {
-    for (const MonitorEvent& event : events)
-      hook->Post(event);
-  }
+  reports.Report(events);
 }
 
 // The hook runner for --exec; its reports go to stderr.
@@ -168,6 +212,23 @@ void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t 
   if (session.virtual_time()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// Mail goes out on a worker of its own; at the stop it gets a grace, then what is under way is
+// cancelled. True when the worker ended; otherwise it hangs in something that cannot be cut
+// short (a name lookup), and the process must not wait for it.
+bool StopMail(MailWorker& worker, AlertMailer& mailer) {
+  const bool ended = worker.Stop(kMailGrace, kMailCancelLimit);
+  if (const std::size_t unsent = mailer.AlertsNotSent(); unsent > 0) {
+    std::fprintf(stderr, "raidctl: %zu alert mail(s) not sent: the monitor stopped\n", unsent);
+  }
+  if (!ended) std::fputs("raidctl: a mail could not be cut short; not waiting for it\n", stderr);
+  return ended;
+}
+
+void SayStopped(int exit_code) {
+  std::fprintf(stderr, "raidctl: monitor stopped%s\n",
+               exit_code == 0 ? "" : " after an error; see above");
+}
+
 // The service's status line after each installed list.
 std::string WatchingStatus(std::size_t enclosures) {
   if (enclosures == 0) return "No enclosure found; waiting for one";
@@ -206,6 +267,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   InstallStopHandlers();
   TakeReloadRequest();
   InstallReloadHandler();
+  IgnoreBrokenPipe();
 
   Clock& clock = session.clock();
   const std::uint64_t start = clock.NowMs();
@@ -227,19 +289,31 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   const bool mail_loaded = mail.LoadSettings();
   AnnounceMail(mail, mail_loaded);
   AlertMailer* const mailer = mail.mailer();
+  std::unique_ptr<MailWorker> mail_worker;
   if (mailer != nullptr) {
     if (!InitializeComForHostQueries()) {
       std::fprintf(stderr, "raidctl: %s\n", kComSecurityErrorText);
     }
     mailer->SetSystemInfoLines(BuildSystemInfo(CreatePlatformHostInfo()));
+    mailer->SetNoticeHandler([](const std::string& notice) {
+      std::fprintf(stderr, "raidctl: alert mail: %s\n", notice.c_str());
+    });
+    mail_worker = std::make_unique<MailWorker>(*mailer);
   }
   MonitorAlerts alerts(mailer);
   session.alerts().SetTarget(&alerts);
 
   const std::unique_ptr<EventHookRunner> hook = MakeHookRunner(event_options);
+  EventOutput output;
+  EventReports reports(output, event_options.json, hook.get());
   session.view().SetAnnounce(true);
-  session.core().SetAfterDetection([&session, &alerts, &event_options, &hook](std::uint8_t) {
-    EchoNewLines(session, alerts.told(), event_options.json, hook.get());
+  session.core().SetAfterDetection([&session, &alerts, &reports](std::uint8_t) {
+    EchoNewLines(session, alerts.told(), reports);
+  });
+  // Polling that gives up on a silent enclosure is an event of its own, without a log line.
+  session.ui().SetGivenUpHandler([&session, &reports](int position) {
+    reports.Report({{MonitorEventKind::kNoResponse, static_cast<unsigned>(position) + 1,
+                     std::nullopt, "", session.clock().WallNow()}});
   });
   const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
   PollingSchedule& schedule = session.schedule();
@@ -275,10 +349,8 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     schedule.DriveDetectLook();
     while (!StopRequested() && schedule.RaidLook()) {
     }
-    // The e-mail worker's turn. Each round serves what was requested before it; a few bound it.
-    for (int round = 0; mailer != nullptr && round < 4 && mailer->HasWork(); ++round) {
-      mailer->RunMailWork();
-    }
+    // Mail is sent beside the polling, never in its way.
+    if (mail_worker && mailer->HasWork()) mail_worker->Wake();
     const std::uint64_t after = clock.NowMs();
     timer2.Follow(schedule.Timer2On(), after);
     timer3.Follow(schedule.Timer3On(), after);
@@ -291,10 +363,12 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     WaitUntil(session, *watcher, std::min(next, end));
   }
   notifier.Stopping();
-  // The running hook may finish within its limit; what waits is not run.
+  session.ui().SetGivenUpHandler(nullptr);
+  // A hook still running is ended with all it started; what waits is not run.
   if (hook) hook->Stop();
   session.detector().SetSaveListener(nullptr);
   session.alerts().SetTarget(nullptr);
+  int exit_code = 0;
   if (session.detector().Unsaved()) {
     std::string files;
     for (const std::string& file : session.detector().UnsavedFiles()) {
@@ -302,9 +376,16 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     }
     std::fprintf(stderr, "raidctl: lines of %s could not be saved: %s\n", files.c_str(),
                  session.log_store().last_error().c_str());
-    return 1;
+    exit_code = 1;
   }
-  return 0;
+  if (mail_worker && !StopMail(*mail_worker, *mailer)) {
+    // The log and the metrics are written; nothing is gained by waiting for the worker.
+    SayStopped(exit_code);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(exit_code);
+  }
+  return exit_code;
 }
 
 }  // namespace
@@ -314,8 +395,7 @@ int RunMonitorCommand(CliSession& session, std::optional<double> for_seconds,
                       const std::optional<std::string>& metrics_path) {
   std::fputs("raidctl: monitor started\n", stderr);
   const int exit_code = Monitor(session, for_seconds, notifier, events, metrics_path);
-  std::fprintf(stderr, "raidctl: monitor stopped%s\n",
-               exit_code == 0 ? "" : " after an error; see above");
+  SayStopped(exit_code);
   return exit_code;
 }
 

@@ -12,6 +12,9 @@ void InstallStopHandlers();
 bool StopRequested();
 void ClearStopRequest();
 
+// A reader of our output that goes away makes writes fail instead of ending the process.
+void IgnoreBrokenPipe();
+
 // Waits up to `ms` real milliseconds for `handle` (a descriptor; -1 for none) to become
 // readable or for a stop request. True when the handle became readable.
 bool WaitForHandle(int handle, std::uint32_t ms);

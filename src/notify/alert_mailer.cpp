@@ -98,6 +98,14 @@ std::vector<std::string> TestMailBody(const std::vector<std::string>& system_inf
   return body;
 }
 
+std::string NotReachedText(const std::vector<RecipientFailure>& not_reached) {
+  std::string text = kMailNotToAllText;
+  for (std::size_t i = 0; i < not_reached.size(); ++i) {
+    text += (i == 0 ? "" : ", ") + not_reached[i].address + " (" + not_reached[i].reason + ")";
+  }
+  return text;
+}
+
 bool MailAccountFromSettings(const MailSettings& settings, SmtpAccount& account,
                              std::string& error) {
   const std::string& port_text = settings.Setting(kSettingPort);
@@ -135,6 +143,10 @@ AlertMailer::AlertMailer(MailSettingsStore& settings, SmtpClient& client,
       ui_(ui),
       clock_(clock) {
   client_.SetEventHandler([this](SmtpEvent event) { OnSmtpEvent(event); });
+}
+
+void AlertMailer::SetNoticeHandler(std::function<void(const std::string&)> handler) {
+  notice_handler_ = std::move(handler);
 }
 
 void AlertMailer::SetSystemInfoLines(std::vector<std::string> lines) {
@@ -211,6 +223,11 @@ void AlertMailer::RunMailWork() {
     // Without loaded settings or a recipient the alerts are dropped, not kept for later.
     if (settings.loaded && settings.recipient_count != 0) {
       for (const QueuedAlert& alert : alerts) {
+        if (cancelled_.load()) {
+          alerts_given_up_.fetch_add(1);
+          alert_mails_failed_.fetch_add(1);
+          continue;
+        }
         if (mail_sending_.exchange(true)) {
           alert_mails_failed_.fetch_add(1);
           continue;
@@ -220,6 +237,8 @@ void AlertMailer::RunMailWork() {
                      AlertBody(settings, alert.kind, alert.info_lines, system_info), false);
         mail_sending_.store(false);
         (outcome.sent ? alert_mails_sent_ : alert_mails_failed_).fetch_add(1);
+        alert_recipients_failed_.fetch_add(outcome.not_reached.size());
+        if (!outcome.sent && cancelled_.load()) alerts_given_up_.fetch_add(1);
       }
     }
   }
@@ -243,9 +262,9 @@ MailOutcome AlertMailer::SendTestMailNow() {
   const MailSettings settings = settings_.Snapshot();
   if (!settings.loaded) {
     ui_.ShowMessage({kMailMessageCaption, kMailNotReadyText, MessageIcon::kInformation});
-    return {false, kMailNotReadyText};
+    return {false, kMailNotReadyText, {}};
   }
-  if (mail_sending_.exchange(true)) return {false, "Another mail is being sent."};
+  if (mail_sending_.exchange(true)) return {false, "Another mail is being sent.", {}};
   MailOutcome outcome =
       SendMail(settings, TestMailSubject(), TestMailBody(SystemInfoLines()), true);
   mail_sending_.store(false);
@@ -257,11 +276,21 @@ std::size_t AlertMailer::QueuedAlerts() const {
   return queue_.size();
 }
 
+void AlertMailer::Cancel() {
+  cancelled_.store(true);
+  client_.Cancel();
+}
+
+std::size_t AlertMailer::AlertsNotSent() const {
+  return alerts_given_up_.load() + QueuedAlerts();
+}
+
 MailOutcome AlertMailer::SendMail(const MailSettings& settings, const std::string& subject,
                                   const std::vector<std::string>& body, bool test_mail) {
   MailOutcome outcome;
   const auto fail = [&](const std::string& why) {
-    ui_.ShowMessage({kMailMessageCaption, why, MessageIcon::kError});
+    // A stop is no failure of the mail's own; the monitor counts what it left unsent.
+    if (!cancelled_.load()) ui_.ShowMessage({kMailMessageCaption, why, MessageIcon::kError});
     if (client_.Connected()) client_.Disconnect();
     smtp_state_.store(SmtpState::kNotConnected);
     outcome.text = why;
@@ -277,7 +306,7 @@ MailOutcome AlertMailer::SendMail(const MailSettings& settings, const std::strin
     }
   }
 
-  for (int pass = 0; pass < kSmtpPasses; ++pass) {
+  for (int pass = 0; pass < kSmtpPasses && !cancelled_.load(); ++pass) {
     const SmtpState state = smtp_state_.load();
     if (state == SmtpState::kNotConnected) {
       clock_.SleepMs(kSmtpWaitMs);
@@ -297,16 +326,26 @@ MailOutcome AlertMailer::SendMail(const MailSettings& settings, const std::strin
       mail.recipients = settings.recipients;
     }
     std::string error;
-    if (!client_.Send(mail, error)) return fail(error);
+    const bool sent = client_.Send(mail, error);
+    outcome.not_reached = client_.FailedRecipients();
+    if (!sent) return fail(error);
     break;
   }
 
-  for (int wait = 0; wait < kSmtpPasses && smtp_state_.load() != SmtpState::kWritten; ++wait) {
+  for (int wait = 0;
+       wait < kSmtpPasses && smtp_state_.load() != SmtpState::kWritten && !cancelled_.load();
+       ++wait) {
     clock_.SleepMs(kSmtpWaitMs);
   }
   outcome.sent = smtp_state_.load() == SmtpState::kWritten;
   if (outcome.sent) {
     outcome.text = client_.AcceptedReply();
+    if (!outcome.not_reached.empty()) {
+      // Said once per mail, where the sending texts go, and to whoever listens.
+      const std::string notice = NotReachedText(outcome.not_reached);
+      ui_.SetPanelText(kMailProgressPanel, notice);
+      if (notice_handler_) notice_handler_(notice);
+    }
     if (test_mail) ui_.ShowMessage({kMailMessageCaption, kMailSuccessText, MessageIcon::kNone});
   } else {
     outcome.text = "The e-mail host did not confirm the mail.";

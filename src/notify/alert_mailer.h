@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -36,6 +37,8 @@ inline constexpr const char* kMailNotReadyText = "E-Mail setting isn't ready!";
 inline constexpr const char* kMailSuccessText = "Send mail Success!";
 inline constexpr const char* kMailSendingText = "Mail is Sending...";
 inline constexpr const char* kMailConnectText = "Connect";
+// Begins the notice of a mail that went out without reaching every recipient.
+inline constexpr const char* kMailNotToAllText = "The mail went out, but not to: ";
 
 // Status-bar panels the mail work writes: "Email=N" and "Connect" in the third, the sending
 // texts in the fourth.
@@ -51,12 +54,16 @@ enum class SmtpState : std::uint8_t {
   kWritten = 17,
 };
 
-// How one mail went: sent (the server accepted it) or not, and the text the user was shown or
-// should read.
+// How one mail went: sent (the server accepted it for at least one recipient) or not, the text
+// the user was shown or should read, and the recipients it did not reach.
 struct MailOutcome {
   bool sent = false;
   std::string text;
+  std::vector<RecipientFailure> not_reached;
 };
+
+// kMailNotToAllText and each recipient with why it was not reached.
+std::string NotReachedText(const std::vector<RecipientFailure>& not_reached);
 
 // The alert's information lines: what happened, then the enclosure's model, mode and firmware,
 // capacity and drives. `identification` and `record` describe the enclosure at `enclosure_index`.
@@ -85,6 +92,9 @@ class AlertMailer final : public AlertSink {
   AlertMailer(const AlertMailer&) = delete;
   AlertMailer& operator=(const AlertMailer&) = delete;
 
+  // Hears, besides the status bar, what a person should read about a mail that went out but did
+  // not reach every recipient; called on the thread that sends. raidctl prints it.
+  void SetNoticeHandler(std::function<void(const std::string&)> handler);
   // SystemInfoLines, built once at start.
   void SetSystemInfoLines(std::vector<std::string> lines);
   std::vector<std::string> SystemInfoLines() const;
@@ -111,11 +121,20 @@ class AlertMailer final : public AlertSink {
 
   std::size_t QueuedAlerts() const;
 
+  // From any thread, for a program that stops: the mail under way gives up within about a
+  // second, and no further mail is sent.
+  void Cancel();
+  // Alert mails that were due and will not go out because of Cancel: those given up and those
+  // still queued.
+  std::size_t AlertsNotSent() const;
+
   // Alert mails the server accepted, and alert mails that were due but did not go out (refused,
-  // never confirmed, or crowded out by a mail being sent), counted from the start; test mails are
-  // not counted, nor alerts dropped because mail is off. Safe to read from any thread.
+  // never confirmed, crowded out by a mail being sent, or given up at a stop), counted from the
+  // start; recipients of alert mails that a mail did not reach. Test mails are not counted, nor
+  // alerts dropped because mail is off. Safe to read from any thread.
   std::uint64_t AlertMailsSent() const { return alert_mails_sent_.load(); }
   std::uint64_t AlertMailsFailed() const { return alert_mails_failed_.load(); }
+  std::uint64_t AlertRecipientsFailed() const { return alert_recipients_failed_.load(); }
 
  private:
   struct QueuedAlert {
@@ -149,6 +168,10 @@ class AlertMailer final : public AlertSink {
   std::atomic<SmtpState> smtp_state_{SmtpState::kInitial};
   std::atomic<std::uint64_t> alert_mails_sent_{0};
   std::atomic<std::uint64_t> alert_mails_failed_{0};
+  std::atomic<std::uint64_t> alert_recipients_failed_{0};
+  std::atomic<bool> cancelled_{false};
+  std::atomic<std::size_t> alerts_given_up_{0};
+  std::function<void(const std::string&)> notice_handler_;
 };
 
 }  // namespace raid

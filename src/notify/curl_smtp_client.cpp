@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/platform_files.h"
+#include "notify/mail_entry_checks.h"
 
 namespace raid {
 namespace {
@@ -35,24 +36,20 @@ struct SlistCleanup {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// A host name or address literal that cannot change the meaning of the URL it goes into.
+constexpr std::string_view kUnusableAddressText = "not a usable address";
+
+// A host name or address literal that cannot change the meaning of the URL it goes into; an IPv6
+// address comes in brackets, as the URL needs it.
 bool IsUsableHost(std::string_view host) {
-  static constexpr std::string_view kRefused = "/?#@[]\\%";
-  if (host.empty()) return false;
-  for (char c : host)
-    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F ||
-        kRefused.find(c) != std::string_view::npos)
-      return false;
-  return true;
+  return !HostEntryProblem(host) && host.find('%') == std::string_view::npos &&
+         host.find('\\') == std::string_view::npos;
 }
 
 std::string Url(const SmtpAccount& account) {
   const bool implicit = account.tls_start == SmtpTlsStart::kImplicit ||
                         (account.tls_start == SmtpTlsStart::kByPort && account.port == kSmtpsPort);
-  // An IPv6 literal needs brackets in a URL.
-  const bool ipv6 = account.host.find(':') != std::string::npos;
-  return std::string(implicit ? "smtps://" : "smtp://") + (ipv6 ? "[" : "") + account.host +
-         (ipv6 ? "]" : "") + ":" + std::to_string(account.port);
+  return std::string(implicit ? "smtps://" : "smtp://") + account.host + ":" +
+         std::to_string(account.port);
 }
 
 // What one session shows while curl runs it.
@@ -60,10 +57,15 @@ struct Session {
   const std::string* message = nullptr;
   std::size_t sent = 0;
   std::function<void()> on_data_start;
+  const std::atomic<bool>* cancelled = nullptr;
   bool data_started = false;
   std::string partial_reply;
   std::string last_reply;
   bool starttls_offered = false;
+  std::string offered_mechanisms;  // the words after AUTH in the server's EHLO reply
+  bool auth_sent = false;
+  std::string awaited_recipient;  // a RCPT went out and its reply is due
+  std::vector<RecipientFailure> refused;
   bool quitting = false;
 };
 
@@ -80,31 +82,23 @@ std::size_t ReadMessage(char* buffer, std::size_t size, std::size_t count, void*
   return n;
 }
 
-bool IsStartTlsOffer(std::string_view line) {
-  if (line.size() != 12 || line.substr(0, 3) != "250") return false;
-  std::string keyword(line.substr(4));
-  std::transform(keyword.begin(), keyword.end(), keyword.begin(),
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-  return keyword == "STARTTLS";
+  return upper;
 }
 
-// Sees curl's trace and keeps only what the server said: commands (with AUTH's base64 password)
-// and data never leave curl. The reply to QUIT, which curl sends after a failure too, would hide
-// the reply that explains the failure.
-int KeepReplies(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
-  auto& session = *static_cast<Session*>(user);
-  if (type == CURLINFO_HEADER_OUT && std::string_view(data, size).starts_with("QUIT"))
-    session.quitting = true;
-  if (type != CURLINFO_HEADER_IN || session.quitting) return 0;
-  session.partial_reply.append(data, size);
-  for (std::size_t end; (end = session.partial_reply.find('\n')) != std::string::npos;) {
-    std::string line = session.partial_reply.substr(0, end);
-    session.partial_reply.erase(0, end + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (IsStartTlsOffer(line)) session.starttls_offered = true;
-    session.last_reply = std::move(line);
-  }
-  return 0;
+// The keyword of an EHLO reply line ("250-STARTTLS", "250 AUTH PLAIN LOGIN") in capitals, and
+// what follows it.
+bool IsEhloKeyword(std::string_view line, std::string_view keyword, std::string* rest = nullptr) {
+  if (line.size() < 4 + keyword.size() || line.substr(0, 3) != "250") return false;
+  const std::string_view after = line.substr(4);
+  if (UpperCase(after.substr(0, keyword.size())) != keyword) return false;
+  if (after.size() > keyword.size() && after[keyword.size()] != ' ') return false;
+  if (rest != nullptr)
+    *rest = std::string(after.substr(std::min(after.size(), keyword.size() + 1)));
+  return true;
 }
 
 int ReplyCode(std::string_view reply) {
@@ -117,11 +111,71 @@ int ReplyCode(std::string_view reply) {
   return code;
 }
 
+// The last line of a reply: "250 OK", not "250-PIPELINING".
+bool IsLastReplyLine(std::string_view line) {
+  return ReplyCode(line) != 0 && (line.size() == 3 || line[3] == ' ');
+}
+
 std::string Printable(std::string_view text) {
   std::string shown(text.substr(0, kMaxReplyShown));
   for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   return shown;
+}
+
+// The address in "RCPT TO:<address>".
+std::string RecipientOf(std::string_view command) {
+  const std::size_t open = command.find('<');
+  const std::size_t close = command.find('>', open);
+  if (open == std::string_view::npos || close == std::string_view::npos) return "?";
+  return std::string(command.substr(open + 1, close - open - 1));
+}
+
+void HeardLine(Session& session, std::string line) {
+  std::string mechanisms;
+  if (IsEhloKeyword(line, "STARTTLS")) session.starttls_offered = true;
+  if (IsEhloKeyword(line, "AUTH", &mechanisms)) session.offered_mechanisms = Printable(mechanisms);
+  if (!session.awaited_recipient.empty() && IsLastReplyLine(line)) {
+    if (ReplyCode(line) >= 300)
+      session.refused.push_back({session.awaited_recipient, Printable(line)});
+    session.awaited_recipient.clear();
+  }
+  session.last_reply = std::move(line);
+}
+
+// Sees curl's trace and keeps only what the server said, with which command each reply answers:
+// the commands themselves (with AUTH's base64 password) and the data never leave curl. The reply
+// to QUIT, which curl sends after a failure too, would hide the reply that explains the failure.
+int KeepReplies(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
+  auto& session = *static_cast<Session*>(user);
+  if (type == CURLINFO_HEADER_OUT) {
+    const std::string_view command(data, size);
+    if (command.starts_with("QUIT")) session.quitting = true;
+    if (command.starts_with("AUTH ")) session.auth_sent = true;
+    if (command.starts_with("RCPT TO:")) session.awaited_recipient = RecipientOf(command);
+  }
+  if (type != CURLINFO_HEADER_IN || session.quitting) return 0;
+  session.partial_reply.append(data, size);
+  for (std::size_t end; (end = session.partial_reply.find('\n')) != std::string::npos;) {
+    std::string line = session.partial_reply.substr(0, end);
+    session.partial_reply.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    HeardLine(session, std::move(line));
+  }
+  return 0;
+}
+
+// Asked about once a second even while the server is silent: the way to stop a session early.
+int GoOnUnlessCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto& session = *static_cast<Session*>(user);
+  return session.cancelled->load() ? 1 : 0;
+}
+
+std::string FailureList(const std::vector<RecipientFailure>& failures) {
+  std::string list;
+  for (const RecipientFailure& failure : failures)
+    list += (list.empty() ? "" : ", ") + failure.address + " (" + failure.reason + ")";
+  return list;
 }
 
 void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
@@ -142,6 +196,16 @@ std::string FailureText(const SmtpAccount& account, CURLcode code, const char* c
   std::string detail = curl_error[0] != '\0' ? curl_error : curl_easy_strerror(code);
   if (code == CURLE_USE_SSL_FAILED && !session.starttls_offered)
     detail = "the server does not offer STARTTLS, and the password is only sent encrypted";
+  if (code == CURLE_LOGIN_DENIED) {
+    // curl says "Login denied" also when it found no mechanism to try.
+    detail = session.auth_sent
+                 ? "Login denied: the server refused the account or password"
+                 : "the server offers no login method this program knows (it offers " +
+                       (session.offered_mechanisms.empty() ? std::string("none")
+                                                           : session.offered_mechanisms) +
+                       ")";
+  }
+  if (code == CURLE_ABORTED_BY_CALLBACK) detail = "sending was cancelled: the program is stopping";
   if (ReplyCode(session.last_reply) >= 400)
     detail += "; the server answered \"" + Printable(session.last_reply) + "\"";
   return WithoutPassword(
@@ -238,16 +302,21 @@ bool CurlSmtpClient::Send(const MailMessage& mail, std::string& error) {
     error = "the sender address \"" + Printable(mail.from_address) + "\" is not valid";
     return false;
   }
+  failed_recipients_.clear();
   if (mail.recipients.empty()) {
     error = "the mail has no recipient";
     return false;
   }
+  if (cancelled_) {
+    error = "sending was cancelled: the program is stopping";
+    return false;
+  }
+  // An address that would break the envelope is left out; the others still get the mail.
+  MailMessage sendable = mail;
+  sendable.recipients.clear();
   std::unique_ptr<curl_slist, SlistCleanup> recipients;
   for (const std::string& recipient : mail.recipients) {
-    if (!IsUsableMailAddress(recipient)) {
-      error = "the recipient address \"" + Printable(recipient) + "\" is not valid";
-      return false;
-    }
+    if (!IsUsableMailAddress(recipient)) continue;
     curl_slist* longer = curl_slist_append(recipients.get(), ("<" + recipient + ">").c_str());
     if (longer == nullptr) {
       error = "out of memory";
@@ -255,13 +324,20 @@ bool CurlSmtpClient::Send(const MailMessage& mail, std::string& error) {
     }
     recipients.release();
     recipients.reset(longer);
+    sendable.recipients.push_back(recipient);
+  }
+  if (sendable.recipients.empty()) {
+    failed_recipients_ = RecipientFailures(mail, {});
+    error = "no recipient address can be used: " + FailureList(failed_recipients_);
+    return false;
   }
 
-  const std::string message = ComposeMailMessage(mail, std::chrono::system_clock::now());
+  const std::string message = ComposeMailMessage(sendable, std::chrono::system_clock::now());
   // Declared before the handle: curl still reports replies (to QUIT) while it is cleaned up.
   Session session;
   session.message = &message;
   session.on_data_start = [this] { Fire(SmtpEvent::kWorkBegin); };
+  session.cancelled = &cancelled_;
   std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
   if (!curl) {
     error = "cannot start libcurl";
@@ -291,12 +367,14 @@ bool CurlSmtpClient::Send(const MailMessage& mail, std::string& error) {
   Set(handle, CURLOPT_SSL_VERIFYHOST, 2L, status);
   if (!trusted.empty()) Set(handle, CURLOPT_CAINFO_BLOB, &trusted_blob, status);
   if (account_.login) {
+    // Any mechanism the server offers and curl knows; TLS is already required above.
     Set(handle, CURLOPT_USERNAME, account_.user.c_str(), status);
     Set(handle, CURLOPT_PASSWORD, account_.password.c_str(), status);
-    Set(handle, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN", status);
   }
   Set(handle, CURLOPT_MAIL_FROM, from.c_str(), status);
   Set(handle, CURLOPT_MAIL_RCPT, recipients.get(), status);
+  // A refused recipient leaves the rest of the envelope standing (curl's spelling until 8.2).
+  Set(handle, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L, status);
   Set(handle, CURLOPT_UPLOAD, 1L, status);
   Set(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()), status);
   Set(handle, CURLOPT_READFUNCTION, &ReadMessage, status);
@@ -309,6 +387,9 @@ bool CurlSmtpClient::Send(const MailMessage& mail, std::string& error) {
   Set(handle, CURLOPT_DEBUGFUNCTION, &KeepReplies, status);
   Set(handle, CURLOPT_DEBUGDATA, &session, status);
   Set(handle, CURLOPT_VERBOSE, 1L, status);
+  Set(handle, CURLOPT_XFERINFOFUNCTION, &GoOnUnlessCancelled, status);
+  Set(handle, CURLOPT_XFERINFODATA, &session, status);
+  Set(handle, CURLOPT_NOPROGRESS, 0L, status);
   if (status != CURLE_OK) {
     error = std::string("cannot set up libcurl: ") + curl_easy_strerror(status);
     return false;
@@ -316,13 +397,39 @@ bool CurlSmtpClient::Send(const MailMessage& mail, std::string& error) {
 
   accepted_reply_.clear();
   const CURLcode result = curl_easy_perform(handle);
+  failed_recipients_ = RecipientFailures(mail, session.refused);
   if (result != CURLE_OK) {
-    error = FailureText(account_, result, curl_error, session);
+    error = session.refused.size() == sendable.recipients.size()
+                ? WithoutPassword(
+                      "SMTP server " + account_.host + ":" + std::to_string(account_.port) +
+                          ": no recipient accepted the mail: " + FailureList(failed_recipients_),
+                      account_.password)
+                : FailureText(account_, result, curl_error, session);
     return false;
   }
   accepted_reply_ = Printable(session.last_reply);
   Fire(SmtpEvent::kWorkEnd);
   return true;
+}
+
+void CurlSmtpClient::Cancel() {
+  cancelled_ = true;
+}
+
+std::vector<RecipientFailure> CurlSmtpClient::RecipientFailures(
+    const MailMessage& mail, const std::vector<RecipientFailure>& refused) {
+  std::vector<RecipientFailure> failures;
+  for (const std::string& recipient : mail.recipients) {
+    if (!IsUsableMailAddress(recipient)) {
+      failures.push_back({Printable(recipient), std::string(kUnusableAddressText)});
+      continue;
+    }
+    const auto by_server = std::find_if(refused.begin(), refused.end(), [&](const auto& failure) {
+      return failure.address == recipient;
+    });
+    if (by_server != refused.end()) failures.push_back(*by_server);
+  }
+  return failures;
 }
 
 void CurlSmtpClient::Disconnect() {

@@ -29,15 +29,23 @@ class CurlSmtpClient final : public SmtpClient {
   bool Send(const MailMessage& mail, std::string& error) override;
   void Disconnect() override;
   std::string AcceptedReply() const override { return accepted_reply_; }
+  std::vector<RecipientFailure> FailedRecipients() const override { return failed_recipients_; }
+  void Cancel() override;
 
  private:
   void Fire(SmtpEvent event) const;
+  // `mail`'s recipients that did not get it, in order: those whose address cannot be used and
+  // those the server refused.
+  static std::vector<RecipientFailure> RecipientFailures(
+      const MailMessage& mail, const std::vector<RecipientFailure>& refused);
 
   SmtpEventHandler handler_;
   std::atomic<bool> connected_{false};
   SmtpAccount account_;
   std::string ca_certificates_;  // the CA file's content, read at Connect
   std::string accepted_reply_;
+  std::vector<RecipientFailure> failed_recipients_;
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace raid

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 #include <array>
 
+#include "notify/mail_entry_checks.h"
 #include "ui/message_boxes.h"
 #include "ui/pixel_font.h"
 #include "ui/two_state_image_button.h"
@@ -74,6 +75,13 @@ EmailPage::EmailPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     connect(setup[position], &QLineEdit::textChanged, this,
             [this, position] { model_.FieldChanged(position); });
   }
+  // The password is stored in at most 15 bytes: what is typed or pasted past them, or would end
+  // inside a character, is cut off where the user sees it.
+  connect(ui_->Edit8, &QLineEdit::textEdited, this, [this](const QString& text) {
+    const std::string bytes = Text(text);
+    const std::string_view kept = Utf8Prefix(bytes, kMaxPasswordLength);
+    if (kept.size() < bytes.size()) ui_->Edit8->setText(Text(std::string(kept)));
+  });
 
   connect(ui_->Image3_1P, &QAbstractButton::clicked, this, [this] { AddClick(ui_->Edit7); });
   connect(ui_->Image3_2P, &QAbstractButton::clicked, this, [this] { AddClick(ui_->Edit6); });

@@ -3,14 +3,16 @@
 #include <utility>
 
 #include "notify/alert_mailer.h"
+#include "notify/mail_entry_checks.h"
 
 namespace raid {
 
 PendingRecipients::AddResult PendingRecipients::Add(std::string_view entry) {
   AddResult result;
   if (entry.empty() || addresses_.size() >= kMaxRecipients) return result;
-  if (entry.find('@') != std::string_view::npos) {
-    addresses_.emplace_back(entry);
+  const std::string address = TrimBlanks(entry);
+  if (!AddressEntryProblem(address)) {
+    addresses_.push_back(address);
     result.added = true;
   } else {
     result.refusal =
@@ -117,6 +119,14 @@ void EmailPageModel::Fill(const MailSettings& settings, EmailPageFields& fields,
 }
 
 MailSettingsEdits EmailPageModel::PrepareOk(EmailPageFields& fields) {
+  // Blanks around a host or an address are a slip of the keyboard, never part of it.
+  for (const std::size_t position : {kSettingHost, kSettingSenderAddress}) {
+    std::string trimmed = TrimBlanks(fields.setup[position]);
+    if (trimmed != fields.setup[position]) {
+      fields.setup[position] = std::move(trimmed);
+      FieldChanged(position);
+    }
+  }
   // Filling in a default is a change of the field, so it is saved like one.
   for (const auto& [position, text] : {std::pair{kSettingPort, kDefaultPortText},
                                        std::pair{kSettingTimeOut, kDefaultTimeOutText}}) {

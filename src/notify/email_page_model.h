@@ -33,8 +33,9 @@ class PendingRecipients {
   };
 
   // The plus button with the sub-page's entry text. Nothing happens for an empty text or a full
-  // list; otherwise the text is added when it holds an "@" anywhere (the whole check; duplicates
-  // are welcome) and refused when not, and either way the entry is cleared.
+  // list; otherwise the text, without blanks around it, is added when it holds an "@" anywhere and
+  // no control character, blank or angle bracket (duplicates are welcome), and refused when not;
+  // either way the entry is cleared.
   AddResult Add(std::string_view entry);
   // The minus button with the grid's selected row (negative: none). True when an address was
   // deleted; the entry field is then cleared.
@@ -79,8 +80,8 @@ class EmailPageModel {
   void Open(const MailSettings& settings, EmailPageFields& fields);
   // Ignore: as opening, except that the two suppression boxes keep their ticks.
   void Ignore(const MailSettings& settings, EmailPageFields& fields);
-  // OK: an empty port becomes "25" and an empty time-out "0", each counting as a change; then what
-  // Save is to write.
+  // OK: an empty port becomes "25" and an empty time-out "0", blanks around the host and the
+  // sender address go, each counting as a change; then what Save is to write.
   MailSettingsEdits PrepareOk(EmailPageFields& fields);
 
   // A setup field's change event; the other controls change nothing here.

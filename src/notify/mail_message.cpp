@@ -109,6 +109,16 @@ std::string FoldedHeader(std::string_view name, const std::vector<std::string>& 
   return header;
 }
 
+// Words that fold into lines of the limit: a word longer than a line (a long text without blanks)
+// goes as encoded-words instead, which split anywhere between characters.
+std::vector<std::string> FoldableWords(std::string_view name, std::vector<std::string> words,
+                                       std::string_view text) {
+  const std::size_t room = kHeaderLineLimit - name.size() - 2;  // after "Name: "
+  for (const std::string& word : words)
+    if (word.size() > room) return EncodedWords(text);
+  return words;
+}
+
 bool IsAtomText(char c) {
   static constexpr std::string_view kSpecials = "()<>[]:;@\\,.\"";
   return IsPrintableAscii(c) && c != ' ' && kSpecials.find(c) == std::string_view::npos;
@@ -121,14 +131,14 @@ std::vector<std::string> DisplayNameWords(std::string_view raw_name) {
   bool plain = name.front() != ' ' && name.back() != ' ';
   for (char c : name)
     if (c != ' ' && !IsAtomText(c)) plain = false;
-  if (plain) return SplitOnBlanks(name);
+  if (plain) return FoldableWords("From", SplitOnBlanks(name), name);
   std::string quoted = "\"";
   for (char c : name) {
     if (c == '"' || c == '\\') quoted += '\\';
     quoted += c;
   }
   quoted += '"';
-  return {quoted};
+  return FoldableWords("From", {quoted}, name);
 }
 
 std::string FromHeader(const MailMessage& mail) {
@@ -148,7 +158,7 @@ std::string ToHeader(const std::vector<std::string>& recipients) {
 std::string SubjectHeader(std::string_view raw_subject) {
   const std::string subject = WithoutControls(raw_subject);
   if (NeedsEncodedWords(subject)) return FoldedHeader("Subject", EncodedWords(subject));
-  return FoldedHeader("Subject", SplitOnBlanks(subject));
+  return FoldedHeader("Subject", FoldableWords("Subject", SplitOnBlanks(subject), subject));
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian calendar).
@@ -280,6 +290,9 @@ std::string EncodeBase64(std::string_view bytes) {
 
 bool IsUsableMailAddress(std::string_view address) {
   static constexpr std::string_view kRefused = "<>()[]\\,;:\"";
+  // The longest address an SMTP path can carry.
+  constexpr std::size_t kMaxAddressLength = 254;
+  if (address.size() > kMaxAddressLength) return false;
   const std::size_t at = address.find('@');
   if (at == 0 || at == std::string_view::npos || at + 1 == address.size()) return false;
   if (address.find('@', at + 1) != std::string_view::npos) return false;

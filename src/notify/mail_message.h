@@ -19,9 +19,9 @@ struct MailMessage {
   std::vector<std::string> body;
 };
 
-// Whether `address` can go into the SMTP envelope and a header as it is: local@domain in
-// printable ASCII without blanks, angle brackets, quotes or separators, so that it can neither
-// break a command line nor add a header.
+// Whether `address` can go into the SMTP envelope and a header as it is: local@domain of at most
+// 254 characters in printable ASCII without blanks, angle brackets, quotes or separators, so
+// that it can neither break a command line nor add a header nor pass the header line limit.
 bool IsUsableMailAddress(std::string_view address);
 
 // RFC 4648 base64 with padding, as encoded-words and SMTP AUTH use it.
@@ -29,7 +29,8 @@ std::string EncodeBase64(std::string_view bytes);
 
 // The message for `mail` sent at `now`: Date (local time with its offset), From, To, Subject,
 // Message-ID, MIME-Version, Content-Type and Content-Transfer-Encoding, then the body. Texts that
-// are not printable ASCII go as RFC 2047 encoded-words; header lines are folded to 76 characters.
+// are not printable ASCII, and words too long for a line, go as RFC 2047 encoded-words; header
+// lines are folded to 76 characters.
 // The body is 7bit when every line is printable ASCII of at most 998 octets, quoted-printable
 // otherwise. Lines starting with "." are left alone: the SMTP layer dot-stuffs. The addresses
 // must satisfy IsUsableMailAddress.

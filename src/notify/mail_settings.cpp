@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "notify/mail_entry_checks.h"
 #include "notify/mail_templates.h"
 
 namespace raid {
@@ -52,6 +53,55 @@ std::string RecipientValueName(std::size_t index) {
   name += kDigits[(index >> 4) & 0x0F];
   name += kDigits[index & 0x0F];
   return name;
+}
+
+// Values of the key that are there but of another type than ours ("Port = 2525" as a number in a
+// hand-edited file), each with the type it should have. Such a value counts as absent.
+std::vector<std::string> WrongTypedValues(SettingsBackend& backend) {
+  const std::vector<std::string> names = backend.ValueNames();
+  std::vector<std::string> wrong;
+  const auto check = [&](std::string_view name, bool readable, const char* type) {
+    if (!readable && std::find(names.begin(), names.end(), name) != names.end()) {
+      wrong.push_back(std::string(name) + " should be " + type);
+    }
+  };
+  for (const StringSetting& setting : kStringSettings)
+    check(setting.value_name, backend.ReadString(setting.value_name).has_value(), "text");
+  check(kValueFilePath, backend.ReadString(kValueFilePath).has_value(), "text");
+  for (std::size_t i = 0; i < kMaxRecipients; ++i) {
+    const std::string name = RecipientValueName(i);
+    check(name, backend.ReadString(name).has_value(), "text");
+  }
+  for (const std::string_view name : {kValueEmailSend, kValueToAddrCount})
+    check(name, backend.ReadInteger(name).has_value(), "a whole number from 0 to 4294967295");
+  check(kValueProductId, backend.ReadBinary(kValueProductId).has_value(), "bytes");
+  return wrong;
+}
+
+std::string WrongTypedText(SettingsBackend& backend, const std::vector<std::string>& wrong) {
+  std::string text = backend.Location() + ": the value ";
+  for (std::size_t i = 0; i < wrong.size(); ++i)
+    text += (i == 0 ? "" : ", the value ") + wrong[i];
+  return text;
+}
+
+// Why an edited host or sender cannot be saved, or nothing. Only what the user changed is
+// checked: a value stored by an older version stays until the user changes it.
+std::optional<std::string> EditsProblem(const MailSettingsEdits& edits, std::uint8_t changed,
+                                        bool all_written) {
+  const std::string& host = edits.fields[kSettingHost];
+  if ((all_written || (changed & kChangedHost) != 0) && !host.empty()) {
+    if (const std::optional<std::string> why = HostEntryProblem(host)) {
+      return "the e-mail host \"" + host + "\" cannot be used: " + *why;
+    }
+  }
+  const std::string& sender = edits.fields[kSettingSenderAddress];
+  if ((all_written || (changed & kChangedSenderAddress) != 0) && !sender.empty()) {
+    if (const std::optional<std::string> why = AddressEntryProblem(sender)) {
+      return "the sender address \"" + sender + "\" cannot be used: " + *why;
+    }
+  }
+  return std::nullopt;
 }
 
 void AddProblem(std::optional<std::string>& problems, const std::string& problem) {
@@ -110,7 +160,8 @@ bool MailSettings::Suppressed(AlertKind kind) const {
 std::array<std::uint8_t, kProductIdSize> ScramblePassword(std::string_view password,
                                                           bool login_authentication,
                                                           std::uint8_t key_byte) {
-  password = password.substr(0, std::min(password.size(), kMaxPasswordLength));
+  // Never half a character: what is stored must read back as text.
+  password = Utf8Prefix(password, kMaxPasswordLength);
   std::array<std::uint8_t, kProductIdSize> bytes{};
   std::uint8_t sum = 0;
   for (std::size_t i = 0; i < kKeyByteIndex; ++i) {
@@ -156,7 +207,9 @@ std::optional<std::string> MailSettingsStore::CheckAtStart() {
         backend_.error();
   }
   const bool exists = backend_.KeyExists();
-  if (exists) {
+  // A key with a value of the wrong type is left as it is until the user fixes it; the load
+  // says which.
+  if (exists && WrongTypedValues(backend_).empty()) {
     const std::vector<std::string> names = backend_.ValueNames();
     const auto has = [&names](std::string_view name) {
       return std::find(names.begin(), names.end(), name) != names.end();
@@ -206,6 +259,9 @@ std::optional<std::string> MailSettingsStore::Load() {
   if (next.file_path.empty()) next.file_path = backend_.DefaultTemplateFolder();
 
   std::optional<std::string> problems;
+  if (const std::vector<std::string> wrong = WrongTypedValues(backend_); !wrong.empty()) {
+    AddProblem(problems, WrongTypedText(backend_, wrong) + "; not used until the file is fixed");
+  }
   for (const AlertKind kind : kAllKinds) {
     for (const TemplatePart part : {TemplatePart::kSubject, TemplatePart::kContents}) {
       auto& lines = part == TemplatePart::kSubject ? next.subjects[KindIndex(kind)]
@@ -227,9 +283,21 @@ std::optional<std::string> MailSettingsStore::Save(const MailSettingsEdits& edit
   std::lock_guard io(io_mutex_);
   const MailSettings current = Snapshot();
   // Write onto what is stored now, not onto an older read of it. A file that cannot be read is
-  // replaced: saving is what the user was told to do about it.
-  backend_.Refresh();
+  // never written over: what it holds beyond the page's fields (and a hand-made fix) would be
+  // lost. The user corrects or removes it first.
+  if (!backend_.Refresh()) {
+    return std::string(kSettingsNotSavedText) + backend_.error() +
+           "; correct or remove it, then save again";
+  }
+  if (const std::vector<std::string> wrong = WrongTypedValues(backend_); !wrong.empty()) {
+    return std::string(kSettingsNotSavedText) + WrongTypedText(backend_, wrong) +
+           "; correct it in the file, then save again";
+  }
   const bool key_existed = current.key_exists && backend_.KeyExists();
+  if (const std::optional<std::string> problem =
+          EditsProblem(edits, settings_changed_mask, !key_existed)) {
+    return std::string(kSettingsNotSavedText) + *problem;
+  }
   // The switch, the suppression bits and the recipients are compared with what is stored, not
   // with the copy: a second OK before the first one's reload would compare with older settings
   // and could leave a change unwritten.
@@ -287,7 +355,11 @@ std::optional<std::string> MailSettingsStore::Save(const MailSettingsEdits& edit
     std::string error;
     const bool done =
         lines.empty() ? DeleteTemplateFile(path, error) : WriteTemplateFile(path, lines, error);
-    if (!done) AddProblem(problems, "Cannot save a mail template: " + error);
+    if (!done) {
+      AddProblem(problems, "The mail settings were saved in " + backend_.Location() +
+                               ", but the mail template " + TemplateFileName(kind, part) +
+                               " was not: " + error);
+    }
   };
   const auto subject_lines = [](const std::string& subject) {
     return subject.empty() ? std::vector<std::string>{} : std::vector<std::string>{subject};

@@ -53,6 +53,8 @@ inline constexpr std::size_t kMaxPasswordLength = 15;
 inline constexpr std::size_t kProductIdSize = 18;
 // The password entry when the stored one cannot be unscrambled.
 inline constexpr std::string_view kErrorFormat = "ErrorFormat";
+// Begins the reason a save refused to write anything.
+inline constexpr const char* kSettingsNotSavedText = "The mail settings were not saved: ";
 
 struct MailSettings {
   std::vector<std::string> settings_list;  // SettingsList: empty, or kSettingCount texts
@@ -89,8 +91,9 @@ struct MailSettingsEdits {
   std::vector<std::string> contents_device_removed;   // Memo4
 };
 
-// The stored form of the password ("ProductID"): the first kMaxPasswordLength bytes of `password`
-// scrambled with `key_byte`, the key byte, and a check byte that carries the switch.
+// The stored form of the password ("ProductID"): the longest start of `password` of at most
+// kMaxPasswordLength bytes that ends between UTF-8 characters, scrambled with `key_byte`, the key
+// byte, and a check byte that carries the switch.
 std::array<std::uint8_t, kProductIdSize> ScramblePassword(std::string_view password,
                                                           bool login_authentication,
                                                           std::uint8_t key_byte);
@@ -126,7 +129,9 @@ class MailSettingsStore {
   // The E-mail page's OK. Writes the changed fields (all of them the first time), the suppression
   // mask, the password when anything changed, the recipients when they differ, "FilePath" and the
   // kind 1 and 2 template files, then requests a reload. `settings_changed_mask` is the page's;
-  // clearing it is the page's business.
+  // clearing it is the page's business. Writes nothing, and says why (kSettingsNotSavedText),
+  // when the stored key cannot be read or holds a value of the wrong type, or when a changed host
+  // or sender address fails its entry check.
   std::optional<std::string> Save(const MailSettingsEdits& edits,
                                   std::uint8_t settings_changed_mask);
 

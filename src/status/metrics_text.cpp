@@ -236,6 +236,8 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
                     "Alert mails the mail server accepted.");
   Family mails_failed("raidgui_alert_mails_failed_total", "counter",
                       "Alert mails that could not be sent.");
+  Family recipients_failed("raidgui_alert_mail_recipients_failed_total", "counter",
+                           "Recipients an alert mail did not reach (refused or unusable).");
 
   found.Add({}, std::to_string(snapshot.enclosures_found));
   for (const MetricsEnclosure& enclosure : snapshot.enclosures) {
@@ -304,13 +306,31 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
   }
   mails_sent.Add({}, std::to_string(snapshot.alert_mails_sent));
   mails_failed.Add({}, std::to_string(snapshot.alert_mails_failed));
+  recipients_failed.Add({}, std::to_string(snapshot.alert_mail_recipients_failed));
 
   std::string text;
-  for (const Family* family :
-       {&found,      &up,         &monitored,      &info,       &last_poll,     &failed,
-        &mode,       &capacity,   &operation,      &progress,   &fan,           &temperature,
-        &present,    &state,      &drive_capacity, &drive_info, &smart_verdict, &smart_raw,
-        &smart_read, &mails_sent, &mails_failed}) {
+  for (const Family* family : {&found,
+                               &up,
+                               &monitored,
+                               &info,
+                               &last_poll,
+                               &failed,
+                               &mode,
+                               &capacity,
+                               &operation,
+                               &progress,
+                               &fan,
+                               &temperature,
+                               &present,
+                               &state,
+                               &drive_capacity,
+                               &drive_info,
+                               &smart_verdict,
+                               &smart_raw,
+                               &smart_read,
+                               &mails_sent,
+                               &mails_failed,
+                               &recipients_failed}) {
     family->AppendTo(text);
   }
   return text;

@@ -70,6 +70,7 @@ struct MetricsSnapshot {
   std::vector<MetricsEnclosure> enclosures;  // the positions the monitor polls
   std::uint64_t alert_mails_sent = 0;
   std::uint64_t alert_mails_failed = 0;
+  std::uint64_t alert_mail_recipients_failed = 0;
 };
 
 std::string BuildMetricsText(const MetricsSnapshot& snapshot);

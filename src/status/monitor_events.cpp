@@ -37,6 +37,8 @@ std::string_view MonitorEventName(MonitorEventKind kind) {
       return "fan-fail";
     case MonitorEventKind::kDeviceFound:
       return "device-found";
+    case MonitorEventKind::kNoResponse:
+      return "no-response";
   }
   return "";
 }

@@ -1,5 +1,6 @@
 // The events a monitor reports to programs (raidctl's hooks and JSON lines): the detector's
-// alerts and the log's enclosure found / removed lines, each with the log line that goes with it.
+// alerts and the log's enclosure found / removed lines, each with the log line that goes with it,
+// and an enclosure that polling gave up on because it stopped answering (no log line).
 #pragma once
 
 #include <chrono>
@@ -12,9 +13,16 @@
 
 namespace raid {
 
-enum class MonitorEventKind { kDiskFail, kDeviceRemoved, kOverHeat, kFanFail, kDeviceFound };
+enum class MonitorEventKind {
+  kDiskFail,
+  kDeviceRemoved,
+  kOverHeat,
+  kFanFail,
+  kDeviceFound,
+  kNoResponse,
+};
 
-// "disk-fail", "device-removed", "over-heat", "fan-fail", "device-found".
+// "disk-fail", "device-removed", "over-heat", "fan-fail", "device-found", "no-response".
 std::string_view MonitorEventName(MonitorEventKind kind);
 
 struct MonitorEvent {

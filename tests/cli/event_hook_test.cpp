@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -22,6 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using namespace std::chrono_literals;
+
+// Never set: the monitor runs on.
+const std::atomic<bool> kGoOn{false};
 
 const std::chrono::system_clock::time_point kWhen{std::chrono::seconds(1709251199)};
 
@@ -64,12 +68,12 @@ TEST_F(EventHookProgramTest, RunsTheProgramWithTheEventAddedToItsEnvironment) {
   SetVariable("RAIDCTL_PORT", "stale");
   const MonitorEvent found = Event(MonitorEventKind::kDeviceFound, 2, std::nullopt,
                                    "D2 New Device was found.02/29/24 23:59:59");
-  HookOutcome outcome = RunHookProgram(HOOK_PROBE_PATH, HookVariables(found), 20s);
+  HookOutcome outcome = RunHookProgram(HOOK_PROBE_PATH, HookVariables(found), 20s, kGoOn);
   EXPECT_EQ(outcome.kind, HookOutcome::Kind::kExited);
   EXPECT_EQ(outcome.code, 0U);
 
   const MonitorEvent failed = Event(MonitorEventKind::kDiskFail, 1, 2, "D1 HDD2 was removed, 03");
-  outcome = RunHookProgram(HOOK_PROBE_PATH, HookVariables(failed), 20s);
+  outcome = RunHookProgram(HOOK_PROBE_PATH, HookVariables(failed), 20s, kGoOn);
   EXPECT_EQ(outcome.kind, HookOutcome::Kind::kExited);
   EXPECT_THAT(Recorded(),
               ElementsAre("device-found|2||D2 New Device was found.02/29/24 23:59:59|"
@@ -78,26 +82,39 @@ TEST_F(EventHookProgramTest, RunsTheProgramWithTheEventAddedToItsEnvironment) {
 }
 
 TEST_F(EventHookProgramTest, TellsAFailingAHangingAndAMissingProgramApart) {
-  const HookOutcome failing =
-      RunHookProgram(HOOK_PROBE_PATH, HookVariables(Event(MonitorEventKind::kFanFail, 1)), 20s);
+  const HookOutcome failing = RunHookProgram(
+      HOOK_PROBE_PATH, HookVariables(Event(MonitorEventKind::kFanFail, 1)), 20s, kGoOn);
   EXPECT_EQ(failing.kind, HookOutcome::Kind::kExited);
   EXPECT_EQ(failing.code, 3U);
 
   // The probe hangs for a minute; the limit ends it.
   const auto start = std::chrono::steady_clock::now();
-  const HookOutcome hanging =
-      RunHookProgram(HOOK_PROBE_PATH, HookVariables(Event(MonitorEventKind::kOverHeat, 1)), 300ms);
+  const HookOutcome hanging = RunHookProgram(
+      HOOK_PROBE_PATH, HookVariables(Event(MonitorEventKind::kOverHeat, 1)), 300ms, kGoOn);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(hanging.kind, HookOutcome::Kind::kTimedOut);
   EXPECT_GE(took, 300ms);
   EXPECT_LT(took, 20s);
 
+  // A monitor that stops ends it long before its limit.
+  std::atomic<bool> abandon{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(300ms);
+    abandon = true;
+  });
+  const auto begun = std::chrono::steady_clock::now();
+  const HookOutcome abandoned = RunHookProgram(
+      HOOK_PROBE_PATH, HookVariables(Event(MonitorEventKind::kOverHeat, 1)), 60s, abandon);
+  stopper.join();
+  EXPECT_EQ(abandoned.kind, HookOutcome::Kind::kAbandoned);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 10s);
+
   const HookOutcome missing =
       RunHookProgram((folder_ / "no-such-hook").string(),
-                     HookVariables(Event(MonitorEventKind::kFanFail, 1)), 20s);
+                     HookVariables(Event(MonitorEventKind::kFanFail, 1)), 20s, kGoOn);
   EXPECT_EQ(missing.kind, HookOutcome::Kind::kNotStarted);
   EXPECT_FALSE(missing.why.empty());
-  EXPECT_EQ(Recorded().size(), 2U);  // the missing one ran nothing
+  EXPECT_EQ(Recorded().size(), 3U);  // the missing one ran nothing
 }
 
 // Reports collected from the worker thread.
@@ -124,7 +141,7 @@ TEST(EventHookThreadTest, RunsEachEventInOrderAndReportsEveryFailure) {
   std::condition_variable changed;
   std::vector<std::string> launched;
   const auto launch = [&](const std::string& program, const HookEnvironment& variables,
-                          std::chrono::milliseconds limit) {
+                          std::chrono::milliseconds limit, const std::atomic<bool>&) {
     EXPECT_EQ(program, "/etc/raidctl/hook");
     EXPECT_EQ(limit, 1500ms);
     std::lock_guard lock(mutex);
@@ -193,7 +210,7 @@ TEST(EventHookThreadTest, AFullQueueAndTheStopReportEventsNotRun) {
   bool release = false;
   std::vector<std::string> launched;
   const auto launch = [&](const std::string&, const HookEnvironment& variables,
-                          std::chrono::milliseconds) {
+                          std::chrono::milliseconds, const std::atomic<bool>&) {
     std::unique_lock lock(mutex);
     launched.push_back(variables.at(0).second);
     running = true;

@@ -90,7 +90,7 @@ TEST_F(RaidctlHookTest, FailingAndHangingHooksAreReportedAndTheNextEventStillRun
   const auto start = std::chrono::steady_clock::now();
   const raid::testing::ShellRun run =
       Raidctl("monitor --simulate " + (folder_ / "story.json").string() + " --for 1200 --exec " +
-              hook.string() + " --exec-timeout 0.5");
+              hook.string() + " --exec-timeout 1");
   const auto took = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(run.exit_code, 0);
   EXPECT_LT(took, std::chrono::seconds(25));
@@ -116,8 +116,7 @@ TEST_F(RaidctlHookTest, FailingAndHangingHooksAreReportedAndTheNextEventStillRun
   const std::vector<std::string> err = ReadLines(Err());
   const std::string prefix = "raidctl: hook " + hook.string() + " for ";
   EXPECT_THAT(err, Contains(prefix + "disk-fail of Device1 HDD2: exited with status 3"));
-  EXPECT_THAT(err,
-              Contains(prefix + "disk-fail of Device1 HDD1: stopped after its limit of 0.5 s"));
+  EXPECT_THAT(err, Contains(prefix + "disk-fail of Device1 HDD1: stopped after its limit of 1 s"));
   EXPECT_THAT(err,
               Contains(prefix + "device-removed of Device1: killed by signal 15 (Terminated)"));
   EXPECT_THAT(err, Not(Contains(HasSubstr("device-found of Device1"))));
@@ -139,21 +138,31 @@ TEST_F(RaidctlHookTest, FailingAndHangingHooksAreReportedAndTheNextEventStillRun
   EXPECT_TRUE(!stat || state == "Z") << "sleep " << pid[0] << " still runs, state " << state;
 }
 
-TEST_F(RaidctlHookTest, AMissingHookIsReportedForEveryEvent) {
+// A hook that cannot run is refused before monitoring starts; a bare name is looked up on PATH,
+// as a shell looks it up, not in the current folder.
+TEST_F(RaidctlHookTest, AHookThatCannotRunIsRefusedAtStartAndABareNameIsFoundOnPath) {
+  const std::string story = " --for 600 --simulate " + (folder_ / "story.json").string();
   const std::string missing = (folder_ / "no-such-hook").string();
-  const raid::testing::ShellRun run = Raidctl(
-      "monitor --simulate " + (folder_ / "story.json").string() + " --for 600 --exec " + missing);
+  EXPECT_EQ(Raidctl("monitor --exec " + missing + story).exit_code, 2);
+  EXPECT_THAT(ReadLines(Err()),
+              Contains("raidctl: --exec: " + missing + ": No such file or directory"));
+  const fs::path hook = WriteHook("exit 0");
+  fs::permissions(hook, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Raidctl("monitor --exec " + hook.string() + story).exit_code, 2);
+  EXPECT_THAT(ReadLines(Err()), Contains(HasSubstr(": not executable")));
+  EXPECT_FALSE(fs::exists(folder_ / "logs")) << "monitoring started";
+
+  fs::permissions(hook, fs::perms::owner_all);
+  fs::create_directories(folder_ / "bin");
+  fs::rename(hook, folder_ / "bin" / "raid-hook");
+  const raid::testing::ShellRun run = raid::testing::RunShellCommand(
+      "cd / && RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() +
+      " PATH=" + (folder_ / "bin").string() + ":$PATH " + RAIDCTL_PATH +
+      " monitor --exec raid-hook" + story + " 2>" + Err().string());
   ASSERT_EQ(run.exit_code, 0);
-  const std::string prefix = "raidctl: hook " + missing + " for ";
-  const std::string why = ": could not be started: No such file or directory";
-  std::vector<std::string> reports;
-  for (const std::string& line : ReadLines(Err())) {
-    if (line.rfind(prefix, 0) == 0) reports.push_back(line);
-  }
-  EXPECT_THAT(reports, ElementsAre(prefix + "disk-fail of Device1 HDD2" + why,
-                                   prefix + "disk-fail of Device1 HDD1" + why,
-                                   prefix + "device-removed of Device1" + why,
-                                   prefix + "device-found of Device1" + why));
+  EXPECT_EQ(ReadLines(Record()).size(), 4U);
+  EXPECT_THAT(ReadLines(Err()),
+              Contains(HasSubstr("each event runs " + (folder_ / "bin" / "raid-hook").string())));
 }
 
 // With --json, stdout is one event per line and nothing else, and the hook's variables are the
@@ -188,15 +197,24 @@ TEST_F(RaidctlHookTest, JsonLinesCarryTheEventsWithTheHooksFields) {
   EXPECT_EQ(ReadLines(Record()), as_recorded);
 }
 
-TEST_F(RaidctlHookTest, ExecOptionErrorsEndWithStatusTwo) {
+TEST_F(RaidctlHookTest, ExecAndNumberOptionErrorsEndWithStatusTwo) {
+  const std::string exec_range = "--exec-timeout needs a number of seconds from 1 to 86400";
+  const std::string for_range = "--for needs a number of seconds from 0.001 to 315360000";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"status --exec /bin/true", "--exec and --exec-timeout only apply to monitor"},
       {"monitor --exec-timeout 5", "--exec-timeout only applies with --exec"},
       {"monitor --exec", "--exec needs a program"},
-      {"monitor --exec /bin/true --exec-timeout 0", "--exec-timeout needs a positive number"},
-      {"monitor --exec /bin/true --exec-timeout -2", "--exec-timeout needs a positive number"},
-      {"monitor --exec /bin/true --exec-timeout 5s", "--exec-timeout needs a positive number"},
-      {"monitor --exec /bin/true --exec-timeout", "--exec-timeout needs a positive number"},
+      {"monitor --exec /bin/true --exec-timeout 0.5", exec_range},
+      {"monitor --exec /bin/true --exec-timeout -2", exec_range},
+      {"monitor --exec /bin/true --exec-timeout 5s", exec_range},
+      {"monitor --exec /bin/true --exec-timeout inf", exec_range},
+      {"monitor --exec /bin/true --exec-timeout nan", exec_range},
+      {"monitor --exec /bin/true --exec-timeout 86401", exec_range},
+      {"monitor --exec /bin/true --exec-timeout", exec_range},
+      {"monitor --for inf", for_range},
+      {"monitor --for nan", for_range},
+      {"monitor --for 1e300", for_range},
+      {"monitor --for 0", for_range},
   };
   for (const auto& [arguments, error] : cases) {
     EXPECT_EQ(Raidctl(arguments).exit_code, 2) << arguments;

@@ -3,6 +3,7 @@
 // mails of `raidctl monitor`.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -10,8 +11,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/shell_command.h"
 #include "support/smtp_test_server.h"
@@ -117,6 +121,26 @@ TEST_F(RaidctlMailTest, SetupWritesOwnerOnlySettingsAndShowKeepsThePasswordSecre
 TEST_F(RaidctlMailTest, SetupRefusesWhatThePageWouldRefuseAndChangesNothing) {
   EXPECT_EQ(Raidctl("mail-setup --to nobody.example.com").exit_code, 2);
   EXPECT_EQ(Raidctl("mail-setup --port 70000").exit_code, 2);
+  EXPECT_EQ(Raidctl("mail-setup --port inf").exit_code, 2);
+  EXPECT_EQ(Raidctl("mail-setup --timeout 100").exit_code, 2);
+  for (const auto& [option, said] : std::vector<std::pair<std::string, std::string>>{
+           {"--to 'a b@example.com'",
+            "--to: E-Mail Address formula error! (a b@example.com: it "
+            "holds a blank)"},
+           {"--to '<a@example.com>'", "holds an angle bracket"},
+           {"--from \"$(printf 'a@example.com\\r\\nBcc: x@y')\"",
+            "--from: E-Mail Address formula error! "
+            "(a@example.com??Bcc: x@y: it holds a "
+            "control character)"},
+           {"--smtp 'mail.example.com/x'",
+            "--smtp: the host \"mail.example.com/x\" cannot be "
+            "used: it holds \"/\""},
+           {"--smtp '::1'", "put an IPv6 address in brackets"},
+           {"--smtp 'mail example.com'", "it holds a blank"}}) {
+    const CliRun run = Raidctl("mail-setup " + option);
+    EXPECT_EQ(run.exit_code, 2) << option;
+    EXPECT_THAT(run.err, HasSubstr(said)) << option;
+  }
   EXPECT_EQ(Raidctl("mail-setup --auth --user raid", "sixteen-chars-pw\n").exit_code, 2);
   EXPECT_EQ(Raidctl("mail-setup --subject 3 'Hot'").exit_code, 2);
   std::string eleven;
@@ -147,22 +171,98 @@ TEST_F(RaidctlMailTest, TestMailPrintsTheServersAnswerOrWhyItFailed) {
   EXPECT_THAT(run.err, HasSubstr(std::to_string(port)));
 }
 
-TEST_F(RaidctlMailTest, MonitorMailsTheAlertOfAPulledDrive) {
-  const auto server = StartServer("plain");
+// A refused recipient never keeps the alert from the other; it is named on stderr.
+TEST_F(RaidctlMailTest, MonitorMailsTheAlertOfAPulledDriveToEveryRecipientThatTakesIt) {
+  const auto server = StartServer("plain", {"--refuse", "me@example.org"});
   SetUpMail(*server);
   const CliRun run = Raidctl("monitor --simulate " + std::string(RAIDGUI_SCENARIO_DIR) +
                              "/rebuild_story.json --for 60");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("alert mails go to 2 recipient(s)"));
+  EXPECT_THAT(run.err, HasSubstr("raidctl: alert mail: The mail went out, but not to: "
+                                 "me@example.org (550 5.1.1 <me@example.org>"));
   const std::vector<json> data = server->Records("data");
   ASSERT_THAT(data, SizeIs(1));
-  EXPECT_EQ(data[0]["rcpt_tos"], json({"ops@example.com", "me@example.org"}));
+  EXPECT_EQ(data[0]["rcpt_tos"], json({"ops@example.com"}));
   EXPECT_EQ(data[0]["parsed"]["subject"], "[RAID GUI v0.50.11-4 Message] Drive trouble");
   const std::string body = data[0]["parsed"]["body"];
   EXPECT_EQ(body.rfind("Device1 P1 Hard Disk Drive fail.\nDevice1 information :\n", 0), 0u) << body;
   EXPECT_THAT(body, HasSubstr("  HDD2 is absent. \n"));
   EXPECT_THAT(body, HasSubstr("=========== [System Information] =============="));
   EXPECT_THAT(body, HasSubstr("\nPlease check the enclosure.\nThanks\n"));
+}
+
+// A settings file that does not parse, or holds a value of the wrong type, is never written over
+// by a save of a few fields; a template that cannot be written is named as the one thing unsaved.
+TEST_F(RaidctlMailTest, SetupNeverWritesOverASettingsFileItCannotReadWhole) {
+  const fs::path settings = folder_ / "config" / "settings.toml";
+  fs::create_directories(settings.parent_path());
+  for (const std::string content :
+       {"SMTP = \"mail.example.com\"\nAddr = \"raid@example.com\nPort = \"25\"\n",
+        "SMTP = \"mail.example.com\"\nPort = 2525\n"}) {
+    std::ofstream(settings) << content;
+    const CliRun run = Raidctl("mail-setup --port 26");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("The mail settings were not saved: "));
+    EXPECT_THAT(run.err, ::testing::AnyOf(HasSubstr(settings.string() + " line 2"),
+                                          HasSubstr("the value Port should be text")));
+    EXPECT_EQ(test_smtp::ReadFile(settings), content);
+  }
+
+  fs::remove(settings);
+  fs::create_directories(folder_ / "config" / "EmailContens Hard Disks Fail.txt");
+  std::ofstream(folder_ / "body.txt") << "Check it.\n";
+  const CliRun run = Raidctl("mail-setup --smtp mail.example.com --body disk-fail " +
+                             (folder_ / "body.txt").string());
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_THAT(run.err, HasSubstr("The mail settings were saved in " + settings.string() +
+                                 ", but the mail template EmailContens Hard Disks Fail.txt was "
+                                 "not: "));
+  EXPECT_EQ(json::parse(Raidctl("mail-show --json").out)["smtp"], "mail.example.com");
+}
+
+// SIGTERM ends the monitor within seconds while a mail server never answers and a hook hangs;
+// meanwhile the story went on being logged, and the monitor says what it left undone.
+TEST_F(RaidctlMailTest, StopEndsTheMonitorAtOnceWhateverTheMailServerOrAHookDoes) {
+  const auto silent = StartServer("silent", {"--mode", "silent"});
+  const CliRun setup =
+      Raidctl("mail-setup --smtp 127.0.0.1 --port " + std::to_string(silent->port()) +
+              " --timeout 99 --from raid@example.com --to ops@example.com");
+  ASSERT_EQ(setup.exit_code, 0) << setup.err;
+  const fs::path hook = folder_ / "hook.sh";
+  std::ofstream(hook) << "#!/bin/sh\ntouch " << (folder_ / "hook-ran").string() << "\nsleep 3600\n";
+  fs::permissions(hook, fs::perms::owner_all);
+
+  const fs::path err = folder_ / "monitor-err.txt";
+  const testing::ShellRun started = testing::RunShellCommand(
+      "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
+      " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " + RAIDCTL_PATH +
+      " monitor --simulate " + RAIDGUI_SCENARIO_DIR + "/rebuild_story.json --exec " +
+      hook.string() + " --exec-timeout 3600 >/dev/null 2>" + err.string() + " & echo $!");
+  const pid_t pid = std::stoi(started.out);
+  const auto waited_for = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 300 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return done();
+  };
+  // The mail hangs at the server, the hook sleeps, and the story's later lines are logged.
+  ASSERT_TRUE(waited_for([&] {
+    return !silent->Records("connection").empty() && fs::exists(folder_ / "hook-ran") &&
+           fs::exists(folder_ / "logs") && !fs::is_empty(folder_ / "logs") &&
+           test_smtp::ReadFile(fs::directory_iterator(folder_ / "logs")->path())
+                   .find("HDD1 --> HDD2") != std::string::npos;
+  })) << test_smtp::ReadFile(err);
+
+  const auto signalled = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  ASSERT_TRUE(waited_for([&] {
+    const std::string said = test_smtp::ReadFile(err);
+    return said.find("raidctl: monitor stopped") != std::string::npos;
+  })) << test_smtp::ReadFile(err);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+  const std::string said = test_smtp::ReadFile(err);
+  EXPECT_THAT(said, HasSubstr("raidctl: 1 alert mail(s) not sent: the monitor stopped"));
+  EXPECT_THAT(said, HasSubstr("ended before it finished: the monitor stopped"));
 }
 
 }  // namespace

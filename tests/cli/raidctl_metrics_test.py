@@ -22,7 +22,7 @@ RAIDCTL = ""
 SCENARIOS = ""
 
 # The last family of every file: a text that ends with it is complete.
-LAST_LINE_START = "raidgui_alert_mails_failed_total "
+LAST_LINE_START = "raidgui_alert_mail_recipients_failed_total "
 SECTOR_BYTES = 512
 DRIVE_SECTORS = 1953525168
 
@@ -142,6 +142,7 @@ class MetricsTest(unittest.TestCase):
         self.assertEqual(series(before, "raidgui_array_operation_progress_ratio"), {})
         self.assertEqual(value(before, "raidgui_alert_mails_sent_total"), 0)
         self.assertEqual(value(before, "raidgui_alert_mails_failed_total"), 0)
+        self.assertEqual(value(before, "raidgui_alert_mail_recipients_failed_total"), 0)
 
         _, pulled = self.monitor(story, 60)
         self.assertEqual(value(pulled, "raidgui_drive_present", **port["1"]), 1)

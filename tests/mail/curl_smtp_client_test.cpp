@@ -21,6 +21,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "notify/curl_smtp_client.h"
@@ -141,19 +142,29 @@ TEST_F(CurlSmtpClientTest, NonAsciiBodyArrivesIntactThroughQuotedPrintable) {
             "Temperatur über 60 °C\n" + std::string(1500, 'x') + "\ntrailing blank \n.\n=?x?=\n");
 }
 
-TEST_F(CurlSmtpClientTest, LoginGoesOverStartTlsAndTheMailFollows) {
-  const auto server =
-      StartServer("starttls", {"--mode", "starttls", "--user", kUser, "--password", kPassword});
-  ASSERT_TRUE(SendThrough(LoginAccount(*server, kPassword))) << error_;
-  const std::vector<json> auth = server->Records("auth");
-  ASSERT_EQ(auth.size(), 1U);
-  EXPECT_EQ(auth[0]["mechanism"], "LOGIN");
-  EXPECT_EQ(auth[0]["login"], kUser);
-  EXPECT_EQ(auth[0]["password"], kPassword);
-  EXPECT_EQ(auth[0]["tls"], true) << "the password travelled in the clear";
-  const std::vector<json> data = server->Records("data");
-  ASSERT_EQ(data.size(), 1U);
-  EXPECT_EQ(data[0]["tls"], true);
+TEST_F(CurlSmtpClientTest, LoginGoesOverStartTlsWithTheMechanismTheServerOffers) {
+  for (const std::string mechanism : {"LOGIN", "PLAIN"}) {
+    const auto server = StartServer(mechanism, {"--mode", "starttls", "--user", kUser, "--password",
+                                                kPassword, "--offer-auth", mechanism});
+    ASSERT_TRUE(SendThrough(LoginAccount(*server, kPassword))) << mechanism << ": " << error_;
+    const std::vector<json> auth = server->Records("auth");
+    ASSERT_EQ(auth.size(), 1U);
+    EXPECT_EQ(auth[0]["mechanism"], mechanism);
+    EXPECT_EQ(auth[0]["login"], kUser);
+    EXPECT_EQ(auth[0]["password"], kPassword);
+    EXPECT_EQ(auth[0]["tls"], true) << "the password travelled in the clear";
+    const std::vector<json> data = server->Records("data");
+    ASSERT_EQ(data.size(), 1U);
+    EXPECT_EQ(data[0]["tls"], true);
+  }
+
+  // A server that offers only what no client here knows is not a refused login.
+  const auto odd = StartServer("odd", {"--mode", "starttls", "--user", kUser, "--password",
+                                       kPassword, "--offer-auth", "XFOO"});
+  EXPECT_FALSE(SendThrough(LoginAccount(*odd, kPassword)));
+  EXPECT_THAT(error_, HasSubstr("offers no login method this program knows (it offers XFOO)"));
+  EXPECT_THAT(error_, Not(HasSubstr("Login denied")));
+  EXPECT_TRUE(odd->Records("mail").empty());
 }
 
 TEST_F(CurlSmtpClientTest, RefusedLoginIsReportedWithoutThePasswordAndSendsNothing) {
@@ -170,6 +181,7 @@ TEST_F(CurlSmtpClientTest, RefusedLoginIsReportedWithoutThePasswordAndSendsNothi
   close(saved_stderr);
 
   EXPECT_FALSE(sent);
+  EXPECT_THAT(error_, HasSubstr("Login denied"));
   EXPECT_THAT(error_, HasSubstr("535 5.7.8 Authentication credentials invalid"));
   EXPECT_THAT(error_, HasSubstr(std::to_string(server->port())));
   EXPECT_THAT(error_, Not(HasSubstr(kPassword)));
@@ -179,12 +191,45 @@ TEST_F(CurlSmtpClientTest, RefusedLoginIsReportedWithoutThePasswordAndSendsNothi
   EXPECT_THAT(events_, ElementsAre(SmtpEvent::kConnected, SmtpEvent::kDisconnected));
 }
 
-TEST_F(CurlSmtpClientTest, RefusedRecipientFailsTheMailBeforeItsData) {
+TEST_F(CurlSmtpClientTest, ARefusedOrUnusableRecipientLeavesTheOthersTheirMail) {
   const auto server = StartServer("plain", {"--refuse", "second@example.net"});
-  EXPECT_FALSE(SendThrough(Account(*server)));
-  EXPECT_THAT(error_, HasSubstr("550 5.1.1 <second@example.net>: Recipient address rejected"));
-  EXPECT_TRUE(server->Records("data").empty());
-  EXPECT_THAT(events_, ElementsAre(SmtpEvent::kConnected, SmtpEvent::kDisconnected));
+  MailMessage mail = Mail();
+  mail.recipients = {"bob", "first@example.org", "second@example.net"};
+  ASSERT_TRUE(SendThrough(Account(*server), mail)) << error_;
+  const std::vector<json> data = server->Records("data");
+  ASSERT_EQ(data.size(), 1U);
+  EXPECT_THAT(data[0]["rcpt_tos"], ElementsAre("first@example.org"));
+  EXPECT_THAT(data[0]["parsed"]["to"], ElementsAre("first@example.org", "second@example.net"));
+  EXPECT_THAT(
+      client_.FailedRecipients(),
+      ElementsAre(RecipientFailure{"bob", "not a usable address"},
+                  RecipientFailure{"second@example.net",
+                                   "550 5.1.1 <second@example.net>: Recipient address rejected: "
+                                   "unknown user"}));
+
+  // Nobody left to take it: the mail fails, naming why each one did not take it.
+  mail.recipients = {"second@example.net", "x@y\r\nDATA"};
+  EXPECT_FALSE(SendThrough(Account(*server), mail));
+  EXPECT_THAT(error_, HasSubstr("no recipient accepted the mail: second@example.net (550 5.1.1"));
+  EXPECT_THAT(error_, HasSubstr("x@y??DATA (not a usable address)"));
+  EXPECT_EQ(server->Records("data").size(), 1U);
+  EXPECT_EQ(events_.back(), SmtpEvent::kDisconnected);
+}
+
+TEST_F(CurlSmtpClientTest, CancelEndsASessionWithASilentServerAtOnce) {
+  const auto server = StartServer("silent", {"--mode", "silent"});
+  SmtpAccount account = Account(*server);
+  account.timeout_seconds = 60;
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    client_.Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(SendThrough(account));
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_THAT(error_, HasSubstr("cancelled"));
+  EXPECT_FALSE(SendThrough(account)) << "a cancelled client sends no more";
 }
 
 TEST_F(CurlSmtpClientTest, RefusedConnectionIsReported) {
@@ -308,15 +353,15 @@ TEST_F(CurlSmtpClientTest, UnusableAccountOrMailIsRefusedBeforeTheNetwork) {
   EXPECT_THAT(error, HasSubstr("cannot read the CA file"));
   EXPECT_TRUE(events_.empty());
 
-  // The host is never looked up: the bad recipient is refused first.
+  // The host is never looked up: no recipient can be used.
   account.ca_file.clear();
   ASSERT_TRUE(client_.Connect(account, error)) << error;
   EXPECT_FALSE(client_.Connect(account, error));
   EXPECT_EQ(error, "already connected");
   MailMessage mail = Mail();
-  mail.recipients.push_back("x@example.org>\r\nDATA");
+  mail.recipients = {"x@example.org>\r\nDATA"};
   EXPECT_FALSE(client_.Send(mail, error));
-  EXPECT_THAT(error, HasSubstr("recipient address"));
+  EXPECT_THAT(error, HasSubstr("no recipient address can be used"));
   EXPECT_THAT(events_, ElementsAre(SmtpEvent::kConnected));
 }
 

@@ -90,6 +90,20 @@ bool IsWholeUtf8(const std::string& bytes) {
   return true;
 }
 
+// The text of a header made of encoded-words, each of whole characters, decoded.
+std::string DecodedWords(const std::string& folded) {
+  const std::regex word(R"(=\?UTF-8\?B\?([A-Za-z0-9+/=]+)\?=)");
+  std::string decoded;
+  std::string rest = folded;
+  for (std::smatch match; std::regex_search(rest, match, word); rest = match.suffix()) {
+    EXPECT_THAT(match.prefix().str(), ::testing::MatchesRegex(" *"));
+    const std::string piece = DecodeBase64(match[1]);
+    EXPECT_TRUE(IsWholeUtf8(piece)) << match[0];
+    decoded += piece;
+  }
+  return decoded;
+}
+
 class ScopedTimeZone {
  public:
   explicit ScopedTimeZone(const char* zone) {
@@ -152,17 +166,19 @@ TEST(MailMessageTest, NonAsciiSubjectBecomesEncodedWordsOfWholeCharacters) {
   for (const std::string& line : Lines(HeaderPart(text) + "\r\n"))
     EXPECT_LE(line.size(), 76U) << line;
 
-  const std::string folded = Header(text, "Subject");
-  const std::regex word(R"(=\?UTF-8\?B\?([A-Za-z0-9+/=]+)\?=)");
-  std::string decoded;
-  std::string rest = folded;
-  for (std::smatch match; std::regex_search(rest, match, word); rest = match.suffix()) {
-    EXPECT_THAT(match.prefix().str(), ::testing::MatchesRegex(" *"));
-    const std::string piece = DecodeBase64(match[1]);
-    EXPECT_TRUE(IsWholeUtf8(piece)) << match[0];
-    decoded += piece;
-  }
-  EXPECT_EQ(decoded, subject);
+  EXPECT_EQ(DecodedWords(Header(text, "Subject")), subject);
+}
+
+TEST(MailMessageTest, TextsWithoutBlanksToFoldAtStayWithinTheLineLimit) {
+  MailMessage mail = Mail();
+  mail.subject = "[RAID GUI v0.50.11-4 Message] " + std::string(3000, 'x');
+  mail.from_name = std::string(1500, 'y') + ".Office";
+  const std::string text = ComposeMailMessage(mail, kWinterInstant);
+  for (const std::string& line : Lines(HeaderPart(text) + "\r\n"))
+    EXPECT_LE(line.size(), 76U) << line.substr(0, 80);
+  EXPECT_EQ(DecodedWords(Header(text, "Subject")), mail.subject);
+  const std::string from = Header(text, "From");
+  EXPECT_EQ(DecodedWords(from.substr(0, from.find('<'))), mail.from_name);
 }
 
 TEST(MailMessageTest, LongAsciiSubjectFoldsAtBlanksAndUnfoldsUnchanged) {
@@ -252,6 +268,8 @@ TEST(MailMessageTest, OnlyAddressesThatCannotBreakACommandAreUsable) {
                           "a@b@example.org", "<admin@example.org>", "admin@example.org,x@y",
                           "admin@example.org\r\nRCPT TO:<x@y>", "admin\"@example.org"})
     EXPECT_FALSE(IsUsableMailAddress(bad)) << bad;
+  EXPECT_TRUE(IsUsableMailAddress(std::string(242, 'a') + "@example.org"));
+  EXPECT_FALSE(IsUsableMailAddress(std::string(243, 'a') + "@example.org"));
 }
 
 }  // namespace

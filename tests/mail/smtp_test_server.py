@@ -6,7 +6,8 @@ client that got its answer finds the step recorded. Each accepted message is als
 it arrived after DATA with the dot-stuffing removed, in message-<n>.eml beside the record file.
 
 Modes: plain (no TLS), starttls, deny-starttls (offers STARTTLS, answers it with 454), implicit
-(TLS from the first byte), silent (accepts connections and never says a word).
+(TLS from the first byte), silent (accepts connections and never says a word). --offer-auth names
+the login mechanisms offered (default LOGIN and PLAIN); XFOO is one no client knows.
 """
 
 import argparse
@@ -107,6 +108,11 @@ class DenyingSMTP(SMTP):
         await self.push("454 4.7.0 TLS not available due to temporary reason")
 
 
+class OddMechanismSMTP(SMTP):
+    async def auth_XFOO(self, server, args):
+        return AuthResult(success=False, handled=False)
+
+
 def make_certificates(folder):
     """A throwaway CA and a server certificate it signed, for 127.0.0.1 and localhost."""
     from cryptography import x509
@@ -184,9 +190,14 @@ async def serve(arguments):
             return AuthResult(success=accepted, handled=False)
 
         protocol = DenyingSMTP if arguments.mode == "deny-starttls" else SMTP
+        offered = set(arguments.offer_auth or ["LOGIN", "PLAIN"])
+        if "XFOO" in offered:
+            protocol = OddMechanismSMTP
         # AUTH is offered also before TLS, so that the client alone decides whether the password
         # may travel in the clear: that is what the tests watch.
         options = dict(hostname="mail.test", authenticator=authenticate, auth_require_tls=False,
+                       auth_exclude_mechanism=[m for m in ("LOGIN", "PLAIN", "XFOO")
+                                               if m not in offered],
                        loop=loop)
 
         def session():
@@ -211,6 +222,7 @@ def main():
     parser.add_argument("--password", default="")
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--hang-after-data", action="store_true")
+    parser.add_argument("--offer-auth", action="append")
     arguments = parser.parse_args()
     try:
         asyncio.run(serve(arguments))

@@ -146,7 +146,7 @@ TEST_F(TomlSettingsTest, HalfWrittenFileOfAKilledSaveIsIgnoredAndReplaced) {
   EXPECT_EQ(after_restart.Snapshot().Setting(kSettingPort), "465");
 }
 
-TEST_F(TomlSettingsTest, UnparsableFileIsReportedWithItsLineAndLeftAloneUntilASave) {
+TEST_F(TomlSettingsTest, UnparsableFileIsReportedWithItsLineAndNeverWrittenOver) {
   fs::create_directories(folder_);
   const std::string broken = "Port = \"25\"\nSMTP = \"mail\"\nAddr = = \"x\"\n";
   std::ofstream(File()) << broken;
@@ -164,11 +164,42 @@ TEST_F(TomlSettingsTest, UnparsableFileIsReportedWithItsLineAndLeftAloneUntilASa
   EXPECT_TRUE(store.Snapshot().settings_list.empty());  // nothing half-read
   EXPECT_EQ(FileBytes(), broken);
 
+  // A save would keep only what it writes: it refuses, naming the line, until the file is fixed.
   MailSettingsEdits edits;
   edits.fields[kSettingPort] = "587";
-  ASSERT_EQ(store.Save(edits, 0), std::nullopt);
+  const std::optional<std::string> refused = store.Save(edits, kChangedPort);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find("not saved: " + File().string() + " line 3: "), std::string::npos)
+      << *refused;
+  EXPECT_EQ(FileBytes(), broken);
+  std::ofstream(File()) << "Port = \"25\"\nSMTP = \"mail\"\nAddr = \"x@example.org\"\n";
+  ASSERT_EQ(store.Save(edits, kChangedPort), std::nullopt);
   ASSERT_EQ(store.Load(), std::nullopt);
   EXPECT_EQ(store.Snapshot().Setting(kSettingPort), "587");
+}
+
+// "Port = 2525" by hand: named once, unused, and no save writes over it until it is fixed.
+TEST_F(TomlSettingsTest, AValueOfTheWrongTypeIsNamedUnusedAndBlocksASave) {
+  fs::create_directories(folder_);
+  const std::string typed = "Port = 2525\nSMTP = \"mail\"\nToAddrCount = \"1\"\n";
+  std::ofstream(File()) << typed;
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore store(*backend, flags);
+  store.CheckAtStart();
+  const std::optional<std::string> problem = store.Load();
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find(File().string() +
+                          ": the value Port should be text, the value ToAddrCount should be a "
+                          "whole number"),
+            std::string::npos)
+      << *problem;
+  EXPECT_EQ(store.Snapshot().Setting(kSettingPort), "");
+  EXPECT_EQ(store.Snapshot().Setting(kSettingHost), "mail");
+  MailSettingsEdits edits;
+  edits.fields[kSettingHost] = "mail";
+  EXPECT_TRUE(store.Save(edits, kChangedHost).has_value());
+  EXPECT_NE(FileBytes().find("Port = 2525"), std::string::npos);
 }
 
 TEST_F(TomlSettingsTest, PathsThatAreNoRegularFilesFailWithoutBlocking) {
@@ -196,6 +227,7 @@ TEST_F(TomlSettingsTest, KillDuringASaveLeavesTheFormerSettingsWhole) {
     MailSettingsEdits edits;
     edits.fields.fill(std::to_string(round));
     edits.fields[kSettingHost] = std::string(200000, 'h') + std::to_string(round);
+    edits.fields[kSettingSenderAddress] = std::to_string(round) + "@example.org";
     return edits;
   };
   {

@@ -3,11 +3,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -97,10 +99,51 @@ HookOutcome Ended(int status) {
   return outcome;
 }
 
+// Whether `path` is a regular file we may run; `why` says what is wrong when it is not.
+bool IsRunnable(const std::string& path, std::string& why) {
+  struct stat facts {};
+  if (::stat(path.c_str(), &facts) != 0) {
+    why = std::generic_category().message(errno);
+    return false;
+  }
+  if (!S_ISREG(facts.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  if (::access(path.c_str(), X_OK) != 0) {
+    why = "not executable: " + std::generic_category().message(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
+std::optional<std::string> FindHookProgram(const std::string& program, std::string& error) {
+  std::string why;
+  if (program.find('/') != std::string::npos) {
+    if (IsRunnable(program, why)) return program;
+    error = program + ": " + why;
+    return std::nullopt;
+  }
+  const char* path = std::getenv("PATH");
+  // A shell's own default when PATH is not set at all.
+  const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(folders.find(':', start), folders.size());
+    const std::string folder = folders.substr(start, end - start);
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+    if (IsRunnable(candidate, why)) return candidate;
+    if (end == folders.size()) break;
+    start = end + 1;
+  }
+  error = program + ": no executable program of that name on PATH";
+  return std::nullopt;
+}
+
 HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& added,
-                           std::chrono::milliseconds limit) {
+                           std::chrono::milliseconds limit, const std::atomic<bool>& abandon) {
   HookOutcome outcome;
   SpawnSetup setup;
   std::vector<std::string> entries = HookEnvironmentEntries(added);
@@ -134,7 +177,7 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
       return outcome;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
+    if (now >= deadline || abandon.load()) break;
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(kLookInterval, deadline - now));
   }
@@ -142,7 +185,7 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
   kill(-pid, SIGKILL);
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  outcome.kind = HookOutcome::Kind::kTimedOut;
+  outcome.kind = abandon.load() ? HookOutcome::Kind::kAbandoned : HookOutcome::Kind::kTimedOut;
   return outcome;
 }
 

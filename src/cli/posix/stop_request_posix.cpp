@@ -30,6 +30,10 @@ void InstallStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+void IgnoreBrokenPipe() {
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
 bool StopRequested() {
   return g_stop_requested.load();
 }

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -80,8 +82,35 @@ HookOutcome NotStarted(DWORD error) {
 
 }  // namespace
 
+std::optional<std::string> FindHookProgram(const std::string& program, std::string& error) {
+  const std::wstring name = Widen(program);
+  std::wstring found = name;
+  if (name.find_first_of(L"\\/:") == std::wstring::npos) {
+    // A bare name: the folders of PATH, as the command prompt looks, ".exe" when it has none.
+    std::wstring buffer(MAX_PATH, L'\0');
+    const DWORD length = SearchPathW(nullptr, name.c_str(), L".exe",
+                                     static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length == 0 || length >= buffer.size()) {
+      error = program + ": no program of that name on PATH";
+      return std::nullopt;
+    }
+    buffer.resize(length);
+    found = buffer;
+  }
+  const DWORD attributes = GetFileAttributesW(found.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = program + ": " + ErrorText(GetLastError());
+    return std::nullopt;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    error = program + ": not a regular file";
+    return std::nullopt;
+  }
+  return Narrow(found);
+}
+
 HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& added,
-                           std::chrono::milliseconds limit) {
+                           std::chrono::milliseconds limit, const std::atomic<bool>& abandon) {
   const std::wstring application = Widen(program);
   std::wstring command_line = L"\"" + application + L"\"";
   std::vector<wchar_t> environment = EnvironmentBlock(added);
@@ -140,10 +169,18 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
   const bool in_job = job.valid() && AssignProcessToJobObject(job.get(), process.hProcess);
   ResumeThread(process.hThread);
 
-  const auto wait_ms =
-      static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(limit.count(), INFINITE - 1));
+  // Looked at in slices, so that a stopping monitor ends it at once.
+  constexpr DWORD kSliceMs = 20;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   HookOutcome outcome;
-  const DWORD waited = WaitForSingleObject(process.hProcess, wait_ms);
+  DWORD waited = WAIT_TIMEOUT;
+  while (waited == WAIT_TIMEOUT && !abandon.load()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    waited = WaitForSingleObject(
+        process.hProcess, static_cast<DWORD>(std::min<std::int64_t>(left.count(), kSliceMs)));
+  }
   if (waited != WAIT_OBJECT_0) {
     const DWORD wait_error = GetLastError();
     if (in_job) {
@@ -153,7 +190,7 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
     }
     WaitForSingleObject(process.hProcess, INFINITE);
     if (waited == WAIT_TIMEOUT) {
-      outcome.kind = HookOutcome::Kind::kTimedOut;
+      outcome.kind = abandon.load() ? HookOutcome::Kind::kAbandoned : HookOutcome::Kind::kTimedOut;
     } else {
       outcome.kind = HookOutcome::Kind::kLost;
       outcome.why = ErrorText(wait_error);

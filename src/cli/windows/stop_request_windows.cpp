@@ -20,6 +20,9 @@ void InstallStopHandlers() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
 }
 
+// A closed pipe makes a write fail on Windows anyway: there is no signal to turn off.
+void IgnoreBrokenPipe() {}
+
 bool StopRequested() {
   return g_stop_requested.load();
 }
