@@ -7,8 +7,12 @@ install(TARGETS raidctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET raidgui)
   install(TARGETS raidgui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl-monitor.service
-        DESTINATION lib/systemd/system)
+# The unit's ExecStart names raidctl where this install puts it, whatever prefix `cmake --install`
+# is given; the package's prefix is /usr.
+install(CODE "set(RAIDGUI_UNIT_SOURCE \"${CMAKE_CURRENT_LIST_DIR}/raidctl-monitor.service\")
+              set(RAIDGUI_UNIT_STAGED \"${CMAKE_CURRENT_BINARY_DIR}/raidctl-monitor.service\")
+              set(RAIDGUI_BINDIR \"${CMAKE_INSTALL_BINDIR}\")")
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_unit.cmake)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl.sysusers
         DESTINATION lib/sysusers.d RENAME raidctl.conf)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl.tmpfiles

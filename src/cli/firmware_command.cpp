@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/held_stop_signals.h"
 #include "cli/terminal.h"
 #include "cli/upgrade_terminal.h"
 #include "firmware/firmware_image.h"
@@ -107,7 +108,12 @@ int RunFirmwareUpgradeCommand(CliSession& session, const CliOptions& options) {
   SystemKeepAwake keep_awake;
   UpgradeFirmware upgrade(session.device(), session.state(), keep_awake);
   UpgradeTerminal terminal(session.state().progress_count);
-  const UpgradeResult result = upgrade.Run(loaded.image, *position, {terminal, terminal, terminal});
+  UpgradeResult result;
+  {
+    // Ending raidctl now would leave the controller's flash erased or half written.
+    HeldStopSignals held;
+    result = upgrade.Run(loaded.image, *position, {terminal, terminal, terminal});
+  }
   return result.Succeeded() ? 0 : kRefused;
 }
 

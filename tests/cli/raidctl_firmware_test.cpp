@@ -8,10 +8,12 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "spi_flash.h"
 #include "support/shell_command.h"
+#include "support/spawned_process.h"
 
 namespace {
 
@@ -109,6 +111,36 @@ TEST_F(RaidctlFirmwareTest, UpgradeWithYesExitsWithTheUpgradesOutcome) {
   EXPECT_EQ(Raidctl("firmware upgrade " + image + " --device 1 --yes --simulate " + lying), 1);
   EXPECT_THAT(err, HasSubstr("Message: SPI Verify fail !!!"));
   EXPECT_THAT(err, Not(HasSubstr("completed")));
+}
+
+// Ctrl-C, SIGTERM and a dropped terminal's SIGHUP after the erase would leave the controller
+// without firmware: they are held, said once, and the upgrade finishes and reports.
+TEST_F(RaidctlFirmwareTest, SignalsDuringTheUpgradeAreHeldUntilItHasFinished) {
+  const std::string image = Write("fw.bin", Firmware());
+  // At the wall clock's pace, the answer polls' pauses make it last seconds.
+  raid::testing::SpawnedProcess upgrade(
+      {RAIDCTL_PATH, "firmware", "upgrade", image, "--device", "1", "--yes", "--simulate",
+       Scenario("two_enclosures_three_disks.json"), "--realtime"},
+      folder_ / "out.txt", folder_ / "err.txt");
+  ASSERT_TRUE(upgrade.started());
+  const auto said = [&] {
+    std::ostringstream text;
+    text << std::ifstream(folder_ / "err.txt").rdbuf();
+    return text.str();
+  };
+  for (int i = 0; i < 600 && said().find("SPI Erase OK") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_THAT(said(), HasSubstr("SPI Erase OK"));
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    ASSERT_TRUE(upgrade.Signal(signal_number));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(upgrade.Wait(std::chrono::seconds(120)), 0) << said();
+  const std::string text = said();
+  EXPECT_THAT(text, HasSubstr("Firmware Upgrade 3/3 completed!"));
+  const std::string held = "the firmware upgrade is in progress and will not stop";
+  ASSERT_NE(text.find(held), std::string::npos);
+  EXPECT_EQ(text.find(held), text.rfind(held)) << "said more than once";
 }
 
 TEST_F(RaidctlFirmwareTest, UpgradeWithoutYesRefusesWhenNobodyCanAnswer) {

@@ -197,6 +197,25 @@ TEST_F(RaidctlHookTest, JsonLinesCarryTheEventsWithTheHooksFields) {
   EXPECT_EQ(ReadLines(Record()), as_recorded);
 }
 
+// Polling that gives up on an enclosure that stopped answering is an event of its own, without a
+// log line.
+TEST_F(RaidctlHookTest, AnEnclosureThatStopsAnsweringIsANoResponseEvent) {
+  std::ofstream(folder_ / "silent.json") << R"({ "drives": [ { "number": 1, "type": "enclosure" } ],
+    "timeline": [ { "at_s": 20, "drive": 1, "action": "set_faults",
+                    "faults": { "never_answer": true } } ] })";
+  const fs::path hook = WriteHook("exit 0");
+  const raid::testing::ShellRun run =
+      Raidctl("monitor --json --for 600 --simulate " + (folder_ / "silent.json").string() +
+              " --exec " + hook.string());
+  ASSERT_EQ(run.exit_code, 0);
+  EXPECT_THAT(
+      SplitLines(run.out),
+      Contains(HasSubstr(R"({"event":"no-response","enclosure":1,"port":null,"line":"",)")));
+  const std::vector<std::string> record = ReadLines(Record());
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_EQ(record[0].substr(0, 16), "no-response|1|||");
+}
+
 TEST_F(RaidctlHookTest, ExecAndNumberOptionErrorsEndWithStatusTwo) {
   const std::string exec_range = "--exec-timeout needs a number of seconds from 1 to 86400";
   const std::string for_range = "--for needs a number of seconds from 0.001 to 315360000";

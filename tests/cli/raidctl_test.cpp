@@ -229,6 +229,27 @@ TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
 }
 
 // Every line of the story's log is one the log defines, in the order the story dictates.
+// A reader of stdout that goes away stops only the printing: said once, and the story is logged
+// to its end.
+TEST_F(RaidctlTest, MonitorWhoseOutputReaderLeavesGoesOnLogging) {
+  const fs::path err = folder_ / "err.txt";
+  const fs::path status = folder_ / "status.txt";
+  const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 12:00:00", folder_);
+  raid::testing::RunShellCommand("(" + Env() + " " + RAIDCTL_PATH +
+                                 " monitor --for 600 --simulate " + story.string() + " 2>" +
+                                 err.string() + "; echo $? >" + status.string() + ") | true");
+  EXPECT_EQ(ReadLines(status), std::vector<std::string>{"0"});
+  const std::vector<std::string> said = ReadLines(err);
+  EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                          [](const std::string& line) {
+                            return line.find("standard output cannot be written") !=
+                                   std::string::npos;
+                          }),
+            1);
+  const std::vector<std::string> lines = ReadLines(folder_ / "logs" / "261208.log");
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("HDD1 --> HDD2")));
+}
+
 TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
   const fs::path err = folder_ / "err.txt";
   const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 12:00:00", folder_);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <sstream>
 
 #include "app/tform1.h"
 #include "notify/email_page.h"
@@ -241,6 +242,39 @@ TEST_F(EmailSettingsTest, RecipientsAreAddedCheckedSelectedAndRemovedOnBothSubPa
   EXPECT_EQ(form_->email_page()->SettingsChangedMask(), 0);
 }
 
+// Besides the "@", an address may hold no control character, blank or angle bracket; blanks
+// around it go. A host that would change the URL is refused at OK, and the password keeps to 15
+// bytes of whole characters.
+TEST_F(EmailSettingsTest, EntriesAreCheckedWhereTheyAreTyped) {
+  Open();
+  form_->Image_EmailClick();
+  Click("Image3_HDDFail");
+  for (const QString& refused : {QStringLiteral("a b@example.com"),
+                                 QStringLiteral("<ops@example.com>"), QStringLiteral("a\tb@x")}) {
+    Find<QLineEdit>("Edit7")->setText(refused);  // pasted
+    Click("Image3_1P");
+  }
+  EXPECT_THAT(messages_, ElementsAre(kFormulaError, kFormulaError, kFormulaError));
+  Type("Edit7", "  ops@example.com ");
+  Click("Image3_1P");
+  EXPECT_THAT(GridRows(), ElementsAre("ops@example.com"));
+
+  Click("Image3_Setup");
+  Find<QCheckBox>("CheckBox8")->click();
+  // Pasted: nine characters of two bytes each.
+  Find<QLineEdit>("Edit8")->insert(QString(9, QChar(0xE9)));
+  EXPECT_EQ(Text("Edit8").toUtf8().size(), 14) << "7 whole characters of two bytes";
+  Type("Edit2", "smtp.example.com/evil");
+  messages_.clear();
+  Click("Image3_OK");
+  ASSERT_EQ(messages_.size(), 1U);
+  EXPECT_THAT(messages_[0].second,
+              ::testing::HasSubstr("not saved: the e-mail host \"smtp.example.com/evil\" cannot be "
+                                   "used: it holds \"/\""));
+  EXPECT_EQ(Text("Edit2"), "smtp.example.com/evil");
+  EXPECT_FALSE(fs::exists(SettingsFolder() / "settings.toml"));
+}
+
 TEST_F(EmailSettingsTest, OkSavesTheDefaultsOfAnEmptyPortAndTimeOut) {
   Open();
   form_->Image_EmailClick();
@@ -397,6 +431,18 @@ TEST_F(EmailSettingsTest, FailedSaveIsShownAndKeepsTheEditsUnsaved) {
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1], kChanged);
   EXPECT_THAT(*sent_, IsEmpty());
+
+  // A settings file that does not parse is named with its line and never written over.
+  fs::remove(SettingsFolder());
+  fs::create_directories(SettingsFolder());
+  std::ofstream(SettingsFolder() / "settings.toml") << "SMTP = \"mail\nPort = \"25\"\n";
+  Click("Image3_OK");
+  ASSERT_EQ(messages_.size(), 3u);
+  EXPECT_THAT(messages_[2].second, ::testing::HasSubstr("settings.toml line 1"));
+  EXPECT_EQ(Text("Edit2"), "smtp.example.com");
+  std::ostringstream kept;
+  kept << std::ifstream(SettingsFolder() / "settings.toml").rdbuf();
+  EXPECT_EQ(kept.str(), "SMTP = \"mail\nPort = \"25\"\n");
 }
 
 }  // namespace

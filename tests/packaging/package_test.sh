@@ -29,6 +29,10 @@ done
 "$scratch/prefix/bin/raidctl" --help | grep -q '^usage' || fail "the installed raidctl does not run"
 grep -q '^Exec=raidgui$' "$scratch/prefix/share/applications/raidgui.desktop" ||
   fail "the desktop entry does not start raidgui"
+# The unit starts the raidctl this install put in place.
+grep -qx "ExecStart=$scratch/prefix/bin/raidctl monitor" \
+  "$scratch/prefix/lib/systemd/system/raidctl-monitor.service" ||
+  fail "the installed unit does not start the installed raidctl"
 # The unit is installed, never enabled: nothing under the .wants folders.
 [[ -z "$(find "$scratch/prefix" -path '*.wants*')" ]] || fail "the unit is enabled"
 
@@ -40,6 +44,8 @@ dpkg-deb -x "$package" "$scratch/root"
 for file in "${expected[@]}"; do
   [[ -f "$scratch/root/usr/$file" ]] || fail "the package lacks /usr/$file"
 done
+grep -qx "ExecStart=/usr/bin/raidctl monitor" "$scratch/root/usr/lib/systemd/system/raidctl-monitor.service" ||
+  fail "the package's unit does not start /usr/bin/raidctl"
 depends=$(dpkg-deb -f "$package" Depends)
 for library in libudev1 libsystemd0 libcurl4; do
   [[ "$depends" == *"$library"* ]] || fail "the package does not depend on $library: $depends"

@@ -32,10 +32,11 @@ bool ReadSecretLine(const char* prompt, std::string& line) {
     sigemptyset(&restore.sa_mask);
     for (int i = 0; i < 3; ++i)
       sigaction(kEndingSignals[i], &restore, &g_previous[i]);
-    std::fputs(prompt, stderr);
     termios quiet = g_saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    // Only once nothing typed shows any more.
+    std::fputs(prompt, stderr);
   }
   const bool read = static_cast<bool>(std::getline(std::cin, line));
   if (terminal) {
