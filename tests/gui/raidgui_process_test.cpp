@@ -104,6 +104,18 @@ TEST_F(RaidguiProcessTest, ASecondWindowEndsAtOnceWithStatusZero) {
   Wait(first, std::chrono::seconds(10));
 }
 
+// A speed that is no finite number in the range is refused before any window: "nan" used to hang.
+TEST_F(RaidguiProcessTest, ASpeedOutsideItsRangeIsRefusedWithStatusTwo) {
+  for (const char* speed : {"nan", "inf", "0", "1e300", "0.001", "fast"}) {
+    const pid_t pid = Start({"--simulate", scenario_, "--speed", speed}, "speed");
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(Wait(pid, std::chrono::seconds(10)), 2) << speed;
+    EXPECT_THAT(Lines("speed.err"),
+                ::testing::Contains("raidgui: --speed needs a number from 0.01 to 1000"))
+        << speed;
+  }
+}
+
 // The run command's demo without a display: the story told fast, a picture of every page and
 // of the viewer at each key moment, and the story's log on stdout, also when it went past
 // midnight (the drive is pulled on one day and rebuilt on the next).

@@ -6,11 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "common/bytes.h"
+#include "notify/mail_worker.h"
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
 
@@ -388,6 +392,89 @@ TEST_F(AlertMailerTest, ConcurrentAlertsAndMailWorkLoseNoAlert) {
   worker.join();
   EXPECT_THAT(client_.sent, SizeIs(kAlerts));
   EXPECT_EQ(mailer_.QueuedAlerts(), 0u);
+}
+
+// A server that takes the mail at once, or, once told to, never answers until the send is
+// cancelled.
+class StallingSmtpClient : public SmtpClient {
+ public:
+  void SetEventHandler(SmtpEventHandler handler) override { handler_ = std::move(handler); }
+  bool Connected() const override { return connected_; }
+  bool Connect(const SmtpAccount&, std::string&) override {
+    connected_ = true;
+    handler_(SmtpEvent::kConnected);
+    return true;
+  }
+  bool Send(const MailMessage&, std::string& error) override {
+    std::unique_lock lock(mutex_);
+    if (stall_) {
+      stalled_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return cancelled_; });
+      error = "cancelled";
+      return false;
+    }
+    ++sent_;
+    changed_.notify_all();
+    lock.unlock();
+    handler_(SmtpEvent::kWorkBegin);
+    handler_(SmtpEvent::kWorkEnd);
+    return true;
+  }
+  void Disconnect() override {
+    if (!connected_) return;
+    connected_ = false;
+    handler_(SmtpEvent::kDisconnected);
+  }
+  void Cancel() override {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    changed_.notify_all();
+  }
+  void Stall() {
+    std::lock_guard lock(mutex_);
+    stall_ = true;
+  }
+  bool WaitFor(const std::function<bool(int sent, bool stalled)>& done) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(sent_, stalled_); });
+  }
+
+ private:
+  SmtpEventHandler handler_;
+  std::atomic<bool> connected_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int sent_ = 0;
+  bool stall_ = false;
+  bool stalled_ = false;
+  bool cancelled_ = false;
+};
+
+// The worker mails what is raised beside it; at a stop a mail that hangs is cancelled, and what
+// it leaves unsent is counted.
+TEST_F(AlertMailerTest, MailWorkerThreadSendsBesideTheCallerAndCancelsAHangingMailAtTheStop) {
+  Configure();
+  StallingSmtpClient stalling;
+  AlertMailer mailer(store_, stalling, registry_, records_, flags_, ui_, clock_);
+  MailWorker worker(mailer, 20);
+  for (int i = 0; i < 3; ++i) {
+    mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
+    worker.Wake();
+  }
+  ASSERT_TRUE(stalling.WaitFor([](int sent, bool) { return sent == 3; }));
+
+  stalling.Stall();
+  mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 1);
+  worker.Wake();
+  ASSERT_TRUE(stalling.WaitFor([](int, bool stalled) { return stalled; }));
+  mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
+  const auto stopping = std::chrono::steady_clock::now();
+  EXPECT_TRUE(worker.Stop(std::chrono::milliseconds(100), std::chrono::seconds(5)));
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+  EXPECT_EQ(mailer.AlertMailsSent(), 3U);
+  EXPECT_EQ(mailer.AlertsNotSent(), 2U);
+  EXPECT_THAT(ui_.messages, IsEmpty()) << "a stop is no mail failure to show";
 }
 
 }  // namespace
