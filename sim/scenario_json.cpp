@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -59,6 +60,22 @@ std::uint64_t ToUnsigned(const json& value, const std::string& path, std::uint64
   return result;
 }
 
+// "4E 57 0d0a": pairs of hex digits, blanks allowed between pairs.
+std::optional<std::string> BytesFromHex(const std::string& text) {
+  const auto hex_digit = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size() || !hex_digit(text[i]) || !hex_digit(text[i + 1])) return std::nullopt;
+    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    i += 2;
+  }
+  return bytes;
+}
+
 // One JSON object: hands out its fields and, at the end, rejects any it did not use.
 class Fields {
  public:
@@ -105,6 +122,26 @@ class Fields {
         Fail(PathOf(key), "longer than " + std::to_string(max_length) + " characters");
       }
     }
+  }
+  // A text the device reports (a model, serial, firmware or INQUIRY text): a string under `key`,
+  // or any bytes at all under `key` + "_hex", so that a scenario can give what a device's
+  // firmware might: control bytes, zero bytes, bytes that are not UTF-8.
+  void DeviceText(const std::string& key, std::string& out, std::size_t max_length) {
+    const std::string hex_key = key + "_hex";
+    const json* hex = Find(hex_key);
+    if (hex && value_.contains(key)) Fail(PathOf(hex_key), "give either " + key + " or " + hex_key);
+    Text(key, out, max_length);
+    if (!hex) return;
+    const std::optional<std::string> bytes =
+        hex->is_string() ? BytesFromHex(hex->get<std::string>()) : std::nullopt;
+    if (!bytes) {
+      Fail(PathOf(hex_key),
+           "expected bytes as pairs of hex digits (\"0D 0A 1B\"), got " + Shown(*hex));
+    }
+    if (bytes->size() > max_length) {
+      Fail(PathOf(hex_key), "longer than " + std::to_string(max_length) + " bytes");
+    }
+    out = *bytes;
   }
   void Fraction(const std::string& key, double& out) {
     if (const json* v = Find(key)) {
@@ -290,9 +327,9 @@ SmartAttributeSpec ParseAttribute(const json& value, const std::string& path) {
 MemberSpec ParseMember(const json& value, const std::string& path, MemberSpec member,
                        std::uint8_t* state) {
   Fields f(value, path);
-  f.Text("model", member.model, 40);
-  f.Text("serial", member.serial, 20);
-  f.Text("firmware", member.firmware, 8);
+  f.DeviceText("model", member.model, 40);
+  f.DeviceText("serial", member.serial, 20);
+  f.DeviceText("firmware", member.firmware, 8);
   f.Unsigned("capacity", member.capacity, 0xFFFFFFFFFFFFULL);
   f.Unsigned("word106", member.word106);
   if (const json* s = f.Find("state")) {
@@ -339,14 +376,14 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
     config.revision[3] = static_cast<std::uint8_t>(bit->get<bool>() ? config.revision[3] | 0x10
                                                                     : config.revision[3] & ~0x10);
   }
-  f.Text("model_text", config.model_text, 40);
+  f.DeviceText("model_text", config.model_text, 40);
   f.Unsigned("array_capacity", config.array_capacity, 0xFFFFFFFFFFFFULL);
   f.Bool("sensors", config.sensors);
   f.Unsigned("fan_rpm", config.fan_rpm);
   f.Unsigned("temperature", config.temperature);
-  f.Text("vendor", config.vendor, 8);
-  f.Text("product", config.product, 16);
-  f.Text("product_revision", config.product_revision, 4);
+  f.DeviceText("vendor", config.vendor, 8);
+  f.DeviceText("product", config.product, 16);
+  f.DeviceText("product_revision", config.product_revision, 4);
   f.Unsigned("firmware_type", config.firmware_type);
   f.Unsigned("flash_image_size", config.flash_image_size, 0x800000);
   f.Unsigned("answer_delay_ms", config.answer_delay_ms);
@@ -386,9 +423,9 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
 
 PlainDiskSpec ParseDisk(Fields& f, std::uint64_t seed) {
   PlainDiskSpec config;
-  f.Text("vendor", config.vendor, 8);
-  f.Text("product", config.product, 16);
-  f.Text("product_revision", config.product_revision, 4);
+  f.DeviceText("vendor", config.vendor, 8);
+  f.DeviceText("product", config.product, 16);
+  f.DeviceText("product_revision", config.product_revision, 4);
   f.Unsigned("capacity", config.capacity, 0xFFFFFFFFULL);
   config.faults.seed = seed;
   if (const json* faults = f.Find("faults")) {

@@ -104,6 +104,40 @@ TEST(ScenarioParsing, HexStringsNamesAndDefaults) {
   EXPECT_EQ(config.raw_mode, kModeMirroring);
 }
 
+// The texts a device reports may be any bytes, given in their hex form beside the text form.
+TEST(ScenarioParsing, DeviceTextsTakeAnyBytesInTheirHexForm) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 1, "type": "enclosure", "model_text_hex": "4E 57 0d0a 00 ff",
+                 "product_revision_hex": "1B5B324A",
+                 "members": [{ "model_hex": "", "serial_hex": "07 7F" }, {}] },
+               { "number": 2, "type": "disk", "vendor_hex": "C3A9" }]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  const auto& enclosure = std::get<EnclosureSpec>(result.scenario->drives.at(1).device);
+  EXPECT_EQ(enclosure.model_text, std::string("NW\r\n\0\xFF", 6));
+  EXPECT_EQ(enclosure.product_revision, "\x1B[2J");
+  EXPECT_EQ(enclosure.members[0]->model, "");
+  EXPECT_EQ(enclosure.members[0]->serial, "\x07\x7F");
+  EXPECT_EQ(enclosure.members[1]->model, EnclosureSpec::DefaultMember(1).model);
+  EXPECT_EQ(std::get<PlainDiskSpec>(result.scenario->drives.at(2).device).vendor, "\xC3\xA9");
+
+  const std::string both =
+      ErrorOf(R"({"drives":[{"number":1,"type":"disk","vendor":"A","vendor_hex":"41"}]})");
+  EXPECT_NE(both.find("drives[0].vendor_hex: give either vendor or vendor_hex"), std::string::npos)
+      << both;
+  for (const char* bad : {R"("4")", R"("4G")", R"("41 4")", R"(65)"}) {
+    const std::string error = ErrorOf(
+        std::string(R"({"drives":[{"number":1,"type":"enclosure","members":[{"serial_hex":)") +
+        bad + "},{}]}]}");
+    EXPECT_NE(error.find("drives[0].members[0].serial_hex: expected bytes"), std::string::npos)
+        << bad << ": " << error;
+  }
+  const std::string long_vendor =
+      ErrorOf(R"({"drives":[{"number":1,"type":"disk","vendor_hex":"414141414141414141"}]})");
+  EXPECT_NE(long_vendor.find("drives[0].vendor_hex: longer than 8 bytes"), std::string::npos)
+      << long_vendor;
+}
+
 TEST(ScenarioParsing, BridgeResetsAndHeldReads) {
   const ScenarioParseResult result = ParseScenario(R"({
     "drives": [{ "number": 1, "type": "enclosure", "faults": {
