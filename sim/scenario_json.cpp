@@ -10,11 +10,13 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "common/platform_files.h"
+#include "json_shape.h"
 #include "scenario.h"
 
 namespace raid::sim {
@@ -654,12 +656,11 @@ Scenario ParseRoot(const json& root) {
     }
   }
   if (const json* volumes = f.Array("volumes")) {
+    std::unordered_set<std::string> names;
     for (std::size_t i = 0; i < volumes->size(); ++i) {
       VolumeSpec volume = ParseVolume((*volumes)[i], Index("volumes", i));
-      for (const VolumeSpec& other : scenario.volumes) {
-        if (other.name == volume.name) {
-          Fail(Index("volumes", i) + ".name", "volume \"" + volume.name + "\" is given twice");
-        }
+      if (!names.insert(volume.name).second) {
+        Fail(Index("volumes", i) + ".name", "volume \"" + volume.name + "\" is given twice");
       }
       scenario.volumes.push_back(std::move(volume));
     }
@@ -690,6 +691,10 @@ Scenario ParseRoot(const json& root) {
 ScenarioParseResult ParseScenario(std::string_view json_text) {
   ScenarioParseResult result;
   try {
+    if (std::optional<std::string> error = CheckJsonShape(json_text)) {
+      result.error = std::move(*error);
+      return result;
+    }
     const json root = json::parse(json_text.begin(), json_text.end());
     result.scenario = ParseRoot(root);
   } catch (const json::parse_error& e) {

@@ -254,6 +254,40 @@ TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {
   EXPECT_NE(no_file.error.find("no_such_file.json"), std::string::npos);
 }
 
+// Text that would make the loader recurse without end, keep a value silently or take minutes is
+// refused quickly, with the place named.
+TEST(ScenarioParsing, DeepNestingRepeatedKeysAndLongListsAreRefusedWithTheirPlace) {
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  const std::string deep = ErrorOf(R"({"description": )" + nested(100000) + "}");
+  EXPECT_EQ(deep.rfind("description[0][0]", 0), 0U) << deep.substr(0, 80);
+  EXPECT_NE(deep.find(": nested deeper than 64 levels"), std::string::npos) << deep;
+  EXPECT_NE(ErrorOf(nested(100000)).find("nested deeper than 64 levels"), std::string::npos);
+  // 64 levels are still read: the field's own check answers.
+  EXPECT_EQ(ErrorOf(R"({"description": )" + nested(63) + "}").rfind("description: expected", 0),
+            0U);
+
+  EXPECT_EQ(ErrorOf(R"({"seed": 1, "seed": 2})"), "seed: given twice in one object");
+  EXPECT_EQ(ErrorOf(R"({"drives": [{"number": 1, "type": "disk"},
+                                   {"number": 2, "type": "disk", "type": "enclosure"}]})"),
+            "drives[1].type: given twice in one object");
+  EXPECT_TRUE(ParseScenario(R"({"drives": [{"number": 1, "type": "disk"}],
+                               "volumes": [{"name": "C", "disk": 1}]})")
+                  .scenario);
+
+  // Minutes when each volume was compared with every other one.
+  std::string volumes = R"({"volumes": [)";
+  constexpr int kVolumes = 200000;
+  for (int i = 0; i < kVolumes; ++i)
+    volumes += R"({"name": "v)" + std::to_string(i) + R"("},)";
+  volumes += R"({"name": "v0"}]})";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf(volumes),
+            "volumes[" + std::to_string(kVolumes) + "].name: volume \"v0\" is given twice");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
 // A story's start is a local time that exists; anything else is refused, not bent into one.
 TEST(ScenarioParsing, StartsAtIsALocalTimeThatExists) {
   const ScenarioParseResult result = ParseScenario(R"({"starts_at": "2026-02-28 23:59:30"})");
