@@ -606,8 +606,18 @@ class TimelineParser {
   std::map<unsigned, bool> enclosure_;  // drive number -> is an enclosure, as the timeline goes
 };
 
+// The clocks add a story's elapsed milliseconds to its start in the system clock's own unit,
+// which runs out within a few centuries (in 2262 with nanoseconds). A story starts early enough
+// to leave a century of story time before that: before the year this returns.
+int FirstYearPastTheClock() {
+  using namespace std::chrono;
+  constexpr hours kStoryRoom{24 * 366 * 100};
+  const year_month_day last{floor<days>(system_clock::time_point::max() - kStoryRoom)};
+  return static_cast<int>(last.year());
+}
+
 // "YYYY-MM-DD HH:MM:SS" in local time. A date that does not exist (February 30, hour 24) is an
-// error rather than the day mktime would make of it.
+// error rather than the day mktime would make of it, and so is one past what the clock can hold.
 std::chrono::system_clock::time_point ParseLocalTime(const json& value, const std::string& path) {
   const std::string expected = "expected a local time as \"YYYY-MM-DD HH:MM:SS\", got ";
   if (!value.is_string()) Fail(path, expected + Shown(value));
@@ -620,6 +630,11 @@ std::chrono::system_clock::time_point ParseLocalTime(const json& value, const st
                   &consumed) != 6 ||
       consumed != 19 || fields.tm_year < 1970 || fields.tm_year > 2999) {
     Fail(path, expected + Shown(value));
+  }
+  const int past_the_clock = FirstYearPastTheClock();
+  if (fields.tm_year >= past_the_clock) {
+    Fail(path, Shown(value) + " is past what the clock can hold: a story starts before the year " +
+                   std::to_string(past_the_clock));
   }
   fields.tm_year -= 1900;
   fields.tm_mon -= 1;

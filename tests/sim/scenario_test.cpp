@@ -306,6 +306,10 @@ TEST(ScenarioParsing, StartsAtIsALocalTimeThatExists) {
     const std::string error = ErrorOf(std::string(R"({"starts_at": )") + bad + "}");
     EXPECT_EQ(error.rfind("starts_at: ", 0), 0U) << bad << ": " << error;
   }
+  // The clocks add a story's time to its start: a start they cannot carry is refused by name.
+  const std::string far = ErrorOf(R"({"starts_at": "2999-12-31 23:59:59"})");
+  EXPECT_EQ(far.rfind("starts_at: ", 0), 0U) << far;
+  EXPECT_NE(far.find("past what the clock can hold"), std::string::npos) << far;
 }
 
 TEST(ScenarioParsing, APlugEventMakesTheDriveKnownToLaterEvents) {
