@@ -14,6 +14,9 @@ FUZZ_DIR="$BUILD_ROOT/fuzz"
 ALL_TARGETS=(controller_answers scenario daily_log settings firmware_image smart_sector hardware_texts)
 # One input taking longer than this is a finding (a hang), not a slow run.
 INPUT_TIMEOUT_SECONDS=25
+# The longest input of a target whose cases need more than libFuzzer's default (the largest seed,
+# at least 4 KiB): a scenario nested 100,000 deep, or a list of thousands of volumes.
+declare -A MAX_LEN=([scenario]=262144)
 
 usage() {
   echo "usage: scripts/fuzz.sh [SECONDS] [TARGET...]   targets: ${ALL_TARGETS[*]}" >&2
@@ -62,6 +65,7 @@ for target in "${targets[@]}"; do
     -print_final_stats=1 -artifact_prefix="$run/")
   dict="$ROOT/fuzz/$target/$target.dict"
   [[ -f "$dict" ]] && options+=(-dict="$dict")
+  [[ -n "${MAX_LEN[$target]:-}" ]] && options+=(-max_len="${MAX_LEN[$target]}")
 
   echo "=== fuzz $target for ${seconds}s (log: $run/fuzz.log)"
   rc=0

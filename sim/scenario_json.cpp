@@ -7,13 +7,16 @@
 #include <ctime>
 #include <limits>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "common/platform_files.h"
+#include "json_shape.h"
 #include "scenario.h"
 
 namespace raid::sim {
@@ -57,6 +60,22 @@ std::uint64_t ToUnsigned(const json& value, const std::string& path, std::uint64
   if (result > max)
     Fail(path, std::to_string(result) + " is above the limit " + std::to_string(max));
   return result;
+}
+
+// "4E 57 0d0a": pairs of hex digits, blanks allowed between pairs.
+std::optional<std::string> BytesFromHex(const std::string& text) {
+  const auto hex_digit = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size() || !hex_digit(text[i]) || !hex_digit(text[i + 1])) return std::nullopt;
+    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+    i += 2;
+  }
+  return bytes;
 }
 
 // One JSON object: hands out its fields and, at the end, rejects any it did not use.
@@ -105,6 +124,26 @@ class Fields {
         Fail(PathOf(key), "longer than " + std::to_string(max_length) + " characters");
       }
     }
+  }
+  // A text the device reports (a model, serial, firmware or INQUIRY text): a string under `key`,
+  // or any bytes at all under `key` + "_hex", so that a scenario can give what a device's
+  // firmware might: control bytes, zero bytes, bytes that are not UTF-8.
+  void DeviceText(const std::string& key, std::string& out, std::size_t max_length) {
+    const std::string hex_key = key + "_hex";
+    const json* hex = Find(hex_key);
+    if (hex && value_.contains(key)) Fail(PathOf(hex_key), "give either " + key + " or " + hex_key);
+    Text(key, out, max_length);
+    if (!hex) return;
+    const std::optional<std::string> bytes =
+        hex->is_string() ? BytesFromHex(hex->get<std::string>()) : std::nullopt;
+    if (!bytes) {
+      Fail(PathOf(hex_key),
+           "expected bytes as pairs of hex digits (\"0D 0A 1B\"), got " + Shown(*hex));
+    }
+    if (bytes->size() > max_length) {
+      Fail(PathOf(hex_key), "longer than " + std::to_string(max_length) + " bytes");
+    }
+    out = *bytes;
   }
   void Fraction(const std::string& key, double& out) {
     if (const json* v = Find(key)) {
@@ -290,9 +329,9 @@ SmartAttributeSpec ParseAttribute(const json& value, const std::string& path) {
 MemberSpec ParseMember(const json& value, const std::string& path, MemberSpec member,
                        std::uint8_t* state) {
   Fields f(value, path);
-  f.Text("model", member.model, 40);
-  f.Text("serial", member.serial, 20);
-  f.Text("firmware", member.firmware, 8);
+  f.DeviceText("model", member.model, 40);
+  f.DeviceText("serial", member.serial, 20);
+  f.DeviceText("firmware", member.firmware, 8);
   f.Unsigned("capacity", member.capacity, 0xFFFFFFFFFFFFULL);
   f.Unsigned("word106", member.word106);
   if (const json* s = f.Find("state")) {
@@ -339,14 +378,14 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
     config.revision[3] = static_cast<std::uint8_t>(bit->get<bool>() ? config.revision[3] | 0x10
                                                                     : config.revision[3] & ~0x10);
   }
-  f.Text("model_text", config.model_text, 40);
+  f.DeviceText("model_text", config.model_text, 40);
   f.Unsigned("array_capacity", config.array_capacity, 0xFFFFFFFFFFFFULL);
   f.Bool("sensors", config.sensors);
   f.Unsigned("fan_rpm", config.fan_rpm);
   f.Unsigned("temperature", config.temperature);
-  f.Text("vendor", config.vendor, 8);
-  f.Text("product", config.product, 16);
-  f.Text("product_revision", config.product_revision, 4);
+  f.DeviceText("vendor", config.vendor, 8);
+  f.DeviceText("product", config.product, 16);
+  f.DeviceText("product_revision", config.product_revision, 4);
   f.Unsigned("firmware_type", config.firmware_type);
   f.Unsigned("flash_image_size", config.flash_image_size, 0x800000);
   f.Unsigned("answer_delay_ms", config.answer_delay_ms);
@@ -386,9 +425,9 @@ EnclosureSpec ParseEnclosure(Fields& f, std::uint64_t seed) {
 
 PlainDiskSpec ParseDisk(Fields& f, std::uint64_t seed) {
   PlainDiskSpec config;
-  f.Text("vendor", config.vendor, 8);
-  f.Text("product", config.product, 16);
-  f.Text("product_revision", config.product_revision, 4);
+  f.DeviceText("vendor", config.vendor, 8);
+  f.DeviceText("product", config.product, 16);
+  f.DeviceText("product_revision", config.product_revision, 4);
   f.Unsigned("capacity", config.capacity, 0xFFFFFFFFULL);
   config.faults.seed = seed;
   if (const json* faults = f.Find("faults")) {
@@ -567,8 +606,18 @@ class TimelineParser {
   std::map<unsigned, bool> enclosure_;  // drive number -> is an enclosure, as the timeline goes
 };
 
+// The clocks add a story's elapsed milliseconds to its start in the system clock's own unit,
+// which runs out within a few centuries (in 2262 with nanoseconds). A story starts early enough
+// to leave a century of story time before that: before the year this returns.
+int FirstYearPastTheClock() {
+  using namespace std::chrono;
+  constexpr hours kStoryRoom{24 * 366 * 100};
+  const year_month_day last{floor<days>(system_clock::time_point::max() - kStoryRoom)};
+  return static_cast<int>(last.year());
+}
+
 // "YYYY-MM-DD HH:MM:SS" in local time. A date that does not exist (February 30, hour 24) is an
-// error rather than the day mktime would make of it.
+// error rather than the day mktime would make of it, and so is one past what the clock can hold.
 std::chrono::system_clock::time_point ParseLocalTime(const json& value, const std::string& path) {
   const std::string expected = "expected a local time as \"YYYY-MM-DD HH:MM:SS\", got ";
   if (!value.is_string()) Fail(path, expected + Shown(value));
@@ -581,6 +630,11 @@ std::chrono::system_clock::time_point ParseLocalTime(const json& value, const st
                   &consumed) != 6 ||
       consumed != 19 || fields.tm_year < 1970 || fields.tm_year > 2999) {
     Fail(path, expected + Shown(value));
+  }
+  const int past_the_clock = FirstYearPastTheClock();
+  if (fields.tm_year >= past_the_clock) {
+    Fail(path, Shown(value) + " is past what the clock can hold: a story starts before the year " +
+                   std::to_string(past_the_clock));
   }
   fields.tm_year -= 1900;
   fields.tm_mon -= 1;
@@ -617,12 +671,11 @@ Scenario ParseRoot(const json& root) {
     }
   }
   if (const json* volumes = f.Array("volumes")) {
+    std::unordered_set<std::string> names;
     for (std::size_t i = 0; i < volumes->size(); ++i) {
       VolumeSpec volume = ParseVolume((*volumes)[i], Index("volumes", i));
-      for (const VolumeSpec& other : scenario.volumes) {
-        if (other.name == volume.name) {
-          Fail(Index("volumes", i) + ".name", "volume \"" + volume.name + "\" is given twice");
-        }
+      if (!names.insert(volume.name).second) {
+        Fail(Index("volumes", i) + ".name", "volume \"" + volume.name + "\" is given twice");
       }
       scenario.volumes.push_back(std::move(volume));
     }
@@ -653,6 +706,10 @@ Scenario ParseRoot(const json& root) {
 ScenarioParseResult ParseScenario(std::string_view json_text) {
   ScenarioParseResult result;
   try {
+    if (std::optional<std::string> error = CheckJsonShape(json_text)) {
+      result.error = std::move(*error);
+      return result;
+    }
     const json root = json::parse(json_text.begin(), json_text.end());
     result.scenario = ParseRoot(root);
   } catch (const json::parse_error& e) {

@@ -1,8 +1,11 @@
 // Model, firmware and serial texts come from the enclosure and its drives, and a log line may carry
-// any of them: whatever bytes they hold, the metrics file must stay one sample per line in valid
-// UTF-8 that a Prometheus reader accepts, with every label value saying what the hardware said
-// (a byte that is not UTF-8, or a control character, as U+FFFD), and the monitor's events must be
-// built from any lines without reading past them.
+// any of them: whatever bytes they hold, the texts read from the device's fields and the log
+// lines made of them hold no control byte, and text without one comes back as it was; the
+// metrics file must stay one sample per line in valid UTF-8 that a Prometheus reader accepts,
+// with every label value saying what the hardware said (a byte that is not UTF-8, or a control
+// character, as U+FFFD), and the monitor's events must be built from any lines without reading
+// past them.
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/bytes.h"
 #include "status/controller_status.h"
+#include "status/device_information.h"
 #include "status/metrics_text.h"
 #include "status/monitor_events.h"
 
@@ -93,6 +98,31 @@ std::vector<std::string> LabelValues(std::string_view line) {
   return values;
 }
 
+bool HasControlByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// The texts as the enclosure and its drive report them, in their fields (zero-filled, so that a
+// shorter text ends there), read as the program reads them.
+void CheckDeviceFields(const std::vector<std::string>& texts) {
+  raid::IdentificationBlock block{};
+  raid::WriteSwappedText(block, raid::kIdModelText, raid::kIdModelLength, texts[0], '\0');
+  raid::WriteSwappedText(block, raid::kIdFirmwareRevision, 8, texts[1], '\0');
+  raid::ControllerStatus record;
+  record.bytes[raid::status_layout::kDriveFlags] = raid::kBothPresent;
+  raid::WriteSwappedText(record.bytes, raid::status_layout::kModel,
+                         raid::status_layout::kModelLength, texts[2], '\0');
+  raid::WriteSwappedText(record.bytes, raid::status_layout::kSerial,
+                         raid::status_layout::kSerialLength, texts[3], '\0');
+  for (const std::string& line : raid::DeviceInformationBlock(0, block, record))
+    Check(!HasControlByte(line));
+  const std::string serial = texts[3].substr(0, raid::status_layout::kSerialLength);
+  Check(!HasControlByte(record.DriveSerial(0)));
+  Check(HasControlByte(serial) || record.DriveSerial(0) == serial);
+  Check(!HasControlByte(record.DriveModel(0)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -107,6 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       texts[field] += static_cast<char>(data[i]);
     }
   }
+
+  CheckDeviceFields(texts);
 
   raid::MetricsSnapshot snapshot;
   snapshot.enclosures_found = 1;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "cli/json_output.h"
 #include "common/decimal_text.h"
 #include "common/platform_files.h"
 #include "notify/mail_entry_checks.h"
@@ -274,7 +275,7 @@ int RunMailShowCommand(bool json) {
       }
       out["templates"] = kinds;
     }
-    std::puts(out.dump(2).c_str());
+    std::fputs(JsonDocumentText(out).c_str(), stdout);
     return 0;
   }
   if (!loaded) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cli/json_output.h"
 #include "status/text_helpers.h"
 
 namespace raid::cli {
@@ -62,7 +63,7 @@ void PrintJson(const std::vector<EnclosureRow>& rows) {
                     {"firmware_type_byte", row.type_byte}});
   }
   const nlohmann::json document = {{"enclosures", list}};
-  std::puts(document.dump(2).c_str());
+  std::fputs(JsonDocumentText(document).c_str(), stdout);
 }
 
 }  // namespace

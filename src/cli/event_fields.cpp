@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/json_output.h"
+
 namespace raid::cli {
 
 HookEnvironment HookVariables(const MonitorEvent& event) {
@@ -26,7 +28,7 @@ std::string EventJsonLine(const MonitorEvent& event) {
       {"time", UtcTimeText(event.time)},
   };
   // A log line in a legacy code page is not UTF-8; it must not end the monitor.
-  return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return JsonLineText(object);
 }
 
 std::string EventDescription(const MonitorEvent& event) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cli/json_output.h"
 #include "health/attribute_names.h"
 #include "health/smart_page_view.h"
 #include "health/smart_reader.h"
@@ -121,7 +122,7 @@ int RunSmartCommand(CliSession& session, bool json) {
       std::fputs(text.c_str(), stdout);
     }
   }
-  if (json) std::puts(nlohmann::json({{"enclosures", list}}).dump(2).c_str());
+  if (json) std::fputs(JsonDocumentText({{"enclosures", list}}).c_str(), stdout);
   return exit_code;
 }
 

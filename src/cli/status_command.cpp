@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cli/json_output.h"
 #include "status/state_text.h"
 #include "status/text_helpers.h"
 
@@ -113,7 +114,7 @@ int RunStatusCommand(CliSession& session, bool json) {
       PrintPlain(position, info, block, record, scan_capable);
     }
   }
-  if (json) std::puts(nlohmann::json({{"enclosures", list}}).dump(2).c_str());
+  if (json) std::fputs(JsonDocumentText({{"enclosures", list}}).c_str(), stdout);
   return exit_code;
 }
 

@@ -14,6 +14,10 @@ constexpr std::size_t kModelMinimumLength = 6;
 constexpr std::size_t kRevisionOffset = 46;
 constexpr std::size_t kRevisionLength = 8;
 
+bool IsControlByte(std::uint8_t byte) {
+  return byte < 0x20 || byte == 0x7F;
+}
+
 // The field as a C string: it ends at its first zero byte.
 std::string SwappedField(std::span<const std::uint8_t> record, std::size_t offset,
                          std::size_t length) {
@@ -22,33 +26,43 @@ std::string SwappedField(std::span<const std::uint8_t> record, std::size_t offse
   return text;
 }
 
+// The text form of the revision field is kept for revisions without a control byte; DEL counts
+// as one, so such a revision shows its bytes in the hex form instead of losing one to a '?'.
+bool RevisionIsText(std::span<const std::uint8_t> field) {
+  return std::none_of(field.begin(), field.end(), IsControlByte);
+}
+
 }  // namespace
+
+std::string DeviceText(std::string_view bytes) {
+  std::string text(bytes);
+  for (char& c : text) {
+    if (IsControlByte(static_cast<std::uint8_t>(c))) c = '?';
+  }
+  return text;
+}
 
 std::string ModelText(std::span<const std::uint8_t> record, std::size_t offset) {
   std::string text = SwappedField(record, offset, kModelLength);
   while (text.size() > kModelMinimumLength && text.back() == ' ')
     text.pop_back();
-  return text;
+  return DeviceText(text);
 }
 
 std::string SerialText(std::span<const std::uint8_t> record, std::size_t offset) {
-  return SwappedField(record, offset, kSerialLength);
+  return DeviceText(SwappedField(record, offset, kSerialLength));
 }
 
 std::string FirmwareRevisionText(std::span<const std::uint8_t> identification) {
   const auto field = identification.subspan(kRevisionOffset, kRevisionLength);
-  if (std::all_of(field.begin(), field.end(), [](std::uint8_t b) { return b >= 0x20; })) {
-    return ReadSwappedText(field, 0, kRevisionLength);
-  }
+  if (RevisionIsText(field)) return ReadSwappedText(field, 0, kRevisionLength);
   return HexUpper(field[0], 2) + HexUpper(field[1], 2) + HexUpper(field[2], 2) + "." +
          HexUpper(field[3] & 0x0F, 1);
 }
 
 std::string MailFirmwareRevisionText(std::span<const std::uint8_t> identification) {
   const auto field = identification.subspan(kRevisionOffset, kRevisionLength);
-  if (std::all_of(field.begin(), field.end(), [](std::uint8_t b) { return b >= 0x20; })) {
-    return ReadSwappedText(field, 0, kRevisionLength);
-  }
+  if (RevisionIsText(field)) return ReadSwappedText(field, 0, kRevisionLength);
   std::string text;
   for (std::size_t i = 0; i < 6; ++i)
     text += HexUpper(field[i], 2);

@@ -1,6 +1,7 @@
 // Scenario files: the shipped ones load and say what they promise; mistakes are named.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -19,6 +20,23 @@ std::string ErrorOf(std::string_view json) {
   const ScenarioParseResult result = ParseScenario(json);
   EXPECT_FALSE(result.scenario) << json;
   return result.error;
+}
+
+// The quicker of two loads of `count` volumes whose last repeats the first.
+double SecondsToRefuseARepeatedVolume(int count) {
+  std::string text = R"({"volumes": [)";
+  for (int i = 0; i < count; ++i)
+    text += R"({"name": "v)" + std::to_string(i) + R"("},)";
+  text += R"({"name": "v0"}]})";
+  double quickest = 1e9;
+  for (int load = 0; load < 2; ++load) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf(text),
+              "volumes[" + std::to_string(count) + "].name: volume \"v0\" is given twice");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    quickest = std::min(quickest, took.count());
+  }
+  return quickest;
 }
 
 TEST(ScenarioFiles, AllShippedScenariosLoad) {
@@ -102,6 +120,35 @@ TEST(ScenarioParsing, HexStringsNamesAndDefaults) {
   EXPECT_EQ(config.faults.force_status->status, 0xF0);
   EXPECT_EQ(config.faults.force_status->count, 1u);
   EXPECT_EQ(config.raw_mode, kModeMirroring);
+}
+
+// The texts a device reports may be any bytes, given in their hex form beside the text form.
+TEST(ScenarioParsing, DeviceTextsTakeAnyBytesInTheirHexForm) {
+  const ScenarioParseResult result = ParseScenario(R"({
+    "drives": [{ "number": 1, "type": "enclosure", "model_text_hex": "4E 57 0d0a 00 ff",
+                 "members": [{ "model_hex": "", "serial_hex": "07 7F" }, {}] },
+               { "number": 2, "type": "disk", "vendor_hex": "C3A9" }]
+  })");
+  ASSERT_TRUE(result.scenario) << result.error;
+  const auto& enclosure = std::get<EnclosureSpec>(result.scenario->drives.at(1).device);
+  EXPECT_EQ(enclosure.model_text, std::string("NW\r\n\0\xFF", 6));
+  EXPECT_EQ(enclosure.members[0]->model, "");
+  EXPECT_EQ(enclosure.members[0]->serial, "\x07\x7F");
+  EXPECT_EQ(std::get<PlainDiskSpec>(result.scenario->drives.at(2).device).vendor, "\xC3\xA9");
+
+  const std::string both =
+      ErrorOf(R"({"drives":[{"number":1,"type":"disk","vendor":"A","vendor_hex":"41"}]})");
+  EXPECT_NE(both.find("drives[0].vendor_hex: give either vendor or vendor_hex"), std::string::npos)
+      << both;
+  for (const char* bad : {R"("4")", R"("4G")", R"("41 4")", R"(65)"}) {
+    const std::string error =
+        ErrorOf(R"({"drives":[{"number":1,"type":"disk","vendor_hex":)" + std::string(bad) + "}]}");
+    EXPECT_EQ(error.rfind("drives[0].vendor_hex: expected bytes", 0), 0U) << bad << ": " << error;
+  }
+  const std::string long_vendor =
+      ErrorOf(R"({"drives":[{"number":1,"type":"disk","vendor_hex":"414141414141414141"}]})");
+  EXPECT_NE(long_vendor.find("drives[0].vendor_hex: longer than 8 bytes"), std::string::npos)
+      << long_vendor;
 }
 
 TEST(ScenarioParsing, BridgeResetsAndHeldReads) {
@@ -220,6 +267,33 @@ TEST(ScenarioParsing, ErrorsNameTheFieldAndTheProblem) {
   EXPECT_NE(no_file.error.find("no_such_file.json"), std::string::npos);
 }
 
+// Text that would make the loader recurse without end, keep a value silently or take minutes is
+// refused quickly, with the place named.
+TEST(ScenarioParsing, DeepNestingRepeatedKeysAndLongListsAreRefusedWithTheirPlace) {
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  const std::string deep = ErrorOf(R"({"description": )" + nested(100000) + "}");
+  EXPECT_EQ(deep.rfind("description[0][0]", 0), 0U) << deep.substr(0, 80);
+  EXPECT_NE(deep.find(": nested deeper than 64 levels"), std::string::npos) << deep;
+  EXPECT_NE(ErrorOf(nested(100000)).find("nested deeper than 64 levels"), std::string::npos);
+  // 64 levels are still read: the field's own check answers.
+  EXPECT_EQ(ErrorOf(R"({"description": )" + nested(63) + "}").rfind("description: expected", 0),
+            0U);
+
+  EXPECT_EQ(ErrorOf(R"({"seed": 1, "seed": 2})"), "seed: given twice in one object");
+  EXPECT_EQ(ErrorOf(R"({"drives": [{"number": 1, "type": "disk"},
+                                   {"number": 2, "type": "disk", "type": "enclosure"}]})"),
+            "drives[1].type: given twice in one object");
+  EXPECT_TRUE(ParseScenario(R"({"drives": [{"number": 1, "type": "disk"}],
+                               "volumes": [{"name": "C", "disk": 1}]})")
+                  .scenario);
+
+  // Eight times the volumes take about eight times as long (up to 12 here, caches included), not
+  // 64: each name is looked up once, not compared with every one before it.
+  EXPECT_LT(SecondsToRefuseARepeatedVolume(50000), 24 * SecondsToRefuseARepeatedVolume(6250));
+}
+
 // A story's start is a local time that exists; anything else is refused, not bent into one.
 TEST(ScenarioParsing, StartsAtIsALocalTimeThatExists) {
   const ScenarioParseResult result = ParseScenario(R"({"starts_at": "2026-02-28 23:59:30"})");
@@ -238,6 +312,10 @@ TEST(ScenarioParsing, StartsAtIsALocalTimeThatExists) {
     const std::string error = ErrorOf(std::string(R"({"starts_at": )") + bad + "}");
     EXPECT_EQ(error.rfind("starts_at: ", 0), 0U) << bad << ": " << error;
   }
+  // The clocks add a story's time to its start: a start they cannot carry is refused by name.
+  const std::string far = ErrorOf(R"({"starts_at": "2999-12-31 23:59:59"})");
+  EXPECT_EQ(far.rfind("starts_at: ", 0), 0U) << far;
+  EXPECT_NE(far.find("past what the clock can hold"), std::string::npos) << far;
 }
 
 TEST(ScenarioParsing, APlugEventMakesTheDriveKnownToLaterEvents) {

@@ -38,6 +38,31 @@ TEST(FirmwareRevisionText, HexFormUnlessAllEightBytesArePrintable) {
 
   WriteSwappedText(block, 46, 8, "100126.1");
   EXPECT_EQ(FirmwareRevisionText(block), "100126.1");
+  EXPECT_EQ(MailFirmwareRevisionText(block), "100126.1");
+
+  // DEL is a control byte as well: the hex forms, never the byte itself.
+  WriteSwappedText(block, 46, 8,
+                   "1001\x7F"
+                   "6.1");
+  EXPECT_EQ(FirmwareRevisionText(block), "303131.0");
+  EXPECT_EQ(MailFirmwareRevisionText(block), "30313130367F");
+  // Bytes from 0x80 up are no control bytes: the text form keeps them.
+  WriteSwappedText(block, 46, 8, "Rev\xE9 1.0");
+  EXPECT_EQ(FirmwareRevisionText(block), "Rev\xE9 1.0");
+}
+
+// A drive's texts end at a zero byte as before; each control byte before it becomes one '?', so
+// that a model cannot write a line of its own into the log or an escape to a terminal.
+TEST(DriveTexts, ControlBytesBecomeQuestionMarksAndEveryOtherByteStays) {
+  std::array<std::uint8_t, 512> record{};
+  WriteSwappedText(record, 256, 40, "NW\r\nD9 Device was removed.", '\0');
+  EXPECT_EQ(ModelText(record, 256), "NW??D9 Device was removed.");
+  WriteSwappedText(record, 256, 40, "\x1B]0;x\x07\x7F Caf\xC3\xA9 \xFF", '\0');
+  EXPECT_EQ(ModelText(record, 256), "?]0;x?? Caf\xC3\xA9 \xFF");
+  WriteSwappedText(record, 256, 40, std::string_view("AB\0\x1B\x1B", 5));
+  EXPECT_EQ(ModelText(record, 256), "AB");
+  WriteSwappedText(record, 58, 20, "\x1B[2JSN\t1");
+  EXPECT_EQ(SerialText(record, 58), "?[2JSN?1            ");
 }
 
 TEST(DriveTexts, ModelLosesTrailingBlanksButKeepsSixCharactersAndSerialIsUntouched) {
