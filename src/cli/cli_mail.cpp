@@ -8,6 +8,7 @@
 #include "common/platform_files.h"
 #include "notify/mail_entry_checks.h"
 #include "notify/mail_templates.h"
+#include "status/text_helpers.h"
 #include "sysinfo/host_info.h"
 
 namespace raid::cli {
@@ -57,34 +58,27 @@ MailSettingsEdits EditsFromSettings(const MailSettings& settings) {
   return edits;
 }
 
-// A text the user gave, shown back without what a terminal would act on.
-std::string Shown(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return text;
-}
-
 // The host and addresses the options give, without blanks around them; false with the reason,
 // naming the option, for one the page would not take either.
 bool CheckEntries(MailSetupOptions& options, std::string& error) {
   if (options.host) {
     options.host = TrimBlanks(*options.host);
     if (const std::optional<std::string> why = HostEntryProblem(*options.host)) {
-      error = "--smtp: the host \"" + Shown(*options.host) + "\" cannot be used: " + *why;
+      error = "--smtp: the host \"" + DeviceText(*options.host) + "\" cannot be used: " + *why;
       return false;
     }
   }
   if (options.from) {
     options.from = TrimBlanks(*options.from);
     if (const std::optional<std::string> why = AddressEntryProblem(*options.from)) {
-      error = "--from: E-Mail Address formula error! (" + Shown(*options.from) + ": " + *why + ")";
+      error = "--from: E-Mail Address formula error! (" + DeviceText(*options.from) + ": " + *why + ")";
       return false;
     }
   }
   for (std::string& address : options.recipients) {
     address = TrimBlanks(address);
     if (const std::optional<std::string> why = AddressEntryProblem(address)) {
-      error = "--to: E-Mail Address formula error! (" + Shown(address) + ": " + *why + ")";
+      error = "--to: E-Mail Address formula error! (" + DeviceText(address) + ": " + *why + ")";
       return false;
     }
   }

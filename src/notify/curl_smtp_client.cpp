@@ -12,6 +12,7 @@
 
 #include "common/platform_files.h"
 #include "notify/mail_entry_checks.h"
+#include "status/text_helpers.h"
 
 namespace raid {
 namespace {
@@ -116,11 +117,9 @@ bool IsLastReplyLine(std::string_view line) {
   return ReplyCode(line) != 0 && (line.size() == 3 || line[3] == ' ');
 }
 
+// What a server or a stored setting says, fit for a message: short, and no control byte.
 std::string Printable(std::string_view text) {
-  std::string shown(text.substr(0, kMaxReplyShown));
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return shown;
+  return DeviceText(text.substr(0, kMaxReplyShown));
 }
 
 // The address in "RCPT TO:<address>".
