@@ -58,7 +58,7 @@ bool FolderLogStore::Save(const std::string& name, const std::vector<std::string
     content += line;
     content += ending;
   }
-  return ReplaceFileContents(folder_ / name, content, last_error_);
+  return ReplaceFileContents(folder_ / name, content, FileAccess::kUsual, last_error_);
 }
 
 std::filesystem::path LogFolder() {

@@ -130,8 +130,10 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
   return true;
 }
 
+// A new file takes its folder's rights (its ACL): the owner-only modes are a POSIX matter, and so
+// is the rule for symbolic links, which take a privilege to make on Windows.
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
-                         std::string& error) {
+                         FileAccess /*access*/, std::string& error) {
   std::string what;
   if (const PathKind kind = ExaminePath(target, what);
       kind == PathKind::kFolder || kind == PathKind::kOther) {
