@@ -71,4 +71,12 @@ enum class FileAccess {
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
                          FileAccess access, std::string& error);
 
+enum class NewFileResult { kWritten, kNameTaken, kCannotCreate, kCannotWrite };
+
+// Writes `content` to a file made at `path`, which must not exist yet: whatever holds the name (a
+// file, a symbolic link, even a dangling one) is kNameTaken and never written through. A file
+// that could not be written whole is removed again.
+NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view content,
+                           std::string& error);
+
 }  // namespace raid

@@ -191,4 +191,22 @@ bool ReplaceFileContents(const std::filesystem::path& path, std::string_view con
   return true;
 }
 
+NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view content,
+                           std::string& error) {
+  // O_EXCL: the name itself is created, and no link at it, even a dangling one, is followed.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.valid()) {
+    if (errno == EEXIST) return NewFileResult::kNameTaken;
+    error = ErrnoText("cannot create", path);
+    return NewFileResult::kCannotCreate;
+  }
+  if (!WriteAll(fd.get(), content) || !fd.Close()) {
+    error = ErrnoText("cannot write", path);
+    fd.Reset();
+    ::unlink(path.c_str());
+    return NewFileResult::kCannotWrite;
+  }
+  return NewFileResult::kWritten;
+}
+
 }  // namespace raid
