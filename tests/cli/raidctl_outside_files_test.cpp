@@ -52,6 +52,14 @@ class RaidctlOutsideFilesTest : public ::testing::Test {
     return path;
   }
 
+  // One enclosure from a fixed noon, so that the day's file has a known name.
+  fs::path NoonScenario() {
+    const fs::path scenario = folder_ / "noon.json";
+    std::ofstream(scenario) << R"({ "starts_at": "2026-12-08 12:00:00",
+      "drives": [ { "number": 1, "type": "enclosure" } ] })";
+    return scenario;
+  }
+
   fs::path folder_;
 };
 
@@ -93,6 +101,15 @@ TEST_F(RaidctlOutsideFilesTest, ABodyTemplateOrSettingsFileThatIsNoRegularFileIs
   run = Raidctl("mail-setup --port 2525");
   EXPECT_EQ(run.exit_code, 1) << run.err;
   EXPECT_TRUE(fs::is_fifo(folder_ / "config" / "settings.toml"));
+}
+
+TEST_F(RaidctlOutsideFilesTest, ATraceThatIsNoRegularFileIsRefusedAtOnce) {
+  const fs::path fifo = folder_ / "fifo";
+  const CliRun run =
+      Raidctl("status --simulate " + NoonScenario().string(), "RAIDGUI_TRACE=" + fifo.string());
+  EXPECT_EQ(run.exit_code, 0) << run.err;  // 124 would be the time-out's
+  EXPECT_THAT(run.err, HasSubstr("Cannot open the trace file " + fifo.string()));
+  EXPECT_THAT(run.err, HasSubstr("not a regular file (a FIFO)"));
 }
 
 }  // namespace
