@@ -59,5 +59,25 @@ TEST_F(ReplaceFileTest, NewFilesGetTheirAccessAndOldOnesKeepModeAndOwner) {
   EXPECT_FALSE(fs::exists(folder_ / "template.new"));
 }
 
+// A user who may not give the new file the old one's group must not give its own group the old
+// group's rights either.
+TEST_F(ReplaceFileTest, GroupThatCannotBeKeptGetsNoRights) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to act as two users";
+  ASSERT_EQ(::chown(folder_.c_str(), testing::kOtherUser, testing::kOtherGroup), 0);
+  const fs::path path = folder_ / "shared.txt";
+  std::ofstream(path) << "line\n";
+  ASSERT_EQ(::chown(path.c_str(), testing::kOtherUser, 0), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+
+  ASSERT_TRUE(testing::RunAsOtherUser([&] {
+    std::string error;
+    return ReplaceFileContents(path, "line\nmore\n", FileAccess::kUsual, error);
+  }));
+  const struct stat facts = testing::FactsOf(path);
+  EXPECT_EQ(facts.st_uid, testing::kOtherUser);
+  EXPECT_EQ(facts.st_gid, testing::kOtherGroup);
+  EXPECT_EQ(facts.st_mode & 07777, 0604U);
+}
+
 }  // namespace
 }  // namespace raid
