@@ -97,9 +97,9 @@ TEST_F(SpiDumpFileTest, ALinkPutAtTheFreeNameIsNeverWrittenThrough) {
   std::atomic<bool> done{false};
   std::thread planter([&] {
     while (!done) {
-      std::error_code ignored;
-      fs::create_symlink(victim, folder_ / "dSMART00.bin", ignored);
-      fs::remove(folder_ / "dSMART00.bin", ignored);
+      std::error_code failure;  // only its own link is taken away again
+      fs::create_symlink(victim, folder_ / "dSMART00.bin", failure);
+      if (!failure) fs::remove(folder_ / "dSMART00.bin", failure);
     }
   });
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -108,7 +108,8 @@ TEST_F(SpiDumpFileTest, ALinkPutAtTheFreeNameIsNeverWrittenThrough) {
     const SpiDumpResult result = GetSPIFWInfo(folder_, kSpiDumpSmartData, buffer_);
     if (result.written) {
       ++written;
-      fs::remove(*result.written);
+      std::error_code ignored;
+      fs::remove(*result.written, ignored);
     }
   }
   done = true;
