@@ -37,12 +37,19 @@ class MemoryLogStore : public LogFileStore {
   Presence Probe(const std::string& name) override {
     return files_.count(name) != 0 ? Presence::kPresent : Presence::kMissing;
   }
-  std::optional<std::vector<std::string>> Load(const std::string& name) override {
-    return files_.at(name);
+  std::optional<LogFileLines> Load(const std::string& name) override {
+    const std::vector<std::string>& lines = files_.at(name);
+    return LogFileLines{lines, false, false, LogFileMark{true, 0, 0, lines.size()}};
   }
-  bool Save(const std::string& name, const std::vector<std::string>& lines) override {
-    files_[name] = lines;
-    return true;
+  std::optional<LogFileLines> Append(const std::string& name, const std::vector<std::string>& lines,
+                                     const LogFileMark& mark) override {
+    std::vector<std::string>& file = files_[name];
+    const bool continued = mark.known && mark.end <= file.size();
+    const std::size_t from = continued ? mark.end : 0;
+    file.insert(file.end(), lines.begin(), lines.end());
+    return LogFileLines{
+        std::vector<std::string>(file.begin() + static_cast<std::ptrdiff_t>(from), file.end()),
+        continued, false, LogFileMark{true, 0, 0, file.size()}};
   }
   const std::string& last_error() const override { return no_error_; }
 

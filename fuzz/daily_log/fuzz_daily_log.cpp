@@ -25,31 +25,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reads through the real folder store; keeps what the detector saves in memory, so that every
+// Reads through the real folder store; keeps what the detector appends in memory, so that every
 // run starts from the input's file (and no run waits for a disk flush).
 class ReadFolderStore : public raid::LogFileStore {
  public:
   explicit ReadFolderStore(const fs::path& folder) : folder_(folder) {}
   Presence Probe(const std::string& name) override {
-    return saved_.count(name) != 0 ? Presence::kPresent : folder_.Probe(name);
+    return appended_.count(name) != 0 ? Presence::kPresent : folder_.Probe(name);
   }
-  std::optional<std::vector<std::string>> Load(const std::string& name) override {
-    if (auto it = saved_.find(name); it != saved_.end()) return it->second;
+  std::optional<raid::LogFileLines> Load(const std::string& name) override {
     return folder_.Load(name);
   }
-  bool Save(const std::string& name, const std::vector<std::string>& lines) override {
-    saved_[name] = lines;
-    return true;
+  std::optional<raid::LogFileLines> Append(const std::string& name,
+                                           const std::vector<std::string>& lines,
+                                           const raid::LogFileMark& mark) override {
+    std::vector<std::string>& appended = appended_[name];
+    appended.insert(appended.end(), lines.begin(), lines.end());
+    raid::LogFileMark after = mark;
+    after.end += lines.size();
+    return raid::LogFileLines{lines, mark.known, false, after};
   }
   const std::string& last_error() const override { return folder_.last_error(); }
-  const std::vector<std::string>* Saved(const std::string& name) const {
-    auto it = saved_.find(name);
-    return it == saved_.end() ? nullptr : &it->second;
+  const std::vector<std::string>* Appended(const std::string& name) const {
+    auto it = appended_.find(name);
+    return it == appended_.end() ? nullptr : &it->second;
   }
 
  private:
   raid::FolderLogStore folder_;
-  std::map<std::string, std::vector<std::string>> saved_;
+  std::map<std::string, std::vector<std::string>> appended_;
 };
 
 class Records : public raid::StatusRecords {
@@ -94,13 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!out) return 0;
   }
 
-  // The loader on its own: a line never holds a line break.
+  // The loader on its own: a line never holds a line break, and the mark ends after the last one.
   raid::FolderLogStore folder(Folder());
-  const std::optional<std::vector<std::string>> loaded = folder.Load(file);
-  if (!loaded) return 0;
-  for (const std::string& line : *loaded) {
+  const std::optional<raid::LogFileLines> read = folder.Load(file);
+  if (!read) return 0;
+  const std::vector<std::string>& loaded = read->lines;
+  std::uint64_t bytes = 0;
+  for (const std::string& line : loaded) {
     if (line.find('\n') != std::string::npos) __builtin_trap();
+    bytes += line.size() + 1;
   }
+  if (read->mark.end < bytes || read->mark.end > size) __builtin_trap();
 
   raid::SharedState state;
   raid::EnclosureRegistry registry;
@@ -111,11 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   raid::RecordingAlertSink alerts;
   raid::EventDetector detector(log, store, clock, state, registry, records, alerts);
 
-  // The start after a restart: the day's earlier lines come first, the new section after them.
+  // The start after a restart: the day's earlier lines come first, the new section after them,
+  // and only the new section goes to the file.
   detector.DetectEvents(0x01);
-  const std::vector<std::string>* saved = store.Saved(file);
-  if (saved == nullptr || saved->size() < loaded->size() ||
-      !std::equal(loaded->begin(), loaded->end(), saved->begin())) {
+  const std::vector<std::string>* appended = store.Appended(file);
+  if (appended == nullptr || log.lines.size() != loaded.size() + appended->size() ||
+      !std::equal(loaded.begin(), loaded.end(), log.lines.begin()) ||
+      !std::equal(appended->begin(), appended->end(), log.lines.begin() + loaded.size())) {
     __builtin_trap();
   }
   state.initial_detection.store(false);

@@ -129,8 +129,8 @@ void DemoTour::Finish(int exit_code, const std::string& why) {
     if (!first_day_file_.empty() && today.file != first_day_file_) {
       // The window holds the new day's lines; the story's beginning is in the earlier file.
       FolderLogStore earlier(form_.core().log_store().folder());
-      if (const std::optional<std::vector<std::string>> lines = earlier.Load(first_day_file_)) {
-        for (const std::string& line : *lines)
+      if (const std::optional<LogFileLines> read = earlier.Load(first_day_file_)) {
+        for (const std::string& line : read->lines)
           std::printf("%s\n", line.c_str());
       } else {
         std::fprintf(stderr, "raidgui: %s\n", earlier.last_error().c_str());

@@ -39,19 +39,6 @@ std::optional<std::string> MetricsPathProblem(const std::filesystem::path& path)
   return std::nullopt;
 }
 
-void MakeReadableByAll(const std::filesystem::path& path) {
-  namespace fs = std::filesystem;
-  std::error_code failure;
-  fs::permissions(path,
-                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                      fs::perms::others_read,
-                  failure);
-  if (failure) {
-    std::fprintf(stderr, "raidctl: cannot make %s readable for the exporter: %s\n",
-                 path.string().c_str(), failure.message().c_str());
-  }
-}
-
 }  // namespace
 
 MetricsFile::MetricsFile(std::filesystem::path path, std::uint64_t refresh_ms)
@@ -76,16 +63,13 @@ void MetricsFile::Offer(const std::string& text, std::uint64_t now_ms) {
   attempted_ = true;
   last_text_ = text;
   last_attempt_ms_ = now_ms;
-  std::string what;
-  const bool created = ExaminePath(path_, what) == PathKind::kMissing;
+  // The exporter reads the file as another user, and a service's umask would make a new one
+  // owner-only. A file that was there keeps the mode its owner gave it.
   std::string error;
-  if (!ReplaceFileContents(path_, text, error)) {
+  if (!ReplaceFileContents(path_, text, FileAccess::kReadableByAll, error)) {
     Failed(error);
     return;
   }
-  // The exporter reads the file as another user, and a service's umask would make a new one
-  // owner-only. A file that was there keeps the mode its owner gave it.
-  if (created) MakeReadableByAll(path_);
   if (failing_) {
     failing_ = false;
     std::fprintf(stderr, "raidctl: the metrics are written to %s again\n", path_.string().c_str());

@@ -52,12 +52,31 @@ inline std::string TooLargeFileText(const std::filesystem::path& path, std::uint
 bool ReadRegularFile(const std::filesystem::path& path, std::string& content, std::string& error,
                      std::uintmax_t max_bytes);
 
+// Who may read a file we write. On Linux an existing file keeps its mode (never wider), owner and
+// group unless kOwnerOnly says less; on Windows a file takes its folder's rights.
+enum class FileAccess {
+  kUsual,          // a new file: 0644 less the umask
+  kReadableByAll,  // a new file: 0644 whatever the umask, for a reader running as another user
+  kNewOwnerOnly,   // a new file: 0600
+  kOwnerOnly,      // 0600 for a new file, and an old one loses its group's and others' rights
+};
+
 // Writes `content` to a new file beside `target`, forces it to disk and then puts it in place of
 // `target` in one step, so that a crash or a full disk leaves either the old or the new file,
 // never a shortened one. On failure `target` is untouched and `error` says why. A target that is
-// not a regular file is refused. On Linux the new file keeps the old one's mode, owner and group,
-// and a symbolic link stays a link: the file it leads to is replaced.
+// not a regular file is refused. On Linux a symbolic link stays a link (the file it leads to is
+// replaced) when the link and its folder both belong to the user running the program or to
+// root; any other link is refused, so that nobody can point our writes at a file of their
+// choosing.
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
-                         std::string& error);
+                         FileAccess access, std::string& error);
+
+enum class NewFileResult { kWritten, kNameTaken, kCannotCreate, kCannotWrite };
+
+// Writes `content` to a file made at `path`, which must not exist yet: whatever holds the name (a
+// file, a symbolic link, even a dangling one) is kNameTaken and never written through. A file
+// that could not be written whole is removed again.
+NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view content,
+                           std::string& error);
 
 }  // namespace raid

@@ -3,9 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <utility>
 
 #include "device/scsi_commands.h"
@@ -60,28 +58,24 @@ class TracingDisk : public Disk {
 }  // namespace
 
 std::shared_ptr<TraceFile> TraceFile::Open(const std::string& path, std::string* problem) {
-  // Binary mode: the same line feeds on every platform.
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  std::string error;
+  std::unique_ptr<LineFile> file =
+      LineFile::Open(path, LineFile::Use::kAppend, FileAccess::kUsual, error);
   if (file == nullptr) {
-    if (problem != nullptr) {
-      *problem = fmt::format("Cannot open the trace file {}: {}", path,
-                             std::generic_category().message(errno));
-    }
+    if (problem != nullptr)
+      *problem = fmt::format("Cannot open the trace file {}: {}", path, error);
     return nullptr;
   }
-  return std::shared_ptr<TraceFile>(new TraceFile(file));
-}
-
-TraceFile::~TraceFile() {
-  std::fclose(file_);
+  return std::shared_ptr<TraceFile>(new TraceFile(std::move(file)));
 }
 
 void TraceFile::WriteLine(std::string_view line) {
+  // The same line feeds on every platform.
   std::string text(line);
   text += '\n';
+  std::string ignored;  // a trace that cannot be written must not stop the commands it traces
   const std::lock_guard lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fflush(file_);
+  file_->Append(text, ignored);
 }
 
 std::string TraceLineFor(const ScsiDataIn& command) {

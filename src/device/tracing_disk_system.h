@@ -8,12 +8,12 @@
 //   close                                 the disk was closed
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "common/line_file.h"
 #include "device/disk_system.h"
 
 namespace raid {
@@ -24,19 +24,19 @@ inline constexpr const char* kTraceEnvironmentVariable = "RAIDGUI_TRACE";
 // which may live on different threads.
 class TraceFile {
  public:
-  // Opens `path` for appending; empty, with `problem` set, when that fails.
+  // Opens `path` for appending; empty, with `problem` set, when that fails. A FIFO, a device or
+  // a folder fails at once, never waited on, and so does a symbolic link someone else planted.
   static std::shared_ptr<TraceFile> Open(const std::string& path, std::string* problem);
-  ~TraceFile();
   TraceFile(const TraceFile&) = delete;
   TraceFile& operator=(const TraceFile&) = delete;
 
-  // Writes `line` and a line feed, flushed at once so that a crash keeps the trace.
+  // Writes `line` and a line feed in one write, so that a crash keeps the trace.
   void WriteLine(std::string_view line);
 
  private:
-  explicit TraceFile(std::FILE* file) : file_(file) {}
+  explicit TraceFile(std::unique_ptr<LineFile> file) : file_(std::move(file)) {}
   std::mutex mutex_;
-  std::FILE* file_;
+  std::unique_ptr<LineFile> file_;
 };
 
 class TracingDiskSystem : public DiskSystem {

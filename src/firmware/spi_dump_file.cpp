@@ -1,8 +1,9 @@
 #include "firmware/spi_dump_file.h"
 
-#include <fstream>
 #include <string_view>
 #include <system_error>
+
+#include "common/platform_files.h"
 
 namespace raid {
 
@@ -29,53 +30,76 @@ bool NameTaken(const std::filesystem::path& path) {
   return status.type() != std::filesystem::file_type::not_found;
 }
 
+// Advances the eighth character through 0-9 and A-Z; false past 'Z'.
+bool NextName(std::string& name) {
+  char& counter = name[kCounterPosition];
+  if (counter == 'Z') return false;
+  counter = counter == '9' ? 'A' : static_cast<char>(counter + 1);
+  return true;
+}
+
+// `name` or the first free name after it.
+std::optional<std::string> FreeName(const std::filesystem::path& folder, std::string name) {
+  while (NameTaken(folder / name)) {
+    if (!NextName(name)) return std::nullopt;
+  }
+  return name;
+}
+
+SpiDumpResult NoFreeName(const std::filesystem::path& folder, std::string name) {
+  // The last one tried is the one reported.
+  name[kCounterPosition] = 'Z';
+  SpiDumpResult result;
+  result.panel_text = std::string(kNoFreeNameText) + (folder / name).string();
+  return result;
+}
+
+SpiDumpResult Failed(std::string_view text) {
+  SpiDumpResult result;
+  result.messages.push_back({std::string(kCaption), std::string(text), MessageIcon::kError});
+  return result;
+}
+
 }  // namespace
 
 std::optional<std::filesystem::path> FreeSpiDumpPath(const std::filesystem::path& folder,
                                                      int kind) {
-  std::optional<std::string> name = FirstName(kind);
+  const std::optional<std::string> first = FirstName(kind);
+  if (!first) return std::nullopt;
+  const std::optional<std::string> name = FreeName(folder, *first);
   if (!name) return std::nullopt;
-  while (NameTaken(folder / *name)) {
-    char& counter = (*name)[kCounterPosition];
-    if (counter == 'Z') return std::nullopt;
-    counter = counter == '9' ? 'A' : static_cast<char>(counter + 1);
-  }
   return folder / *name;
 }
 
 SpiDumpResult GetSPIFWInfo(const std::filesystem::path& folder, int kind, ConstBytes buffer) {
-  SpiDumpResult result;
   const std::optional<std::string> first = FirstName(kind);
-  if (!first) return result;
-  const std::optional<std::filesystem::path> path = FreeSpiDumpPath(folder, kind);
-  if (!path) {
-    // Every name is taken: the last one tried is the one reported.
-    std::string last = *first;
-    last[kCounterPosition] = 'Z';
-    result.panel_text = std::string(kNoFreeNameText) + (folder / last).string();
-    return result;
+  if (!first) return {};
+  const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+  std::string name = *first;
+  for (;;) {
+    const std::optional<std::string> free = FreeName(folder, name);
+    if (!free) return NoFreeName(folder, name);
+    name = *free;
+    const std::filesystem::path path = folder / name;
+    std::string error;
+    switch (WriteNewFile(path, bytes, error)) {
+      case NewFileResult::kWritten: {
+        SpiDumpResult result;
+        result.written = path;
+        result.panel_text = std::string(kSavedText) + path.string();
+        return result;
+      }
+      case NewFileResult::kNameTaken:
+        // Taken since the look, by a file or a link: never written through, the next is tried.
+        if (!NextName(name)) return NoFreeName(folder, name);
+        break;
+      case NewFileResult::kCannotCreate:
+        return Failed(kCreateFailedText);
+      case NewFileResult::kCannotWrite:
+        // A shortened dump would mislead whoever reads it: it is gone, the name free again.
+        return Failed(kWriteFailedText);
+    }
   }
-
-  std::ofstream out(*path, std::ios::binary);
-  if (!out) {
-    result.messages.push_back(
-        {std::string(kCaption), std::string(kCreateFailedText), MessageIcon::kError});
-    return result;
-  }
-  out.write(reinterpret_cast<const char*>(buffer.data()),
-            static_cast<std::streamsize>(buffer.size()));
-  out.close();
-  if (!out) {
-    // A shortened dump would mislead whoever reads it; the name stays free for the next try.
-    std::error_code ignored;
-    std::filesystem::remove(*path, ignored);
-    result.messages.push_back(
-        {std::string(kCaption), std::string(kWriteFailedText), MessageIcon::kError});
-    return result;
-  }
-  result.written = *path;
-  result.panel_text = std::string(kSavedText) + path->string();
-  return result;
 }
 
 }  // namespace raid

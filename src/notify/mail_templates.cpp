@@ -72,7 +72,8 @@ bool WriteTemplateFile(const std::filesystem::path& path, const std::vector<std:
     content += line;
     content += "\r\n";
   }
-  return ReplaceFileContents(path, content, error);
+  // The user's own words: nobody else reads a new one.
+  return ReplaceFileContents(path, content, FileAccess::kNewOwnerOnly, error);
 }
 
 bool DeleteTemplateFile(const std::filesystem::path& path, std::string& error) {

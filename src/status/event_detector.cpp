@@ -1,6 +1,7 @@
 #include "status/event_detector.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/product.h"
 #include "status/device_information.h"
@@ -63,9 +64,9 @@ const ControllerStatus& EventDetector::RecordAt(unsigned position) const {
 
 void EventDetector::Add(std::string line) {
   log_.lines.push_back(std::move(line));
-  changed_ = true;
   section_started_ = true;
   ++added_;
+  ++unsaved_lines_;
 }
 
 void EventDetector::AddStamped(const std::string& text) {
@@ -81,32 +82,37 @@ std::vector<std::string> EventDetector::UnsavedFiles() const {
   std::vector<std::string> files;
   for (const WaitingDay& day : waiting_days_)
     files.push_back(day.file);
-  if (unsaved_) files.push_back(log_file_);
+  if (unsaved_lines_ > 0) files.push_back(log_file_);
   return files;
 }
 
 void EventDetector::SwitchDay(const std::string& file) {
   // The day that ends keeps its unsaved lines until its file takes them.
-  if (unsaved_ && !log_file_.empty()) {
-    waiting_days_.push_back(WaitingDay{log_file_, std::move(log_.lines), based_});
+  if (unsaved_lines_ > 0 && !log_file_.empty()) {
+    waiting_days_.push_back(WaitingDay{log_file_, std::move(log_.lines), unsaved_lines_, based_,
+                                       mark_, log_.earlier_lines_in_file});
   }
   log_file_ = file;
   log_.file = file;
   log_.lines.clear();
+  log_.earlier_lines_in_file = false;
   ++log_.generation;
   based_ = false;
   section_started_ = false;
   file_seen_ = false;
-  unsaved_ = false;
+  unsaved_lines_ = 0;
+  mark_ = {};
   // The clock went back to a day whose lines still wait: they are the list again, so that two
   // lists never replace each other in one file.
   const auto again = std::find_if(waiting_days_.begin(), waiting_days_.end(),
                                   [&](const WaitingDay& day) { return day.file == file; });
   if (again != waiting_days_.end()) {
     log_.lines = std::move(again->lines);
+    log_.earlier_lines_in_file = again->earlier_lines_in_file;
     based_ = again->based;
+    mark_ = again->mark;
     section_started_ = true;
-    unsaved_ = true;
+    unsaved_lines_ = again->unsaved;
     waiting_days_.erase(again);
   }
 }
@@ -122,10 +128,12 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
     case LogFileStore::Presence::kPresent:
       if (!based_) {
         // Lines added while the file could not be read follow its earlier content.
-        if (std::optional<std::vector<std::string>> earlier = store_.Load(file)) {
-          if (!earlier->empty()) ++log_.generation;
-          earlier->insert(earlier->end(), log_.lines.begin(), log_.lines.end());
-          log_.lines = std::move(*earlier);
+        if (std::optional<LogFileLines> earlier = store_.Load(file)) {
+          if (!earlier->lines.empty() || earlier->earlier_lines_in_file) ++log_.generation;
+          earlier->lines.insert(earlier->lines.end(), log_.lines.begin(), log_.lines.end());
+          log_.lines = std::move(earlier->lines);
+          log_.earlier_lines_in_file = earlier->earlier_lines_in_file;
+          mark_ = earlier->mark;
           based_ = true;
           file_seen_ = true;
           section_started_ = true;
@@ -136,8 +144,11 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
       // A day's file starts with a new section; so does one that vanished after we wrote it.
       // One that we have not managed to write yet keeps the lines waiting for it.
       if (!section_started_ || file_seen_) {
-        if (!log_.lines.empty()) ++log_.generation;
+        if (!log_.lines.empty() || log_.earlier_lines_in_file) ++log_.generation;
         log_.lines.clear();
+        log_.earlier_lines_in_file = false;
+        unsaved_lines_ = 0;
+        mark_ = {};
         if (!state_.initial_detection.load()) Add(kLogSeparator);
         new_section = true;
         section_started_ = true;
@@ -179,7 +190,6 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
 void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
   const unsigned count =
       std::min(static_cast<unsigned>(registry_.current.size()), kDetectedPositions);
-  changed_ = false;
   added_ = 0;
   const bool new_section = StartCall(count, refreshed_mask);
 
@@ -193,14 +203,53 @@ void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
   }
   alerts_.ListPolled();
 
-  if (based_ && (changed_ || unsaved_)) {
-    unsaved_ = !store_.Save(log_file_, log_.lines);
-    if (!unsaved_) file_seen_ = true;
-  } else if (changed_) {
-    unsaved_ = true;
-  }
+  if (based_ && unsaved_lines_ > 0) SaveDay();
   SaveWaitingDays();
   ReportSaving();
+}
+
+void EventDetector::SaveDay() {
+  const std::vector<std::string> waiting(
+      log_.lines.end() - static_cast<std::ptrdiff_t>(unsaved_lines_), log_.lines.end());
+  std::optional<LogFileLines> now = store_.Append(log_file_, waiting, mark_);
+  if (!now) return;
+  unsaved_lines_ = 0;
+  file_seen_ = true;
+  mark_ = now->mark;
+  // The list shows the day as the file holds it: other programs' lines since our last look go
+  // before ours.
+  if (now->continued) {
+    if (now->lines != waiting) {
+      log_.lines.resize(log_.lines.size() - waiting.size());
+      log_.lines.insert(log_.lines.end(), std::make_move_iterator(now->lines.begin()),
+                        std::make_move_iterator(now->lines.end()));
+      ++log_.generation;
+    }
+  } else if (now->lines != log_.lines || now->earlier_lines_in_file != log_.earlier_lines_in_file) {
+    log_.lines = std::move(now->lines);
+    log_.earlier_lines_in_file = now->earlier_lines_in_file;
+    ++log_.generation;
+  }
+  DropEarliestLines();
+}
+
+void EventDetector::DropEarliestLines() {
+  std::uintmax_t bytes = 0;
+  for (const std::string& line : log_.lines)
+    bytes += line.size() + 1;
+  if (bytes <= kLargestViewedFile) return;
+  // Down to three quarters, so that dropping lines (which makes every viewer start over) is rare.
+  // Lines that wait for the file stay, however many.
+  const std::size_t saved = log_.lines.size() - unsaved_lines_;
+  std::size_t drop = 0;
+  while (drop < saved && bytes > kLargestViewedFile / 4 * 3) {
+    bytes -= log_.lines[drop].size() + 1;
+    ++drop;
+  }
+  if (drop == 0) return;
+  log_.lines.erase(log_.lines.begin(), log_.lines.begin() + static_cast<std::ptrdiff_t>(drop));
+  log_.earlier_lines_in_file = true;
+  ++log_.generation;
 }
 
 bool EventDetector::SaveWaitingDay(WaitingDay& day) {
@@ -209,10 +258,12 @@ bool EventDetector::SaveWaitingDay(WaitingDay& day) {
     // exists but cannot be read is left alone.
     switch (store_.Probe(day.file)) {
       case LogFileStore::Presence::kPresent: {
-        std::optional<std::vector<std::string>> earlier = store_.Load(day.file);
+        std::optional<LogFileLines> earlier = store_.Load(day.file);
         if (!earlier) return false;
-        earlier->insert(earlier->end(), day.lines.begin(), day.lines.end());
-        day.lines = std::move(*earlier);
+        earlier->lines.insert(earlier->lines.end(), day.lines.begin(), day.lines.end());
+        day.lines = std::move(earlier->lines);
+        day.mark = earlier->mark;
+        day.earlier_lines_in_file = earlier->earlier_lines_in_file;
         break;
       }
       case LogFileStore::Presence::kMissing:
@@ -222,7 +273,9 @@ bool EventDetector::SaveWaitingDay(WaitingDay& day) {
     }
     day.based = true;
   }
-  return store_.Save(day.file, day.lines);
+  const std::vector<std::string> waiting(day.lines.end() - static_cast<std::ptrdiff_t>(day.unsaved),
+                                         day.lines.end());
+  return store_.Append(day.file, waiting, day.mark).has_value();
 }
 
 void EventDetector::SaveWaitingDays() {
@@ -249,7 +302,6 @@ void EventDetector::DriveChanges(unsigned position, const ControllerStatus& reco
   if (memory.drive_flags == flags) return;
   const std::uint8_t old = memory.drive_flags == 0xFF ? 0 : memory.drive_flags;
   memory.drive_flags = flags;
-  changed_ = true;
   const std::string name = PositionName(position);
 
   for (unsigned drive = 0; drive < 2; ++drive) {

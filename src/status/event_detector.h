@@ -75,7 +75,7 @@ class EventDetector {
   // How many lines the last call appended; they are the last lines of the log.
   std::size_t LinesAddedByLastCall() const { return added_; }
   // True while the log, or an earlier day's log, holds lines the store has not taken yet.
-  bool Unsaved() const { return unsaved_ || !waiting_days_.empty(); }
+  bool Unsaved() const { return unsaved_lines_ > 0 || !waiting_days_.empty(); }
   // The files whose lines wait, earlier days first.
   std::vector<std::string> UnsavedFiles() const;
   void SetSaveListener(LogSaveListener* listener) { save_listener_ = listener; }
@@ -85,11 +85,16 @@ class EventDetector {
   struct WaitingDay {
     std::string file;
     std::vector<std::string> lines;
-    bool based = false;  // the lines begin with the file's content (or there was no file)
+    std::size_t unsaved = 0;  // the last lines, which the file has not taken
+    bool based = false;       // the lines begin with the file's content (or there was no file)
+    LogFileMark mark;
+    bool earlier_lines_in_file = false;
   };
 
   bool StartCall(unsigned count, std::uint8_t mask);
   void SwitchDay(const std::string& file);
+  void SaveDay();
+  void DropEarliestLines();
   bool SaveWaitingDay(WaitingDay& day);
   void SaveWaitingDays();
   void ReportSaving();
@@ -116,13 +121,13 @@ class EventDetector {
 
   std::chrono::system_clock::time_point log_clock_{};
   std::string stamp_;
-  std::string log_file_;          // the file the list belongs to
-  bool based_ = false;            // the list holds that file's content (or it did not exist)
-  bool section_started_ = false;  // this file's list has begun (loaded or a section started)
-  bool file_seen_ = false;        // the file was read or written by us
-  bool changed_ = false;          // this call changed the log
-  std::size_t added_ = 0;         // lines this call appended
-  bool unsaved_ = false;          // lines wait for the next successful save
+  std::string log_file_;           // the file the list belongs to
+  bool based_ = false;             // the list holds that file's content (or it did not exist)
+  bool section_started_ = false;   // this file's list has begun (loaded or a section started)
+  bool file_seen_ = false;         // the file was read or written by us
+  std::size_t added_ = 0;          // lines this call appended
+  std::size_t unsaved_lines_ = 0;  // the last lines of the list, which the file has not taken
+  LogFileMark mark_;               // how far the list follows the file
   std::vector<WaitingDay> waiting_days_;
   LogSaveListener* save_listener_ = nullptr;
   bool save_failing_ = false;  // LogSaveFailed was told and LogSaveRecovered not yet

@@ -12,6 +12,9 @@ constexpr const char* kRealTimeCaption = "Event log - Real Time";
 constexpr const char* kPausedCaption = "Event log - Real Time( Paused )";
 constexpr const char* kFileCaptionPrefix = "Event log - ";
 constexpr const char* kCannotShowPrefix = "Cannot show the log file: ";
+// The first line of the live view of a day larger than the viewer holds.
+constexpr const char* kEarlierLinesPrefix = "(Earlier lines of this day are only in its file, ";
+constexpr const char* kEarlierLinesSuffix = ".)";
 
 constexpr std::size_t kCountOnly = std::numeric_limits<std::size_t>::max();
 
@@ -54,15 +57,17 @@ MemoUpdate LogViewerModel::WholeLog() {
   EventLogSnapshot all = log_.Snapshot(0);
   shown_line_count_ = all.count;
   shown_generation_ = all.generation;
+  starting_over_ = false;
+  if (all.earlier_lines_in_file) {
+    all.lines.insert(all.lines.begin(), kEarlierLinesPrefix + all.file + kEarlierLinesSuffix);
+  }
   return MemoUpdate{true, std::move(all.lines)};
 }
 
 MemoUpdate LogViewerModel::Show() {
   if (state_.status_poll_busy.load()) {
     // The refresh may be writing the log now; the first tick after it shows every line.
-    const EventLogSnapshot now = log_.Snapshot(kCountOnly);
-    shown_line_count_ = 0;
-    shown_generation_ = now.generation;
+    starting_over_ = true;
     return MemoUpdate{true, {}};
   }
   return WholeLog();
@@ -72,7 +77,7 @@ MemoUpdate LogViewerModel::Tick() {
   if (state_.status_poll_busy.load()) return {};
   EventLogSnapshot added = log_.Snapshot(shown_line_count_);
   // A new day may begin with as many lines as were shown: only the generation tells.
-  if (added.generation != shown_generation_) return WholeLog();
+  if (starting_over_ || added.generation != shown_generation_) return WholeLog();
   shown_line_count_ = added.count;
   return MemoUpdate{false, std::move(added.lines)};
 }

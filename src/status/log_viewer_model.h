@@ -24,9 +24,6 @@ struct MemoUpdate {
   std::vector<std::string> lines;
 };
 
-// Files larger than this are refused: the memo would take seconds to lay them out.
-inline constexpr std::uintmax_t kLargestViewedFile = 8u << 20;
-
 class LogViewerModel {
  public:
   // FormCreate: the memo starts empty, and the lines logged so far count as shown.
@@ -39,6 +36,7 @@ class LogViewerModel {
   // brings the whole log.
   MemoUpdate Show();
   // Timer1Timer: the lines logged since the last tick, or the whole log once it was replaced.
+  // The whole live log of a day larger than it holds begins with a line that says so.
   MemoUpdate Tick();
   // Button1Click ("Real Time Log"): the whole log again.
   MemoUpdate RealTime();
@@ -62,6 +60,7 @@ class LogViewerModel {
   const SharedState& state_;
   std::size_t shown_line_count_ = 0;  // ShownLineCount
   std::uint64_t shown_generation_ = 0;
+  bool starting_over_ = false;  // the next tick brings the whole log
   std::filesystem::path last_file_;
 };
 

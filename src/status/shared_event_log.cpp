@@ -15,6 +15,7 @@ void SharedEventLog::Publish(const EventLog& log) {
       lines_.swap(replaced);
       ++generation_;
       file_ = log.file;
+      earlier_lines_in_file_ = log.earlier_lines_in_file;
     }
     source_generation_ = log.generation;
     return;  // the old lines are freed outside the lock
@@ -33,6 +34,7 @@ EventLogSnapshot SharedEventLog::Snapshot(std::size_t from) const {
   snapshot.count = lines_.size();
   snapshot.generation = generation_;
   snapshot.file = file_;
+  snapshot.earlier_lines_in_file = earlier_lines_in_file_;
   if (from < lines_.size()) {
     snapshot.lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end());
   }

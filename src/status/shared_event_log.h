@@ -19,6 +19,8 @@ struct EventLogSnapshot {
   // no longer part of the log.
   std::uint64_t generation = 0;
   std::string file;  // the day's file the lines belong to
+  // The day's file holds earlier lines than these, which only it keeps.
+  bool earlier_lines_in_file = false;
 };
 
 class SharedEventLog {
@@ -39,6 +41,7 @@ class SharedEventLog {
   std::vector<std::string> lines_;
   std::uint64_t generation_ = 0;
   std::string file_;
+  bool earlier_lines_in_file_ = false;
 };
 
 }  // namespace raid

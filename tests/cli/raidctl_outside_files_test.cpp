@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "support/other_user.h"
 #include "support/shell_command.h"
 #include "support/smtp_test_server.h"
 
@@ -52,6 +53,14 @@ class RaidctlOutsideFilesTest : public ::testing::Test {
     return path;
   }
 
+  // One enclosure from a fixed noon, so that the day's file has a known name.
+  fs::path NoonScenario() {
+    const fs::path scenario = folder_ / "noon.json";
+    std::ofstream(scenario) << R"({ "starts_at": "2026-12-08 12:00:00",
+      "drives": [ { "number": 1, "type": "enclosure" } ] })";
+    return scenario;
+  }
+
   fs::path folder_;
 };
 
@@ -93,6 +102,35 @@ TEST_F(RaidctlOutsideFilesTest, ABodyTemplateOrSettingsFileThatIsNoRegularFileIs
   run = Raidctl("mail-setup --port 2525");
   EXPECT_EQ(run.exit_code, 1) << run.err;
   EXPECT_TRUE(fs::is_fifo(folder_ / "config" / "settings.toml"));
+}
+
+TEST_F(RaidctlOutsideFilesTest, ATraceThatIsNoRegularFileIsRefusedAtOnce) {
+  const fs::path fifo = folder_ / "fifo";
+  const CliRun run =
+      Raidctl("status --simulate " + NoonScenario().string(), "RAIDGUI_TRACE=" + fifo.string());
+  EXPECT_EQ(run.exit_code, 0) << run.err;  // 124 would be the time-out's
+  EXPECT_THAT(run.err, HasSubstr("Cannot open the trace file " + fifo.string()));
+  EXPECT_THAT(run.err, HasSubstr("not a regular file (a FIFO)"));
+}
+
+// The service's user may write in the log folder and perhaps beside the metrics: root's monitor
+// must not write wherever their links lead, and says why it does not.
+TEST_F(RaidctlOutsideFilesTest, MonitorNeverWritesThroughAnotherUsersLink) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to plant another user's link";
+  const fs::path victim = folder_ / "victim";
+  std::ofstream(victim) << "root's own file\n";
+  fs::create_directories(folder_ / "logs");
+  ASSERT_TRUE(testing::PlantOthersLink(victim, folder_ / "logs" / "261208.log"));
+  ASSERT_TRUE(testing::PlantOthersLink(victim, folder_ / "planted.prom"));
+
+  const CliRun run = Raidctl("monitor --for 10 --simulate " + NoonScenario().string() +
+                             " --metrics " + (folder_ / "planted.prom").string());
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  const std::string refused = " is a symbolic link owned by another user (uid 65534)";
+  EXPECT_THAT(run.err, HasSubstr((folder_ / "logs" / "261208.log").string() + refused));
+  EXPECT_THAT(run.err, HasSubstr((folder_ / "planted.prom").string() + refused));
+  EXPECT_EQ(test_smtp::ReadFile(victim), "root's own file\n");
+  EXPECT_TRUE(fs::is_symlink(folder_ / "planted.prom"));
 }
 
 }  // namespace

@@ -17,6 +17,14 @@
 
 #include "device/scsi_commands.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <future>
+
+#include "support/other_user.h"
+#endif
+
 namespace raid {
 namespace {
 
@@ -262,6 +270,42 @@ TEST_F(TraceTest, EnvironmentSwitchesTheTraceOn) {
   traced->OpenPhysicalDrive(0);
   EXPECT_EQ(TraceText(), "open 0\nclose\n");
 }
+
+#ifndef _WIN32
+// RAIDGUI_TRACE naming a FIFO once made every program hang at start; a device or a folder is no
+// trace either, and a link another user planted must not choose the file we append to.
+TEST_F(TraceTest, TraceThatIsNoRegularFileOrAnotherUsersLinkIsRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    std::string said;
+  } cases[] = {
+      {(folder_ / "fifo").string(), "is not a regular file (a FIFO)"},
+      {"/dev/null", "is not a regular file (a character device)"},
+      {folder_.string(), "is not a regular file (a folder)"},
+  };
+  for (const auto& item : cases) {
+    auto opening = std::async(std::launch::async, [&] {
+      std::string problem;
+      WrapWithTraceFile(std::make_unique<FakeDiskSystem>(log_), item.path, &problem);
+      return problem;
+    });
+    ASSERT_EQ(opening.wait_for(std::chrono::seconds(10)), std::future_status::ready) << item.path;
+    const std::string problem = opening.get();
+    EXPECT_NE(problem.find("Cannot open the trace file " + item.path), std::string::npos);
+    EXPECT_NE(problem.find(item.said), std::string::npos) << problem;
+  }
+
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to plant another user's link";
+  ASSERT_TRUE(testing::PlantOthersLink(path_, folder_ / "planted"));
+  std::string problem;
+  auto system = WrapWithTraceFile(std::make_unique<FakeDiskSystem>(log_),
+                                  (folder_ / "planted").string(), &problem);
+  EXPECT_NE(problem.find("is a symbolic link owned by another user"), std::string::npos) << problem;
+  system->OpenPhysicalDrive(0);
+  EXPECT_FALSE(fs::exists(path_));
+}
+#endif
 
 }  // namespace
 }  // namespace raid

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace raid {
@@ -85,6 +87,35 @@ TEST_F(SpiDumpFileTest, ReportsAFileThatCannotBeCreated) {
   const MessageBoxRequest create_failed{"GetSPIFWInfo:", "Fail to create file",
                                         MessageIcon::kError};
   EXPECT_EQ(result.messages, std::vector{create_failed});
+}
+
+// Whoever can write in the folder may put a link at the free name between our look and our
+// write: the dump never goes through it, whatever it leads to.
+TEST_F(SpiDumpFileTest, ALinkPutAtTheFreeNameIsNeverWrittenThrough) {
+  const fs::path victim = folder_ / "victim";
+  Touch("victim");
+  std::atomic<bool> done{false};
+  std::thread planter([&] {
+    while (!done) {
+      std::error_code failure;  // only its own link is taken away again
+      fs::create_symlink(victim, folder_ / "dSMART00.bin", failure);
+      if (!failure) fs::remove(folder_ / "dSMART00.bin", failure);
+    }
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  int written = 0;
+  while (std::chrono::steady_clock::now() < end && Contents(victim).size() == 1) {
+    const SpiDumpResult result = GetSPIFWInfo(folder_, kSpiDumpSmartData, buffer_);
+    if (result.written) {
+      ++written;
+      std::error_code ignored;
+      fs::remove(*result.written, ignored);
+    }
+  }
+  done = true;
+  planter.join();
+  EXPECT_EQ(Contents(victim), std::vector<std::uint8_t>{'x'});
+  EXPECT_GT(written, 0);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "notify/linux/toml_settings_backend.h"
 #include "notify/mail_settings.h"
 #include "notify/mail_templates.h"
+#include "support/other_user.h"
 
 namespace raid {
 namespace {
@@ -87,8 +88,8 @@ TEST_F(TomlSettingsTest, FolderAndFileAreTheOwnersOnly) {
   ASSERT_EQ(problem, std::nullopt);
   EXPECT_EQ(ModeOf(folder_), 0700u);
   EXPECT_EQ(ModeOf(File()), 0600u);
-  // The templates live beside the file.
-  EXPECT_TRUE(fs::exists(folder_ / "EmailSubject Device Removed.txt"));
+  // The templates live beside the file, as the user's own.
+  EXPECT_EQ(ModeOf(folder_ / "EmailSubject Device Removed.txt"), 0600u);
   ASSERT_EQ(settings.Save(edits, 0xFF), std::nullopt);
   EXPECT_EQ(ModeOf(File()), 0600u);
   EXPECT_FALSE(fs::exists(folder_ / "settings.toml.new"));
@@ -219,6 +220,42 @@ TEST_F(TomlSettingsTest, PathsThatAreNoRegularFilesFailWithoutBlocking) {
   ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
   EXPECT_FALSE(backend->Refresh());
   EXPECT_NE(backend->error().find("a FIFO"), std::string::npos);
+}
+
+// The password must never land in a file others can read or that another user chose: a link
+// of our own is followed (a dangling one makes an owner-only file), one that another user could
+// have made is refused.
+TEST_F(TomlSettingsTest, SettingsGoThroughOurOwnLinksOnlyAndNeverToAFileOthersRead) {
+  fs::create_directories(folder_);
+  fs::create_directories(root_ / "kept");
+  fs::create_symlink(root_ / "kept" / "settings.toml", File());
+  auto backend = MakeTomlSettingsBackend(folder_);
+  std::atomic<std::uint8_t> flags{0};
+  MailSettingsStore settings(*backend, flags);
+  MailSettingsEdits edits;
+  edits.fields[kSettingPort] = "587";
+  const mode_t saved_umask = ::umask(022);
+  const std::optional<std::string> problem = settings.Save(edits, kChangedPort);
+  ::umask(saved_umask);
+  ASSERT_EQ(problem, std::nullopt);
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_EQ(ModeOf(root_ / "kept" / "settings.toml"), 0600u);
+
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to plant another user's link";
+  const fs::path victim = root_ / "victim";
+  std::ofstream(victim) << "root's own file\n";
+  ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+  fs::remove(File());
+  ASSERT_TRUE(testing::PlantOthersLink(victim, File()));
+  const std::optional<std::string> refused = settings.Save(edits, kChangedPort);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find(File().string() + " is a symbolic link owned by another user"),
+            std::string::npos)
+      << *refused;
+  EXPECT_EQ(ModeOf(victim), 0644u);
+  std::ostringstream kept;
+  kept << std::ifstream(victim).rdbuf();
+  EXPECT_EQ(kept.str(), "root's own file\n");
 }
 
 // A process killed at any moment of a save leaves one whole save's settings.

@@ -4,11 +4,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <random>
 #include <set>
 
 #include "common/bytes.h"
 #include "status/log_text.h"
+#include "status/log_viewer_model.h"
+#include "support/text_lines.h"
 
 namespace raid {
 namespace {
@@ -26,7 +31,8 @@ class FakeRecords : public StatusRecords {
   std::array<ControllerStatus, kDriveSlots> records{};
 };
 
-// Log files in memory, with switches to make reading and writing fail.
+// Log files in memory, with switches to make reading and writing fail. A file's number changes
+// when it is made anew, as a file system's would.
 class MemoryStore : public LogFileStore {
  public:
   Presence Probe(const std::string& name) override {
@@ -36,24 +42,34 @@ class MemoryStore : public LogFileStore {
     }
     return files.count(name) != 0 ? Presence::kPresent : Presence::kMissing;
   }
-  std::optional<std::vector<std::string>> Load(const std::string& name) override {
+  std::optional<LogFileLines> Load(const std::string& name) override {
     if (fail_load) {
       error = "cannot read";
       return std::nullopt;
     }
-    return files.at(name);
+    const std::vector<std::string>& lines = files.at(name);
+    return LogFileLines{lines, false, false, LogFileMark{true, 0, numbers[name], lines.size()}};
   }
-  bool Save(const std::string& name, const std::vector<std::string>& lines) override {
+  std::optional<LogFileLines> Append(const std::string& name, const std::vector<std::string>& lines,
+                                     const LogFileMark& mark) override {
     ++saves;
     if (fail_save || failing_files.count(name) != 0) {
       error = "disk full";
-      return false;
+      return std::nullopt;
     }
-    files[name] = lines;
-    return true;
+    if (files.count(name) == 0) numbers[name] = ++last_number;
+    std::vector<std::string>& file = files[name];
+    const bool continued = mark.known && mark.file == numbers[name] && mark.end <= file.size();
+    const std::size_t from = continued ? mark.end : 0;
+    file.insert(file.end(), lines.begin(), lines.end());
+    return LogFileLines{
+        std::vector<std::string>(file.begin() + static_cast<std::ptrdiff_t>(from), file.end()),
+        continued, false, LogFileMark{true, 0, numbers[name], file.size()}};
   }
   const std::string& last_error() const override { return error; }
   std::map<std::string, std::vector<std::string>> files;
+  std::map<std::string, std::uint64_t> numbers;
+  std::uint64_t last_number = 0;
   std::set<std::string> failing_files;
   bool unreachable = false;
   bool fail_load = false;
@@ -565,6 +581,104 @@ TEST_F(EventDetectorTest, CopyFollowingTheGenerationSeesTheClockGoBackToAWaiting
   copy.Follow(log_);
   EXPECT_EQ(log_.lines, day1);
   EXPECT_EQ(copy.lines, log_.lines);
+}
+
+// A day's log in a real folder, for the tests of programs that share it.
+class SharedDayTest : public EventDetectorTest {
+ protected:
+  SharedDayTest()
+      : folder_(std::filesystem::temp_directory_path() /
+                ("raidgui-shared-day-" + std::to_string(std::random_device{}()))) {
+    std::filesystem::create_directories(folder_);
+  }
+  ~SharedDayTest() override { std::filesystem::remove_all(folder_); }
+  std::vector<std::string> FileLines() { return testing::ReadLines(folder_ / File()); }
+  static std::uintmax_t HeldBytes(const EventLog& log) {
+    std::uintmax_t bytes = 0;
+    for (const std::string& line : log.lines)
+      bytes += line.size() + 1;
+    return bytes;
+  }
+  // Another program's lines, `bytes` of them, straight into the day's file.
+  void WriteOthersLines(const std::string& name, std::size_t bytes) {
+    std::string text;
+    for (std::size_t i = 0; text.size() < bytes; ++i)
+      text += name + " line " + std::to_string(i) + " " + std::string(80, '.') + "\n";
+    std::ofstream(folder_ / File(), std::ios::app | std::ios::binary) << text;
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(SharedDayTest, TwoProgramsOnOneDayEachSeeTheOthersLinesAfterTheirSave) {
+  FolderLogStore first_store(folder_);
+  FolderLogStore second_store(folder_);
+  EventLog second_log;
+  EventDetector second(second_log, second_store, *clock_, state_, registry_, records_, alerts_);
+  EventDetector first(log_, first_store, *clock_, state_, registry_, records_, alerts_);
+  LogCopy copy;
+  state_.initial_detection = true;
+  first.DetectEvents(0x01);
+  copy.Follow(log_);
+  second.DetectEvents(0x01);
+  state_.initial_detection = false;
+  EXPECT_EQ(second_log.lines, FileLines());
+
+  // Both see the drive go; each save brings the other's lines since, in the file's order.
+  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  clock_->Advance(5000);
+  first.DetectEvents(0x01);
+  EXPECT_EQ(log_.lines, FileLines());
+  copy.Follow(log_);
+  EXPECT_EQ(copy.lines, log_.lines);
+  clock_->Advance(5000);
+  second.DetectEvents(0x01);
+  EXPECT_EQ(second_log.lines, FileLines());
+  const std::vector<std::string> file = FileLines();
+  EXPECT_EQ(
+      std::count_if(file.begin(), file.end(),
+                    [](const std::string& line) { return line.find("has started") != line.npos; }),
+      2);
+  EXPECT_EQ(std::count(file.begin(), file.end(), "D1 HDD1 was removed, 03" + Stamp()), 1);
+  EXPECT_EQ(file.back(), "D1 HDD1 was removed, 03" + Stamp());
+}
+
+// A 300 MB day once took 880 MB of memory: only the last lines are held, and the viewer says
+// where the others are.
+TEST_F(SharedDayTest, LargeDayIsHeldByItsLastLinesAndTheViewerSaysWhereTheRestAre) {
+  WriteOthersLines("earlier", 20u << 20);
+  FolderLogStore store(folder_);
+  EventDetector detector(log_, store, *clock_, state_, registry_, records_, alerts_);
+  state_.initial_detection = true;
+  detector.DetectEvents(0x01);
+  state_.initial_detection = false;
+  EXPECT_LE(HeldBytes(log_), kLargestViewedFile);
+  EXPECT_GE(HeldBytes(log_), kLargestViewedFile / 2);
+  EXPECT_TRUE(log_.earlier_lines_in_file);
+  const std::vector<std::string> file = FileLines();
+  EXPECT_TRUE(std::equal(log_.lines.rbegin(), log_.lines.rend(), file.rbegin()));
+
+  SharedEventLog shared;
+  shared.Publish(log_);
+  SharedState viewer_state;
+  viewer_state.work_requests = kLogRunningFlag;
+  LogViewerModel viewer(shared, viewer_state);
+  const MemoUpdate shown = viewer.RealTime();
+  ASSERT_EQ(shown.lines.size(), log_.lines.size() + 1);
+  EXPECT_EQ(shown.lines.front(),
+            "(Earlier lines of this day are only in its file, " + File() + ".)");
+  EXPECT_EQ(shown.lines.back(), log_.lines.back());
+
+  // Another program keeps writing much; each save takes its lines and holds no more.
+  for (int round = 0; round < 4; ++round) {
+    WriteOthersLines("other", 3u << 20);
+    SetDrive(record(), 0, round % 2 == 0 ? kDriveAbsent : kDrivePresent, 0x03);
+    clock_->Advance(5000);
+    detector.DetectEvents(0x01);
+    EXPECT_LE(HeldBytes(log_), kLargestViewedFile);
+    EXPECT_EQ(log_.lines.back(), FileLines().back());
+  }
+  EXPECT_TRUE(std::equal(log_.lines.rbegin(), log_.lines.rend(), FileLines().rbegin()));
 }
 
 }  // namespace

@@ -9,55 +9,18 @@
 
 #include "common/platform_files.h"
 
+#include "common/linux/write_place.h"
+
 namespace raid {
 namespace {
 
-std::string ErrnoText(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": " + std::strerror(errno);
-}
-
-const char* KindText(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a plain file";
-}
-
-// The file a save must replace: `target` itself, or where its symbolic links lead, so that a link
-// stays a link. A dangling link leads to the file it names.
-bool ResolveLinks(const std::filesystem::path& target, std::filesystem::path& resolved,
-                  std::string& error) {
-  constexpr int kMaxLinks = 40;  // the kernel's own limit
-  resolved = target;
-  for (int hop = 0; hop < kMaxLinks; ++hop) {
-    struct stat facts {};
-    if (::lstat(resolved.c_str(), &facts) != 0) {
-      if (errno == ENOENT) return true;
-      error = ErrnoText("cannot examine", resolved);
-      return false;
-    }
-    if (!S_ISLNK(facts.st_mode)) return true;
-    std::error_code link_error;
-    const std::filesystem::path next = std::filesystem::read_symlink(resolved, link_error);
-    if (link_error) {
-      error = "cannot follow " + resolved.string() + ": " + link_error.message();
-      return false;
-    }
-    resolved = next.is_absolute() ? next : resolved.parent_path() / next;
-  }
-  errno = ELOOP;
-  error = ErrnoText("cannot follow", target);
-  return false;
-}
-
 // Gives the new file the old one's owner, group and mode before any content is in it. A group
 // we may not hand out (not root, not a member) stays ours, and then gets no rights at all, so that
-// nobody reads the log who could not read it before.
-bool KeepOwnerAndMode(int fd, const struct stat& old, const std::filesystem::path& target,
-                      std::string& error) {
+// nobody reads the file who could not read it before.
+bool KeepOwnerAndMode(int fd, const struct stat& old, FileAccess access,
+                      const std::filesystem::path& target, std::string& error) {
   mode_t mode = old.st_mode & 07777;
+  if (access == FileAccess::kOwnerOnly) mode &= ~(S_IRWXG | S_IRWXO);
   if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
       if (errno != EPERM || old.st_uid != ::geteuid()) {
@@ -176,62 +139,74 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
   return true;
 }
 
-bool ReplaceFileContents(const std::filesystem::path& link_or_target, std::string_view content,
-                         std::string& error) {
-  std::filesystem::path target;
-  if (!ResolveLinks(link_or_target, target, error)) return false;
-  struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (!exists && errno != ENOENT) {
-    error = ErrnoText("cannot examine", target);
+bool ReplaceFileContents(const std::filesystem::path& path, std::string_view content,
+                         FileAccess access, std::string& error) {
+  WritePlace place;
+  if (!FindWritePlace(path, place, error)) return false;
+  if (place.exists && !S_ISREG(place.facts.st_mode)) {
+    error = NotRegularFileText(path, KindText(place.facts.st_mode));
     return false;
   }
-  if (exists && !S_ISREG(old.st_mode)) {
-    error = NotRegularFileText(link_or_target, KindText(old.st_mode));
+  const int folder = place.folder.get();
+  const std::string temporary = place.name + ".new";
+  std::filesystem::path shown_temporary = place.path;
+  shown_temporary += ".new";
+  // Owner-only until it has its final rights. A leftover of a save cut short goes first, and the
+  // file is made afresh: whatever was planted under its name (a link) is never written through.
+  const bool owner_only = access == FileAccess::kNewOwnerOnly || access == FileAccess::kOwnerOnly;
+  ::unlinkat(folder, temporary.c_str(), 0);
+  UniqueFd fd(::openat(folder, temporary.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       place.exists || owner_only ? 0600 : 0644));
+  if (!fd.valid()) {
+    error = ErrnoText("cannot create", shown_temporary);
     return false;
   }
-
-  std::filesystem::path temporary = target;
-  temporary += ".new";
-  // Owner-only until it has the old file's rights; a new file gets the usual 0644 less the umask.
-  // A leftover of a save cut short goes first, and the file is made afresh: whatever was planted
-  // under its name (a link) is never written through.
-  ::unlink(temporary.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        exists ? 0600 : 0644);
-  if (fd < 0) {
-    error = ErrnoText("cannot create", temporary);
+  const auto discard = [&] {
+    fd.Reset();
+    ::unlinkat(folder, temporary.c_str(), 0);
     return false;
+  };
+  if (place.exists && !KeepOwnerAndMode(fd.get(), place.facts, access, place.path, error)) {
+    return discard();
   }
-  if (exists && !KeepOwnerAndMode(fd, old, target, error)) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return false;
+  if (!place.exists && access == FileAccess::kReadableByAll && ::fchmod(fd.get(), 0644) != 0) {
+    error = ErrnoText("cannot make readable", shown_temporary);
+    return discard();
   }
-  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
-  if (!written) error = ErrnoText("cannot write", temporary);
-  if (::close(fd) != 0 && written) {
-    error = ErrnoText("cannot write", temporary);
-    ::unlink(temporary.c_str());
-    return false;
+  if (!WriteAll(fd.get(), content) || ::fsync(fd.get()) != 0 || !fd.Close()) {
+    error = ErrnoText("cannot write", shown_temporary);
+    return discard();
   }
-  if (!written) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    error = ErrnoText("cannot replace", target);
-    ::unlink(temporary.c_str());
+  if (::renameat(folder, temporary.c_str(), folder, place.name.c_str()) != 0) {
+    error = ErrnoText("cannot replace", place.path);
+    ::unlinkat(folder, temporary.c_str(), 0);
     return false;
   }
   // Make the rename itself durable.
-  const std::filesystem::path folder =
-      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  if (const UniqueFd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      listing.valid()) {
+    ::fsync(listing.get());
   }
   return true;
+}
+
+NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view content,
+                           std::string& error) {
+  // O_EXCL: the name itself is created, and no link at it, even a dangling one, is followed.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.valid()) {
+    if (errno == EEXIST) return NewFileResult::kNameTaken;
+    error = ErrnoText("cannot create", path);
+    return NewFileResult::kCannotCreate;
+  }
+  if (!WriteAll(fd.get(), content) || !fd.Close()) {
+    error = ErrnoText("cannot write", path);
+    fd.Reset();
+    ::unlink(path.c_str());
+    return NewFileResult::kCannotWrite;
+  }
+  return NewFileResult::kWritten;
 }
 
 }  // namespace raid

@@ -130,8 +130,10 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string& content, st
   return true;
 }
 
+// A new file takes its folder's rights (its ACL): the owner-only modes are a POSIX matter, and so
+// is the rule for symbolic links, which take a privilege to make on Windows.
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content,
-                         std::string& error) {
+                         FileAccess /*access*/, std::string& error) {
   std::string what;
   if (const PathKind kind = ExaminePath(target, what);
       kind == PathKind::kFolder || kind == PathKind::kOther) {
@@ -167,6 +169,32 @@ bool ReplaceFileContents(const std::filesystem::path& target, std::string_view c
     return false;
   }
   return true;
+}
+
+NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view content,
+                           std::string& error) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NewFileResult::kNameTaken;
+    error = LastErrorText("cannot create", path);
+    return NewFileResult::kCannotCreate;
+  }
+  bool written = true;
+  while (written && !content.empty()) {
+    DWORD chunk = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1U << 20));
+    written = ::WriteFile(file, content.data(), wanted, &chunk, nullptr) != FALSE;
+    content.remove_prefix(chunk);
+  }
+  if (!written) error = LastErrorText("cannot write", path);
+  ::CloseHandle(file);
+  if (!written) {
+    ::DeleteFileW(path.c_str());
+    return NewFileResult::kCannotWrite;
+  }
+  return NewFileResult::kWritten;
 }
 
 }  // namespace raid

@@ -1,13 +1,11 @@
 #include "notify/linux/toml_settings_backend.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <toml++/toml.h>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -77,7 +75,7 @@ class TomlSettingsBackend final : public SettingsBackend {
     if (ExaminePath(file_, what) == PathKind::kMissing) return true;
     std::string content;
     if (!ReadRegularFile(file_, content, error_, kSettingsFileMaxBytes)) return false;
-    // A first save cut short leaves an empty file: no settings, as before it.
+    // An empty file (an earlier version's first save cut short): no settings, as before it.
     if (content.empty()) return true;
     try {
       table_ = toml::parse(std::string_view(content), std::string_view(file_.native()));
@@ -171,13 +169,15 @@ class TomlSettingsBackend final : public SettingsBackend {
 
   bool Commit() override {
     if (!dirty_) return true;
-    if (!MakeFolder() || !MakeOwnerOnlyFile()) return false;
+    if (!MakeFolder()) return false;
     std::ostringstream text;
     // Basic strings only: this toml++ drops the first line break of a multi-line string it
     // writes, so a value that starts with one would not read back.
     text << kFileHeader << toml::toml_formatter{table_, toml::format_flags::allow_unicode_strings}
          << '\n';
-    if (!ReplaceFileContents(file_, text.str(), error_)) return false;
+    // The file holds the scrambled password: owner-only, also when someone had made it readable
+    // to others (an editor, a copy), and never created otherwise.
+    if (!ReplaceFileContents(file_, text.str(), FileAccess::kOwnerOnly, error_)) return false;
     dirty_ = false;
     return true;
   }
@@ -207,29 +207,6 @@ class TomlSettingsBackend final : public SettingsBackend {
     }
     if (!failure) return true;
     error_ = "cannot create " + folder_.string() + ": " + failure.message();
-    return false;
-  }
-
-  // The replacement keeps the mode of the file it replaces, so the first one is made owner-only
-  // before anything is in it, and one that was made by hand loses the others' rights before the
-  // password goes in.
-  bool MakeOwnerOnlyFile() {
-    const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      return true;
-    }
-    if (errno != EEXIST) {
-      error_ = "cannot create " + file_.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    struct stat facts {};
-    if (::stat(file_.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode) ||
-        (facts.st_mode & (S_IRWXG | S_IRWXO)) == 0) {
-      return true;  // the replacement says what is wrong with a file that is none
-    }
-    if (::chmod(file_.c_str(), facts.st_mode & S_IRWXU) == 0) return true;
-    error_ = "cannot make " + file_.string() + " owner-only: " + std::strerror(errno);
     return false;
   }
 
