@@ -49,11 +49,13 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
   rebuilding.rebuild = sim::RebuildSpec{1, 60000};
   scenario.drives[1] = sim::DriveSpec(rebuilding);
   scenario.volumes.push_back({"E", DriveType::kFixed, DiskExtent{1, 0, 1000}, true});
-  // A second enclosure that comes and goes: many lists are installed while polls run.
-  for (std::uint64_t at = 5000; at < 150000; at += 30000) {
+  // A second enclosure that comes and goes: many lists are installed while polls run. It stays a
+  // minute each time, long enough for a discovery pass under ThreadSanitizer, which slows one to
+  // tens of seconds of the scaled clock.
+  for (std::uint64_t at = 5000; at < 1000000; at += 90000) {
     scenario.timeline.push_back(
         {at, 3, sim::action::Plug{sim::DriveSpec(sim::EnclosureSpec::PortMultiplier())}});
-    scenario.timeline.push_back({at + 15000, 3, sim::action::Unplug{}});
+    scenario.timeline.push_back({at + 60000, 3, sim::action::Unplug{}});
   }
   ScaledClock clock(kSpeed, testing::StoryNoon());
   sim::SimHost host(scenario, clock);
@@ -89,7 +91,15 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
       shown_lines += snapshot.lines.size();
     }
   };
-  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000)) {
+  // Three seconds at least, and on until the second enclosure has been logged (a slow build).
+  const auto second_logged = [&] {
+    for (const std::string& line : shared_log.Snapshot(0).lines)
+      if (line.find("D2 New Device was found.") != std::string::npos) return true;
+    return false;
+  };
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000) ||
+         (!second_logged() &&
+          std::chrono::steady_clock::now() - start < std::chrono::milliseconds(30000))) {
     core.schedule().Timer4Timer();
     // Polls as often as the schedule lets them run, to meet the installations.
     if (core.schedule().Timer2On()) core.schedule().Timer2Timer();
