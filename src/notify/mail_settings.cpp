@@ -260,7 +260,7 @@ std::optional<std::string> MailSettingsStore::Load() {
 
   std::optional<std::string> problems;
   if (const std::vector<std::string> wrong = WrongTypedValues(backend_); !wrong.empty()) {
-    AddProblem(problems, WrongTypedText(backend_, wrong) + "; not used until the file is fixed");
+    AddProblem(problems, WrongTypedText(backend_, wrong) + "; not used until it is corrected");
   }
   for (const AlertKind kind : kAllKinds) {
     for (const TemplatePart part : {TemplatePart::kSubject, TemplatePart::kContents}) {
@@ -291,7 +291,7 @@ std::optional<std::string> MailSettingsStore::Save(const MailSettingsEdits& edit
   }
   if (const std::vector<std::string> wrong = WrongTypedValues(backend_); !wrong.empty()) {
     return std::string(kSettingsNotSavedText) + WrongTypedText(backend_, wrong) +
-           "; correct it in the file, then save again";
+           "; correct or remove it, then save again";
   }
   const bool key_existed = current.key_exists && backend_.KeyExists();
   if (const std::optional<std::string> problem =

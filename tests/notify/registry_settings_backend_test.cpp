@@ -323,9 +323,11 @@ TEST_F(RegistrySettingsTest, ProductIdOfTheWrongSizeIsNotTrusted) {
     EXPECT_EQ(loaded.key_byte, 0) << size;
   }
 
-  // A text where the bytes belong is no password at all, and no login.
+  // A text where the bytes belong is no password at all, and no login; it is named.
   SetRawString(L"ProductID", L"pw");
-  ASSERT_EQ(store.Load(), std::nullopt);
+  const std::optional<std::string> named = store.Load();
+  ASSERT_TRUE(named.has_value());
+  EXPECT_NE(named->find("the value ProductID should be bytes"), std::string::npos) << *named;
   EXPECT_EQ(store.Snapshot().Setting(kSettingPassword), "");
   EXPECT_EQ(store.Snapshot().auth_status, kAuthOff);
 
