@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "common/line_file.h"
+#include "common/windows/file_handles.h"
 
 namespace raid {
 namespace {
@@ -13,10 +14,6 @@ constexpr auto kLockRetry = std::chrono::milliseconds(5);
 // making the file's lines unreadable to anyone, as a lock on the data itself would.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockOffsetLow = 0xFFFFFFF0;
-
-std::string LastErrorText(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": error " + std::to_string(::GetLastError());
-}
 
 OVERLAPPED At(std::uint64_t offset) {
   OVERLAPPED place{};
@@ -128,17 +125,6 @@ class WindowsLineFile final : public LineFile {
   HANDLE file_;
   std::filesystem::path path_;
 };
-
-std::string FileTypeText(DWORD type) {
-  switch (type) {
-    case FILE_TYPE_CHAR:
-      return "a character device";
-    case FILE_TYPE_PIPE:
-      return "a pipe";
-    default:
-      return "not a plain file";
-  }
-}
 
 }  // namespace
 

@@ -4,13 +4,10 @@
 #include <cstdlib>
 
 #include "common/platform_files.h"
+#include "common/windows/file_handles.h"
 
 namespace raid {
 namespace {
-
-std::string LastErrorText(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": error " + std::to_string(::GetLastError());
-}
 
 std::filesystem::path ProgramFolder() {
   std::wstring buffer(MAX_PATH, L'\0');
@@ -23,17 +20,6 @@ std::filesystem::path ProgramFolder() {
       return std::filesystem::path(buffer).parent_path();
     }
     buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string FileTypeText(DWORD type) {
-  switch (type) {
-    case FILE_TYPE_CHAR:
-      return "a character device";
-    case FILE_TYPE_PIPE:
-      return "a pipe";
-    default:
-      return "not a plain file";
   }
 }
 
@@ -148,13 +134,7 @@ bool ReplaceFileContents(const std::filesystem::path& target, std::string_view c
     error = LastErrorText("cannot create", temporary);
     return false;
   }
-  bool written = true;
-  while (written && !content.empty()) {
-    DWORD chunk = 0;
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1U << 20));
-    written = ::WriteFile(file, content.data(), wanted, &chunk, nullptr) != FALSE;
-    content.remove_prefix(chunk);
-  }
+  bool written = WriteAllTo(file, content);
   written = written && ::FlushFileBuffers(file) != FALSE;
   if (!written) error = LastErrorText("cannot write", temporary);
   ::CloseHandle(file);
@@ -181,13 +161,7 @@ NewFileResult WriteNewFile(const std::filesystem::path& path, std::string_view c
     error = LastErrorText("cannot create", path);
     return NewFileResult::kCannotCreate;
   }
-  bool written = true;
-  while (written && !content.empty()) {
-    DWORD chunk = 0;
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1U << 20));
-    written = ::WriteFile(file, content.data(), wanted, &chunk, nullptr) != FALSE;
-    content.remove_prefix(chunk);
-  }
+  bool written = WriteAllTo(file, content);
   if (!written) error = LastErrorText("cannot write", path);
   ::CloseHandle(file);
   if (!written) {
