@@ -11,6 +11,7 @@
 #include "status/event_log_viewer.h"
 #include "status/shared_event_log.h"
 #include "status/status_page.h"
+#include "ui/message_boxes.h"
 
 namespace raid {
 namespace {
@@ -43,6 +44,12 @@ DemoTour::DemoTour(TForm1& form, std::filesystem::path folder)
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
   started_ms_ = form_.clock().NowMs();
+  // Nobody is there to read a box: each is told on stderr and answered as a person would.
+  ui::AnswerMessageBoxesWith([](const MessageBoxRequest& request) {
+    std::fprintf(stderr, "raidgui: message box \"%s\": %s\n", request.caption.c_str(),
+                 request.text.c_str());
+    return QMessageBox::Ok;
+  });
   connect(&look_, &QTimer::timeout, this, &DemoTour::Look);
   look_.start(kLookIntervalMs);
 }

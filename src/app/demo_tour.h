@@ -18,6 +18,7 @@ class DemoTour : public QObject {
   Q_OBJECT
 
  public:
+  // Message boxes are printed on stderr and answered, from now on.
   DemoTour(TForm1& form, std::filesystem::path folder);
 
   // 0 when every moment was seen and saved.

@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
     }
     form.show();
     exit_code = application.exec();
-    if (tour) exit_code = tour->ExitCode();
+    // A tour whose log could not be kept did not show the story it claims to.
+    if (tour) exit_code = form.LinesLeftUnsaved() ? 1 : tour->ExitCode();
     workers_stopped = form.WorkersStopped();
     if (!workers_stopped) {
       // A worker is still inside a read that has not timed out: the day's log was saved by

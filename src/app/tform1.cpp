@@ -14,6 +14,7 @@
 #include "notify/curl_smtp_client.h"
 #include "notify/email_page.h"
 #include "status/event_log_viewer.h"
+#include "status/log_save_texts.h"
 #include "status/status_page.h"
 #include "sysinfo/host_info.h"
 #include "ui/message_boxes.h"
@@ -25,6 +26,9 @@ namespace {
 
 constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
 constexpr const char* kSystemInformationCaption = "System Information";
+constexpr const char* kWarningCaption = "Warning:";
+// The widest panel, where the results of longer operations go.
+constexpr int kLogSavingPanel = 4;
 constexpr std::array<int, 5> kPanelWidths = {112, 80, 80, 88, 250};
 // The design positions of the six page buttons; the shown ones take them in order.
 constexpr std::array<int, 6> kButtonSlotTops = {104, 160, 216, 272, 328, 384};
@@ -64,6 +68,7 @@ TForm1::~TForm1() {
     workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }
   core_.alerts().SetTarget(nullptr);
+  if (workers_stopped_) core_.detector().SetSaveListener(nullptr);
 }
 
 void TForm1::FormCreate() {
@@ -177,6 +182,7 @@ void TForm1::FormCreate() {
   SetUpMail();
   SetUpSmart();
   SetUpUpgrade();
+  core_.detector().SetSaveListener(this);
   core_.schedule().Start();
   workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
   // Mail goes out on the e-mail worker, never on this thread.
@@ -497,6 +503,39 @@ void TForm1::SetSmartStatusLine(const std::string& text) {
   smart_page_->SetStatusLine(text);
 }
 
+// --- the daily log's saving ---
+
+// Said where it stays in view, and once per episode in a box: lines that wait in memory are lost
+// if the window closes before a save takes them.
+void TForm1::LogSaveFailed(const std::string& why) {
+  const std::string text = LogSaveFailedText(why);
+  QMetaObject::invokeMethod(
+      this,
+      [this, text] {
+        window_ui_.SetPanelText(kLogSavingPanel, text);
+        ui::ShowMessageBox(this, {kWarningCaption, text, MessageIcon::kWarning});
+      },
+      Qt::QueuedConnection);
+}
+
+void TForm1::LogSaveRecovered() {
+  QMetaObject::invokeMethod(
+      this, [this] { window_ui_.SetPanelText(kLogSavingPanel, kLogSavedAgainText); },
+      Qt::QueuedConnection);
+}
+
+// Only once the RAID worker has ended may its detector be read here.
+void TForm1::ReportUnsavedLinesAtClose() {
+  const EventDetector& detector = core_.detector();
+  if (!workers_stopped_ || !detector.Unsaved()) return;
+  lines_left_unsaved_ = true;
+  ui::ShowMessageBox(this, {kWarningCaption,
+                            UnsavedLinesText(detector.UnsavedLineCount(), detector.UnsavedFiles(),
+                                             core_.log_store().folder(),
+                                             core_.log_store().last_error()),
+                            MessageIcon::kWarning});
+}
+
 // --- devices, session, closing ---
 
 void TForm1::DeviceChanged() {
@@ -529,6 +568,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     workers_->RequestStop();
     workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }
+  ReportUnsavedLinesAtClose();
   firmware_image_.Release();
   event->accept();
 }

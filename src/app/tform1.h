@@ -33,6 +33,7 @@
 #include "notify/smtp_client.h"
 #include "status/controller_status.h"
 #include "status/device_captions.h"
+#include "status/event_detector.h"
 #include "status/shared_event_log.h"
 
 class QCheckBox;
@@ -81,7 +82,7 @@ struct WindowOptions {
   std::function<std::unique_ptr<KeepAwake>()> keep_awake;
 };
 
-class TForm1 : public QMainWindow, private ScheduleView {
+class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener {
   Q_OBJECT
 
  public:
@@ -143,6 +144,8 @@ class TForm1 : public QMainWindow, private ScheduleView {
 
   // Whether the closing wait saw the workers end (false: one is stuck in a read).
   bool WorkersStopped() const { return workers_stopped_; }
+  // Whether the window closed with lines of the daily log that no file took.
+  bool LinesLeftUnsaved() const { return lines_left_unsaved_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose
@@ -169,6 +172,11 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void EnableUpgradeButton(bool enabled) override;
   void ShowEventLogButton() override;
   void SetSmartStatusLine(const std::string& text) override;
+
+  // LogSaveListener: called on the RAID worker, shown on this thread.
+  void LogSaveFailed(const std::string& why) override;
+  void LogSaveRecovered() override;
+  void ReportUnsavedLinesAtClose();
 
   std::unique_ptr<Ui::TForm1> ui_;
   DiskSystem& disks_;
@@ -218,6 +226,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   DeviceCaptions captions_;
   bool viewer_open_ = false;
   bool workers_stopped_ = true;
+  bool lines_left_unsaved_ = false;
 };
 
 }  // namespace raid

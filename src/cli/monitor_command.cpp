@@ -22,6 +22,7 @@
 #include "notify/mail_templates.h"
 #include "notify/mail_worker.h"
 #include "status/event_log.h"
+#include "status/log_save_texts.h"
 #include "status/log_text.h"
 #include "status/monitor_events.h"
 #include "sysinfo/host_info.h"
@@ -156,12 +157,9 @@ std::unique_ptr<EventHookRunner> MakeHookRunner(const MonitorEventOptions& optio
 class ConsoleSaveListener : public LogSaveListener {
  public:
   void LogSaveFailed(const std::string& why) override {
-    std::fprintf(stderr, "raidctl: the daily log cannot be saved now, its lines wait: %s\n",
-                 why.c_str());
+    std::fprintf(stderr, "raidctl: %s\n", LogSaveFailedText(why).c_str());
   }
-  void LogSaveRecovered() override {
-    std::fputs("raidctl: the daily log is saved again; no line was lost\n", stderr);
-  }
+  void LogSaveRecovered() override { std::fprintf(stderr, "raidctl: %s\n", kLogSavedAgainText); }
 };
 
 // The kernel's device events where they can be had, else a recount every 5 s. A simulated
@@ -369,13 +367,11 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   session.detector().SetSaveListener(nullptr);
   session.alerts().SetTarget(nullptr);
   int exit_code = 0;
-  if (session.detector().Unsaved()) {
-    std::string files;
-    for (const std::string& file : session.detector().UnsavedFiles()) {
-      files += (files.empty() ? "" : ", ") + file;
-    }
-    std::fprintf(stderr, "raidctl: lines of %s could not be saved: %s\n", files.c_str(),
-                 session.log_store().last_error().c_str());
+  if (const EventDetector& detector = session.detector(); detector.Unsaved()) {
+    std::fprintf(stderr, "raidctl: %s\n",
+                 UnsavedLinesText(detector.UnsavedLineCount(), detector.UnsavedFiles(), folder,
+                                  session.log_store().last_error())
+                     .c_str());
     exit_code = 1;
   }
   if (mail_worker && !StopMail(*mail_worker, *mailer)) {

@@ -86,6 +86,13 @@ std::vector<std::string> EventDetector::UnsavedFiles() const {
   return files;
 }
 
+std::size_t EventDetector::UnsavedLineCount() const {
+  std::size_t count = unsaved_lines_;
+  for (const WaitingDay& day : waiting_days_)
+    count += day.unsaved;
+  return count;
+}
+
 void EventDetector::SwitchDay(const std::string& file) {
   // The day that ends keeps its unsaved lines until its file takes them.
   if (unsaved_lines_ > 0 && !log_file_.empty()) {

@@ -76,8 +76,9 @@ class EventDetector {
   std::size_t LinesAddedByLastCall() const { return added_; }
   // True while the log, or an earlier day's log, holds lines the store has not taken yet.
   bool Unsaved() const { return unsaved_lines_ > 0 || !waiting_days_.empty(); }
-  // The files whose lines wait, earlier days first.
+  // The files whose lines wait, earlier days first, and how many lines wait in all.
   std::vector<std::string> UnsavedFiles() const;
+  std::size_t UnsavedLineCount() const;
   void SetSaveListener(LogSaveListener* listener) { save_listener_ = listener; }
 
  private:

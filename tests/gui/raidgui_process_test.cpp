@@ -116,6 +116,24 @@ TEST_F(RaidguiProcessTest, ASpeedOutsideItsRangeIsRefusedWithStatusTwo) {
   }
 }
 
+// A log folder that is a file: the tour tells each box it shows on stderr, and does not end as if
+// the story had been kept.
+TEST_F(RaidguiProcessTest, ATourWhoseLogCannotBeSavedSaysSoAndFails) {
+  fs::remove_all(folder_ / "logs");
+  std::ofstream(folder_ / "logs") << "a file where the log folder should be\n";
+  const pid_t tour = Start({"--simulate", scenario_, "--speed", "25", "--screenshots",
+                            (folder_ / "pictures").string()},
+                           "tour");
+  ASSERT_GT(tour, 0);
+  EXPECT_EQ(Wait(tour, std::chrono::seconds(60)), 1);
+  const std::vector<std::string> said = Lines("tour.err");
+  EXPECT_THAT(said, ::testing::Contains(::testing::HasSubstr(
+                        "raidgui: message box \"Warning:\": The daily log cannot be saved now")));
+  EXPECT_THAT(said, ::testing::Contains(::testing::MatchesRegex(
+                        R"(raidgui: message box "Warning:": [0-9]+ lines of the daily log could )"
+                        R"(not be saved to .*logs/[0-9]{6}\.log: .*)")));
+}
+
 // The run command's demo without a display: the story told fast, a picture of every page and
 // of the viewer at each key moment, and the story's log on stdout, also when it went past
 // midnight (the drive is pulled on one day and rebuilt on the next).

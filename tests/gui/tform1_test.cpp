@@ -146,5 +146,39 @@ TEST_F(TForm1Test, ClicksDuringASlowExchangeAreServedAtOnce) {
   EXPECT_THAT(messages_, IsEmpty());
 }
 
+// A day's log the folder cannot take is never lost in silence: said in the status bar and once
+// per episode in a box, with the path; said when saving works again; and on closing with lines
+// unsaved, how many and where.
+TEST_F(TForm1Test, ALogThatCannotBeSavedIsNeverLostInSilence) {
+  const fs::path logs = folder_ / "logs";
+  std::ofstream(logs) << "a file where the log folder should be\n";
+  adjust_options_ = [&](WindowOptions& options) { options.log_folder = logs; };
+  Open(OneEnclosure());
+  QLabel* panel = Find<QLabel>("Panel4");
+  const auto panel_says = [&](const char* text) { return panel->text().startsWith(text); };
+  ASSERT_TRUE(WaitFor([&] { return panel_says("The daily log cannot be saved now"); }));
+  EXPECT_THAT(panel->text().toStdString(), ::testing::HasSubstr(logs.string()));
+  WaitFor([] { return false; }, 30);  // more polls, more lines, no more boxes
+  ASSERT_EQ(messages_.size(), 1U);
+  EXPECT_EQ(messages_[0].caption, "Warning:");
+  EXPECT_EQ(messages_[0].text, panel->text().toStdString());
+
+  fs::remove(logs);
+  ASSERT_TRUE(WaitFor([&] { return panel_says("The daily log is saved again"); }));
+  EXPECT_EQ(messages_.size(), 1U);
+
+  fs::remove_all(logs);
+  std::ofstream(logs) << "the file again\n";
+  // A pulled drive gives lines that cannot go anywhere now.
+  host_->enclosure(1)->PullDrive(1);
+  ASSERT_TRUE(WaitFor([&] { return messages_.size() == 2; }));
+  form_->close();
+  ASSERT_EQ(messages_.size(), 3U);
+  EXPECT_THAT(messages_[2].text,
+              ::testing::MatchesRegex("[0-9]+ lines? of the daily log could not be saved to " +
+                                      logs.string() + "/[0-9]{6}\\.log: .*"));
+  EXPECT_TRUE(form_->LinesLeftUnsaved());
+}
+
 }  // namespace
 }  // namespace raid
