@@ -155,6 +155,7 @@ void PollingSchedule::Install() {
 
   if (registry_.current.empty()) {
     view_.EnableControls(false);
+    view_.RefreshDeviceCaptions();
     timer3_on_.store(false);
     state_.detection_running.store(false);
     SetDetectionText(kNoDriveFoundText, true);

@@ -154,16 +154,16 @@ void TForm1::FormCreate() {
 
   // What the RAID worker's poll and detection leave reaches the window as a queued call: the
   // log as the viewer shows it, and copies of the records the Status page draws.
-  core_.SetAfterDetection([this](std::uint8_t mask) {
+  core_.SetAfterDetection([this](std::uint8_t /*mask*/) {
     shared_log_.Publish(core_.log());
-    std::array<ControllerStatus, 2> records{};
+    std::array<PolledRecord, 2> records{};
     const EnclosureRegistry& registry = core_.device().registry();
     for (unsigned position = 0; position < 2 && position < registry.current.size(); ++position) {
-      records[position] =
-          core_.monitor().Record(DriveNumberOf(registry.current[position].device_code));
+      const unsigned slot = DriveNumberOf(registry.current[position].device_code);
+      records[position] = {core_.monitor().Record(slot), core_.monitor().GaveUp(slot)};
     }
     QMetaObject::invokeMethod(
-        this, [this, mask, records] { OnStatusRefreshed(mask, records); }, Qt::QueuedConnection);
+        this, [this, records] { OnStatusRefreshed(records); }, Qt::QueuedConnection);
   });
 
   // The timers; Timer2 and Timer3 start when the schedule switches them on.
@@ -384,18 +384,36 @@ void TForm1::MonitorBoxClicked(unsigned position) {
 
 // --- the Status page ---
 
-void TForm1::OnStatusRefreshed(std::uint8_t /*mask*/, std::array<ControllerStatus, 2> records) {
-  shown_records_ = records;
+void TForm1::OnStatusRefreshed(std::array<PolledRecord, 2> records) {
+  polled_records_ = records;
   RefreshStatusPage(false);
+}
+
+// The shown enclosure as the last poll left it, found by its drive: a list installed since that
+// poll may have moved it, or taken it away. Never a zeroed record or another enclosure's.
+const TForm1::PolledRecord* TForm1::ShownRecord() {
+  const std::vector<EnclosureInfo>& current = core_.device().registry().current;
+  if (status_device_ >= current.size()) return nullptr;
+  const unsigned slot = DriveNumberOf(current[status_device_].device_code);
+  for (const PolledRecord& polled : polled_records_) {
+    if (polled.record.IsFilledFor(slot)) return &polled;
+  }
+  return nullptr;
 }
 
 int TForm1::RefreshStatusPage(bool force) {
   const SharedState& state = core_.state();
   StatusPageInput input;
   input.enclosure_known = !core_.device().registry().current.empty();
+  const PolledRecord* shown = ShownRecord();
+  // Until a poll has read the shown enclosure, the page keeps what it shows.
+  if (input.enclosure_known && shown == nullptr) return -1;
   input.device_checked = {state.monitor_checked[0].load(), state.monitor_checked[1].load()};
   input.status_device = status_device_;
-  input.record = shown_records_[status_device_ < 2 ? status_device_ : 0];
+  if (shown != nullptr) {
+    input.record = shown->record;
+    input.no_response = shown->gave_up;
+  }
   input.firmware_version_text = captions_.firmware_version_text;
   input.scan_capable_firmware = captions_.scan_capable_firmware;
   input.sensor_panel_allowed = captions_.sensor_panel_allowed;
@@ -411,13 +429,33 @@ std::array<std::string, 2> TForm1::Hints() const {
   return hints;
 }
 
+// A list shorter than the shown position: the pages show its last enclosure, as the schedule's
+// selection does.
+void TForm1::FollowListSize(std::size_t count) {
+  if (count == 0) return;
+  const auto last = static_cast<std::uint8_t>(count - 1);
+  if (status_device_ > last) {
+    status_device_ = last;
+    status_page_->SetShownDevice(last);
+    status_page_->ForgetShown();
+  }
+  if (upgrade_device_ > last) {
+    upgrade_device_ = last;
+    upgrade_page_->SetShownDevice(last);
+  }
+}
+
 void TForm1::RefreshDeviceCaptions() {
   SharedState& state = core_.state();
-  if (!ui_->CheckBox1->isChecked() && !ui_->CheckBox3->isChecked()) return;
+  const EnclosureRegistry& registry = core_.device().registry();
+  FollowListSize(registry.current.size());
+  // Without an enclosure the title loses its model and the Status page its values.
+  const bool none = registry.current.empty();
+  if (!none && !ui_->CheckBox1->isChecked() && !ui_->CheckBox3->isChecked()) return;
   const std::uint8_t selected =
       state.current_page.load() == kUpgradePage ? upgrade_device_ : status_device_;
   state.selected_device_index.store(selected);
-  captions_ = ComputeDeviceCaptions(core_.device().registry(), selected);
+  captions_ = ComputeDeviceCaptions(registry, selected);
   state.scan_capable_firmware.store(captions_.scan_capable_firmware);
   const std::array<std::string, 2> hints = Hints();
   ui_->CheckBox1->setToolTip(QString::fromStdString(hints[0]));
@@ -425,6 +463,7 @@ void TForm1::RefreshDeviceCaptions() {
   status_page_->SetDeviceHints(hints);
   upgrade_page_->SetDeviceHints(hints);
   setWindowTitle(QString::fromStdString(captions_.window_caption));
+  if (none) RefreshStatusPage(true);
 }
 
 void TForm1::Image0_LogClick() {

@@ -156,7 +156,14 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   void ShowPage(Page page);
   void MonitorBoxClicked(unsigned position);
   void SyncTimers();
-  void OnStatusRefreshed(std::uint8_t mask, std::array<ControllerStatus, 2> records);
+  // A polled position's record as the RAID worker left it, and whether polling gave up on it.
+  struct PolledRecord {
+    ControllerStatus record;
+    bool gave_up = false;
+  };
+  void OnStatusRefreshed(std::array<PolledRecord, 2> records);
+  const PolledRecord* ShownRecord();
+  void FollowListSize(std::size_t count);
   void SetUpDeviceWatch(bool kernel_device_events);
   void SetUpMail();
   void SetUpSmart();
@@ -212,7 +219,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   std::uint8_t upgrade_device_ = 0;  // UpgradeDevice
   std::uint8_t smart_device_ = 0;    // SmartDevice
   std::uint8_t email_sub_page_ = 0;  // EmailSubPage
-  std::array<ControllerStatus, 2> shown_records_{};
+  std::array<PolledRecord, 2> polled_records_{};
   SmartPageView smart_view_;  // as last shown
   FirmwareImage firmware_image_;
   WindowUpgradeViews upgrade_views_{this, upgrade_page_, boxes_, timer1_};

@@ -45,6 +45,7 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
 
   clock_.SleepMs(kQueryPauseMs);
   if (commands_.QueryController(kQueryArrayStatus, reply_) == kResultDone) {
+    gave_up_[slot] = false;
     record.bytes[status_layout::kSlot] = static_cast<std::uint8_t>(slot);
     record.bytes[status_layout::kValidMarker] = status_layout::kValid;
     const std::uint8_t activity = DecodeArrayStatus(reply_, identification, record);
@@ -123,11 +124,14 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       return std::nullopt;
     }
     CountPoll(position, outcome == Outcome::kSuccess);
+    const unsigned slot = DriveNumberOf(registry_.current[position].device_code);
     if (outcome == Outcome::kSuccess) {
       mask |= bit;
       poll.error_count = 0;
+      gave_up_[slot] = false;
     } else if (++poll.error_count > kMaxRefreshFailures) {
       poll.error_count = 0;
+      gave_up_[slot] = true;
       state_.monitor_checked[position].store(false);
       ui_.SetMonitorChecked(static_cast<int>(position), false);
     }

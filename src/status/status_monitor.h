@@ -65,6 +65,9 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   PollState& Poll(unsigned position) { return poll_.at(position); }
   // Written by the polls: read it on the thread that runs them, between polls.
   const PollTally& Tally(unsigned position) const { return tally_.at(position); }
+  // Whether polling gave up on the enclosure on drive `slot` (its box was unchecked after too
+  // many failed polls) and none of its polls has answered since. Read it on the polling thread.
+  bool GaveUp(unsigned slot) const { return gave_up_.at(slot); }
   // The window's monitor box handler resets the count when the user checks the box again.
   void ResetErrorCount(unsigned position) { poll_.at(position).error_count = 0; }
 
@@ -86,6 +89,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   std::array<ControllerStatus, kDriveSlots> records_{};
   std::array<PollState, kPollStatePositions> poll_{};
   std::array<PollTally, kRefreshedPositions> tally_{};
+  std::array<bool, kDriveSlots> gave_up_{};
   std::array<std::uint8_t, 512> reply_{};
   std::uint8_t tick_ = 0;
 };

@@ -32,6 +32,11 @@ QColor ColourOf(TextColour colour) {
   return {};
 }
 
+// Fuchsia, or red once the state is that the enclosure no longer answers.
+QColor StateColour(bool current) {
+  return current ? QColor(0xFF, 0x00, 0xFF) : ColourOf(TextColour::kRed);
+}
+
 // Only the enabled groups: a disabled label keeps the palette's grey.
 void SetTextColour(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
@@ -72,7 +77,6 @@ StatusPage::StatusPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<
   for (QLabel* heading : {ui_->Caption_Hdd1, ui_->Caption_Hdd2})
     heading->setFont(PixelFont(kTextPixels, true));
   ui_->Label18->setFont(PixelFont(kStatePixels, true));
-  SetTextColour(ui_->Label18, QColor(0xFF, 0x00, 0xFF));  // fuchsia
   for (QLabel* value : {ui_->Label17, ui_->Label27, ui_->Label48, ui_->Label51, ui_->Label52})
     SetTextColour(value, ColourOf(TextColour::kNavy));
 
@@ -117,9 +121,13 @@ void StatusPage::ShowLogButton(bool shown) {
 
 void StatusPage::ApplyView() {
   const StatusPageView& view = model_.view();
+  // Values not known to be current are greyed.
+  const bool current = !view.no_response;
   ShowText(ui_->Label17, view.mode);
   ShowText(ui_->Label27, view.system_capacity);
   ShowText(ui_->Label48, view.firmware_version);
+  for (QLabel* value : {ui_->Label17, ui_->Label27, ui_->Label48, ui_->Label5, ui_->Label7})
+    value->setEnabled(current);
 
   const std::array<QLabel*, 2> capacities = {ui_->Label25, ui_->Label26};
   const std::array<QLabel*, 2> models = {ui_->Label51, ui_->Label52};
@@ -127,13 +135,14 @@ void StatusPage::ApplyView() {
     const DriveLabels& labels = view.drives[drive];
     ShowText(capacities[drive], labels.capacity);
     SetTextColour(capacities[drive], ColourOf(labels.capacity_colour));
-    capacities[drive]->setEnabled(labels.capacity_enabled);
+    capacities[drive]->setEnabled(labels.capacity_enabled && current);
     models[drive]->setText(TwoLines(QString::fromStdString(labels.model), *models[drive]));
     models[drive]->setToolTip(QString::fromStdString(labels.model));
-    models[drive]->setEnabled(labels.model_enabled);
+    models[drive]->setEnabled(labels.model_enabled && current);
   }
 
   ShowText(ui_->Label18, view.state_text);
+  SetTextColour(ui_->Label18, StateColour(current));
   ShowText(ui_->Label5, view.fan_speed);
   SetTextColour(ui_->Label5, ColourOf(view.fan_colour));
   ShowText(ui_->Label7, view.temperature);

@@ -21,17 +21,40 @@ bool HasSerial(const ControllerStatus& record, unsigned drive) {
 }  // namespace
 
 int StatusPageModel::RefreshStatusPage(const StatusPageInput& input, bool force) {
-  changed_ = false;
-  if (!input.enclosure_known || (!input.device_checked[0] && !input.device_checked[1])) {
-    return -1;
+  const StatusPageView before = view_;
+  int result = 0;
+  if (!input.enclosure_known) {
+    // Nothing left to show: no value of an enclosure that is gone stays on the page.
+    const bool log_button = view_.log_button_shown;
+    view_ = StatusPageView{};
+    view_.log_button_shown = log_button;
+    Forget();
+    result = -1;
+  } else if (input.no_response) {
+    // The last values stay, greyed, under a state that says they are not current.
+    view_.no_response = true;
+    view_.state_text = kNoResponseText;
+    shown_percent_ = kNothingShown;
+  } else if (!input.device_checked[0] && !input.device_checked[1]) {
+    result = -1;
+  } else {
+    DrawValues(input, force);
   }
+  changed_ = view_ != before;
+  return result;
+}
+
+void StatusPageModel::DrawValues(const StatusPageInput& input, bool force) {
   if (input.status_device != shown_device_) {
     Forget();
     shown_device_ = input.status_device;
   }
-  const StatusPageView before = view_;
+  if (drives_forgotten_) {
+    view_.drives = {};
+    drives_forgotten_ = false;
+  }
   const ControllerStatus& record = input.record;
-
+  view_.no_response = false;
   view_.firmware_version = input.firmware_version_text;
   view_.fan_speed = std::to_string(record.FanSpeed());
   view_.fan_colour = AlarmColour((record.SensorFlags() & kFanAlarm) != 0);
@@ -47,9 +70,6 @@ int StatusPageModel::RefreshStatusPage(const StatusPageInput& input, bool force)
     view_.system_capacity = CapacityText(record.ArrayCapacity());
   }
   DrawStateText(input);
-
-  changed_ = view_ != before;
-  return 0;
 }
 
 void StatusPageModel::DrawDrive(const ControllerStatus& record, unsigned drive) {
@@ -106,7 +126,7 @@ void StatusPageModel::DrawStateText(const StatusPageInput& input) {
 void StatusPageModel::Forget() {
   shown_drive_flags_ = kNothingShown;
   shown_percent_ = kNothingShown;
-  view_.drives = {};
+  drives_forgotten_ = true;
 }
 
 }  // namespace raid

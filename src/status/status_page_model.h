@@ -20,7 +20,12 @@ struct StatusPageInput {
   std::string firmware_version_text;
   bool scan_capable_firmware = false;
   bool sensor_panel_allowed = false;
+  // Polling gave up on the shown enclosure (its box was unchecked after too many failed polls)
+  // and no poll has answered since: its last values are no longer known to be true.
+  bool no_response = false;
 };
+
+inline constexpr const char* kNoResponseText = "No response";
 
 enum class TextColour { kNavy, kRed, kBlue };
 
@@ -46,6 +51,8 @@ struct StatusPageView {
   TextColour temperature_colour = TextColour::kBlue;
   bool sensor_panel_shown = false;  // Panel11
   bool log_button_shown = false;    // Image0_Log
+  // "No response" in red, every other value greyed.
+  bool no_response = false;
   bool operator==(const StatusPageView&) const = default;
 };
 
@@ -55,11 +62,14 @@ class StatusPageModel {
  public:
   // RefreshStatusPage: 0 after drawing, -1 when there is nothing to draw. The drive labels are
   // drawn again only when forced or when the drive flags changed since they were last drawn;
-  // a running rebuild's text only when its percentage changed.
+  // a running rebuild's text only when its percentage changed. Without an enclosure every value
+  // goes blank; with no box checked the page keeps what it shows.
   int RefreshStatusPage(const StatusPageInput& input, bool force);
 
   // What was drawn belongs to the enclosure shown: after a new list or another device shown,
-  // the next refresh draws everything again and no old drive stays on the page.
+  // the next refresh draws everything again and no old drive stays on the page. Until then the
+  // page keeps its values, so that a list that did not change the shown enclosure (a USB stick
+  // plugged in) does not blank them.
   void Forget();
 
   void ShowLogButton(bool shown) { view_.log_button_shown = shown; }
@@ -70,12 +80,14 @@ class StatusPageModel {
  private:
   void DrawDrive(const ControllerStatus& record, unsigned drive);
   void DrawStateText(const StatusPageInput& input);
+  void DrawValues(const StatusPageInput& input, bool force);
 
   StatusPageView view_;
   bool changed_ = false;
   std::uint8_t shown_drive_flags_ = kNothingShown;
   std::uint8_t shown_percent_ = kNothingShown;
   unsigned shown_device_ = 0;
+  bool drives_forgotten_ = false;  // the next draw starts from empty drive labels
 };
 
 }  // namespace raid

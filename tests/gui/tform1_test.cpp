@@ -101,6 +101,60 @@ TEST_F(TForm1Test, ADeviceChangeRestartsTheSettleDelayAndALateEnclosureAppears) 
   EXPECT_FALSE(Find<QLabel>("DetectText")->isVisible());
 }
 
+// One story through the page: a USB stick plugged in, the second enclosure unplugged while it is
+// shown, the first falling silent and answering again, then unplugged too.
+TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
+  sim::Scenario scenario = OneEnclosure();
+  sim::EnclosureSpec second;
+  second.raw_mode = kModeStriping;
+  scenario.drives[2] = sim::DriveSpec(second);
+  Open(std::move(scenario));
+  const auto label = [&](const char* name) {
+    return form_->status_page()->findChild<QLabel*>(QString::fromLatin1(name));
+  };
+  ASSERT_TRUE(WaitFor([&] { return Find<QCheckBox>("CheckBox3")->isVisible(); }));
+  ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }));
+  const QString first_mode = label("Label17")->text();
+  form_->StatusDeviceClick(1);
+  ASSERT_NE(label("Label17")->text(), first_mode);
+
+  // Another list that leaves the shown enclosure where it was keeps its values meanwhile.
+  const QString model = label("Label51")->text();
+  ASSERT_FALSE(model.isEmpty());
+  host_->Plug(3, sim::DriveSpec(sim::PlainDiskSpec{}));
+  form_->DeviceChanged();
+  bool blanked = false;
+  WaitFor([&] { return (blanked |= label("Label51")->text() != model), false; }, 20);
+  EXPECT_FALSE(blanked);
+
+  // The shown enclosure leaves: the page turns to the one that stays, never to a zeroed record.
+  host_->Unplug(2);
+  form_->DeviceChanged();
+  ASSERT_TRUE(WaitFor([&] { return !Find<QCheckBox>("CheckBox3")->isVisible(); }, 30));
+  WaitFor([] { return false; }, 6);
+  EXPECT_EQ(StateText(), "Normal");
+  EXPECT_EQ(label("Label17")->text(), first_mode);
+  EXPECT_EQ(form_->core().state().selected_device_index.load(), 0);
+
+  // Polling gives up on a silent enclosure: its values are no longer current.
+  host_->enclosure(1)->SetNeverAnswer(true);
+  ASSERT_TRUE(WaitFor([&] { return !Find<QCheckBox>("CheckBox1")->isChecked(); }, 300));
+  ASSERT_TRUE(WaitFor([&] { return StateText() == "No response"; }, 10));
+  EXPECT_FALSE(label("Label17")->isEnabled());
+  host_->enclosure(1)->SetNeverAnswer(false);
+  Find<QCheckBox>("CheckBox1")->click();
+  ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }, 30));
+  EXPECT_TRUE(label("Label17")->isEnabled());
+
+  // The last one leaves: nothing of it stays, neither on the page nor in the title.
+  host_->Unplug(1);
+  form_->DeviceChanged();
+  ASSERT_TRUE(WaitFor([&] { return Find<QLabel>("DetectText")->text() == "No Drive found! "; }, 30));
+  for (const char* value : {"Label17", "Label27", "Label48", "Label18", "Label5", "Label51"})
+    EXPECT_EQ(label(value)->text(), "") << value;
+  EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
+}
+
 TEST_F(TForm1Test, ClosingDuringAnUpgradeIsRefusedWithTheMessage) {
   Open(OneEnclosure());
   ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));

@@ -139,6 +139,15 @@ TEST_F(StatusMonitorTest, FailingEnclosureIsRetriedEverySecondTickThenUnchecked)
   EXPECT_THAT(ui_.monitor_changes, ElementsAre(std::pair{0, false}));
   EXPECT_FALSE(state_.monitor_checked[0]);
   EXPECT_EQ(monitor_->Poll(0).error_count, 0);
+  EXPECT_TRUE(monitor_->GaveUp(1));
+  // Checked again, it is given up on until one of its polls answers.
+  state_.monitor_checked[0] = true;
+  monitor_->RefreshStatus();
+  EXPECT_TRUE(monitor_->GaveUp(1));
+  host_->enclosure(1)->SetNeverAnswer(false);
+  monitor_->RefreshStatus();
+  monitor_->RefreshStatus();
+  EXPECT_FALSE(monitor_->GaveUp(1));
   EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
 }
 

@@ -184,6 +184,30 @@ TEST(StatusPageModel, ForgetsWhatItDrewForAnotherEnclosure) {
   EXPECT_EQ(model.view().drives[1].capacity, "");
 }
 
+TEST(StatusPageModel, ASilentEnclosureSaysSoAndAGoneOneLeavesNoValue) {
+  StatusPageModel model;
+  model.RefreshStatusPage(Mirror(), false);
+  StatusPageInput silent = Mirror();
+  silent.device_checked = {false, false};  // unchecked after too many failed polls
+  silent.no_response = true;
+  EXPECT_EQ(model.RefreshStatusPage(silent, false), 0);
+  EXPECT_EQ(model.view().state_text, "No response");
+  EXPECT_TRUE(model.view().no_response);
+  EXPECT_EQ(model.view().drives[0].model, "ST2000DM001-1CH164");
+  EXPECT_EQ(model.view().fan_speed, "2200");
+  model.RefreshStatusPage(Mirror(), false);  // checked again, and a poll answered
+  EXPECT_EQ(model.view().state_text, "Normal");
+  EXPECT_FALSE(model.view().no_response);
+
+  StatusPageInput gone = Mirror();
+  gone.enclosure_known = false;
+  model.ShowLogButton(true);
+  EXPECT_EQ(model.RefreshStatusPage(gone, false), -1);
+  StatusPageView blank;
+  blank.log_button_shown = true;
+  EXPECT_EQ(model.view(), blank);
+}
+
 TEST(StatusPageModel, SensorPanelNeedsReportedSensorsAndFirmwareThatAllowsIt) {
   StatusPageModel model;
   model.RefreshStatusPage(Mirror(), false);
