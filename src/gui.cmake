@@ -15,6 +15,7 @@ add_library(raidwidgets STATIC
   status/status_page.cpp
   ui/message_boxes.cpp
   ui/two_state_image_button.cpp
+  ui/visible_texts.cpp
   ui/about_page.ui
   ui/email_page.ui
   ui/smart_page.ui

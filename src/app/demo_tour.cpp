@@ -1,10 +1,12 @@
 #include "app/demo_tour.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <tuple>
 
 #include "app/tform1.h"
 #include "status/event_log.h"
@@ -12,6 +14,7 @@
 #include "status/shared_event_log.h"
 #include "status/status_page.h"
 #include "ui/message_boxes.h"
+#include "ui/visible_texts.h"
 
 namespace raid {
 namespace {
@@ -39,8 +42,8 @@ int PercentOf(const QString& text) {
 
 }  // namespace
 
-DemoTour::DemoTour(TForm1& form, std::filesystem::path folder)
-    : form_(form), folder_(std::move(folder)) {
+DemoTour::DemoTour(TForm1& form, std::filesystem::path folder, std::vector<double> at_seconds)
+    : form_(form), folder_(std::move(folder)), at_seconds_(std::move(at_seconds)) {
   std::error_code ec;
   std::filesystem::create_directories(folder_, ec);
   started_ms_ = form_.clock().NowMs();
@@ -50,7 +53,8 @@ DemoTour::DemoTour(TForm1& form, std::filesystem::path folder)
                  request.text.c_str());
     return QMessageBox::Ok;
   });
-  connect(&look_, &QTimer::timeout, this, &DemoTour::Look);
+  connect(&look_, &QTimer::timeout, this,
+          at_seconds_.empty() ? &DemoTour::Look : &DemoTour::LookAtTimes);
   look_.start(kLookIntervalMs);
 }
 
@@ -91,35 +95,56 @@ void DemoTour::Look() {
   }
 }
 
+// Story time `at` seconds, as a file name's part: "at_90s", "at_2.5s".
+std::string AtName(double at) {
+  return "at_" + QString::number(at).toStdString() + "s";
+}
+
+void DemoTour::LookAtTimes() {
+  const double now = static_cast<double>(form_.clock().NowMs() - started_ms_) / 1000.0;
+  if (now < at_seconds_[static_cast<std::size_t>(step_)]) return;
+  SaveAllPages(AtName(at_seconds_[static_cast<std::size_t>(step_)]));
+  if (static_cast<std::size_t>(step_) == at_seconds_.size()) Finish(0, {});
+}
+
 bool DemoTour::Save(QWidget& widget, const std::string& name) {
   const std::filesystem::path file = folder_ / (name + ".png");
   if (!widget.grab().save(QString::fromStdString(file.string()))) {
     Finish(1, "cannot save " + file.string());
     return false;
   }
+  QFile texts(QString::fromStdString((folder_ / (name + ".txt")).string()));
+  if (!texts.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
+      texts.write(ui::VisibleTexts(widget).toUtf8()) < 0) {
+    Finish(1, "cannot save " + texts.fileName().toStdString());
+    return false;
+  }
   saved_.push_back(file.string());
   return true;
 }
 
+// A page the window refuses to show now (before the first status, during an upgrade) gets no
+// picture: it would show another page under its name.
 void DemoTour::SaveAllPages(const std::string& moment) {
   if (!Save(form_, moment + "_status")) return;
-  const std::pair<void (TForm1::*)(), const char*> pages[] = {
-      {&TForm1::Image_FWUpgClick, "_upgrade"},
-      {&TForm1::Image_EmailClick, "_email"},
-      {&TForm1::Image_SMARTClick, "_smart"},
-      {&TForm1::Image_AboutClick, "_about"},
+  const std::tuple<void (TForm1::*)(), Page, const char*> pages[] = {
+      {&TForm1::Image_FWUpgClick, kUpgradePage, "_upgrade"},
+      {&TForm1::Image_EmailClick, kEmailPage, "_email"},
+      {&TForm1::Image_SMARTClick, kSmartPageIndex, "_smart"},
+      {&TForm1::Image_AboutClick, kAboutPage, "_about"},
   };
-  for (const auto& [click, suffix] : pages) {
+  for (const auto& [click, page, suffix] : pages) {
     (form_.*click)();
     QApplication::processEvents();
+    if (form_.core().state().current_page.load() != page) continue;
     if (!Save(form_, moment + suffix)) return;
   }
   form_.Image_StsClick();
-  SaveStatusAndViewer(moment);
+  SaveStatusAndViewer(moment, true);
 }
 
-void DemoTour::SaveStatusAndViewer(const std::string& moment) {
-  if (step_ != 0 && !Save(form_, moment + "_status")) return;
+void DemoTour::SaveStatusAndViewer(const std::string& moment, bool status_saved) {
+  if (!status_saved && !Save(form_, moment + "_status")) return;
   TForm5 viewer(form_.event_log(), form_.core().state(), 1000, &form_);
   viewer.show();
   QApplication::processEvents();

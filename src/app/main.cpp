@@ -4,13 +4,17 @@
 //   raidgui --simulate FILE --screenshots DIR
 //                                the demo's story on its own, pictures of every page and of the
 //                                viewer at its key moments in DIR, then the day's log on stdout
+//   ... --screenshots DIR --at SECONDS[,SECONDS...]
+//                                the same for any scenario, at those story times
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QSessionManager>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "app/demo_tour.h"
 #include "app/host_setup.h"
@@ -23,6 +27,8 @@
 #include "ui/two_state_image_button.h"
 
 namespace {
+
+constexpr double kLongestStorySeconds = 86400;
 
 // A demo keeps its log in a folder of the user's, so that it needs no rights and never mixes
 // with the real log.
@@ -59,8 +65,32 @@ int main(int argc, char** argv) {
   const QCommandLineOption screenshots(
       "screenshots", "With --simulate: tell the story without a person, save pictures in DIR.",
       "DIR");
-  parser.addOptions({simulate, speed, screenshots});
+  const QCommandLineOption at(
+      "at",
+      "With --screenshots: take the pictures at these story times instead of the demo's moments "
+      "(seconds from the start, comma-separated, each up to 86400).",
+      "SECONDS");
+  parser.addOptions({simulate, speed, screenshots, at});
   parser.process(application);
+
+  std::vector<double> at_seconds;
+  if (parser.isSet(at)) {
+    for (const QString& item : parser.value(at).split(',')) {
+      const std::optional<double> seconds =
+          raid::ParseNumberInRange(item.trimmed().toStdString(), 0, kLongestStorySeconds);
+      if (!seconds) {
+        std::fprintf(stderr, "raidgui: --at needs story seconds from 0 to %.0f, comma-separated\n",
+                     kLongestStorySeconds);
+        return 2;
+      }
+      at_seconds.push_back(*seconds);
+    }
+    std::sort(at_seconds.begin(), at_seconds.end());
+    if (!parser.isSet(screenshots)) {
+      std::fprintf(stderr, "raidgui: --at only applies to --screenshots\n");
+      return 2;
+    }
+  }
 
   // Before anything is shown: a second window ends at once, silently. The demo's unattended
   // tour is no window of the user's and may run beside one.
@@ -116,7 +146,8 @@ int main(int argc, char** argv) {
                      });
     std::unique_ptr<raid::DemoTour> tour;
     if (parser.isSet(screenshots)) {
-      tour = std::make_unique<raid::DemoTour>(form, parser.value(screenshots).toStdString());
+      tour = std::make_unique<raid::DemoTour>(form, parser.value(screenshots).toStdString(),
+                                              at_seconds);
     }
     form.show();
     exit_code = application.exec();

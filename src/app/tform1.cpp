@@ -2,8 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QStatusBar>
 
@@ -18,6 +20,7 @@
 #include "status/status_page.h"
 #include "sysinfo/host_info.h"
 #include "ui/message_boxes.h"
+#include "ui/pixel_font.h"
 #include "ui/two_state_image_button.h"
 #include "ui_tform1.h"
 
@@ -29,7 +32,7 @@ constexpr const char* kSystemInformationCaption = "System Information";
 constexpr const char* kWarningCaption = "Warning:";
 // The widest panel, where the results of longer operations go.
 constexpr int kLogSavingPanel = 4;
-constexpr std::array<int, 5> kPanelWidths = {112, 80, 80, 88, 250};
+constexpr std::array<int, 5> kPanelWidths = {100, 80, 80, 100, 250};
 // The design positions of the six page buttons; the shown ones take them in order.
 constexpr std::array<int, 6> kButtonSlotTops = {104, 160, 216, 272, 328, 384};
 constexpr int kButtonSlotLeft = 12;
@@ -75,6 +78,16 @@ void TForm1::FormCreate() {
   SharedState& state = core_.state();
   setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.svg")));
   setFixedSize(620, 440);
+  // A window of fixed size: it may be made small or closed, never maximised; it opens in the
+  // middle of the screen it is on.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame(QPoint(0, 0), size());
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
   setFont(QFont(QStringLiteral("Arial"), -1));
   QFont window_font = font();
   window_font.setPixelSize(13);
@@ -89,6 +102,7 @@ void TForm1::FormCreate() {
     panels_[i] = new QLabel(this);
     panels_[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
     panels_[i]->setFixedWidth(kPanelWidths[i]);
+    panels_[i]->setFont(ui::PixelFont(11));
     ui_->StatusBar1->addWidget(panels_[i]);
   }
   ui_->StatusBar1->installEventFilter(this);

@@ -134,6 +134,31 @@ TEST_F(RaidguiProcessTest, ATourWhoseLogCannotBeSavedSaysSoAndFails) {
                         R"(not be saved to .*logs/[0-9]{6}\.log: .*)")));
 }
 
+// Pictures at chosen story times, each with the texts the window shows beside it: at 30 s the
+// demo's HDD2 has been pulled.
+TEST_F(RaidguiProcessTest, PicturesAtChosenTimesComeWithTheWindowsTexts) {
+  const fs::path pictures = folder_ / "pictures";
+  const pid_t tour =
+      Start({"--simulate", scenario_, "--speed", "25", "--screenshots", pictures.string(), "--at",
+             "30, 12"},
+            "at");
+  ASSERT_GT(tour, 0);
+  ASSERT_EQ(Wait(tour, std::chrono::seconds(60)), 0);
+  for (const char* file : {"at_12s_status.png", "at_12s_upgrade.txt", "at_30s_viewer.txt"})
+    EXPECT_TRUE(fs::exists(pictures / file)) << file;
+  std::ifstream status(pictures / "at_30s_status.txt");
+  const std::string texts{std::istreambuf_iterator<char>(status), {}};
+  EXPECT_THAT(texts, ::testing::HasSubstr("\nLabel18: Single HDD\\nPresent\n"));
+  EXPECT_THAT(texts, ::testing::StartsWith("windowTitle: RAID GUI v0.50.11-4 - TORVANE"));
+
+  const pid_t wrong = Start({"--simulate", scenario_, "--screenshots", pictures.string(), "--at",
+                             "12,soon"},
+                            "wrong");
+  ASSERT_GT(wrong, 0);
+  EXPECT_EQ(Wait(wrong, std::chrono::seconds(10)), 2);
+  EXPECT_THAT(Lines("wrong.err"), ::testing::Contains(::testing::HasSubstr("--at needs")));
+}
+
 // The run command's demo without a display: the story told fast, a picture of every page and
 // of the viewer at each key moment, and the story's log on stdout, also when it went past
 // midnight (the drive is pulled on one day and rebuilt on the next).

@@ -5,6 +5,8 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QTest>
 #include <chrono>
@@ -36,8 +38,34 @@ TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
   Open(std::move(scenario));
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
   EXPECT_EQ(form_->size(), QSize(620, 440));
+  EXPECT_EQ(form_->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                                    Qt::WindowCloseButtonHint),
+            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  EXPECT_LE((form_->frameGeometry().center() -
+             QGuiApplication::primaryScreen()->availableGeometry().center())
+                .manhattanLength(),
+            10);  // the frame is not known before the window shows
+  // The panels keep their design widths in the status bar's smaller font, and the longest
+  // texts of each fit.
+  for (const auto& [panel, text] :
+       {std::pair{"Panel0", "Chksum:FFFFFFFF"}, {"Panel1", "Detected OK"}, {"Panel2", "Email=255"},
+        {"Panel2", "F:FFFFFFFF"}, {"Panel3", "Send mail Success!"}, {"Panel3", "C:FFFFFFFF"}}) {
+    QLabel* label = Find<QLabel>(panel);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(QString::fromLatin1(text)),
+              label->contentsRect().width())
+        << panel << " cuts off " << text;
+  }
   EXPECT_TRUE(Find<QLabel>("DetectText")->isVisible());
   EXPECT_EQ(Find<QLabel>("DetectText")->text(), "Drive detecting");
+  // The detection text has a place of its own, where the device boxes stand once found.
+  const auto on_window = [&](const QWidget* widget) {
+    return QRect(widget->mapTo(form_.get(), QPoint(0, 0)), widget->size());
+  };
+  for (const QWidget* other : form_->status_page()->findChildren<QWidget*>()) {
+    if (other->parentWidget() == form_->status_page())
+      EXPECT_FALSE(on_window(Find<QLabel>("DetectText")).intersects(on_window(other)))
+          << other->objectName().toStdString();
+  }
 
   form_->Image_AboutClick();
   EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
