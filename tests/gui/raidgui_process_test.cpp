@@ -177,8 +177,9 @@ TEST_F(RaidguiProcessTest, TheDemoTourSavesItsPicturesAndPrintsTheLog) {
   ASSERT_GT(tour, 0);
   ASSERT_EQ(Wait(tour, std::chrono::seconds(60)), 0) << fs::path(folder_ / "tour.err");
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(pictures))
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(pictures)) {
+    if (entry.path().extension() == ".png") names.push_back(entry.path().filename().string());
+  }
   std::sort(names.begin(), names.end());
   EXPECT_THAT(names, ::testing::ElementsAre(
                          "1_normal_about.png", "1_normal_email.png", "1_normal_smart.png",
