@@ -582,11 +582,11 @@ void TForm1::ReportUnsavedLinesAtClose() {
   const EventDetector& detector = core_.detector();
   if (!workers_stopped_ || !detector.Unsaved()) return;
   lines_left_unsaved_ = true;
-  ui::ShowMessageBox(this, {kWarningCaption,
-                            UnsavedLinesText(detector.UnsavedLineCount(), detector.UnsavedFiles(),
-                                             core_.log_store().folder(),
-                                             core_.log_store().last_error()),
-                            MessageIcon::kWarning});
+  ui::ShowMessageBox(this,
+                     {kWarningCaption,
+                      UnsavedLinesText(detector.UnsavedLineCount(), detector.UnsavedFiles(),
+                                       core_.log_store().folder(), core_.log_store().last_error()),
+                      MessageIcon::kWarning});
 }
 
 // --- devices, session, closing ---
@@ -618,6 +618,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
   timer3_.stop();
   timer4_.stop();
   if (workers_) {
+    // A worker inside a slow exchange may take seconds to stop: the window goes at once rather
+    // than stand frozen meanwhile.
+    hide();
+    QGuiApplication::sync();  // the window system learns it now, not after the wait
     workers_->RequestStop();
     workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }

@@ -24,6 +24,8 @@ UpgradePage::UpgradePage(QWidget* parent)
   setFont(PageFont());
   connect(ui_->Image2_D1, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(0); });
   connect(ui_->Image2_D2, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(1); });
+  ui::AddPressEffect(ui_->Image2_Load);
+  ui::AddPressEffect(ui_->Image2_Upgrade);
   connect(ui_->Image2_Load, &QAbstractButton::clicked, this, &UpgradePage::LoadClicked);
   connect(ui_->Image2_Upgrade, &QAbstractButton::clicked, this, &UpgradePage::UpgradeClicked);
 }

@@ -18,23 +18,12 @@ using ui::PixelFont;
 
 namespace {
 
-// How far OK and Ignore sink while pressed.
-constexpr int kPressOffset = 2;
-
 QString Text(const std::string& text) {
   return QString::fromStdString(text);
 }
 
 std::string Text(const QString& text) {
   return text.toStdString();
-}
-
-// The picture moves down while the mouse holds it and back when it lets go.
-void AddPressEffect(QAbstractButton* button) {
-  QObject::connect(button, &QAbstractButton::pressed, button,
-                   [button] { button->move(button->pos() + QPoint(0, kPressOffset)); });
-  QObject::connect(button, &QAbstractButton::released, button,
-                   [button] { button->move(button->pos() - QPoint(0, kPressOffset)); });
 }
 
 void PrepareGrid(QTableWidget* grid) {
@@ -63,8 +52,8 @@ EmailPage::EmailPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
   connect(ui_->Image3_OK, &QAbstractButton::clicked, this, &EmailPage::OkClicked);
   connect(ui_->Image3_Ignore, &QAbstractButton::clicked, this, &EmailPage::IgnoreClicked);
   connect(ui_->Image3_Test, &QAbstractButton::clicked, this, &EmailPage::TestClicked);
-  AddPressEffect(ui_->Image3_OK);
-  AddPressEffect(ui_->Image3_Ignore);
+  ui::AddPressEffect(ui_->Image3_OK);
+  ui::AddPressEffect(ui_->Image3_Ignore);
 
   // The authentication box only shows or hides the login fields; OK compares it with the stored
   // switch.

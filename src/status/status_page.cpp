@@ -82,6 +82,7 @@ StatusPage::StatusPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<
 
   connect(ui_->Image0_D1, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(0); });
   connect(ui_->Image0_D2, &QAbstractButton::clicked, this, [this] { emit DeviceClicked(1); });
+  ui::AddPressEffect(ui_->Image0_Log);
   connect(ui_->Image0_Log, &QAbstractButton::clicked, this, &StatusPage::LogClicked);
   ApplyView();
 }

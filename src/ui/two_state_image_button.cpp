@@ -48,4 +48,12 @@ void InitPictures() {
   InitPictureResources();
 }
 
+void AddPressEffect(QAbstractButton* button) {
+  constexpr int kPressOffset = 2;
+  QObject::connect(button, &QAbstractButton::pressed, button,
+                   [button] { button->move(button->pos() + QPoint(0, kPressOffset)); });
+  QObject::connect(button, &QAbstractButton::released, button,
+                   [button] { button->move(button->pos() - QPoint(0, kPressOffset)); });
+}
+
 }  // namespace raid::ui

@@ -36,6 +36,10 @@ class TwoStateImageButton : public QAbstractButton {
   QSvgRenderer* white_ = nullptr;
 };
 
+// The button's picture sinks a little while the mouse holds it and comes back when it lets go,
+// for the buttons that act (OK, Load, Upgrade...) rather than choose.
+void AddPressEffect(QAbstractButton* button);
+
 // The pictures live in a static library; its resources must be registered once at start.
 void InitPictures();
 

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QSvgRenderer>
 #include <QTableWidget>
+#include <QTest>
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "firmware/upgrade_page.h"
 #include "health/smart_page.h"
 #include "notify/email_page.h"
+#include "status/status_page.h"
 #include "ui/two_state_image_button.h"
 
 namespace raid {
@@ -223,6 +225,26 @@ TEST(UpgradePageTest, StartsWithNoDeviceNothingToPressAndNoProgress) {
   EXPECT_EQ(Find<QFrame>(page, "UpgradeProgressPanel")->geometry(),
             Find<QFrame>(page, "Panel_Notice")->geometry());
   EXPECT_TRUE(Find<QFrame>(page, "UpgradeProgressPanel")->autoFillBackground());
+}
+
+// Buttons that act sink while the mouse holds them (nothing is connected to their clicks here).
+TEST(UpgradePageTest, ActingButtonsSinkWhilePressed) {
+  Place place;
+  UpgradePage upgrade(place.host());
+  StatusPage status(place.host());
+  place.Show();
+  upgrade.EnableLoadButton(true);
+  upgrade.EnableUpgradeButton(true);
+  status.ShowLogButton(true);
+  for (Button* button :
+       {Find<Button>(upgrade, "Image2_Load"), Find<Button>(upgrade, "Image2_Upgrade"),
+        Find<Button>(status, "Image0_Log")}) {
+    const QPoint at = button->pos();
+    QTest::mousePress(button, Qt::LeftButton);
+    EXPECT_EQ(button->pos(), at + QPoint(0, 2)) << button->objectName().toStdString();
+    QTest::mouseRelease(button, Qt::LeftButton);
+    EXPECT_EQ(button->pos(), at) << button->objectName().toStdString();
+  }
 }
 
 TEST(UpgradePageTest, DeviceButtonsShowHighlightHintAndReportClicks) {

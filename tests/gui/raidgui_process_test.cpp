@@ -121,9 +121,9 @@ TEST_F(RaidguiProcessTest, ASpeedOutsideItsRangeIsRefusedWithStatusTwo) {
 TEST_F(RaidguiProcessTest, ATourWhoseLogCannotBeSavedSaysSoAndFails) {
   fs::remove_all(folder_ / "logs");
   std::ofstream(folder_ / "logs") << "a file where the log folder should be\n";
-  const pid_t tour = Start({"--simulate", scenario_, "--speed", "25", "--screenshots",
-                            (folder_ / "pictures").string()},
-                           "tour");
+  const pid_t tour = Start(
+      {"--simulate", scenario_, "--speed", "25", "--screenshots", (folder_ / "pictures").string()},
+      "tour");
   ASSERT_GT(tour, 0);
   EXPECT_EQ(Wait(tour, std::chrono::seconds(60)), 1);
   const std::vector<std::string> said = Lines("tour.err");
@@ -138,10 +138,9 @@ TEST_F(RaidguiProcessTest, ATourWhoseLogCannotBeSavedSaysSoAndFails) {
 // demo's HDD2 has been pulled.
 TEST_F(RaidguiProcessTest, PicturesAtChosenTimesComeWithTheWindowsTexts) {
   const fs::path pictures = folder_ / "pictures";
-  const pid_t tour =
-      Start({"--simulate", scenario_, "--speed", "25", "--screenshots", pictures.string(), "--at",
-             "30, 12"},
-            "at");
+  const pid_t tour = Start({"--simulate", scenario_, "--speed", "25", "--screenshots",
+                            pictures.string(), "--at", "30, 12"},
+                           "at");
   ASSERT_GT(tour, 0);
   ASSERT_EQ(Wait(tour, std::chrono::seconds(60)), 0);
   for (const char* file : {"at_12s_status.png", "at_12s_upgrade.txt", "at_30s_viewer.txt"})
@@ -151,9 +150,8 @@ TEST_F(RaidguiProcessTest, PicturesAtChosenTimesComeWithTheWindowsTexts) {
   EXPECT_THAT(texts, ::testing::HasSubstr("\nLabel18: Single HDD\\nPresent\n"));
   EXPECT_THAT(texts, ::testing::StartsWith("windowTitle: RAID GUI v0.50.11-4 - TORVANE"));
 
-  const pid_t wrong = Start({"--simulate", scenario_, "--screenshots", pictures.string(), "--at",
-                             "12,soon"},
-                            "wrong");
+  const pid_t wrong = Start(
+      {"--simulate", scenario_, "--screenshots", pictures.string(), "--at", "12,soon"}, "wrong");
   ASSERT_GT(wrong, 0);
   EXPECT_EQ(Wait(wrong, std::chrono::seconds(10)), 2);
   EXPECT_THAT(Lines("wrong.err"), ::testing::Contains(::testing::HasSubstr("--at needs")));

@@ -158,8 +158,8 @@ TEST_F(StatusPageTest, FailedDriveIsRedAndSilenceGreysEveryValue) {
   page_.RefreshStatusPage(input, false);
   EXPECT_EQ(Label("Label18")->text(), "No response");
   EXPECT_EQ(TextColourOf(Label("Label18")), QColor(255, 0, 0));
-  for (const char* value : {"Label17", "Label27", "Label48", "Label25", "Label26", "Label51",
-                            "Label5", "Label7"}) {
+  for (const char* value :
+       {"Label17", "Label27", "Label48", "Label25", "Label26", "Label51", "Label5", "Label7"}) {
     EXPECT_FALSE(Label(value)->isEnabled()) << value;
   }
   input.no_response = false;

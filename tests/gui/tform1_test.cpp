@@ -6,8 +6,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
@@ -47,9 +47,12 @@ TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
             10);  // the frame is not known before the window shows
   // The panels keep their design widths in the status bar's smaller font, and the longest
   // texts of each fit.
-  for (const auto& [panel, text] :
-       {std::pair{"Panel0", "Chksum:FFFFFFFF"}, {"Panel1", "Detected OK"}, {"Panel2", "Email=255"},
-        {"Panel2", "F:FFFFFFFF"}, {"Panel3", "Send mail Success!"}, {"Panel3", "C:FFFFFFFF"}}) {
+  for (const auto& [panel, text] : {std::pair{"Panel0", "Chksum:FFFFFFFF"},
+                                    {"Panel1", "Detected OK"},
+                                    {"Panel2", "Email=255"},
+                                    {"Panel2", "F:FFFFFFFF"},
+                                    {"Panel3", "Send mail Success!"},
+                                    {"Panel3", "C:FFFFFFFF"}}) {
     QLabel* label = Find<QLabel>(panel);
     EXPECT_LE(label->fontMetrics().horizontalAdvance(QString::fromLatin1(text)),
               label->contentsRect().width())
@@ -177,7 +180,8 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   // The last one leaves: nothing of it stays, neither on the page nor in the title.
   host_->Unplug(1);
   form_->DeviceChanged();
-  ASSERT_TRUE(WaitFor([&] { return Find<QLabel>("DetectText")->text() == "No Drive found! "; }, 30));
+  ASSERT_TRUE(
+      WaitFor([&] { return Find<QLabel>("DetectText")->text() == "No Drive found! "; }, 30));
   for (const char* value : {"Label17", "Label27", "Label48", "Label18", "Label5", "Label51"})
     EXPECT_EQ(label(value)->text(), "") << value;
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
