@@ -185,6 +185,8 @@ void TForm1::FormCreate() {
     mailer_->RunMailWork();
     return true;
   });
+  // A worker's exception is shown like a handler's, on this thread; the worker waits for it.
+  workers_->SetFailureReport([this](const MessageBoxRequest& box) { worker_ui_.ShowMessage(box); });
   SetUpDeviceWatch(options_.kernel_device_events);
   workers_->Start();
   workers_stopped_ = false;
