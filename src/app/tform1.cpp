@@ -58,6 +58,8 @@ TForm1::TForm1(DiskSystem& disks, Clock& clock, WindowOptions options, QWidget* 
 
 TForm1::~TForm1() {
   WaitForUpgradeThread();
+  // A load's outcome that has not been applied is dropped with the window.
+  if (firmware_load_thread_.joinable()) firmware_load_thread_.join();
   core_.state().shutting_down.store(true);
   if (workers_) {
     workers_->RequestStop();
