@@ -3,6 +3,7 @@
 add_library(raidwidgets STATIC
   app/about_page.cpp
   app/demo_tour.cpp
+  app/guarded_application.cpp
   app/tform1.cpp
   app/tform1_firmware.cpp
   app/tform1_smart.cpp

@@ -21,14 +21,16 @@ class FuzzSource : public raid::FirmwareByteSource {
   FuzzSource(raid::ConstBytes file, std::uint64_t failing, int failures)
       : file_(file), failing_(failing), failures_(failures) {}
   std::optional<std::uint64_t> Open() override { return file_.size(); }
-  bool ReadByte(std::uint64_t offset, std::uint8_t& byte) override {
-    if (offset >= file_.size()) __builtin_trap();
-    if (offset == failing_ && failures_ != 0) {
-      if (failures_ > 0) --failures_;
-      return false;
+  std::size_t Read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+    if (offset + into.size() > file_.size()) __builtin_trap();
+    for (std::size_t i = 0; i < into.size(); ++i) {
+      if (offset + i == failing_ && failures_ != 0) {
+        if (failures_ > 0) --failures_;
+        return i;
+      }
+      into[i] = file_[offset + i];
     }
-    byte = file_[offset];
-    return true;
+    return into.size();
   }
 
  private:

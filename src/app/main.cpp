@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/demo_tour.h"
+#include "app/guarded_application.h"
 #include "app/host_setup.h"
 #include "app/native_window_events.h"
 #include "app/single_instance.h"
@@ -51,7 +52,7 @@ std::filesystem::path DemoConfigFolder() {
 
 int main(int argc, char** argv) {
   raid::ApplyUserLocale();
-  QApplication application(argc, argv);
+  raid::GuardedApplication application(argc, argv);
   QApplication::setApplicationName(QString());
   raid::ui::InitPictures();
 

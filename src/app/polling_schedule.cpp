@@ -9,6 +9,28 @@ constexpr std::uint8_t kWorkBusyStatusPoll = 0x01;
 constexpr int kDetectedPanel = 1;
 constexpr int kClearedPanel = 2;
 
+// Ends a work item on every way out of it, an exception too: its request is taken, so that an
+// item that failed waits for the next request instead of failing again at once, and its busy
+// bit is cleared, so that the next request runs it.
+class WorkItemEnd {
+ public:
+  WorkItemEnd(std::atomic<std::uint8_t>& requests, std::uint8_t request,
+              std::atomic<std::uint8_t>& busy, std::uint8_t busy_bit)
+      : requests_(requests), request_(request), busy_(busy), busy_bit_(busy_bit) {}
+  ~WorkItemEnd() {
+    requests_.fetch_and(static_cast<std::uint8_t>(~request_));
+    busy_.fetch_and(static_cast<std::uint8_t>(~busy_bit_));
+  }
+  WorkItemEnd(const WorkItemEnd&) = delete;
+  WorkItemEnd& operator=(const WorkItemEnd&) = delete;
+
+ private:
+  std::atomic<std::uint8_t>& requests_;
+  std::uint8_t request_;
+  std::atomic<std::uint8_t>& busy_;
+  std::uint8_t busy_bit_;
+};
+
 std::string SmartStatusLine(std::uint8_t countdown, bool reading) {
   if (reading || countdown == 0) return "Updating...";
   const std::string unit = countdown > 1 ? " seconds." : " second.";
@@ -30,7 +52,7 @@ PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
 void PollingSchedule::Start() {
   state_.device_change_counter.store(0);
   // The first pass counts the drives itself, on the detection thread, and always runs.
-  first_pass_.store(true);
+  pass_forced_.store(true);
   state_.detection_requested.store(true);
   state_.detection_pending.store(true);
   state_.detection_running.store(true);
@@ -175,20 +197,36 @@ void PollingSchedule::Install() {
 
 bool PollingSchedule::DriveDetectLook() {
   if (!state_.detection_requested.exchange(false)) return false;
-  // The counts are kept for the next recount; a pass only when they changed (or at start).
-  const bool changed = discovery_.RecountChangedDrives();
-  if (first_pass_.exchange(false) || changed) {
-    pass_running_.store(true);
-    work_.RunDiscovery();
-    pass_running_.store(false);
-    state_.detection_pending.store(false);
-    state_.detection_done.store(true);  // last: the list is complete
-  } else {
-    state_.detection_running.store(false);
-    recount_unchanged_.store(true);
-    state_.detection_pending.store(false);
+  try {
+    // The counts are kept for the next recount; a pass only when they changed (or at start).
+    const bool changed = discovery_.RecountChangedDrives();
+    if (pass_forced_.exchange(false) || changed) {
+      pass_running_.store(true);
+      work_.RunDiscovery();
+      pass_running_.store(false);
+      state_.detection_pending.store(false);
+      state_.detection_done.store(true);  // last: the list is complete
+    } else {
+      state_.detection_running.store(false);
+      recount_unchanged_.store(true);
+      state_.detection_pending.store(false);
+    }
+  } catch (...) {
+    EndFailedPass();
+    throw;
   }
   return true;
+}
+
+void PollingSchedule::EndFailedPass() {
+  // The list the pass was filling is incomplete: nothing is installed, the enclosures listed
+  // before go on being polled, and a new pass runs after the settle delay, as after a change.
+  pass_running_.store(false);
+  pass_forced_.store(true);
+  state_.device_change_counter.store(kDeviceChangeStart);
+  state_.detection_running.store(false);
+  recount_unchanged_.store(true);  // the upgrade button comes back meanwhile
+  state_.detection_pending.store(false);
 }
 
 bool PollingSchedule::RaidLook() {
@@ -207,15 +245,15 @@ void PollingSchedule::RaidWork() {
     // Re-entered while a poll runs further up: leave the request for a later look.
     if (work_busy_.load() & kWorkBusyStatusPoll) return;
     work_busy_.fetch_or(kWorkBusyStatusPoll);
+    const WorkItemEnd end(state_.work_requests, kRequestStatusPoll, work_busy_,
+                          kWorkBusyStatusPoll);
     work_.RefreshStatus();
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestStatusPoll));
-    work_busy_.fetch_and(static_cast<std::uint8_t>(~kWorkBusyStatusPoll));
   } else if (requests & kRequestSmartThresholds) {
+    const WorkItemEnd end(state_.work_requests, kRequestSmartThresholds, work_busy_, 0);
     work_.ReadSmart(kSmartThresholdsFeature);
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestSmartThresholds));
   } else if (requests & kRequestSmartData) {
+    const WorkItemEnd end(state_.work_requests, kRequestSmartData, work_busy_, 0);
     work_.ReadSmart(kSmartDataFeature);
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kRequestSmartData));
   }
 }
 

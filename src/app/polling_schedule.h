@@ -86,10 +86,12 @@ class PollingSchedule {
   void Timer4Timer();  // detection control, every 500 ms
 
   // One look of the detection thread: when asked, counts the drives and runs a pass if they
-  // changed (always at start). True when it was asked.
+  // changed (always at start). True when it was asked. A pass that throws installs nothing and
+  // is run again after the settle delay; the exception is passed on to the caller.
   bool DriveDetectLook();
   // One look of the RAID worker: runs RaidWork when there is a request and no pass is pending
-  // or waiting to be installed. True when it ran.
+  // or waiting to be installed. True when it ran. An item that throws is over, as if it had
+  // run; the exception is passed on to the caller.
   bool RaidLook();
 
   bool Timer2On() const { return timer2_on_.load(); }
@@ -100,6 +102,7 @@ class PollingSchedule {
 
  private:
   void RaidWork();
+  void EndFailedPass();
   void RequestRecount();
   void Install();
   void SetDetectionText(const std::string& text, bool visible);
@@ -115,7 +118,8 @@ class PollingSchedule {
   std::atomic<bool> timer3_on_{false};
   std::atomic<std::uint8_t> smart_countdown_{kSmartCountdownStart};
   std::atomic<std::uint8_t> work_busy_{0};  // WorkBusy
-  std::atomic<bool> first_pass_{false};
+  // The next look runs a pass whatever the counts say: the first one, and one after a failure.
+  std::atomic<bool> pass_forced_{false};
   std::atomic<bool> pass_running_{false};
   // The detection thread found the drives unchanged; the timer enables the upgrade button.
   std::atomic<bool> recount_unchanged_{false};

@@ -65,6 +65,8 @@ TForm1::TForm1(DiskSystem& disks, Clock& clock, WindowOptions options, QWidget* 
 
 TForm1::~TForm1() {
   WaitForUpgradeThread();
+  // A load's outcome that has not been applied is dropped with the window.
+  if (firmware_load_thread_.joinable()) firmware_load_thread_.join();
   core_.state().shutting_down.store(true);
   if (workers_) {
     workers_->RequestStop();
@@ -205,6 +207,8 @@ void TForm1::FormCreate() {
     mailer_->RunMailWork();
     return true;
   });
+  // A worker's exception is shown like a handler's, on this thread; the worker waits for it.
+  workers_->SetFailureReport([this](const MessageBoxRequest& box) { worker_ui_.ShowMessage(box); });
   SetUpDeviceWatch(options_.kernel_device_events);
   workers_->Start();
   workers_stopped_ = false;

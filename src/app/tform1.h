@@ -114,7 +114,10 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   void Image0_LogClick();
   // The Upgrade page's load button: the open dialog, then LoadFirmwareFileAt.
   void Image2_LoadClick();
+  // Reads and checks the file on a thread of its own; the outcome is shown, and the image held,
+  // once it is back on this thread. Ignored while a load runs.
   void LoadFirmwareFileAt(const std::string& path);
+  bool FirmwareLoading() const { return firmware_loading_; }
   const FirmwareImage& firmware_image() const { return firmware_image_; }
   // The upgrade button: maintenance begins here, so that closing is refused from the click on;
   // erase, program and verify run on the upgrade thread.
@@ -169,6 +172,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   void SetUpSmart();
   void SetUpUpgrade();
   void WaitForUpgradeThread();
+  void ApplyFirmwareLoad(FirmwareLoadResult result);
   SmartDriveRecord ShownSmartRecord();
   std::array<std::string, 2> Hints() const;
 
@@ -222,6 +226,8 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   std::array<PolledRecord, 2> polled_records_{};
   SmartPageView smart_view_;  // as last shown
   FirmwareImage firmware_image_;
+  std::thread firmware_load_thread_;
+  bool firmware_loading_ = false;  // from the load's start until its outcome is applied
   WindowUpgradeViews upgrade_views_{this, upgrade_page_, boxes_, timer1_};
   std::unique_ptr<KeepAwake> keep_awake_;
   std::unique_ptr<raid::UpgradeFirmware> upgrader_;

@@ -3,8 +3,10 @@
 #include <QLabel>
 
 #include <QCoreApplication>
+#include <memory>
 
 #include "app/tform1.h"
+#include "common/exception_box.h"
 #include "firmware/upgrade_page.h"
 #include "power/system_keep_awake.h"
 #include "ui/message_boxes.h"
@@ -32,6 +34,7 @@ void TForm1::SetUpUpgrade() {
 }
 
 void TForm1::UpgradeFirmware() {
+  if (firmware_loading_) return;  // the file chosen is not checked yet
   std::optional<Maintenance> maintenance =
       Maintenance::BeginMaintenance(core_.state(), upgrade_views_);
   if (!maintenance) return;  // an upgrade runs
@@ -67,7 +70,7 @@ void TForm1::WaitForUpgradeThread() {
 }
 
 void TForm1::Image2_LoadClick() {
-  if (core_.state().upgrade_in_progress.load()) return;
+  if (core_.state().upgrade_in_progress.load() || firmware_loading_) return;
   const std::string path =
       options_.choose_firmware_file
           ? options_.choose_firmware_file()
@@ -78,11 +81,13 @@ void TForm1::Image2_LoadClick() {
 }
 
 void TForm1::LoadFirmwareFileAt(const std::string& path) {
+  if (firmware_loading_) return;
   // The file panel takes what the other four leave of the bar.
   int others = 0;
   for (int panel = 0; panel < kFilePanel; ++panel)
     others += panels_[panel]->width();
   panels_[kFilePanel]->setFixedWidth(std::max(0, ui_->StatusBar1->width() - others));
+  upgrade_page_->SetPathText(path);
 
   firmware_image_.Release();
   const EnclosureRegistry& registry = core_.device().registry();
@@ -94,17 +99,37 @@ void TForm1::LoadFirmwareFileAt(const std::string& path) {
     kind = registry.current[upgrade_device_].controller_kind;
     id = registry.CurrentBlock(upgrade_device_);
   }
-  FileByteSource source(path);
-  FirmwareLoadResult result = LoadFirmwareFile(path, source, kind, id);
+  firmware_loading_ = true;
+  upgrade_page_->ShowLoading(true);
+  if (firmware_load_thread_.joinable()) firmware_load_thread_.join();  // ended: it posted
+  firmware_load_thread_ = std::thread([this, path, kind, id] {
+    auto result = std::make_shared<FirmwareLoadResult>();
+    // Whatever the load throws ends it as a failure that says so; the window goes on.
+    if (const std::optional<MessageBoxRequest> thrown = RunCatching([&] {
+          FileByteSource source(path);
+          *result = LoadFirmwareFile(path, source, kind, id);
+        })) {
+      *result = FirmwareLoadResult{};
+      result->messages.push_back(*thrown);
+    }
+    QMetaObject::invokeMethod(
+        this, [this, result] { ApplyFirmwareLoad(std::move(*result)); }, Qt::QueuedConnection);
+  });
+}
 
-  window_ui_.SetPanelText(kFilePanel, result.file_text);
-  upgrade_page_->SetPathText(path);
+void TForm1::ApplyFirmwareLoad(FirmwareLoadResult result) {
+  if (firmware_load_thread_.joinable()) firmware_load_thread_.join();  // posting was its last act
+  firmware_loading_ = false;
+  upgrade_page_->ShowLoading(false);
+  if (core_.state().shutting_down.load()) return;  // closed meanwhile: the image stays released
+
+  if (!result.file_text.empty()) window_ui_.SetPanelText(kFilePanel, result.file_text);
   if (result.checksum_text) window_ui_.SetPanelText(0, *result.checksum_text);
   if (result.enclosure_date_text) window_ui_.SetPanelText(2, *result.enclosure_date_text);
   if (result.image_date_text) window_ui_.SetPanelText(3, *result.image_date_text);
+  firmware_image_ = std::move(result.image);
   for (const MessageBoxRequest& message : result.messages)
     window_ui_.ShowMessage(message);
-  firmware_image_ = std::move(result.image);
 }
 
 }  // namespace raid

@@ -1,5 +1,7 @@
 #include "app/window_workers.h"
 
+#include "common/exception_box.h"
+
 namespace raid {
 
 WindowWorkers::WindowWorkers(PollingSchedule& schedule, double speed)
@@ -50,7 +52,9 @@ void WindowWorkers::Loop(const std::function<void()>& look, std::uint32_t sleep_
   std::unique_lock lock(mutex_);
   while (!stop_) {
     lock.unlock();
-    look();
+    if (const std::optional<MessageBoxRequest> thrown = RunCatching(look); thrown && report_) {
+      report_(*thrown);
+    }
     lock.lock();
     wake_.wait_for(lock, pause, [this] { return stop_; });
   }

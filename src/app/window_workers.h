@@ -1,6 +1,8 @@
 // The window's three worker threads: DriveDetectThread, TRaidThread and TEmailThread. Each
 // loop looks at its flags, does its work on its own thread, and sleeps. Closing asks them to
-// stop and waits with a time limit: a thread is never suspended where it may hold a lock.
+// stop and waits with a time limit: a thread is never suspended where it may hold a lock. A look
+// that throws ends its work item (the schedule leaves no item half done); the thread reports the
+// exception and goes on looking.
 #pragma once
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "app/polling_schedule.h"
+#include "common/ui_sink.h"
 #include "device/device_watch.h"
 
 namespace raid {
@@ -31,6 +34,11 @@ class WindowWorkers {
   void SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed);
   // The e-mail worker's look: true when it found work.
   void SetMailLook(std::function<bool()> look) { mail_look_ = std::move(look); }
+  // Where an exception that ended a look is reported, on the worker's thread (the window shows
+  // it on its own). Unset: it is dropped, and the worker still goes on.
+  void SetFailureReport(std::function<void(const MessageBoxRequest&)> report) {
+    report_ = std::move(report);
+  }
 
   void Start();
   void RequestStop();
@@ -45,6 +53,7 @@ class WindowWorkers {
   DeviceChangeWatcher* recount_ = nullptr;
   std::function<void()> recount_changed_;
   std::function<bool()> mail_look_;
+  std::function<void(const MessageBoxRequest&)> report_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

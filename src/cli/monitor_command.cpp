@@ -18,6 +18,7 @@
 #include "cli/metrics_file.h"
 #include "cli/reload_request.h"
 #include "cli/stop_request.h"
+#include "common/exception_box.h"
 #include "device/device_watch.h"
 #include "notify/mail_templates.h"
 #include "notify/mail_worker.h"
@@ -344,8 +345,14 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
       timer3.Fired(now);
     }
     // The workers' turn: the detection thread's pass, then the RAID worker's items one by one.
-    schedule.DriveDetectLook();
-    while (!StopRequested() && schedule.RaidLook()) {
+    // An item that throws is over (the schedule saw to that); it is reported, and the
+    // monitoring goes on.
+    if (const std::optional<MessageBoxRequest> thrown = RunCatching([&] {
+          schedule.DriveDetectLook();
+          while (!StopRequested() && schedule.RaidLook()) {
+          }
+        })) {
+      session.ui().ShowMessage(*thrown);
     }
     // Mail is sent beside the polling, never in its way.
     if (mail_worker && mailer->HasWork()) mail_worker->Wake();

@@ -12,6 +12,8 @@ enum class MessageIcon { kNone, kInformation, kWarning, kError, kExclamation };
 
 // The caption of the program's plain message boxes.
 inline constexpr const char* kMessageCaption = "Message";
+// The caption of its error boxes.
+inline constexpr const char* kErrorCaption = "Error";
 
 struct MessageBoxRequest {
   std::string caption;

@@ -1,6 +1,7 @@
 #include "firmware/firmware_image.h"
 
 #include <algorithm>
+#include <numeric>
 #include <string_view>
 
 #include "common/bytes.h"
@@ -10,7 +11,6 @@ namespace raid {
 
 namespace {
 
-constexpr std::string_view kErrorCaption = "Error";
 constexpr std::string_view kOpenFailedText = "Fail to open firmware file";
 constexpr std::string_view kReadRetryCaption = "Warning:";
 constexpr std::string_view kReadRetryText = "Error read from Source file. ByteCount = ";
@@ -37,18 +37,23 @@ bool ProductMatches(std::uint8_t enclosure_p0, std::uint8_t enclosure_p1, std::u
   return image_p0 == enclosure_p0 && image_p1 == enclosure_p1;
 }
 
-// Reads the whole source into `bytes`, summing it; false when a byte never reads.
+// Reads the whole source into `bytes` a block at a time, summing it; false when a byte never
+// reads. A read that fails is tried again from the byte that failed, with a warning naming it.
 bool ReadAll(FirmwareByteSource& source, std::vector<std::uint8_t>& bytes, std::uint32_t& sum,
              FirmwareLoadResult& result) {
-  for (std::size_t offset = 0; offset < bytes.size(); ++offset) {
-    bool read = false;
-    for (int attempt = 0; attempt < kByteReadAttempts && !read; ++attempt) {
-      read = source.ReadByte(offset, bytes[offset]);
-      if (!read)
-        AddError(result, kReadRetryCaption, std::string(kReadRetryText) + std::to_string(offset));
-    }
-    if (!read) return false;
-    sum += bytes[offset];
+  std::size_t offset = 0;
+  int failures = 0;  // in a row, at `offset`
+  while (offset < bytes.size()) {
+    const std::size_t wanted = std::min(kFirmwareReadBlock, bytes.size() - offset);
+    const std::size_t read =
+        std::min(wanted, source.Read(offset, std::span(bytes).subspan(offset, wanted)));
+    sum = std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(offset + read), sum);
+    if (read != 0) failures = 0;  // the failing byte, if any, is a later one
+    offset += read;
+    if (read == wanted) continue;
+    AddError(result, kReadRetryCaption, std::string(kReadRetryText) + std::to_string(offset));
+    if (++failures == kByteReadAttempts) return false;
   }
   return true;
 }
@@ -132,14 +137,13 @@ std::optional<std::uint64_t> FileByteSource::Open() {
   return static_cast<std::uint64_t>(end);
 }
 
-bool FileByteSource::ReadByte(std::uint64_t offset, std::uint8_t& byte) {
+std::size_t FileByteSource::Read(std::uint64_t offset, std::span<std::uint8_t> into) {
   // A failed read leaves the stream's error state set; the next attempt starts afresh.
   file_.clear();
   file_.seekg(static_cast<std::streamoff>(offset));
-  char c = 0;
-  if (!file_.get(c)) return false;
-  byte = static_cast<std::uint8_t>(c);
-  return true;
+  if (!file_) return 0;
+  file_.read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(into.size()));
+  return static_cast<std::size_t>(std::max<std::streamsize>(0, file_.gcount()));
 }
 
 bool ImageSuitsProduct(ConstBytes image, ControllerKind kind, const IdentificationBlock& id) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/exception_box.h"
 #include "firmware/upgrade_extent.h"
 
 namespace raid {
@@ -98,29 +99,37 @@ UpgradeResult UpgradeFirmware::Run(Maintenance maintenance, const FirmwareImage&
                                    unsigned upgrade_device, const UpgradeViews& views) {
   const Maintenance held = std::move(maintenance);  // ends when this returns
   PanelWatch ui(views.ui);
-  UpgradeResult result = CheckAndFlash(image, upgrade_device, ui, views.progress);
+  UpgradeResult result;
+  if (const std::optional<MessageBoxRequest> thrown =
+          RunCatching([&] { CheckAndFlash(image, upgrade_device, ui, views.progress, result); })) {
+    // Broken off wherever it was: the flash may be partly rewritten, so never a success. The
+    // hold on the machine and the progress panel have gone with the unwinding; maintenance
+    // ends as on every other path.
+    result.outcome = UpgradeOutcome::kFailed;
+    ui.ShowMessage(*thrown);
+  }
   result.panel_text = ui.text();
   result.last_message = ui.last_message();
   return result;
 }
 
-UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigned upgrade_device,
-                                             PanelWatch& ui, UpgradeProgressView& progress) {
-  UpgradeResult result;
+void UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigned upgrade_device,
+                                    PanelWatch& ui, UpgradeProgressView& progress,
+                                    UpgradeResult& result) {
   result.outcome = UpgradeOutcome::kRefused;
   if (!HoldsImage(image)) {
     ui.ShowMessage({kMessageCaption, kNoImageText, MessageIcon::kNone});
-    return result;
+    return;
   }
   // The loader refuses such a file already; an image that got here otherwise is not written.
   if (!FitsFlash(image.size)) {
     ui.ShowMessage(ImageTooLargeBox());
-    return result;
+    return;
   }
   // A position past any list names no enclosure, whatever the caller passed.
   const unsigned position = std::min(upgrade_device, unsigned{kUpgradeTargetGone});
   state_.upgrade_target_index.store(static_cast<std::uint16_t>(position));
-  if (!device_.flash().UpgradeDrive(ui)) return result;
+  if (!device_.flash().UpgradeDrive(ui)) return;
 
   const EnclosureRegistry& registry = device_.registry();
   const EnclosureInfo target = registry.current[position];
@@ -132,13 +141,13 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
     ui.ShowMessage({kMessageCaption,
                     kWrongTypeText + TypeBytesText(target.firmware_type_byte, image_type),
                     MessageIcon::kNone});
-    return result;
+    return;
   }
   // The image was checked against the enclosure chosen when it was loaded; the one about to be
   // rewritten may be another.
   if (!ImageSuitsProduct(image.bytes, target.controller_kind, registry.CurrentBlock(position))) {
     ui.ShowMessage(ProductMismatchBox());
-    return result;
+    return;
   }
 
   std::string why_not;
@@ -151,7 +160,7 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
   progress.SetProgressCaption(kStepCaptions[0]);
   const auto maximum = static_cast<std::uint32_t>(ProgressMaximum(image.size));
   ShownProgress shown(progress, maximum);
-  result.failed_step = EraseProgramVerify(image, ui, progress);
+  result.failed_step = EraseProgramVerify(image, ui, progress, result.failed_step);
   // The maximum counts more units than the three steps send: a finished upgrade fills the bar.
   if (result.failed_step == UpgradeStep::kNone) progress.SetProgressPosition(maximum);
   shown.Hide();
@@ -163,14 +172,15 @@ UpgradeResult UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigne
     result.outcome = UpgradeOutcome::kFailed;
     ui.ShowMessage({kMessageCaption, ui.text(), MessageIcon::kNone});
   }
-  return result;
 }
 
 UpgradeStep UpgradeFirmware::EraseProgramVerify(const FirmwareImage& image, PanelWatch& ui,
-                                                UpgradeProgressView& progress) {
+                                                UpgradeProgressView& progress,
+                                                UpgradeStep& under_way) {
   FlashAccess& flash = device_.flash();
   const auto show_progress = [&] { progress.SetProgressPosition(state_.progress_count.load()); };
 
+  under_way = UpgradeStep::kErase;
   const bool erased = flash.FlashErase(0, static_cast<std::uint32_t>(EraseLength(image.size)), ui);
   show_progress();
   if (!erased) {
@@ -179,6 +189,7 @@ UpgradeStep UpgradeFirmware::EraseProgramVerify(const FirmwareImage& image, Pane
   }
   ui.SetPanelText(kUpgradePanel, kEraseOk);
 
+  under_way = UpgradeStep::kProgram;
   progress.SetProgressCaption(kStepCaptions[1]);
   const bool programmed = flash.FlashWrite(0, image.size, image.bytes, ui);
   show_progress();
@@ -191,6 +202,7 @@ UpgradeStep UpgradeFirmware::EraseProgramVerify(const FirmwareImage& image, Pane
   // Whole blocks, as they are read; only the image's own bytes are compared.
   const std::size_t blocks = (image.size + kFlashBlockSize - 1) / kFlashBlockSize;
   std::vector<std::uint8_t> verify(blocks * kFlashBlockSize);
+  under_way = UpgradeStep::kVerifyRead;
   progress.SetProgressCaption(kStepCaptions[2]);
   const bool read = flash.FlashReadUpgradeTarget(0, image.size, verify, ui);
   show_progress();

@@ -29,11 +29,12 @@ struct UpgradeViews {
 enum class UpgradeOutcome {
   kIgnored,    // an upgrade was running already: nothing was done or shown
   kRefused,    // stopped before anything was sent to the enclosure
-  kFailed,     // erase, program or verify failed; the flash is left partly rewritten
+  kFailed,     // erase, program or verify failed, or the upgrade broke off on an exception;
+               // the flash may be left partly rewritten
   kSucceeded,  // the flash was read back and holds the image
 };
 
-// The step that failed.
+// The step that failed, or that was under way when the upgrade broke off.
 enum class UpgradeStep { kNone, kErase, kProgram, kVerifyRead, kVerifyCompare };
 
 struct UpgradeResult {
@@ -52,6 +53,7 @@ class UpgradeFirmware {
 
   // The upgrade button: writes `image` to the enclosure at list position `upgrade_device`
   // (UpgradeDevice). Ignored while an upgrade runs; ends in EndMaintenance on every other path.
+  // An exception from below ends it as a failure, shown with the exception's text.
   UpgradeResult Run(const FirmwareImage& image, unsigned upgrade_device, const UpgradeViews& views);
   // The same, for a caller that began maintenance itself: the window does so in the click
   // handler, so that closing is refused from the click on, and hands the rest to a worker.
@@ -61,10 +63,12 @@ class UpgradeFirmware {
  private:
   class PanelWatch;
 
-  UpgradeResult CheckAndFlash(const FirmwareImage& image, unsigned upgrade_device, PanelWatch& ui,
-                              UpgradeProgressView& progress);
+  // Fills `result` as it goes, so that an exception leaves it saying how far the upgrade got.
+  void CheckAndFlash(const FirmwareImage& image, unsigned upgrade_device, PanelWatch& ui,
+                     UpgradeProgressView& progress, UpgradeResult& result);
+  // The failed step, or kNone; `under_way` follows the steps as they start.
   UpgradeStep EraseProgramVerify(const FirmwareImage& image, PanelWatch& ui,
-                                 UpgradeProgressView& progress);
+                                 UpgradeProgressView& progress, UpgradeStep& under_way);
 
   DeviceAccess& device_;
   SharedState& state_;

@@ -9,6 +9,8 @@
 namespace raid {
 namespace {
 
+constexpr const char* kLoadingText = "Loading the firmware file...";
+
 // Designer fonts are given in points; the page is laid out in pixels.
 QFont PageFont() {
   QFont font(QStringLiteral("Arial"));
@@ -33,11 +35,24 @@ UpgradePage::UpgradePage(QWidget* parent)
 UpgradePage::~UpgradePage() = default;
 
 void UpgradePage::EnableLoadButton(bool enabled) {
-  ui_->Image2_Load->setEnabled(enabled);
+  load_enabled_ = enabled;
+  UpdateButtons();
 }
 
 void UpgradePage::EnableUpgradeButton(bool enabled) {
-  ui_->Image2_Upgrade->setEnabled(enabled);
+  upgrade_enabled_ = enabled;
+  UpdateButtons();
+}
+
+void UpgradePage::ShowLoading(bool loading) {
+  loading_ = loading;
+  ui_->UpgradeLoadingLabel->setText(loading ? QString::fromUtf8(kLoadingText) : QString());
+  UpdateButtons();
+}
+
+void UpgradePage::UpdateButtons() {
+  ui_->Image2_Load->setEnabled(load_enabled_ && !loading_);
+  ui_->Image2_Upgrade->setEnabled(upgrade_enabled_ && !loading_);
 }
 
 void UpgradePage::ShowDeviceButtons(unsigned position, bool shown) {

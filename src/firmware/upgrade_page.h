@@ -21,6 +21,7 @@ class UpgradePage : public QWidget {
   explicit UpgradePage(QWidget* parent = nullptr);
   ~UpgradePage() override;
 
+  // The two buttons as the window wants them; while a file loads both stay disabled.
   void EnableLoadButton(bool enabled);                           // Image2_Load
   void EnableUpgradeButton(bool enabled);                        // Image2_Upgrade
   void ShowDeviceButtons(unsigned position, bool shown);         // Image2_D1 / Image2_D2
@@ -28,6 +29,9 @@ class UpgradePage : public QWidget {
   void SetDeviceHints(const std::array<std::string, 2>& hints);  // tooltips of Image2_D1/D2
   void SetVersionText(const std::string& text);                  // after "Firmware Version:"
   void SetPathText(const std::string& path);  // the edit box beside the load button
+  // A firmware file is being read: the page says so, and neither button takes a click.
+  void ShowLoading(bool loading);
+  bool Loading() const { return loading_; }
   // The progress panel over the notice: shown only while an upgrade runs.
   void ShowProgressPanel(bool shown);
   void SetProgressCaption(const std::string& text);  // "Process 1 / 3"
@@ -44,7 +48,12 @@ class UpgradePage : public QWidget {
   void UpgradeClicked();                // Image2_Upgrade
 
  private:
+  void UpdateButtons();
+
   std::unique_ptr<Ui::UpgradePage> ui_;
+  bool load_enabled_ = false;
+  bool upgrade_enabled_ = false;
+  bool loading_ = false;
 };
 
 }  // namespace raid

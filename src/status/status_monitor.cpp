@@ -1,6 +1,7 @@
 #include "status/status_monitor.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "common/bytes.h"
 
@@ -21,6 +22,19 @@ constexpr int kStagePanel = 0;
 constexpr int kQueryPanel = 1;
 constexpr int kCountPanel = 2;
 constexpr int kTickPanel = 3;
+
+// StatusPollBusy lasts as long as this: a poll that throws must not leave it set, or no poll
+// would be asked for again.
+class PollBusy {
+ public:
+  explicit PollBusy(std::atomic<bool>& busy) : busy_(busy) { busy_.store(true); }
+  ~PollBusy() { busy_.store(false); }
+  PollBusy(const PollBusy&) = delete;
+  PollBusy& operator=(const PollBusy&) = delete;
+
+ private:
+  std::atomic<bool>& busy_;
+};
 
 std::string Hex2(unsigned value) {
   return HexUpper(value & 0xFF, 2);
@@ -93,7 +107,7 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
     return std::nullopt;
   }
-  state_.status_poll_busy.store(true);
+  const PollBusy busy(state_.status_poll_busy);
   const unsigned count = static_cast<unsigned>(registry_.current.size());
   Trace(kTickPanel, "G = 2x, " + Hex2(tick_));
   Trace(kCountPanel, "SC = 1x" + Hex2(count) + Hex2(tick_));
@@ -119,10 +133,7 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       continue;
     }
     const Outcome outcome = RefreshPosition(position);
-    if (outcome == Outcome::kAborted) {
-      state_.status_poll_busy.store(false);
-      return std::nullopt;
-    }
+    if (outcome == Outcome::kAborted) return std::nullopt;
     CountPoll(position, outcome == Outcome::kSuccess);
     const unsigned slot = DriveNumberOf(registry_.current[position].device_code);
     if (outcome == Outcome::kSuccess) {
@@ -139,7 +150,6 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
 
   Trace(kStagePanel, "5x," + Hex2(tick_));
   if (listener_ != nullptr) listener_->OnStatusRefreshed(mask);
-  state_.status_poll_busy.store(false);
   return mask;
 }
 

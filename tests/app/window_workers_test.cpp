@@ -17,12 +17,14 @@
 #include "status/shared_event_log.h"
 #include "support/recording_ui_sink.h"
 #include "support/story_time.h"
+#include "support/throwing_disk_system.h"
 
 namespace raid {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -130,6 +132,65 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
   // The RAID worker read the SMART data the installed list asked for.
   EXPECT_GT(SmartRowCount(core.smart_store().Snapshot(0, 0)->data), 0U);
   EXPECT_EQ(shown_lines, lines.size());
+  EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
+  fs::remove_all(folder);
+}
+
+// A work item that throws: its worker reports the exception and goes on, and the item ends as a
+// failure, neither installed nor left running. The pass runs again after the settle delay; the
+// polls go on at their next request.
+TEST(WindowWorkersFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("raidgui-throws-" + std::to_string(std::random_device{}()));
+  sim::Scenario scenario;
+  scenario.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  ScaledClock clock(kSpeed, testing::StoryNoon());
+  sim::SimHost host(scenario, clock);
+  testing::ThrowingDiskSystem disks(host);
+  disks.ThrowAt(3, "discovery broke");  // within the first pass
+
+  testing::RecordingUiSink window_ui;
+  DeferredUiSink worker_ui;
+  QuietView view;
+  MonitorCore core(disks, clock, window_ui, worker_ui, view, folder);
+  std::atomic<int> refreshes{0};
+  core.SetAfterDetection([&](std::uint8_t mask) { refreshes += mask == 1 ? 1 : 0; });
+  WindowWorkers workers(core.schedule(), kSpeed);
+  DeferredUiSink reports;  // as the window receives them
+  workers.SetFailureReport([&](const MessageBoxRequest& box) { reports.ShowMessage(box); });
+  core.schedule().Start();
+  workers.Start();
+
+  testing::RecordingUiSink shown;
+  const auto tick = std::chrono::milliseconds(static_cast<int>(kDetectionTimerMs / kSpeed));
+  const auto run_window_until = [&](const std::function<bool()>& done) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+      core.schedule().Timer4Timer();
+      if (core.schedule().Timer2On()) core.schedule().Timer2Timer();
+      worker_ui.ReplayInto(window_ui);
+      reports.ReplayInto(shown);
+      if (done()) return true;
+      std::this_thread::sleep_for(tick);
+    }
+    return false;
+  };
+  const MessageBoxRequest discovery_broke{"Error", "discovery broke", MessageIcon::kError};
+  const MessageBoxRequest poll_broke{"Error", "the bridge went away", MessageIcon::kError};
+
+  ASSERT_TRUE(run_window_until([&] { return refreshes.load() > 0; }));
+  EXPECT_THAT(shown.messages, ElementsAre(discovery_broke));
+  EXPECT_EQ(core.device().registry().current.size(), 1U);
+
+  const int before = refreshes.load();
+  disks.ThrowAt(2, "the bridge went away");  // within the RAID worker's next item
+  EXPECT_TRUE(
+      run_window_until([&] { return disks.thrown() == 2 && refreshes.load() > before + 1; }));
+  EXPECT_THAT(shown.messages, ElementsAre(discovery_broke, poll_broke));
+
+  workers.RequestStop();
+  EXPECT_TRUE(workers.WaitStopped(std::chrono::seconds(10)));
+  EXPECT_FALSE(core.state().status_poll_busy.load());
   EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
   fs::remove_all(folder);
 }

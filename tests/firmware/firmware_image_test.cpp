@@ -17,7 +17,8 @@ namespace {
 constexpr std::uint32_t kRecent = 0x16052013;  // well above the product-check bound
 
 // Serves bytes from memory; a byte may fail a given number of times (or for ever, -1), and a
-// read past the end fails the test.
+// read past the end fails the test. `reads` counts the bytes asked for up to and including a
+// failing one, as a read per byte would have.
 class FakeSource : public FirmwareByteSource {
  public:
   explicit FakeSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
@@ -26,18 +27,20 @@ class FakeSource : public FirmwareByteSource {
     if (!openable) return std::nullopt;
     return length.value_or(bytes_.size());
   }
-  bool ReadByte(std::uint64_t offset, std::uint8_t& byte) override {
-    ++reads;
-    if (offset >= bytes_.size()) {
-      ADD_FAILURE() << "read past the file at " << offset;
-      return false;
+  std::size_t Read(std::uint64_t offset, std::span<std::uint8_t> into) override {
+    for (std::size_t i = 0; i < into.size(); ++i) {
+      ++reads;
+      if (offset + i >= bytes_.size()) {
+        ADD_FAILURE() << "read past the file at " << offset + i;
+        return i;
+      }
+      if (auto it = failures.find(offset + i); it != failures.end() && it->second != 0) {
+        if (it->second > 0) --it->second;
+        return i;
+      }
+      into[i] = bytes_[offset + i];
     }
-    if (auto it = failures.find(offset); it != failures.end() && it->second != 0) {
-      if (it->second > 0) --it->second;
-      return false;
-    }
-    byte = bytes_[offset];
-    return true;
+    return into.size();
   }
   void Close() override { closed = true; }
 
@@ -266,6 +269,29 @@ TEST(LoadFirmwareFile, ReadsAFailingByteAgainAWarningEachTime) {
   EXPECT_EQ(result.messages, (std::vector{ReadWarning(300), ReadWarning(300)}));
   ASSERT_TRUE(result.image.Loaded());
   EXPECT_EQ(result.image.bytes, bytes);
+}
+
+// The file is read in blocks: a failure names the byte that failed, wherever it lies in its
+// block, and the retry goes on from there without losing or summing a byte twice.
+TEST(LoadFirmwareFile, ReadsAFileOfManyBlocksAgainFromTheFailingByte) {
+  std::vector<std::uint8_t> bytes = MakeImage(kRecent, 0x27, 0x70, 3 * kFirmwareReadBlock + 5);
+  for (std::size_t i = kMinimumImageSize; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 7);
+  FakeSource source(bytes);
+  source.failures[kFirmwareReadBlock - 1] = 1;
+  source.failures[kFirmwareReadBlock + 100] = 2;
+  const FirmwareLoadResult result =
+      Load(source, ControllerKind::kRaidBridge, MakeId(kRecent, 0x27, 0x70));
+  const int first = static_cast<int>(kFirmwareReadBlock - 1);
+  const int second = static_cast<int>(kFirmwareReadBlock + 100);
+  EXPECT_EQ(result.messages,
+            (std::vector{ReadWarning(first), ReadWarning(second), ReadWarning(second)}));
+  ASSERT_TRUE(result.image.Loaded());
+  EXPECT_EQ(result.image.bytes, bytes);
+  std::uint32_t sum = 0;
+  for (std::uint8_t byte : bytes)
+    sum += byte;
+  EXPECT_EQ(result.checksum_text, "Chksum:" + HexUpper(sum, 8));
 }
 
 TEST(LoadFirmwareFile, GivesUpOnAByteThatNeverReads) {

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "status/status_monitor.h"
+#include "support/throwing_disk_system.h"
 #include "upgrade_test_fixture.h"
 
 namespace raid {
@@ -322,6 +324,53 @@ TEST_F(UpgradeFirmwareTest, UpgradeGoesOnWhenTheMachineCannotBeKeptAwake) {
   EXPECT_EQ(ui_.panels[1],
             "The machine could not be kept awake: the login manager refused the inhibitor lock");
   ExpectMaintenanceEnded();
+}
+
+// A fault below the protocol that throws instead of failing: the upgrade breaks off as a
+// failure, whatever step it was in, and lets go of everything it held, so that polling and the
+// next upgrade go on.
+class UpgradeThatThrowsTest : public testing::UpgradeTest {
+ protected:
+  UpgradeThatThrowsTest() {
+    wrap_disks_ = [this](DiskSystem& host) {
+      auto disks = std::make_unique<testing::ThrowingDiskSystem>(host);
+      throwing_ = disks.get();
+      return disks;
+    };
+    scenario_.drives[kRaidDrive] = sim::DriveSpec(sim::EnclosureSpec{});
+    DiscoverHost();
+  }
+  testing::ThrowingDiskSystem* throwing_ = nullptr;
+};
+
+TEST_F(UpgradeThatThrowsTest, EndsAsAFailureWithEverythingLetGoAndPollingResumes) {
+  const MessageBoxRequest thrown{"Error", "The device is not ready.", MessageIcon::kError};
+  StatusMonitor monitor(device_->commands(), clock_, state_, device_->registry(), ui_);
+  state_.monitor_checked[0] = true;
+  const FirmwareImage image = NewImage(kRaidDrive, 8192);
+  for (const auto& [caption, step] : {std::pair{"Process 1 / 3", UpgradeStep::kErase},
+                                      std::pair{"Process 2 / 3", UpgradeStep::kProgram},
+                                      std::pair{"Process 3 / 3", UpgradeStep::kVerifyRead}}) {
+    SCOPED_TRACE(caption);
+    ui_.messages.clear();
+    views_.on_caption = [&, caption = std::string(caption)](const std::string& shown) {
+      if (shown == caption) throwing_->ThrowAt(5, thrown.text);
+    };
+    const UpgradeResult result = Upgrade(image, 0);
+    EXPECT_EQ(result.outcome, UpgradeOutcome::kFailed);
+    EXPECT_EQ(result.failed_step, step);
+    EXPECT_EQ(result.last_message, thrown);
+    EXPECT_THAT(ui_.messages, ElementsAre(thrown));
+    ExpectMaintenanceEnded();
+    EXPECT_EQ(monitor.RefreshStatus(), std::optional<std::uint8_t>(1));
+    EXPECT_FALSE(state_.status_poll_busy.load());
+  }
+  EXPECT_EQ(throwing_->thrown(), 3);
+  EXPECT_EQ(keep_awake_.taken, 3);
+
+  views_.on_caption = nullptr;
+  EXPECT_TRUE(Upgrade(image, 0).Succeeded());
+  EXPECT_EQ(Flash(kRaidDrive, image.size), image.bytes);
 }
 
 }  // namespace

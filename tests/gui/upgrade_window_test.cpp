@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -10,6 +11,8 @@
 #include <QProgressBar>
 #include <QTest>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
 #include "firmware/upgrade_page.h"
 #include "gui/window_test.h"
@@ -20,8 +23,16 @@ namespace raid {
 namespace {
 
 using ::testing::ElementsAre;
-using UpgradeWindowTest = testing::WindowTest;
 namespace fs = std::filesystem;
+
+class UpgradeWindowTest : public testing::WindowTest {
+ protected:
+  // The file is read on a thread of its own: what it shows is there once the window applied it.
+  void ClickLoad() {
+    form_->Image2_LoadClick();
+    ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
+  }
+};
 
 std::vector<std::uint8_t> ImageFor(std::array<std::uint8_t, 6> revision, std::uint32_t size) {
   return sim::BuildFirmwareImage({0x03, revision, size});
@@ -45,7 +56,7 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
 
   // The enclosure is a 0x27 0x70 product: it takes 0x27 0x60 firmware.
   chosen = WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
-  form_->Image2_LoadClick();
+  ClickLoad();
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(form_->firmware_image().Loaded());
   EXPECT_EQ(form_->firmware_image().size, 4096u);
@@ -57,7 +68,7 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
 
   // Another product's firmware: refused, and the image held before is gone too.
   chosen = WriteFile(folder_ / "other.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x80}, 4096));
-  form_->Image2_LoadClick();
+  ClickLoad();
   EXPECT_THAT(messages_, ElementsAre(MessageBoxRequest{
                              "Error", "The firmware is not for this product.\nPlease check it.",
                              MessageIcon::kError}));
@@ -65,11 +76,11 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
 
   // Cancelling the dialog changes nothing; so does a click while an upgrade runs.
   chosen.clear();
-  form_->Image2_LoadClick();
+  ClickLoad();
   EXPECT_EQ(messages_.size(), 1u);
   chosen = WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
   form_->core().state().upgrade_in_progress.store(true);
-  form_->Image2_LoadClick();
+  ClickLoad();
   EXPECT_FALSE(form_->firmware_image().Loaded());
   form_->core().state().upgrade_in_progress.store(false);
 }
@@ -97,7 +108,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   form_->Image_FWUpgClick();
   const std::vector<std::uint8_t> image = ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x70}, 40960);
   chosen = WriteFile(folder_ / "new.bin", image);
-  form_->Image2_LoadClick();
+  ClickLoad();
   ASSERT_TRUE(form_->firmware_image().Loaded());
   messages_.clear();
 
@@ -157,6 +168,64 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
                                     MessageIcon::kExclamation}));
   // The image stays loaded for another enclosure.
   EXPECT_TRUE(form_->firmware_image().Loaded());
+}
+
+// While the file is read the page says so, and neither a second load nor the upgrade starts.
+TEST_F(UpgradeWindowTest, WhileAFileLoadsThePageSaysSoAndRefusesASecondLoadAndTheUpgrade) {
+  Open(OneEnclosure());
+  ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));
+  form_->Image_FWUpgClick();
+  const std::array<std::uint8_t, 6> revision = {0x16, 0x06, 0x01, 0x10, 0x27, 0x70};
+  const std::string first = WriteFile(folder_ / "first.bin", ImageFor(revision, 8192));
+  const std::string second = WriteFile(folder_ / "second.bin", ImageFor(revision, 4096));
+  auto* status = Find<QLabel>("UpgradeLoadingLabel");
+  auto* load = Find("Image2_Load");
+  auto* upgrade = Find("Image2_Upgrade");
+  ASSERT_TRUE(load->isEnabled() && upgrade->isEnabled());
+
+  form_->LoadFirmwareFileAt(first);
+  EXPECT_TRUE(form_->FirmwareLoading());
+  EXPECT_EQ(status->text(), "Loading the firmware file...");
+  EXPECT_FALSE(load->isEnabled());
+  EXPECT_FALSE(upgrade->isEnabled());
+  form_->LoadFirmwareFileAt(second);
+  form_->UpgradeFirmware();
+  EXPECT_FALSE(form_->core().state().upgrade_in_progress.load());
+
+  ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
+  EXPECT_EQ(form_->firmware_image().size, 8192u);
+  EXPECT_EQ(Find<QLineEdit>("UpgradePathEdit")->text().toStdString(), first);
+  EXPECT_TRUE(status->text().isEmpty());
+  EXPECT_TRUE(load->isEnabled() && upgrade->isEnabled());
+  EXPECT_TRUE(messages_.empty());
+}
+
+// A handler that throws (here the open dialog's) shows the exception's text, or none when it
+// carries none, and the window goes on taking clicks.
+TEST_F(UpgradeWindowTest, AHandlerThatThrowsIsShownAndTheWindowGoesOn) {
+  std::function<std::string()> choose;
+  adjust_options_ = [&](WindowOptions& options) {
+    options.choose_firmware_file = [&] { return choose(); };
+  };
+  Open(OneEnclosure());
+  ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));
+  form_->Image_FWUpgClick();
+  auto* load = Find<QAbstractButton>("Image2_Load");
+  choose = []() -> std::string { throw std::runtime_error("No dialog today."); };
+  QTest::mouseClick(load, Qt::LeftButton);
+  choose = []() -> std::string { throw 42; };
+  QTest::mouseClick(load, Qt::LeftButton);
+  EXPECT_THAT(messages_,
+              ElementsAre(MessageBoxRequest{"Error", "No dialog today.", MessageIcon::kError},
+                          MessageBoxRequest{"Error", "", MessageIcon::kError}));
+
+  const std::string good =
+      WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
+  choose = [&] { return good; };
+  QTest::mouseClick(load, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
+  EXPECT_TRUE(form_->firmware_image().Loaded());
+  EXPECT_EQ(messages_.size(), 2u);
 }
 
 }  // namespace

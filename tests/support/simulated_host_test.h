@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "common/clock.h"
@@ -25,10 +26,13 @@ class SimulatedHostTest : public ::testing::Test {
     }
   }
 
-  // Builds the host from `scenario_` and the device subsystem over it.
+  // Builds the host from `scenario_` and the device subsystem over it (over `wrap_disks_` of
+  // it, when set).
   void BuildHost() {
     host_ = std::make_unique<sim::SimHost>(scenario_, clock_);
-    device_ = std::make_unique<DeviceAccess>(*host_, clock_, state_);
+    if (wrap_disks_) wrapped_disks_ = wrap_disks_(*host_);
+    device_ =
+        std::make_unique<DeviceAccess>(wrapped_disks_ ? *wrapped_disks_ : *host_, clock_, state_);
   }
 
   // As the detection timer and thread do it: count, run the pass, install the new list.
@@ -56,7 +60,9 @@ class SimulatedHostTest : public ::testing::Test {
   VirtualClock clock_;
   SharedState state_;
   RecordingUiSink ui_;
+  std::function<std::unique_ptr<DiskSystem>(DiskSystem& host)> wrap_disks_;
   std::unique_ptr<sim::SimHost> host_;
+  std::unique_ptr<DiskSystem> wrapped_disks_;
   std::unique_ptr<DeviceAccess> device_;
 };
 
