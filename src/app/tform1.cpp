@@ -371,7 +371,7 @@ void TForm1::MonitorBoxClicked(unsigned position) {
     status_page_->ForgetShown();
     ShowPage(static_cast<Page>(state.current_page.load()));
   }
-  core_.monitor().ResetErrorCount(position);
+  core_.monitor().RequestErrorCountReset(position);
   RefreshDeviceCaptions();
   ShowPage(static_cast<Page>(state.current_page.load()));
   if (state.current_page.load() == kStatusPage) RefreshStatusPage(true);

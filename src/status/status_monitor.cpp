@@ -78,6 +78,10 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
   }
 }
 
+void StatusMonitor::TakeResetRequest(unsigned position) {
+  if (reset_requested_[position].exchange(false)) poll_[position].error_count = 0;
+}
+
 bool StatusMonitor::Aborted() const {
   return state_.upgrade_in_progress.load() || state_.shutting_down.load();
 }
@@ -112,6 +116,7 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       continue;
     }
     PollState& poll = poll_[position];
+    TakeResetRequest(position);
     if (poll.error_count % 2 == 1) {  // a failing enclosure is retried every second tick
       ++poll.error_count;
       Trace(kStagePanel, "1y," + Hex2(tick_));
@@ -123,6 +128,8 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       return std::nullopt;
     }
     CountPoll(position, outcome == Outcome::kSuccess);
+    // A click during the exchange counts too: it must not be undone by the failure just seen.
+    TakeResetRequest(position);
     if (outcome == Outcome::kSuccess) {
       mask |= bit;
       poll.error_count = 0;

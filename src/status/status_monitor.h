@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -65,8 +66,9 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   PollState& Poll(unsigned position) { return poll_.at(position); }
   // Written by the polls: read it on the thread that runs them, between polls.
   const PollTally& Tally(unsigned position) const { return tally_.at(position); }
-  // The window's monitor box handler resets the count when the user checks the box again.
-  void ResetErrorCount(unsigned position) { poll_.at(position).error_count = 0; }
+  // The monitor box handler's, on the window thread: the position's failure count starts again
+  // from nothing. The polls own the count; they take the request before they next look at it.
+  void RequestErrorCountReset(unsigned position) { reset_requested_.at(position).store(true); }
 
  private:
   enum class Outcome { kSuccess, kFailure, kAborted };
@@ -74,6 +76,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   Outcome RefreshPosition(unsigned position);
   void CountPoll(unsigned position, bool answered);
   bool Aborted() const;
+  void TakeResetRequest(unsigned position);
   void Trace(int panel, const std::string& text);
 
   ControllerCommands& commands_;
@@ -86,6 +89,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   std::array<ControllerStatus, kDriveSlots> records_{};
   std::array<PollState, kPollStatePositions> poll_{};
   std::array<PollTally, kRefreshedPositions> tally_{};
+  std::array<std::atomic<bool>, kRefreshedPositions> reset_requested_{};
   std::array<std::uint8_t, 512> reply_{};
   std::uint8_t tick_ = 0;
 };
