@@ -237,6 +237,7 @@ void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
     return;
   }
   // No events to wait on: the detection thread recounts every 5 s, since counting opens disks.
+  // Making the watcher opens none; its first census is taken on that thread too.
   watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
   workers_->SetRecountWatcher(watcher_.get(), [this] { core_.schedule().DeviceChanged(); });
 }
@@ -394,7 +395,7 @@ void TForm1::MonitorBoxClicked(unsigned position) {
     status_page_->ForgetShown();
     ShowPage(static_cast<Page>(state.current_page.load()));
   }
-  core_.monitor().ResetErrorCount(position);
+  core_.monitor().RequestErrorCountReset(position);
   RefreshDeviceCaptions();
   ShowPage(static_cast<Page>(state.current_page.load()));
   if (state.current_page.load() == kStatusPage) RefreshStatusPage(true);

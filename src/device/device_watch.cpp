@@ -3,9 +3,7 @@
 namespace raid {
 
 RecountWatcher::RecountWatcher(DiskSystem& disks, Clock& clock, std::uint32_t interval_ms)
-    : disks_(disks), clock_(clock), interval_ms_(interval_ms), last_look_ms_(clock.NowMs()) {
-  last_ = Take();
-}
+    : disks_(disks), clock_(clock), interval_ms_(interval_ms) {}
 
 RecountWatcher::Census RecountWatcher::Take() {
   Census census;
@@ -20,12 +18,12 @@ RecountWatcher::Census RecountWatcher::Take() {
 
 bool RecountWatcher::TakeChanges() {
   const std::uint64_t now = clock_.NowMs();
-  if (now - last_look_ms_ < interval_ms_) return false;
+  if (last_ && now - last_look_ms_ < interval_ms_) return false;
   last_look_ms_ = now;
   Census census = Take();
-  if (census == last_) return false;
+  const bool changed = last_ && census != *last_;
   last_ = std::move(census);
-  return true;
+  return changed;
 }
 
 }  // namespace raid

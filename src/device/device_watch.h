@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,15 @@ class DeviceChangeWatcher {
 std::unique_ptr<DeviceChangeWatcher> CreatePlatformDeviceWatcher(std::string* why = nullptr);
 
 // The fallback: every `interval_ms` of clock time, the volumes and the openable physical drives
-// (which disk each number names) are taken again and compared with the last look.
+// (which disk each number names) are taken again and compared with the last look. Opening a
+// disk can block for as long as the disk takes to answer, so making one opens nothing: the
+// first TakeChanges takes the first census, on the thread that goes on asking.
 class RecountWatcher : public DeviceChangeWatcher {
  public:
   static constexpr std::uint32_t kDefaultIntervalMs = 5000;
 
   RecountWatcher(DiskSystem& disks, Clock& clock, std::uint32_t interval_ms = kDefaultIntervalMs);
+  // The first call takes the census to compare with and reports no change.
   bool TakeChanges() override;
 
  private:
@@ -49,8 +53,8 @@ class RecountWatcher : public DeviceChangeWatcher {
   DiskSystem& disks_;
   Clock& clock_;
   std::uint32_t interval_ms_;
-  std::uint64_t last_look_ms_;
-  Census last_;
+  std::uint64_t last_look_ms_ = 0;
+  std::optional<Census> last_;
 };
 
 }  // namespace raid

@@ -93,6 +93,10 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
   }
 }
 
+void StatusMonitor::TakeResetRequest(unsigned position) {
+  if (reset_requested_[position].exchange(false)) poll_[position].error_count = 0;
+}
+
 bool StatusMonitor::Aborted() const {
   return state_.upgrade_in_progress.load() || state_.shutting_down.load();
 }
@@ -127,6 +131,7 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
       continue;
     }
     PollState& poll = poll_[position];
+    TakeResetRequest(position);
     if (poll.error_count % 2 == 1) {  // a failing enclosure is retried every second tick
       ++poll.error_count;
       Trace(kStagePanel, "1y," + Hex2(tick_));
@@ -135,6 +140,8 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
     const Outcome outcome = RefreshPosition(position);
     if (outcome == Outcome::kAborted) return std::nullopt;
     CountPoll(position, outcome == Outcome::kSuccess);
+    // A click during the exchange counts too: it must not be undone by the failure just seen.
+    TakeResetRequest(position);
     const unsigned slot = DriveNumberOf(registry_.current[position].device_code);
     if (outcome == Outcome::kSuccess) {
       mask |= bit;

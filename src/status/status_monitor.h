@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -68,8 +69,9 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   // Whether polling gave up on the enclosure on drive `slot` (its box was unchecked after too
   // many failed polls) and none of its polls has answered since. Read it on the polling thread.
   bool GaveUp(unsigned slot) const { return gave_up_.at(slot); }
-  // The window's monitor box handler resets the count when the user checks the box again.
-  void ResetErrorCount(unsigned position) { poll_.at(position).error_count = 0; }
+  // The monitor box handler's, on the window thread: the position's failure count starts again
+  // from nothing. The polls own the count; they take the request before they next look at it.
+  void RequestErrorCountReset(unsigned position) { reset_requested_.at(position).store(true); }
 
  private:
   enum class Outcome { kSuccess, kFailure, kAborted };
@@ -77,6 +79,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   Outcome RefreshPosition(unsigned position);
   void CountPoll(unsigned position, bool answered);
   bool Aborted() const;
+  void TakeResetRequest(unsigned position);
   void Trace(int panel, const std::string& text);
 
   ControllerCommands& commands_;
@@ -90,6 +93,7 @@ class StatusMonitor : public InitialStatusFiller, public StatusRecords {
   std::array<PollState, kPollStatePositions> poll_{};
   std::array<PollTally, kRefreshedPositions> tally_{};
   std::array<bool, kDriveSlots> gave_up_{};
+  std::array<std::atomic<bool>, kRefreshedPositions> reset_requested_{};
   std::array<std::uint8_t, 512> reply_{};
   std::uint8_t tick_ = 0;
 };

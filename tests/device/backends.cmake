@@ -17,4 +17,5 @@ raid_add_test(backend_tests
     tracing_disk_system_test.cpp
     windows_drive_letters_test.cpp
     ${BACKEND_PLATFORM_TESTS}
-  LIBS raidcore)
+  LIBS raidcore
+  LABELS threads)  # one trace file written from several threads

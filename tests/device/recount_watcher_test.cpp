@@ -3,6 +3,7 @@
 
 #include "device/device_watch.h"
 #include "sim_host.h"
+#include "support/thread_recording_disk_system.h"
 
 namespace raid {
 namespace {
@@ -12,7 +13,11 @@ TEST(RecountWatcher, SeesDisksComeGoAndBeReplacedAtItsInterval) {
   sim::Scenario scenario;
   scenario.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   sim::SimHost host(scenario, clock);
-  RecountWatcher watcher(host, clock);
+  testing::ThreadRecordingDiskSystem disks(host);
+  RecountWatcher watcher(disks, clock);
+  EXPECT_EQ(disks.CallCount(), 0U);     // made wherever is handy: it opens nothing yet
+  EXPECT_FALSE(watcher.TakeChanges());  // the first look takes the census to compare with
+  EXPECT_GT(disks.CallCount(), 0U);
 
   clock.Advance(RecountWatcher::kDefaultIntervalMs);
   EXPECT_FALSE(watcher.TakeChanges());  // nothing changed

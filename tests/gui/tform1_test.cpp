@@ -187,6 +187,17 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
 }
 
+// Without device events the detection thread recounts the disks, the first time too: the
+// window thread (checked for every window test) opens none, and a late plug is still noticed.
+TEST_F(TForm1Test, TheRecountOnTheDetectionThreadNoticesALateEnclosure) {
+  sim::Scenario scenario = OneEnclosure();
+  scenario.timeline.push_back({15000, 3, sim::action::Plug{sim::DriveSpec(sim::EnclosureSpec{})}});
+  Open(std::move(scenario));
+  ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }));
+  EXPECT_FALSE(Find<QCheckBox>("CheckBox3")->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return Find<QCheckBox>("CheckBox3")->isVisible(); }, 40));
+}
+
 TEST_F(TForm1Test, ClosingDuringAnUpgradeIsRefusedWithTheMessage) {
   Open(OneEnclosure());
   ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));

@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/tform1.h"
@@ -19,6 +20,7 @@
 #include "sim_host.h"
 #include "status/status_page.h"
 #include "support/story_time.h"
+#include "support/thread_recording_disk_system.h"
 #include "ui/message_boxes.h"
 
 namespace raid::testing {
@@ -38,17 +40,21 @@ class WindowTest : public ::testing::Test {
       return QMessageBox::Ok;
     });
   }
+  // Whatever a test did, the window thread (this one) never called into the disks: a disk that
+  // stops answering would freeze the window.
   void TearDown() override {
     form_.reset();
     ui::AnswerMessageBoxesWith(nullptr);
     if (host_) {
       EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
+      EXPECT_THAT(disks_->CallsOn(std::this_thread::get_id()), ::testing::IsEmpty());
     }
     fs::remove_all(folder_);
   }
 
   void Open(sim::Scenario scenario) {
     host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
+    disks_ = std::make_unique<ThreadRecordingDiskSystem>(*host_);
     WindowOptions options;
     options.log_folder = folder_;
     options.speed = kSpeed;
@@ -59,7 +65,7 @@ class WindowTest : public ::testing::Test {
     };
     options.system_info = [] { return std::vector<std::string>(5); };
     if (adjust_options_) adjust_options_(options);
-    form_ = std::make_unique<TForm1>(*host_, clock_, options);
+    form_ = std::make_unique<TForm1>(*disks_, clock_, options);
     form_->show();
   }
   // Waits (processing events) until `done` holds, for at most `story_seconds` of clock time.
@@ -86,6 +92,7 @@ class WindowTest : public ::testing::Test {
   fs::path folder_;
   ScaledClock clock_{kSpeed, StoryNoon()};
   std::unique_ptr<sim::SimHost> host_;
+  std::unique_ptr<ThreadRecordingDiskSystem> disks_;  // the window's disks: the host's, watched
   std::unique_ptr<TForm1> form_;
   std::vector<MessageBoxRequest> messages_;
   std::function<void(WindowOptions&)> adjust_options_;  // before the window is made

@@ -5,6 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "device/device_access.h"
 #include "sim_host.h"
 #include "status/text_helpers.h"
@@ -149,6 +152,47 @@ TEST_F(StatusMonitorTest, FailingEnclosureIsRetriedEverySecondTickThenUnchecked)
   monitor_->RefreshStatus();
   EXPECT_FALSE(monitor_->GaveUp(1));
   EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
+}
+
+// The monitor box handler runs on the window thread while the RAID worker polls; its request
+// that the failure count start again is taken by the poll, between polls or during one.
+TEST_F(StatusMonitorTest, AClickOfTheMonitorBoxStartsTheFailureCountAgain) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  host_->enclosure(1)->SetNeverAnswer(true);
+  const auto failing_ticks = [this](int ticks) {
+    std::vector<int> queried;
+    for (int tick = 1; tick <= ticks; ++tick) {
+      host_->recorder().Clear();
+      monitor_->RefreshStatus();
+      if (!host_->recorder().ReadLbas(1).empty()) queried.push_back(tick);
+    }
+    return queried;
+  };
+
+  // A click in the middle of the eleventh failing exchange: that failure is the first again.
+  failing_ticks(10);
+  clock_.SetMessageHook([this] { monitor_->RequestErrorCountReset(0); });
+  failing_ticks(1);
+  clock_.SetMessageHook(nullptr);
+  EXPECT_THAT(ui_.monitor_changes, IsEmpty());
+
+  // Clicks from another thread while the polls run.
+  std::atomic<bool> polled{false};
+  std::thread worker([&] {
+    failing_ticks(9);
+    polled = true;
+  });
+  do {
+    monitor_->RequestErrorCountReset(0);
+  } while (!polled.load());
+  worker.join();
+
+  // The last click's reset holds whatever the count was: eleven failures again to the uncheck.
+  monitor_->RequestErrorCountReset(0);
+  EXPECT_THAT(failing_ticks(11), ElementsAre(1, 3, 5, 7, 9, 11));
+  EXPECT_THAT(ui_.monitor_changes, ElementsAre(std::pair{0, false}));
+  EXPECT_FALSE(state_.monitor_checked[0]);
 }
 
 TEST_F(StatusMonitorTest, OnlyTheFirstTwoEnclosuresAreRefreshed) {
