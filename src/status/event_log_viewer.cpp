@@ -1,15 +1,23 @@
 #include "status/event_log_viewer.h"
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QPromise>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <filesystem>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "status/event_log.h"
 #include "ui_tform5.h"
@@ -28,17 +36,42 @@ QString NameOf(const std::filesystem::path& path) {
   return QString::fromStdU16String(path.u16string());
 }
 
-QString Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  std::size_t size = 0;
-  for (const std::string& line : lines)
-    size += line.size() + 1;
-  text.reserve(size);
-  for (const std::string& line : lines) {
-    if (&line != &lines.front()) text += '\n';
-    text += line;
+// Text the memo takes at once: a few milliseconds of its work. Batches follow each other for
+// as long as one turn of the event loop may take; then the window's events have their turn.
+constexpr std::size_t kBatchBytes = 16 * 1024;
+constexpr qint64 kTurnNs = 5'000'000;
+
+// Gives the memo an empty document of its own, without undo (the memo is read-only). The one it
+// showed is deleted on a later turn of the event loop: a whole day's document takes some 20 ms to
+// delete, which is not added to the first batch of the new text.
+void NewDocument(QPlainTextEdit& memo) {
+  // The memo deletes its first document itself when it is given another; ours are its children.
+  QTextDocument* shown = memo.document();
+  QTextDocument* ours = shown->parent() == &memo ? shown : nullptr;
+  auto* document = new QTextDocument(&memo);
+  document->setDocumentLayout(new QPlainTextDocumentLayout(document));
+  document->setUndoRedoEnabled(false);
+  document->setDefaultFont(memo.font());
+  memo.setDocument(document);
+  if (ours != nullptr) ours->deleteLater();
+}
+
+// Reads the file on a detached thread, which holds everything it touches: a window closed
+// meanwhile, or a file that is slow to read, keeps nobody waiting. Without a thread the future
+// ends with no result.
+QFuture<LogViewerModel::FileView> ReadOnOwnThread(const std::filesystem::path& path) {
+  QPromise<LogViewerModel::FileView> promise;
+  QFuture<LogViewerModel::FileView> future = promise.future();
+  promise.start();
+  try {
+    std::thread([path, promise = std::move(promise)]() mutable {
+      promise.addResult(LogViewerModel::ReadFile(path));
+      promise.finish();
+    }).detach();
+  } catch (const std::system_error&) {
+    // The promise went with the lambda, which finishes it without a result.
   }
-  return QString::fromStdString(text);
+  return future;
 }
 
 // The buttons' places were laid out for a smaller font than many desktops use: a caption that
@@ -72,7 +105,12 @@ TForm5::TForm5(const SharedEventLog& log, const SharedState& state, int interval
   connect(&timer1_, &QTimer::timeout, this, &TForm5::Timer1Timer);
   connect(ui_->Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
   connect(ui_->Button2, &QPushButton::clicked, this, &TForm5::Button2Click);
-  ui_->Memo1->clear();
+  connect(&file_read_, &QFutureWatcher<LogViewerModel::FileView>::finished, this,
+          &TForm5::FileRead);
+  next_batch_.setSingleShot(true);
+  next_batch_.setInterval(0);
+  connect(&next_batch_, &QTimer::timeout, this, &TForm5::ShowNextBatch);
+  NewDocument(*ui_->Memo1);
 }
 
 TForm5::~TForm5() = default;
@@ -87,6 +125,10 @@ QPushButton* TForm5::Button1() const {
 
 QPushButton* TForm5::Button2() const {
   return ui_->Button2;
+}
+
+bool TForm5::Busy() const {
+  return file_read_running_ || !waiting_lines_.Empty() || (live_ && model_.MoreToShow());
 }
 
 void TForm5::showEvent(QShowEvent* event) {
@@ -114,6 +156,7 @@ void TForm5::Timer1Timer() {
 
 void TForm5::Button1Click() {
   timer1_.stop();
+  StopFileRead();
   SetLook(model_.Look());
   Apply(model_.RealTime(), true);
   timer1_.start();
@@ -123,14 +166,39 @@ void TForm5::Button2Click() {
   timer1_.stop();
   const QString name = pick_file_();
   if (name.isEmpty()) return;
-  const LogViewerModel::FileView view = model_.ViewFile(PathOf(name));
+  StopFileRead();
+  file_being_read_ = PathOf(name);
+  setWindowTitle(QString::fromStdString(LogViewerModel::FileCaption(file_being_read_)));
+  Apply(MemoUpdate{true, {}}, false);
+  file_read_running_ = true;
+  file_read_.setFuture(ReadOnOwnThread(file_being_read_));
+}
+
+void TForm5::FileRead() {
+  if (!file_read_running_) return;
+  file_read_running_ = false;
+  QFuture<LogViewerModel::FileView> future = file_read_.future();
+  // Only when no thread could be had: the file is read here, as a last resort.
+  LogViewerModel::FileView view =
+      future.resultCount() > 0 ? future.takeResult() : LogViewerModel::ReadFile(file_being_read_);
+  model_.FileShown(file_being_read_, view);
   setWindowTitle(QString::fromStdString(view.caption));
-  Apply(view.memo, false);
+  Apply(std::move(view.memo), false);
+}
+
+// A read that is no longer wanted ends on its own thread; its view is dropped.
+void TForm5::StopFileRead() {
+  file_read_running_ = false;
+  file_read_.setFuture(QFuture<LogViewerModel::FileView>());
 }
 
 void TForm5::FormClose() {
   closed_ = true;
   timer1_.stop();
+  StopFileRead();
+  next_batch_.stop();
+  waiting_lines_.Clear();
+  live_ = false;
 }
 
 QString TForm5::OpenDialog1() {
@@ -150,14 +218,54 @@ void TForm5::SetLook(const LogViewerLook& look) {
   ui_->Memo1->setPalette(palette);
 }
 
-void TForm5::Apply(const MemoUpdate& update, bool show_end) {
+void TForm5::Apply(MemoUpdate update, bool show_end) {
+  Take(std::move(update), show_end);
+  ShowNextBatch();
+}
+
+void TForm5::Take(MemoUpdate update, bool show_end) {
   if (update.replace) {
-    ui_->Memo1->setPlainText(Joined(update.lines));
+    waiting_lines_.Clear();
+    NewDocument(*ui_->Memo1);
+    memo_replaced_ = true;
     // The live log opens at its newest lines, a file at its top.
-    if (show_end) ui_->Memo1->moveCursor(QTextCursor::End);
-  } else if (!update.lines.empty()) {
+    live_ = show_end;
+  }
+  waiting_lines_.Add(std::move(update.lines));
+}
+
+void TForm5::ShowNextBatch() {
+  QElapsedTimer turn;
+  turn.start();
+  do {
+    // The live log's next part is taken once the memo has shown the last one.
+    if (waiting_lines_.Empty() && live_ && model_.MoreToShow()) Take(model_.Tick(), true);
+    if (waiting_lines_.Empty()) break;
+    ShowBatch(QString::fromStdString(waiting_lines_.Next(kBatchBytes)));
+  } while (turn.nsecsElapsed() < kTurnNs);
+  if (!waiting_lines_.Empty() || (live_ && model_.MoreToShow())) next_batch_.start();
+}
+
+void TForm5::ShowBatch(const QString& text) {
+  QPlainTextEdit& memo = *ui_->Memo1;
+  QScrollBar& bar = *memo.verticalScrollBar();
+  if (memo_replaced_) {
+    memo_replaced_ = false;
+    memo.setPlainText(text);
+    if (live_) {
+      memo.moveCursor(QTextCursor::End);
+      bar.setValue(bar.maximum());
+    }
+  } else if (live_) {
     // Follows the new lines only while the view is at the end: a reader scrolled up stays.
-    ui_->Memo1->appendPlainText(Joined(update.lines));
+    const bool at_end = bar.value() == bar.maximum();
+    memo.appendPlainText(text);
+    if (at_end) bar.setValue(bar.maximum());
+  } else {
+    // A file stays where its reader is while the rest of it arrives.
+    const int shown = bar.value();
+    memo.appendPlainText(text);
+    bar.setValue(shown);
   }
 }
 

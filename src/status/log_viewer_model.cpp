@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/platform_files.h"
+#include "status/shown_lines.h"
 
 namespace raid {
 namespace {
@@ -17,25 +18,13 @@ constexpr const char* kEarlierLinesPrefix = "(Earlier lines of this day are only
 constexpr const char* kEarlierLinesSuffix = ".)";
 
 constexpr std::size_t kCountOnly = std::numeric_limits<std::size_t>::max();
+// Lines one call hands out at most: copying and cutting them takes a few milliseconds, while a
+// whole day's log would keep the window from its events for a tenth of a second and more.
+constexpr std::size_t kLinesPerCall = 2000;
 
 std::string Utf8(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
-}
-
-// Lines as the log's own files hold them, written on either platform.
-std::vector<std::string> SplitLines(const std::string& content) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < content.size()) {
-    std::size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    std::size_t stop = end;
-    if (stop > start && content[stop - 1] == '\r') --stop;
-    lines.emplace_back(content, start, stop - start);
-    start = end + 1;
-  }
-  return lines;
 }
 
 }  // namespace
@@ -44,6 +33,7 @@ LogViewerModel::LogViewerModel(const SharedEventLog& log, const SharedState& sta
     : log_(log), state_(state) {
   const EventLogSnapshot now = log_.Snapshot(kCountOnly);
   shown_line_count_ = now.count;
+  logged_line_count_ = now.count;
   shown_generation_ = now.generation;
 }
 
@@ -54,14 +44,17 @@ LogViewerLook LogViewerModel::Look() const {
 }
 
 MemoUpdate LogViewerModel::WholeLog() {
-  EventLogSnapshot all = log_.Snapshot(0);
-  shown_line_count_ = all.count;
-  shown_generation_ = all.generation;
+  EventLogSnapshot first = log_.Snapshot(0, kLinesPerCall);
+  shown_line_count_ = first.lines.size();
+  logged_line_count_ = first.count;
+  shown_generation_ = first.generation;
   starting_over_ = false;
-  if (all.earlier_lines_in_file) {
-    all.lines.insert(all.lines.begin(), kEarlierLinesPrefix + all.file + kEarlierLinesSuffix);
+  for (std::string& line : first.lines)
+    CutForShowing(line);
+  if (first.earlier_lines_in_file) {
+    first.lines.insert(first.lines.begin(), kEarlierLinesPrefix + first.file + kEarlierLinesSuffix);
   }
-  return MemoUpdate{true, std::move(all.lines)};
+  return MemoUpdate{true, std::move(first.lines)};
 }
 
 MemoUpdate LogViewerModel::Show() {
@@ -75,20 +68,27 @@ MemoUpdate LogViewerModel::Show() {
 
 MemoUpdate LogViewerModel::Tick() {
   if (state_.status_poll_busy.load()) return {};
-  EventLogSnapshot added = log_.Snapshot(shown_line_count_);
+  EventLogSnapshot added = log_.Snapshot(shown_line_count_, kLinesPerCall);
   // A new day may begin with as many lines as were shown: only the generation tells.
   if (starting_over_ || added.generation != shown_generation_) return WholeLog();
-  shown_line_count_ = added.count;
+  shown_line_count_ += added.lines.size();
+  logged_line_count_ = added.count;
+  for (std::string& line : added.lines)
+    CutForShowing(line);
   return MemoUpdate{false, std::move(added.lines)};
+}
+
+bool LogViewerModel::MoreToShow() const {
+  return shown_line_count_ < logged_line_count_ && !state_.status_poll_busy.load();
 }
 
 MemoUpdate LogViewerModel::RealTime() {
   return WholeLog();
 }
 
-LogViewerModel::FileView LogViewerModel::ViewFile(const std::filesystem::path& path) {
+LogViewerModel::FileView LogViewerModel::ReadFile(const std::filesystem::path& path) {
   FileView view;
-  view.caption = kFileCaptionPrefix + Utf8(path.filename());
+  view.caption = FileCaption(path);
   view.memo.replace = true;
   // The size comes from the directory entry: nothing is opened yet, so a FIFO cannot block.
   std::error_code size_error;
@@ -98,13 +98,20 @@ LogViewerModel::FileView LogViewerModel::ViewFile(const std::filesystem::path& p
   if (!size_error && size > kLargestViewedFile) {
     error = Utf8(path) + " is larger than " + std::to_string(kLargestViewedFile >> 20) + " MB";
   } else if (ReadRegularFile(path, content, error, kLargestViewedFile)) {
-    view.memo.lines = SplitLines(content);
+    view.memo.lines = ShownLinesOf(content);
     view.shown = true;
-    last_file_ = path;
     return view;
   }
   view.memo.lines = {kCannotShowPrefix + error};
   return view;
+}
+
+std::string LogViewerModel::FileCaption(const std::filesystem::path& path) {
+  return kFileCaptionPrefix + Utf8(path.filename());
+}
+
+void LogViewerModel::FileShown(const std::filesystem::path& path, const FileView& view) {
+  if (view.shown) last_file_ = path;
 }
 
 }  // namespace raid

@@ -18,7 +18,8 @@ struct LogViewerLook {
   bool paused = false;  // polling is held off: the text is drawn grey
 };
 
-// How the memo changes: cleared first when `replace`, then `lines` appended one per line.
+// How the memo changes: cleared first when `replace`, then `lines` appended one per line. The
+// lines are cut for showing (status/shown_lines.h).
 struct MemoUpdate {
   bool replace = false;
   std::vector<std::string> lines;
@@ -40,14 +41,22 @@ class LogViewerModel {
   MemoUpdate Tick();
   // Button1Click ("Real Time Log"): the whole log again.
   MemoUpdate RealTime();
+  // Each of them hands out a long log's lines a part at a time: while this holds, a Tick
+  // brings the next part at once. Never while a refresh is under way.
+  bool MoreToShow() const;
 
   struct FileView {
     std::string caption;
     MemoUpdate memo;
     bool shown = false;  // false: the memo holds why the file cannot be shown
   };
-  // Button2Click after a file was picked.
-  FileView ViewFile(const std::filesystem::path& path);
+  // What the viewer shows of the file at `path`: its lines, or why it cannot be shown. Touches
+  // nothing of a model, so that a worker can read the file while the window goes on.
+  static FileView ReadFile(const std::filesystem::path& path);
+  // The caption of a file's view, known before the file is read.
+  static std::string FileCaption(const std::filesystem::path& path);
+  // Once ReadFile's view of `path` is shown: a file that could be shown is the last file.
+  void FileShown(const std::filesystem::path& path, const FileView& view);
 
   std::size_t ShownLineCount() const { return shown_line_count_; }
   // The last file shown, or empty.
@@ -58,7 +67,8 @@ class LogViewerModel {
 
   const SharedEventLog& log_;
   const SharedState& state_;
-  std::size_t shown_line_count_ = 0;  // ShownLineCount
+  std::size_t shown_line_count_ = 0;   // ShownLineCount
+  std::size_t logged_line_count_ = 0;  // the log's lines when it was last looked at
   std::uint64_t shown_generation_ = 0;
   bool starting_over_ = false;  // the next tick brings the whole log
   std::filesystem::path last_file_;

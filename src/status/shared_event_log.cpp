@@ -1,5 +1,6 @@
 #include "status/shared_event_log.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -28,7 +29,7 @@ void SharedEventLog::Publish(const EventLog& log) {
                 std::make_move_iterator(added.end()));
 }
 
-EventLogSnapshot SharedEventLog::Snapshot(std::size_t from) const {
+EventLogSnapshot SharedEventLog::Snapshot(std::size_t from, std::size_t max_lines) const {
   EventLogSnapshot snapshot;
   const std::lock_guard<std::mutex> lock(mutex_);
   snapshot.count = lines_.size();
@@ -36,7 +37,9 @@ EventLogSnapshot SharedEventLog::Snapshot(std::size_t from) const {
   snapshot.file = file_;
   snapshot.earlier_lines_in_file = earlier_lines_in_file_;
   if (from < lines_.size()) {
-    snapshot.lines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.end());
+    const std::size_t count = std::min(lines_.size() - from, max_lines);
+    const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(from);
+    snapshot.lines.assign(first, first + static_cast<std::ptrdiff_t>(count));
   }
   return snapshot;
 }

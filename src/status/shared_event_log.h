@@ -29,8 +29,9 @@ class SharedEventLog {
   // when it changed other than by appending.
   void Publish(const EventLog& log);
 
-  // Any thread. Lines from `from` on; none when `from` is at or past the end.
-  EventLogSnapshot Snapshot(std::size_t from) const;
+  // Any thread. Lines from `from` on, at most `max_lines` of them; none when `from` is at or past
+  // the end.
+  EventLogSnapshot Snapshot(std::size_t from, std::size_t max_lines = SIZE_MAX) const;
 
  private:
   // Publishers take turns; readers only need mutex_, since lines_ changes under both.

@@ -18,8 +18,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "status/shown_lines.h"
+#include "support/viewer_texts.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -31,6 +35,7 @@ namespace {
 
 constexpr int kTickMs = 20;
 constexpr int kTickTimeoutMs = 2000;
+constexpr int kShowTimeoutMs = 20000;
 
 std::vector<std::string> Numbered(const std::string& prefix, int count) {
   std::vector<std::string> lines;
@@ -83,9 +88,24 @@ class EventLogViewerTest : public ::testing::Test {
   QColor MemoTextColour() const {
     return form_->Memo1()->palette().color(QPalette::Active, QPalette::Text);
   }
+  // The file is read on a thread of its own and shown in batches: this waits until all is shown.
   void ClickViewLogFile(const std::filesystem::path& file) {
     picked_file_ = QString::fromStdU16String(file.u16string());
     QTest::mouseClick(form_->Button2(), Qt::LeftButton);
+    EXPECT_TRUE(WaitUntilShown());
+  }
+  bool WaitUntilShown() {
+    return QTest::qWaitFor([this] { return !form_->Busy(); }, kShowTimeoutMs);
+  }
+  // The memo's sizes seen from the event loop, one each turn, while it fills.
+  std::set<int> SizesWhileFilling() {
+    std::set<int> sizes;
+    QTimer turn;
+    turn.setInterval(0);
+    QObject::connect(&turn, &QTimer::timeout, [&] { sizes.insert(form_->Memo1()->blockCount()); });
+    turn.start();
+    EXPECT_TRUE(WaitUntilShown());
+    return sizes;
   }
   void ClickRealTimeLog() { QTest::mouseClick(form_->Button1(), Qt::LeftButton); }
   std::filesystem::path WriteFile(const std::string& name, const std::string& content) {
@@ -248,6 +268,59 @@ TEST_F(EventLogViewerTest, LargeFileLoadsQuicklyAndAHugeOneIsRefused) {
   ClickViewLogFile(huge);
   EXPECT_EQ(Memo(), std::vector<std::string>{"Cannot show the log file: " + huge.string() +
                                              " is larger than 8 MB"});
+}
+
+TEST_F(EventLogViewerTest, OverlongLinesAreShownCutWithANote) {
+  const std::string corrupt(300 * 1024, 'x');
+  Append({"before", corrupt, "after"});
+  Open();
+  EXPECT_EQ(Memo(), (std::vector<std::string>{"before", ShownLine(corrupt), "after"}));
+  EXPECT_NE(Memo()[1].find("[line cut: " + std::to_string(corrupt.size() - kLongestShownLine) +
+                           " more characters]"),
+            std::string::npos);
+
+  Append({corrupt + "y"});
+  ASSERT_TRUE(WaitForTicks());
+  EXPECT_EQ(Memo().back(), ShownLine(corrupt + "y"));
+  if (const char* folder = std::getenv("RAIDGUI_PICTURE_DIR")) {
+    EXPECT_TRUE(form_->grab().save(QString::fromLocal8Bit(folder) + "/event_log_viewer_cut.png"));
+  }
+
+  const std::string one_line(1 << 20, 'z');
+  ClickViewLogFile(WriteFile("one-line.log", one_line));
+  EXPECT_EQ(Memo(), std::vector<std::string>{ShownLine(one_line)});
+}
+
+TEST_F(EventLogViewerTest, LongTextsReachTheMemoInStepsWithEventsBetween) {
+  Append(testing::DayLines(60000));
+  Open();
+  EXPECT_TRUE(form_->Busy());
+  EXPECT_GT(SizesWhileFilling().size(), 2U);
+  EXPECT_EQ(Memo(), log_.lines);
+  EXPECT_EQ(form_->Memo1()->verticalScrollBar()->value(),
+            form_->Memo1()->verticalScrollBar()->maximum());  // at the newest lines
+  form_->Memo1()->verticalScrollBar()->setValue(0);           // a reader scrolled up stays there
+  Append({"logged later"});
+  ASSERT_TRUE(WaitForTicks());
+  EXPECT_EQ(Memo(), log_.lines);
+  EXPECT_EQ(form_->Memo1()->verticalScrollBar()->value(), 0);
+
+  const std::vector<std::string> older = testing::DayLines(50000);
+  picked_file_ = QString::fromStdU16String(
+      WriteFile("older.log", testing::FileText(older, "\r\n")).u16string());
+  QTest::mouseClick(form_->Button2(), Qt::LeftButton);
+  EXPECT_TRUE(form_->Busy());  // read on its own thread
+  EXPECT_GT(SizesWhileFilling().size(), 2U);
+  EXPECT_EQ(Memo(), older);
+  EXPECT_EQ(form_->Memo1()->verticalScrollBar()->value(), 0);  // at its top
+
+  // "Real Time Log" while a file is read: the file is dropped.
+  QTest::mouseClick(form_->Button2(), Qt::LeftButton);
+  ClickRealTimeLog();
+  ASSERT_TRUE(WaitUntilShown());
+  QTest::qWait(5 * kTickMs);
+  EXPECT_EQ(Memo(), log_.lines);
+  EXPECT_EQ(form_->windowTitle(), "Event log - Real Time");
 }
 
 // A day as the detector writes it; saved as a picture when RAIDGUI_PICTURE_DIR is set.

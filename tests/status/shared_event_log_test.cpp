@@ -29,6 +29,9 @@ TEST(SharedEventLogTest, ReadersGetTheLinesFromWhereTheyStopped) {
   const EventLogSnapshot rest = shared.Snapshot(2);
   EXPECT_THAT(rest.lines, ElementsAre("c"));
   EXPECT_EQ(rest.generation, all.generation);
+  const EventLogSnapshot part = shared.Snapshot(1, 1);
+  EXPECT_THAT(part.lines, ElementsAre("b"));
+  EXPECT_EQ(part.count, 3U);
   const EventLogSnapshot past_end = shared.Snapshot(7);
   EXPECT_THAT(past_end.lines, IsEmpty());
   EXPECT_EQ(past_end.count, 3U);
