@@ -10,11 +10,13 @@
 #include <QStatusBar>
 
 #include "app/about_page.h"
+#include "common/exception_box.h"
 #include "common/product.h"
 #include "firmware/upgrade_page.h"
 #include "health/smart_page.h"
 #include "notify/curl_smtp_client.h"
 #include "notify/email_page.h"
+#include "notify/mail_worker.h"
 #include "status/event_log_viewer.h"
 #include "status/log_save_texts.h"
 #include "status/status_page.h"
@@ -68,10 +70,7 @@ TForm1::~TForm1() {
   // A load's outcome that has not been applied is dropped with the window.
   if (firmware_load_thread_.joinable()) firmware_load_thread_.join();
   core_.state().shutting_down.store(true);
-  if (workers_) {
-    workers_->RequestStop();
-    workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
-  }
+  StopWorkers();
   core_.alerts().SetTarget(nullptr);
   if (workers_stopped_) core_.detector().SetSaveListener(nullptr);
 }
@@ -150,23 +149,23 @@ void TForm1::FormCreate() {
   }
   about_page_->SetVersionText(kVersionText);
 
-  connect(ui_->Image_Sts, &QAbstractButton::clicked, this, &TForm1::Image_StsClick);
-  connect(ui_->Image_FWUpg, &QAbstractButton::clicked, this, &TForm1::Image_FWUpgClick);
-  connect(ui_->Image_Email, &QAbstractButton::clicked, this, &TForm1::Image_EmailClick);
-  connect(ui_->Image_About, &QAbstractButton::clicked, this, &TForm1::Image_AboutClick);
-  connect(ui_->Image_SMART, &QAbstractButton::clicked, this, &TForm1::Image_SMARTClick);
-  connect(ui_->CheckBox1, &QAbstractButton::clicked, this, &TForm1::CheckBox1Click);
-  connect(ui_->CheckBox3, &QAbstractButton::clicked, this, &TForm1::CheckBox3Click);
-  connect(status_page_, &StatusPage::DeviceClicked, this, &TForm1::StatusDeviceClick);
-  connect(status_page_, &StatusPage::LogClicked, this, &TForm1::Image0_LogClick);
-  connect(upgrade_page_, &UpgradePage::DeviceClicked, this, &TForm1::UpgradeDeviceClick);
+  connect(ui_->Image_Sts, &QAbstractButton::clicked, this, Guarded(&TForm1::Image_StsClick));
+  connect(ui_->Image_FWUpg, &QAbstractButton::clicked, this, Guarded(&TForm1::Image_FWUpgClick));
+  connect(ui_->Image_Email, &QAbstractButton::clicked, this, Guarded(&TForm1::Image_EmailClick));
+  connect(ui_->Image_About, &QAbstractButton::clicked, this, Guarded(&TForm1::Image_AboutClick));
+  connect(ui_->Image_SMART, &QAbstractButton::clicked, this, Guarded(&TForm1::Image_SMARTClick));
+  connect(ui_->CheckBox1, &QAbstractButton::clicked, this, Guarded(&TForm1::CheckBox1Click));
+  connect(ui_->CheckBox3, &QAbstractButton::clicked, this, Guarded(&TForm1::CheckBox3Click));
+  connect(status_page_, &StatusPage::DeviceClicked, this, Guarded(&TForm1::StatusDeviceClick));
+  connect(status_page_, &StatusPage::LogClicked, this, Guarded(&TForm1::Image0_LogClick));
+  connect(upgrade_page_, &UpgradePage::DeviceClicked, this, Guarded(&TForm1::UpgradeDeviceClick));
   connect(email_page_, &EmailPage::SubPageClicked, this, [this](unsigned sub_page) {
     email_sub_page_ = static_cast<std::uint8_t>(sub_page);
     email_page_->ShowSubPage(sub_page);
   });
-  connect(email_page_, &EmailPage::OkClicked, this, &TForm1::Image3_OKClick);
-  connect(email_page_, &EmailPage::IgnoreClicked, this, &TForm1::Image3_IgnoreClick);
-  connect(email_page_, &EmailPage::TestClicked, this, &TForm1::Image3_TestClick);
+  connect(email_page_, &EmailPage::OkClicked, this, Guarded(&TForm1::Image3_OKClick));
+  connect(email_page_, &EmailPage::IgnoreClicked, this, Guarded(&TForm1::Image3_IgnoreClick));
+  connect(email_page_, &EmailPage::TestClicked, this, Guarded(&TForm1::Image3_TestClick));
 
   // What the RAID worker's poll and detection leave reaches the window as a queued call: the
   // log as the viewer shows it, and copies of the records the Status page draws.
@@ -627,12 +626,28 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // than stand frozen meanwhile.
     hide();
     QGuiApplication::sync();  // the window system learns it now, not after the wait
-    workers_->RequestStop();
-    workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit);
   }
+  StopWorkers();
   ReportUnsavedLinesAtClose();
   firmware_image_.Release();
   event->accept();
+}
+
+void TForm1::Guard(const std::function<void()>& work) {
+  if (const std::optional<MessageBoxRequest> box = RunCatching(work))
+    ui::ShowMessageBox(this, *box);
+}
+
+// A mail server that does not answer must not hold the window: what is due may go out within
+// the grace, then the mail under way is cancelled (it would otherwise wait out its time-out and
+// then ask this thread, which waits for it, to show its failure).
+void TForm1::StopWorkers() {
+  if (!workers_ || workers_stopped_) return;
+  workers_->RequestStop();
+  workers_stopped_ = workers_->WaitStopped(kMailStopGrace);
+  if (workers_stopped_) return;
+  if (mailer_) mailer_->Cancel();
+  workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit - kMailStopGrace);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

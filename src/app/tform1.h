@@ -189,6 +189,15 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   void LogSaveRecovered() override;
   void ReportUnsavedLinesAtClose();
 
+  // A handler connected through this stops its own exception: shown in a box, never carried up
+  // through the toolkit's code that called it, which is not made to pass one on.
+  template <typename... Args>
+  auto Guarded(void (TForm1::*handler)(Args...)) {
+    return [this, handler](Args... args) { Guard([&] { (this->*handler)(args...); }); };
+  }
+  void Guard(const std::function<void()>& work);
+  void StopWorkers();
+
   std::unique_ptr<Ui::TForm1> ui_;
   DiskSystem& disks_;
   Clock& clock_;

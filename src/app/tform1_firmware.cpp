@@ -23,8 +23,8 @@ constexpr int kFilePanel = 4;
 void TForm1::SetUpUpgrade() {
   keep_awake_ = options_.keep_awake ? options_.keep_awake() : std::make_unique<SystemKeepAwake>();
   upgrader_ = std::make_unique<raid::UpgradeFirmware>(core_.device(), core_.state(), *keep_awake_);
-  connect(upgrade_page_, &UpgradePage::LoadClicked, this, &TForm1::Image2_LoadClick);
-  connect(upgrade_page_, &UpgradePage::UpgradeClicked, this, &TForm1::UpgradeFirmware);
+  connect(upgrade_page_, &UpgradePage::LoadClicked, this, Guarded(&TForm1::Image2_LoadClick));
+  connect(upgrade_page_, &UpgradePage::UpgradeClicked, this, Guarded(&TForm1::UpgradeFirmware));
   // Timer1: the bar follows ProgressCount while the panel shows; it never goes back, so a
   // finished upgrade's full bar stays full.
   connect(&timer1_, &QTimer::timeout, this, [this] {

@@ -41,9 +41,10 @@ QColor VerdictQColor(VerdictColour colour) {
 }  // namespace
 
 void TForm1::SetUpSmart() {
-  connect(smart_page_, &SmartPage::DriveClicked, this, &TForm1::SmartDriveClick);
-  connect(smart_page_, &SmartPage::CellSelected, this, &TForm1::StringGrid3SelectCell);
-  connect(smart_page_, &SmartPage::StatusLineDoubleClicked, this, &TForm1::SmartStatusLineDblClick);
+  connect(smart_page_, &SmartPage::DriveClicked, this, Guarded(&TForm1::SmartDriveClick));
+  connect(smart_page_, &SmartPage::CellSelected, this, Guarded(&TForm1::StringGrid3SelectCell));
+  connect(smart_page_, &SmartPage::StatusLineDoubleClicked, this,
+          Guarded(&TForm1::SmartStatusLineDblClick));
   // A data read on the RAID worker draws the page again here, if it still shows.
   core_.smart_reader().SetAfterDataRead([this] {
     QMetaObject::invokeMethod(

@@ -34,7 +34,7 @@ namespace {
 constexpr std::uint32_t kWaitSliceMs = 100;
 // A stop ends the process within seconds whatever a mail server does: what is due may still go
 // out within the grace, then the mail under way is cancelled.
-constexpr std::chrono::milliseconds kMailGrace{2000};
+constexpr std::chrono::milliseconds kMailGrace = kMailStopGrace;
 constexpr std::chrono::milliseconds kMailCancelLimit{2000};
 
 // Each alert is told on the terminal and handed to the mailer, when there is one.

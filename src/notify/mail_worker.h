@@ -13,6 +13,9 @@
 
 namespace raid {
 
+// At a stop, what is due may still go out within this grace; then the mail under way is cancelled.
+inline constexpr std::chrono::milliseconds kMailStopGrace{2000};
+
 class MailWorker {
  public:
   // Looks for work every `look_ms` and whenever woken.

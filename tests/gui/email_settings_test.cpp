@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -83,6 +84,28 @@ class AcceptingSmtpClient : public SmtpClient {
   bool connected_ = false;
 };
 
+// A server that takes the connection and never says a word: Connect waits until cancelled.
+class SilentSmtpClient : public AcceptingSmtpClient {
+ public:
+  using AcceptingSmtpClient::AcceptingSmtpClient;
+  bool Connect(const SmtpAccount&, std::string& error) override {
+    std::unique_lock lock(mutex_);
+    cancelled_.wait_for(lock, std::chrono::seconds(60), [this] { return cancel_; });
+    error = "Connection timed out";
+    return false;
+  }
+  void Cancel() override {
+    const std::lock_guard lock(mutex_);
+    cancel_ = true;
+    cancelled_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cancelled_;
+  bool cancel_ = false;
+};
+
 class EmailSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -114,7 +137,10 @@ class EmailSettingsTest : public ::testing::Test {
       return MakeTomlSettingsBackend(folder);
     };
     options.system_info = [] { return kSystemInfo; };
-    options.smtp_client = [sent = sent_] { return std::make_unique<AcceptingSmtpClient>(sent); };
+    options.smtp_client = [sent = sent_, silent = silent_server_]() -> std::unique_ptr<SmtpClient> {
+      if (silent) return std::make_unique<SilentSmtpClient>(sent);
+      return std::make_unique<AcceptingSmtpClient>(sent);
+    };
     form_ = std::make_unique<TForm1>(*host_, clock_, options);
     form_->show();
     ASSERT_TRUE(
@@ -171,6 +197,7 @@ class EmailSettingsTest : public ::testing::Test {
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<TForm1> form_;
   std::vector<Shown> messages_;
+  bool silent_server_ = false;
 };
 
 TEST_F(EmailSettingsTest, BeforeAnySaveThePageShowsTheDefaultsAndNoLoginFields) {
@@ -325,6 +352,20 @@ TEST_F(EmailSettingsTest, TestIsRefusedAfterAPasswordEditButNotAfterTickingTheLo
   EXPECT_THAT(messages_, ElementsAre(kChanged));
   QTest::qWait(300);
   EXPECT_EQ(sent_->size(), 1U);
+}
+
+// Closing while a test mail waits for a server that never answers: the mail is given up after a
+// grace, without a box, and the window ends instead of waiting for the mail's time-out.
+TEST_F(EmailSettingsTest, ClosingGivesUpAMailThatASilentServerHolds) {
+  silent_server_ = true;
+  Open();
+  ASSERT_NO_FATAL_FAILURE(SaveSetup());
+  messages_.clear();
+  Click("Image3_Test");
+  QTest::qWait(200);
+  EXPECT_TRUE(form_->close());
+  EXPECT_TRUE(form_->WorkersStopped());
+  EXPECT_THAT(messages_, IsEmpty());
 }
 
 TEST_F(EmailSettingsTest, IgnoreRestoresTheStoredFieldsButKeepsATickedSuppressionBox) {
