@@ -89,6 +89,41 @@ raid::sim::Scenario Host(bool hung_read) {
   return scenario;
 }
 
+// A 1 ms timer on the window thread: each time it fires late, the lateness is a stall an input
+// event would have waited through. `on_tick` runs at each firing.
+class LatenessProbe {
+ public:
+  explicit LatenessProbe(std::function<void()> on_tick = {}) : on_tick_(std::move(on_tick)) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(1);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (since_last_.isValid()) {
+        late_ms_.push_back(std::max(0.0, since_last_.nsecsElapsed() / 1e6 - timer_.interval()));
+      }
+      since_last_.start();
+      if (on_tick_) on_tick_();
+    });
+  }
+  void Start() { timer_.start(); }
+  void Stop() { timer_.stop(); }
+  Figures Summary() {
+    Figures figures;
+    figures.samples = late_ms_.size();
+    if (!late_ms_.empty()) {
+      std::sort(late_ms_.begin(), late_ms_.end());
+      figures.longest_ms = late_ms_.back();
+      figures.p99_ms = late_ms_[std::min(late_ms_.size() - 1, late_ms_.size() * 99 / 100)];
+    }
+    return figures;
+  }
+
+ private:
+  std::function<void()> on_tick_;
+  QTimer timer_;
+  QElapsedTimer since_last_;
+  std::vector<double> late_ms_;
+};
+
 Figures Run(bool hung_read, int polling_seconds, const std::filesystem::path& logs) {
   raid::SystemClock clock;
   raid::sim::SimHost host(Host(hung_read), clock);
@@ -102,18 +137,9 @@ Figures Run(bool hung_read, int polling_seconds, const std::filesystem::path& lo
   raid::TForm1 form(host, clock, options);
   form.show();
 
-  std::vector<double> late_ms;
-  QElapsedTimer since_last;
   QElapsedTimer poll_running;
   double longest_poll_ms = 0;
-  QTimer probe;
-  probe.setTimerType(Qt::PreciseTimer);
-  probe.setInterval(1);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (since_last.isValid()) {
-      late_ms.push_back(std::max(0.0, since_last.nsecsElapsed() / 1e6 - probe.interval()));
-    }
-    since_last.start();
+  LatenessProbe probe([&] {
     // The poll's own duration shows that the slow work really happened meanwhile.
     if (form.core().state().status_poll_busy.load()) {
       if (!poll_running.isValid()) poll_running.start();
@@ -122,21 +148,15 @@ Figures Run(bool hung_read, int polling_seconds, const std::filesystem::path& lo
       poll_running.invalidate();
     }
   });
-  probe.start();
+  probe.Start();
   // Discovery of four drives (two plain disks take about 2 s each), then the polling minute.
   QTimer::singleShot((6 + polling_seconds) * 1000, [&] { QApplication::quit(); });
   QApplication::exec();
-  probe.stop();
+  probe.Stop();
   form.close();
 
-  Figures figures;
-  figures.samples = late_ms.size();
+  Figures figures = probe.Summary();
   figures.longest_poll_ms = longest_poll_ms;
-  if (!late_ms.empty()) {
-    std::sort(late_ms.begin(), late_ms.end());
-    figures.longest_ms = late_ms.back();
-    figures.p99_ms = late_ms[std::min(late_ms.size() - 1, late_ms.size() * 99 / 100)];
-  }
   return figures;
 }
 
@@ -159,22 +179,13 @@ double WindowThreadMs() {
 // event loop, measured by the same 1 ms probe as Run.
 Figures StallsThrough(const std::vector<Step>& steps) {
   constexpr qint64 kQuietMs = 100;  // before the first step and after the last
-  std::vector<double> late_ms;
   double longest_work_ms = 0;
   double work_before_ms = WindowThreadMs();
-  QElapsedTimer since_last;
   QElapsedTimer quiet;
   quiet.start();
   std::size_t next = 0;
   bool acting = false;
-  QTimer probe;
-  probe.setTimerType(Qt::PreciseTimer);
-  probe.setInterval(1);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (since_last.isValid()) {
-      late_ms.push_back(std::max(0.0, since_last.nsecsElapsed() / 1e6 - probe.interval()));
-    }
-    since_last.start();
+  LatenessProbe probe([&] {
     const double work_ms = WindowThreadMs();
     longest_work_ms = std::max(longest_work_ms, work_ms - work_before_ms);
     work_before_ms = work_ms;
@@ -191,18 +202,12 @@ Figures StallsThrough(const std::vector<Step>& steps) {
     acting = true;
     QTimer::singleShot(0, steps[next++].act);
   });
-  probe.start();
+  probe.Start();
   QApplication::exec();
-  probe.stop();
+  probe.Stop();
 
-  Figures figures;
-  figures.samples = late_ms.size();
+  Figures figures = probe.Summary();
   figures.longest_work_ms = longest_work_ms;
-  if (!late_ms.empty()) {
-    std::sort(late_ms.begin(), late_ms.end());
-    figures.longest_ms = late_ms.back();
-    figures.p99_ms = late_ms[std::min(late_ms.size() - 1, late_ms.size() * 99 / 100)];
-  }
   return figures;
 }
 
@@ -212,18 +217,8 @@ Figures StallsThrough(const std::vector<Step>& steps) {
 // `done_after_ms` receives how long after the click `done` first held.
 Figures ProbeUntil(const std::function<bool()>& done, int limit_ms, double& done_after_ms,
                    int shortest_ms = 1000) {
-  std::vector<double> late_ms;
-  QElapsedTimer since_last;
-  QTimer probe;
-  probe.setTimerType(Qt::PreciseTimer);
-  probe.setInterval(1);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (since_last.isValid()) {
-      late_ms.push_back(std::max(0.0, since_last.nsecsElapsed() / 1e6 - probe.interval()));
-    }
-    since_last.start();
-  });
-  probe.start();
+  LatenessProbe probe;
+  probe.Start();
   QElapsedTimer running;
   running.start();
   done_after_ms = -1;
@@ -232,15 +227,8 @@ Figures ProbeUntil(const std::function<bool()>& done, int limit_ms, double& done
     if (done_after_ms >= 0 && running.elapsed() >= shortest_ms) break;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
   }
-  probe.stop();
-  Figures figures;
-  figures.samples = late_ms.size();
-  if (!late_ms.empty()) {
-    std::sort(late_ms.begin(), late_ms.end());
-    figures.longest_ms = late_ms.back();
-    figures.p99_ms = late_ms[std::min(late_ms.size() - 1, late_ms.size() * 99 / 100)];
-  }
-  return figures;
+  probe.Stop();
+  return probe.Summary();
 }
 
 // One RAID bridge over USB 2.0, its window up and its first status shown.
