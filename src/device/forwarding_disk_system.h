@@ -1,14 +1,38 @@
-// A DiskSystem that hands every call to another one: the base of wrappers that watch or change
-// only the physical drives they open.
+// A DiskSystem that hands every call to another one, and a Disk that does the same: the bases of
+// wrappers that watch or change only some of the calls.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/disk_system.h"
 
 namespace raid {
+
+class ForwardingDisk : public Disk {
+ public:
+  explicit ForwardingDisk(std::unique_ptr<Disk> inner) : inner_(std::move(inner)) {}
+
+  ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
+    return inner_->ExecuteDataIn(command);
+  }
+  std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
+  DiskIdentity Identity() override { return inner_->Identity(); }
+  bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
+    return inner_->HoldAgainstOtherProcesses(wait_ms);
+  }
+
+ protected:
+  // Closes the disk now, before the wrapper's own end.
+  void Close() { inner_.reset(); }
+
+ private:
+  std::unique_ptr<Disk> inner_;
+};
 
 class ForwardingDiskSystem : public DiskSystem {
  public:

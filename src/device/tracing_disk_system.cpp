@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "device/forwarding_disk_system.h"
 #include "device/scsi_commands.h"
 
 namespace raid {
@@ -27,31 +28,24 @@ std::string EscapeName(const std::string& name) {
   return escaped;
 }
 
-class TracingDisk : public Disk {
+class TracingDisk : public ForwardingDisk {
  public:
   TracingDisk(std::unique_ptr<Disk> inner, std::shared_ptr<TraceFile> trace)
-      : inner_(std::move(inner)), trace_(std::move(trace)) {}
+      : ForwardingDisk(std::move(inner)), trace_(std::move(trace)) {}
 
   ~TracingDisk() override {
-    inner_.reset();
+    Close();
     trace_->WriteLine("close");
   }
 
+  // Written before the command goes out, so a command that hangs or crashes is on record. An
+  // operating system query about the volume is no command to the disk: not traced.
   ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
-    // Written before the command goes out, so a command that hangs or crashes is on record.
     trace_->WriteLine(TraceLineFor(command));
-    return inner_->ExecuteDataIn(command);
-  }
-
-  // An operating system query about the volume, not a command to the disk: not traced.
-  std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
-  DiskIdentity Identity() override { return inner_->Identity(); }
-  bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
-    return inner_->HoldAgainstOtherProcesses(wait_ms);
+    return ForwardingDisk::ExecuteDataIn(command);
   }
 
  private:
-  std::unique_ptr<Disk> inner_;
   std::shared_ptr<TraceFile> trace_;
 };
 

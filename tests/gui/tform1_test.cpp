@@ -64,9 +64,10 @@ TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
     return QRect(widget->mapTo(form_.get(), QPoint(0, 0)), widget->size());
   };
   for (const QWidget* other : form_->status_page()->findChildren<QWidget*>()) {
-    if (other->parentWidget() == form_->status_page())
+    if (other->parentWidget() == form_->status_page()) {
       EXPECT_FALSE(on_window(Find<QLabel>("DetectText")).intersects(on_window(other)))
           << other->objectName().toStdString();
+    }
   }
 
   form_->Image_AboutClick();

@@ -50,26 +50,24 @@ class ThreadRecordingDiskSystem : public ForwardingDiskSystem {
   }
 
  private:
-  class WatchedDisk : public Disk {
+  class WatchedDisk : public ForwardingDisk {
    public:
     WatchedDisk(std::unique_ptr<Disk> inner, ThreadRecordingDiskSystem& owner)
-        : inner_(std::move(inner)), owner_(owner) {}
+        : ForwardingDisk(std::move(inner)), owner_(owner) {}
     ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
       owner_.Note("command");
-      return inner_->ExecuteDataIn(command);
+      return ForwardingDisk::ExecuteDataIn(command);
     }
     std::optional<DiskExtent> VolumeDiskExtent() override {
       owner_.Note("extent");
-      return inner_->VolumeDiskExtent();
+      return ForwardingDisk::VolumeDiskExtent();
     }
-    DiskIdentity Identity() override { return inner_->Identity(); }
     bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
       owner_.Note("hold");
-      return inner_->HoldAgainstOtherProcesses(wait_ms);
+      return ForwardingDisk::HoldAgainstOtherProcesses(wait_ms);
     }
 
    private:
-    std::unique_ptr<Disk> inner_;
     ThreadRecordingDiskSystem& owner_;
   };
 

@@ -32,25 +32,19 @@ class ThrowingDiskSystem : public ForwardingDiskSystem {
   }
 
  private:
-  class ThrowingDisk : public Disk {
+  class ThrowingDisk : public ForwardingDisk {
    public:
     ThrowingDisk(std::unique_ptr<Disk> inner, ThrowingDiskSystem& owner)
-        : inner_(std::move(inner)), owner_(owner) {}
+        : ForwardingDisk(std::move(inner)), owner_(owner) {}
     ScsiOutcome ExecuteDataIn(const ScsiDataIn& command) override {
       if (owner_.countdown_.fetch_sub(1) == 1) {
         ++owner_.thrown_;
         throw std::runtime_error(owner_.text_);
       }
-      return inner_->ExecuteDataIn(command);
-    }
-    std::optional<DiskExtent> VolumeDiskExtent() override { return inner_->VolumeDiskExtent(); }
-    DiskIdentity Identity() override { return inner_->Identity(); }
-    bool HoldAgainstOtherProcesses(std::uint32_t wait_ms) override {
-      return inner_->HoldAgainstOtherProcesses(wait_ms);
+      return ForwardingDisk::ExecuteDataIn(command);
     }
 
    private:
-    std::unique_ptr<Disk> inner_;
     ThrowingDiskSystem& owner_;
   };
 
