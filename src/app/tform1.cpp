@@ -31,7 +31,6 @@ namespace {
 
 constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
 constexpr const char* kSystemInformationCaption = "System Information";
-constexpr const char* kWarningCaption = "Warning:";
 // The widest panel, where the results of longer operations go.
 constexpr int kLogSavingPanel = 4;
 constexpr std::array<int, 5> kPanelWidths = {100, 80, 80, 100, 250};

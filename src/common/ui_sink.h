@@ -14,6 +14,8 @@ enum class MessageIcon { kNone, kInformation, kWarning, kError, kExclamation };
 inline constexpr const char* kMessageCaption = "Message";
 // The caption of its error boxes.
 inline constexpr const char* kErrorCaption = "Error";
+// The caption of its warnings.
+inline constexpr const char* kWarningCaption = "Warning:";
 
 struct MessageBoxRequest {
   std::string caption;

@@ -12,7 +12,6 @@ namespace raid {
 namespace {
 
 constexpr std::string_view kOpenFailedText = "Fail to open firmware file";
-constexpr std::string_view kReadRetryCaption = "Warning:";
 constexpr std::string_view kReadRetryText = "Error read from Source file. ByteCount = ";
 constexpr std::string_view kReadFailedText = "Fail to read firmware file";
 constexpr std::string_view kTooLargeText =
@@ -52,7 +51,7 @@ bool ReadAll(FirmwareByteSource& source, std::vector<std::uint8_t>& bytes, std::
     if (read != 0) failures = 0;  // the failing byte, if any, is a later one
     offset += read;
     if (read == wanted) continue;
-    AddError(result, kReadRetryCaption, std::string(kReadRetryText) + std::to_string(offset));
+    AddError(result, kWarningCaption, std::string(kReadRetryText) + std::to_string(offset));
     if (++failures == kByteReadAttempts) return false;
   }
   return true;
