@@ -40,6 +40,8 @@ constexpr int kButtonSlotLeft = 12;
 // How long closing waits for the workers: a read to a bridge that stopped answering can hold
 // one of them until the read's time-out.
 constexpr auto kWorkerStopLimit = std::chrono::seconds(5);
+// While it waits, the window thread looks at its events this often.
+constexpr auto kWorkerStopStep = std::chrono::milliseconds(5);
 
 int Scaled(std::uint32_t ms, double speed) {
   return std::max(1, static_cast<int>(ms / speed));
@@ -614,19 +616,26 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // A second close while the first waits for the workers: the first one ends it.
+  if (closing_) {
+    event->ignore();
+    return;
+  }
+  closing_ = true;
   state.shutting_down.store(true);
   state.work_requests.store(0);
   timer1_.stop();
   timer2_.stop();
   timer3_.stop();
   timer4_.stop();
+  worker_ui_.Close();
   if (workers_) {
-    // A worker inside a slow exchange may take seconds to stop: the window goes at once rather
-    // than stand frozen meanwhile.
+    // A worker inside a slow exchange may take seconds to stop: the window goes at once, and
+    // this thread goes on serving its events while it waits.
     hide();
     QGuiApplication::sync();  // the window system learns it now, not after the wait
   }
-  StopWorkers();
+  StopWorkers([] { QCoreApplication::processEvents(); });
   ReportUnsavedLinesAtClose();
   firmware_image_.Release();
   event->accept();
@@ -638,15 +647,25 @@ void TForm1::Guard(const std::function<void()>& work) {
 }
 
 // A mail server that does not answer must not hold the window: what is due may go out within
-// the grace, then the mail under way is cancelled (it would otherwise wait out its time-out and
-// then ask this thread, which waits for it, to show its failure).
-void TForm1::StopWorkers() {
+// the grace, then the mail under way is cancelled (it would otherwise wait out its time-out).
+// `meanwhile` runs between short waits.
+void TForm1::StopWorkers(const std::function<void()>& meanwhile) {
   if (!workers_ || workers_stopped_) return;
   workers_->RequestStop();
-  workers_stopped_ = workers_->WaitStopped(kMailStopGrace);
+  const auto stopped_within = [&](std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      if (workers_->WaitStopped(std::min(left, kWorkerStopStep))) return true;
+      if (meanwhile) meanwhile();
+    }
+  };
+  workers_stopped_ = stopped_within(kMailStopGrace);
   if (workers_stopped_) return;
   if (mailer_) mailer_->Cancel();
-  workers_stopped_ = workers_->WaitStopped(kWorkerStopLimit - kMailStopGrace);
+  workers_stopped_ = stopped_within(kWorkerStopLimit - kMailStopGrace);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

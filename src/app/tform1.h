@@ -196,7 +196,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
     return [this, handler](Args... args) { Guard([&] { (this->*handler)(args...); }); };
   }
   void Guard(const std::function<void()>& work);
-  void StopWorkers();
+  void StopWorkers(const std::function<void()>& meanwhile = {});
 
   std::unique_ptr<Ui::TForm1> ui_;
   DiskSystem& disks_;
@@ -247,6 +247,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
       upgrade_result_;  // FirmwareImage: held only when it passed every check
   DeviceCaptions captions_;
   bool viewer_open_ = false;
+  bool closing_ = false;
   bool workers_stopped_ = true;
   bool lines_left_unsaved_ = false;
 };

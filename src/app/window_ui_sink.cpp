@@ -41,16 +41,23 @@ void QueuedUiSink::SetPanelText(int panel, const std::string& text) {
 
 void QueuedUiSink::ShowMessage(const MessageBoxRequest& request) {
   if (OnWindowThread()) return target_.ShowMessage(request);
-  if (!receiver_) return;
+  if (!receiver_ || closed_.load()) return;
   QMetaObject::invokeMethod(
-      receiver_, [this, request] { target_.ShowMessage(request); }, Qt::BlockingQueuedConnection);
+      receiver_,
+      [this, request] {
+        if (!closed_.load()) target_.ShowMessage(request);
+      },
+      Qt::BlockingQueuedConnection);
 }
 
 void QueuedUiSink::SetMonitorChecked(int position, bool checked) {
   if (OnWindowThread()) return target_.SetMonitorChecked(position, checked);
-  if (!receiver_) return;
+  if (!receiver_ || closed_.load()) return;
   QMetaObject::invokeMethod(
-      receiver_, [this, position, checked] { target_.SetMonitorChecked(position, checked); },
+      receiver_,
+      [this, position, checked] {
+        if (!closed_.load()) target_.SetMonitorChecked(position, checked);
+      },
       Qt::QueuedConnection);
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <array>
+#include <atomic>
 
 #include "common/ui_sink.h"
 
@@ -41,12 +42,16 @@ class QueuedUiSink : public UiSink {
   // A worker that shows a message box waits until the window thread has shown it.
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetMonitorChecked(int position, bool checked) override;
+  // From now on a worker's box and box click are dropped, also those already queued: the window
+  // is closing, and a worker must not wait for a box nobody is meant to answer.
+  void Close() { closed_.store(true); }
 
  private:
   bool OnWindowThread() const;
 
   QPointer<QObject> receiver_;
   UiSink& target_;
+  std::atomic<bool> closed_{false};
 };
 
 }  // namespace raid

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -226,8 +227,9 @@ TEST_F(TForm1Test, TheSmartLineCountsDownToUpdating) {
 }
 
 // The window thread never waits for a disk: while a poll waits seconds for a slow answer,
-// clicks are served before it ends and no message box comes up. How fast they are served is
-// window_stall_bench's "clicks during a slow exchange".
+// clicks are served before it ends and no message box comes up; closing hides the window at once
+// and serves events while the poll ends. How fast: window_stall_bench's "clicks during a slow
+// exchange" and "closing during a hung read".
 TEST_F(TForm1Test, ClicksDuringASlowExchangeAreServedWhileItRuns) {
   Open(OneEnclosure());
   ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }));
@@ -240,6 +242,20 @@ TEST_F(TForm1Test, ClicksDuringASlowExchangeAreServedWhileItRuns) {
   EXPECT_TRUE(form_->core().state().status_poll_busy.load());
   EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
   EXPECT_THAT(messages_, IsEmpty());
+}
+
+TEST_F(TForm1Test, ClosingDuringAHungReadHidesAtOnceAndServesEventsMeanwhile) {
+  Open(OneEnclosure());
+  ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }));
+  sim::FaultSpec hang;
+  hang.hold_reads.push_back({std::nullopt, 20000, 1});  // the next read, a second here
+  host_->enclosure(1)->SetFaults(hang);
+  QTest::qWait(300);  // the enclosure is read many times a second
+  bool served_hidden_while_closing = false;
+  QTimer::singleShot(20, [&] { served_hidden_while_closing = !form_->isVisible(); });
+  EXPECT_TRUE(form_->close());
+  EXPECT_TRUE(served_hidden_while_closing);
+  EXPECT_TRUE(form_->WorkersStopped());
 }
 
 // A day's log the folder cannot take is never lost in silence: said in the status bar and once
