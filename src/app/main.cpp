@@ -19,6 +19,7 @@
 #include "app/demo_tour.h"
 #include "app/guarded_application.h"
 #include "app/host_setup.h"
+#include "app/large_blocks.h"
 #include "app/native_window_events.h"
 #include "app/single_instance.h"
 #include "app/tform1.h"
@@ -51,6 +52,7 @@ std::filesystem::path DemoConfigFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  raid::GiveLargeBlocksTheirOwnPages();
   raid::ApplyUserLocale();
   raid::GuardedApplication application(argc, argv);
   QApplication::setApplicationName(QString());
