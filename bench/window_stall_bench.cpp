@@ -327,7 +327,7 @@ ActionFigures SwitchPages(const std::filesystem::path& logs) {
       {&raid::TForm1::Image_StsClick, raid::kStatusPage},
       {&raid::TForm1::Image_FWUpgClick, raid::kUpgradePage},
       {&raid::TForm1::Image_EmailClick, raid::kEmailPage},
-      {&raid::TForm1::Image_SMARTClick, raid::kSmartPageIndex},
+      {&raid::TForm1::Image_SMARTClick, raid::kSmartPage},
       {&raid::TForm1::Image_AboutClick, raid::kAboutPage}};
   ActionFigures figures;
   figures.succeeded = true;
@@ -370,7 +370,7 @@ ActionFigures SmartPageWhileReading(const std::filesystem::path& logs) {
       ProbeUntil([&] { return asked && (state.work_requests.load() & kSmartReads) == 0; }, 20000,
                  figures.action_ms, 5000);
   figures.action_ms -= kClickAfterMs;
-  figures.succeeded = state.current_page.load() == raid::kSmartPageIndex &&
+  figures.succeeded = state.current_page.load() == raid::kSmartPage &&
                       state.smart_thresholds_read.load() && form.smart_view().table_shown;
   form.close();
   return figures;

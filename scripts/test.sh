@@ -57,6 +57,7 @@ lsan_works() {
 }
 
 "$ROOT/scripts/bootstrap.sh"
+"$ROOT/scripts/check_layers.sh"
 
 begin native "build and test ($JOBS jobs)"
 build_native
@@ -94,7 +95,7 @@ configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAID
 # Every executable whose tests share values between threads carries the CTest label "threads"
 # (tests/CMakeLists.txt) and is built from the target of its name, then run whole. The window
 # tests are not among them: Debian's Qt is not built with ThreadSanitizer, whose reports then
-# take every queued call for a race; the window's threads are exercised without Qt (app_tests).
+# take every queued call for a race; the window's threads are exercised without Qt (monitor_tests).
 mapfile -t threaded < <(ctest --test-dir "$TSAN_DIR" -N -L '^threads$' | sed -n 's/^ *Test *#[0-9]*: //p')
 ((${#threaded[@]} > 0)) || { echo "tsan: no test is labelled threads" >&2; exit 1; }
 cmake --build "$TSAN_DIR" --parallel "$JOBS" --target "${threaded[@]}"

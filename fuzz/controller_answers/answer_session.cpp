@@ -8,7 +8,7 @@
 #include "common/shared_state.h"
 #include "device/device_access.h"
 #include "device/transport.h"
-#include "notify/alert_sink.h"
+#include "status/alert_sink.h"
 #include "status/event_detector.h"
 #include "status/event_log.h"
 #include "status/status_monitor.h"

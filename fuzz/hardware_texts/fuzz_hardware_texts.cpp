@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "monitor/metrics_text.h"
 #include "status/controller_status.h"
 #include "status/device_information.h"
-#include "status/metrics_text.h"
 #include "status/monitor_events.h"
 
 namespace {

@@ -130,7 +130,7 @@ void DemoTour::SaveAllPages(const std::string& moment) {
   const std::tuple<void (TForm1::*)(), Page, const char*> pages[] = {
       {&TForm1::Image_FWUpgClick, kUpgradePage, "_upgrade"},
       {&TForm1::Image_EmailClick, kEmailPage, "_email"},
-      {&TForm1::Image_SMARTClick, kSmartPageIndex, "_smart"},
+      {&TForm1::Image_SMARTClick, kSmartPage, "_smart"},
       {&TForm1::Image_AboutClick, kAboutPage, "_about"},
   };
   for (const auto& [click, page, suffix] : pages) {

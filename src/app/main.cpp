@@ -18,13 +18,13 @@
 
 #include "app/demo_tour.h"
 #include "app/guarded_application.h"
-#include "app/host_setup.h"
 #include "app/large_blocks.h"
 #include "app/native_window_events.h"
 #include "app/single_instance.h"
 #include "app/tform1.h"
 #include "common/decimal_text.h"
 #include "common/user_locale.h"
+#include "monitor/host_setup.h"
 #include "status/event_log.h"
 #include "ui/two_state_image_button.h"
 

@@ -200,7 +200,7 @@ void TForm1::FormCreate() {
   SetUpUpgrade();
   core_.detector().SetSaveListener(this);
   core_.schedule().Start();
-  workers_ = std::make_unique<WindowWorkers>(core_.schedule(), speed);
+  workers_ = std::make_unique<WorkerThreads>(core_.schedule(), speed);
   // Mail goes out on the e-mail worker, never on this thread.
   workers_->SetMailLook([this] {
     if (!mailer_->HasWork()) return false;
@@ -282,7 +282,7 @@ void TForm1::ShowPage(Page page) {
   ui_->Image_FWUpg->setCurrent(page == kUpgradePage);
   ui_->Image_Email->setCurrent(page == kEmailPage);
   ui_->Image_About->setCurrent(page == kAboutPage);
-  ui_->Image_SMART->setCurrent(page == kSmartPageIndex);
+  ui_->Image_SMART->setCurrent(page == kSmartPage);
   ui_->Notebook1->setCurrentIndex(page);
   switch (page) {
     case kStatusPage:
@@ -338,7 +338,7 @@ void TForm1::Image_SMARTClick() {
   if (state.initial_detection.load() || state.upgrade_target_index.load() != kNoUpgradeTarget) {
     return;
   }
-  ShowPage(kSmartPageIndex);
+  ShowPage(kSmartPage);
   ShowSmart();
 }
 

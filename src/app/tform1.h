@@ -18,15 +18,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/monitor_core.h"
 #include "app/window_ui_sink.h"
 #include "app/window_upgrade_views.h"
-#include "app/window_workers.h"
 #include "device/device_watch.h"
 #include "firmware/firmware_image.h"
 #include "firmware/keep_awake.h"
 #include "firmware/upgrade_firmware.h"
 #include "health/smart_page_view.h"
+#include "monitor/monitor_core.h"
+#include "monitor/worker_threads.h"
 #include "notify/alert_mailer.h"
 #include "notify/mail_settings.h"
 #include "notify/settings_backend.h"
@@ -51,16 +51,6 @@ class EmailPage;
 class SmartPage;
 class StatusPage;
 class UpgradePage;
-
-// Notebook pages, in their index order.
-enum Page : std::uint8_t {
-  kStatusPage = 0,
-  kSetupPage = 1,
-  kUpgradePage = 2,
-  kEmailPage = 3,
-  kAboutPage = 4,
-  kSmartPageIndex = 5,
-};
 
 struct WindowOptions {
   std::filesystem::path log_folder;
@@ -213,7 +203,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   std::unique_ptr<MailSettingsStore> mail_settings_;
   std::unique_ptr<SmtpClient> smtp_client_;
   std::unique_ptr<AlertMailer> mailer_;
-  std::unique_ptr<WindowWorkers> workers_;
+  std::unique_ptr<WorkerThreads> workers_;
   std::unique_ptr<DeviceChangeWatcher> watcher_;
   QSocketNotifier* watcher_notifier_ = nullptr;
 

@@ -50,7 +50,7 @@ void TForm1::SetUpSmart() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-          if (core_.state().current_page.load() == kSmartPageIndex) ShowSmart();
+          if (core_.state().current_page.load() == kSmartPage) ShowSmart();
         },
         Qt::QueuedConnection);
   });

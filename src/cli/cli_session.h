@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/host_setup.h"
-#include "app/monitor_core.h"
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
+#include "monitor/host_setup.h"
+#include "monitor/monitor_core.h"
 
 namespace raid::cli {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "app/polling_schedule.h"
 #include "common/ui_sink.h"
+#include "monitor/polling_schedule.h"
 
 namespace raid::cli {
 

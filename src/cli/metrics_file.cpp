@@ -4,9 +4,9 @@
 #include <optional>
 #include <utility>
 
-#include "app/polling_schedule.h"
 #include "common/platform_files.h"
-#include "status/metrics_text.h"
+#include "monitor/metrics_text.h"
+#include "monitor/polling_schedule.h"
 
 namespace raid::cli {
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/metrics_collector.h"
 #include "cli/cli_session.h"
+#include "monitor/metrics_collector.h"
 #include "notify/alert_mailer.h"
 
 namespace raid::cli {

@@ -8,6 +8,16 @@
 
 namespace raid {
 
+// The window's notebook pages, in their index order (SharedState::current_page).
+enum Page : std::uint8_t {
+  kStatusPage = 0,
+  kSetupPage = 1,
+  kUpgradePage = 2,
+  kEmailPage = 3,
+  kAboutPage = 4,
+  kSmartPage = 5,
+};
+
 inline constexpr std::uint16_t kNoUpgradeTarget = 256;
 // UpgradeTargetIndex once the enclosure under upgrade has left the list: no position, so that
 // nothing reaches whichever enclosure took its place, yet not "none" until EndMaintenance.

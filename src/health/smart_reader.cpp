@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <span>
 
-#include "app/polling_schedule.h"
 #include "common/bytes.h"
 #include "health/word106.h"
 #include "status/controller_status.h"

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "app/monitor_work.h"
 #include "common/shared_state.h"
 #include "device/controller_commands.h"
 #include "device/enclosure_list.h"
+#include "health/smart_reading.h"
 #include "health/smart_store.h"
 #include "status/event_detector.h"
 

@@ -21,9 +21,9 @@
 #include "common/clock.h"
 #include "common/ui_sink.h"
 #include "device/enclosure_list.h"
-#include "notify/alert_sink.h"
 #include "notify/mail_settings.h"
 #include "notify/smtp_client.h"
+#include "status/alert_sink.h"
 #include "status/controller_status.h"
 #include "status/event_detector.h"
 

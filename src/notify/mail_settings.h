@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "notify/alert_sink.h"
 #include "notify/settings_backend.h"
+#include "status/alert_sink.h"
 
 namespace raid {
 

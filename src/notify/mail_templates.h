@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "notify/alert_sink.h"
+#include "status/alert_sink.h"
 
 namespace raid {
 

@@ -104,6 +104,13 @@ class ControllerStatus {
   void ClearDriveDetails(unsigned drive);
 };
 
+// The status records by slot, as the status monitor keeps them.
+class StatusRecords {
+ public:
+  virtual ~StatusRecords() = default;
+  virtual const ControllerStatus& Record(unsigned slot) const = 0;
+};
+
 // A DriveState as raidctl and the metrics name it: "absent", "present", "failed", "inserted",
 // or "unknown" for 0.
 std::string_view DriveStateName(std::uint8_t state);

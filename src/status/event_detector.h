@@ -12,7 +12,7 @@
 #include "common/clock.h"
 #include "common/shared_state.h"
 #include "device/enclosure_list.h"
-#include "notify/alert_sink.h"
+#include "status/alert_sink.h"
 #include "status/controller_status.h"
 #include "status/event_log.h"
 
@@ -36,13 +36,6 @@ struct PositionMemory {
   bool following_scan = false;
   std::uint8_t direction = 0;  // 0: HDD1 side, 1: HDD2 side
   std::uint8_t bad_sector_count = 0;
-};
-
-// The status records by slot, as the status monitor keeps them.
-class StatusRecords {
- public:
-  virtual ~StatusRecords() = default;
-  virtual const ControllerStatus& Record(unsigned slot) const = 0;
 };
 
 // Hears when the day's log stops being saved and when it is saved again. Called on the thread

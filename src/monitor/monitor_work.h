@@ -5,21 +5,15 @@
 
 #include <cstdint>
 
-#include "app/polling_schedule.h"
 #include "common/shared_state.h"
 #include "common/ui_sink.h"
 #include "device/device_access.h"
+#include "health/smart_reading.h"
+#include "monitor/polling_schedule.h"
 #include "status/event_detector.h"
 #include "status/status_monitor.h"
 
 namespace raid {
-
-// Reads the member drives' SMART data or thresholds of the listed enclosures.
-class SmartReader {
- public:
-  virtual ~SmartReader() = default;
-  virtual void ReadSmart(std::uint8_t feature) = 0;
-};
 
 class MonitorWork : public ScheduleWork {
  public:

@@ -1,7 +1,7 @@
 // The window's threads for real: the detection thread and the RAID worker run the schedule's
 // work while this test plays the window thread (timer ticks, list installation, reading the
 // published log and the captions). Run under ThreadSanitizer by the test command.
-#include "app/window_workers.h"
+#include "monitor/worker_threads.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <random>
 
-#include "app/monitor_core.h"
 #include "health/smart_page_view.h"
+#include "monitor/monitor_core.h"
 #include "sim_host.h"
 #include "status/device_captions.h"
 #include "status/shared_event_log.h"
@@ -42,7 +42,7 @@ class QuietView : public ScheduleView {
   std::string detection_text;
 };
 
-TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAndReads) {
+TEST(WorkerThreadsConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAndReads) {
   const fs::path folder =
       fs::temp_directory_path() / ("raidgui-workers-" + std::to_string(std::random_device{}()));
   sim::Scenario scenario;
@@ -73,7 +73,7 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
     ++refreshes;
   });
   RecountWatcher watcher(host, clock);
-  WindowWorkers workers(core.schedule(), kSpeed);
+  WorkerThreads workers(core.schedule(), kSpeed);
   workers.SetRecountWatcher(&watcher, [&] { core.schedule().DeviceChanged(); });
   core.schedule().Start();
   workers.Start();
@@ -139,7 +139,7 @@ TEST(WindowWorkersConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
 // A work item that throws: its worker reports the exception and goes on, and the item ends as a
 // failure, neither installed nor left running. The pass runs again after the settle delay; the
 // polls go on at their next request.
-TEST(WindowWorkersFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
+TEST(WorkerThreadsFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
   const fs::path folder =
       fs::temp_directory_path() / ("raidgui-throws-" + std::to_string(std::random_device{}()));
   sim::Scenario scenario;
@@ -155,7 +155,7 @@ TEST(WindowWorkersFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
   MonitorCore core(disks, clock, window_ui, worker_ui, view, folder);
   std::atomic<int> refreshes{0};
   core.SetAfterDetection([&](std::uint8_t mask) { refreshes += mask == 1 ? 1 : 0; });
-  WindowWorkers workers(core.schedule(), kSpeed);
+  WorkerThreads workers(core.schedule(), kSpeed);
   DeferredUiSink reports;  // as the window receives them
   workers.SetFailureReport([&](const MessageBoxRequest& box) { reports.ShowMessage(box); });
   core.schedule().Start();

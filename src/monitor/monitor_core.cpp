@@ -1,4 +1,4 @@
-#include "app/monitor_core.h"
+#include "monitor/monitor_core.h"
 
 namespace raid {
 

@@ -1,7 +1,7 @@
 // The metrics file's text: what a Prometheus reader (the node exporter's textfile collector) gets
 // from a snapshot. One bad label spoils the whole file for it, so texts from the hardware are
 // the first thing checked.
-#include "status/metrics_text.h"
+#include "monitor/metrics_text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -16,6 +16,7 @@
 #include "common/shared_state.h"
 #include "common/ui_sink.h"
 #include "device/device_access.h"
+#include "health/smart_reading.h"
 
 namespace raid {
 
@@ -30,10 +31,6 @@ inline constexpr std::uint32_t kRaidThreadSleepMs = 50;
 inline constexpr std::uint8_t kDeviceChangeStart = 16;
 inline constexpr std::uint8_t kDeviceChangeSettled = 26;
 inline constexpr std::uint8_t kSmartCountdownStart = 60;
-inline constexpr std::uint8_t kSmartPage = 5;
-
-inline constexpr std::uint8_t kSmartDataFeature = 0xD0;
-inline constexpr std::uint8_t kSmartThresholdsFeature = 0xD1;
 
 inline constexpr const char* kDetectingText = "Drive detecting";
 inline constexpr const char* kNoDriveFoundText = "No Drive found! ";

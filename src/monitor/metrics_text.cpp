@@ -1,4 +1,4 @@
-#include "status/metrics_text.h"
+#include "monitor/metrics_text.h"
 
 #include <fmt/format.h>
 

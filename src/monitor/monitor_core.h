@@ -8,8 +8,6 @@
 #include <functional>
 #include <memory>
 
-#include "app/monitor_work.h"
-#include "app/polling_schedule.h"
 #include "common/clock.h"
 #include "common/shared_state.h"
 #include "common/ui_sink.h"
@@ -17,7 +15,9 @@
 #include "device/disk_system.h"
 #include "health/smart_reader.h"
 #include "health/smart_store.h"
-#include "notify/alert_sink.h"
+#include "monitor/monitor_work.h"
+#include "monitor/polling_schedule.h"
+#include "status/alert_sink.h"
 #include "status/event_detector.h"
 #include "status/event_log.h"
 #include "status/status_monitor.h"

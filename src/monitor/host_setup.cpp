@@ -1,4 +1,4 @@
-#include "app/host_setup.h"
+#include "monitor/host_setup.h"
 
 #include "device/platform_disk_system.h"
 #include "device/tracing_disk_system.h"

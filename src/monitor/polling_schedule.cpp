@@ -1,4 +1,4 @@
-#include "app/polling_schedule.h"
+#include "monitor/polling_schedule.h"
 
 namespace raid {
 namespace {

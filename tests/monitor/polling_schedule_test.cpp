@@ -1,7 +1,7 @@
 // The detection and polling schedule over a simulated host: the timers' rules, the settle delay
 // and recount after a device change, and the handover between the detection pass, the list
 // installation and the RAID worker.
-#include "app/polling_schedule.h"
+#include "monitor/polling_schedule.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

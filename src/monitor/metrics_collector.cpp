@@ -1,4 +1,4 @@
-#include "app/metrics_collector.h"
+#include "monitor/metrics_collector.h"
 
 #include <algorithm>
 

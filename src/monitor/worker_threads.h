@@ -1,8 +1,8 @@
-// The window's three worker threads: DriveDetectThread, TRaidThread and TEmailThread. Each
-// loop looks at its flags, does its work on its own thread, and sleeps. Closing asks them to
-// stop and waits with a time limit: a thread is never suspended where it may hold a lock. A look
-// that throws ends its work item (the schedule leaves no item half done); the thread reports the
-// exception and goes on looking.
+// The polling schedule's three worker threads (the window's DriveDetectThread, TRaidThread and
+// TEmailThread). Each loop looks at its flags, does its work on its own thread, and sleeps.
+// Closing asks them to stop and waits with a time limit: a thread is never suspended where it
+// may hold a lock. A look that throws ends its work item (the schedule leaves no item half done);
+// the thread reports the exception and goes on looking.
 #pragma once
 
 #include <atomic>
@@ -13,21 +13,21 @@
 #include <thread>
 #include <vector>
 
-#include "app/polling_schedule.h"
 #include "common/ui_sink.h"
 #include "device/device_watch.h"
+#include "monitor/polling_schedule.h"
 
 namespace raid {
 
 inline constexpr std::uint32_t kMailThreadSleepMs = 200;
 
-class WindowWorkers {
+class WorkerThreads {
  public:
   // `speed` shortens the sleeps as the clock runs faster (the demo and the tests).
-  WindowWorkers(PollingSchedule& schedule, double speed);
-  ~WindowWorkers();
-  WindowWorkers(const WindowWorkers&) = delete;
-  WindowWorkers& operator=(const WindowWorkers&) = delete;
+  WorkerThreads(PollingSchedule& schedule, double speed);
+  ~WorkerThreads();
+  WorkerThreads(const WorkerThreads&) = delete;
+  WorkerThreads& operator=(const WorkerThreads&) = delete;
 
   // A watcher without a descriptor (the recount) is asked by the detection thread, which may
   // open disks; `changed` is called when it saw a change.

@@ -1,4 +1,4 @@
-// Gathers the metrics snapshot (status/metrics_text.h) from a monitoring core: the list, the
+// Gathers the metrics snapshot (monitor/metrics_text.h) from a monitoring core: the list, the
 // status records and poll tallies, the SMART store, and the alert mailer's counts.
 //
 // SMART values are shown only for the drive they were read from: the collector notes which drive
@@ -17,10 +17,10 @@
 #include <optional>
 #include <string>
 
-#include "app/monitor_core.h"
 #include "common/clock.h"
+#include "monitor/metrics_text.h"
+#include "monitor/monitor_core.h"
 #include "notify/alert_mailer.h"
-#include "status/metrics_text.h"
 
 namespace raid {
 

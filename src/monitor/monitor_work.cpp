@@ -1,4 +1,4 @@
-#include "app/monitor_work.h"
+#include "monitor/monitor_work.h"
 
 namespace raid {
 

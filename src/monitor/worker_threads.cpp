@@ -1,25 +1,25 @@
-#include "app/window_workers.h"
+#include "monitor/worker_threads.h"
 
 #include "common/exception_box.h"
 
 namespace raid {
 
-WindowWorkers::WindowWorkers(PollingSchedule& schedule, double speed)
+WorkerThreads::WorkerThreads(PollingSchedule& schedule, double speed)
     : schedule_(schedule), speed_(speed > 0 ? speed : 1.0) {}
 
-WindowWorkers::~WindowWorkers() {
+WorkerThreads::~WorkerThreads() {
   RequestStop();
   for (std::thread& thread : threads_) {
     if (thread.joinable()) thread.join();
   }
 }
 
-void WindowWorkers::SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed) {
+void WorkerThreads::SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed) {
   recount_ = watcher;
   recount_changed_ = std::move(changed);
 }
 
-void WindowWorkers::Start() {
+void WorkerThreads::Start() {
   {
     std::lock_guard lock(mutex_);
     stop_ = false;
@@ -47,7 +47,7 @@ void WindowWorkers::Start() {
   });
 }
 
-void WindowWorkers::Loop(const std::function<void()>& look, std::uint32_t sleep_ms) {
+void WorkerThreads::Loop(const std::function<void()>& look, std::uint32_t sleep_ms) {
   const auto pause = std::chrono::duration<double, std::milli>(sleep_ms / speed_);
   std::unique_lock lock(mutex_);
   while (!stop_) {
@@ -62,13 +62,13 @@ void WindowWorkers::Loop(const std::function<void()>& look, std::uint32_t sleep_
   wake_.notify_all();
 }
 
-void WindowWorkers::RequestStop() {
+void WorkerThreads::RequestStop() {
   std::lock_guard lock(mutex_);
   stop_ = true;
   wake_.notify_all();
 }
 
-bool WindowWorkers::WaitStopped(std::chrono::milliseconds limit) {
+bool WorkerThreads::WaitStopped(std::chrono::milliseconds limit) {
   {
     std::unique_lock lock(mutex_);
     if (!wake_.wait_for(lock, limit, [this] { return running_ == 0; })) return false;

@@ -1,0 +1,19 @@
+// The SMART reads the polling schedule asks for: which sector (the ATA SMART feature) and who
+// reads it.
+#pragma once
+
+#include <cstdint>
+
+namespace raid {
+
+inline constexpr std::uint8_t kSmartDataFeature = 0xD0;
+inline constexpr std::uint8_t kSmartThresholdsFeature = 0xD1;
+
+// Reads the member drives' SMART data or thresholds of the listed enclosures.
+class SmartReader {
+ public:
+  virtual ~SmartReader() = default;
+  virtual void ReadSmart(std::uint8_t feature) = 0;
+};
+
+}  // namespace raid
