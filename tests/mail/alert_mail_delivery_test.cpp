@@ -12,6 +12,7 @@
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
 #include "support/smtp_test_server.h"
+#include "support/status_record.h"
 
 namespace raid {
 namespace {
@@ -19,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::SetDrive;
 using ::testing::SizeIs;
 using json = nlohmann::json;
 
@@ -47,11 +49,8 @@ class AlertMailDeliveryTest : public ::testing::Test {
     ControllerStatus& record = records_.record;
     record.bytes[status_layout::kMode] = kModeMirroring;
     record.SetArrayCapacity(1953525168);
-    record.bytes[status_layout::kDriveFlags] =
-        DriveFlag(kDriveAbsent, 0) | DriveFlag(kDrivePresent, 1);
-    WriteSwappedText(record.bytes, status_layout::kModel, 40, "WDC WD10EZEX-00BN5A0");
-    WriteSwappedText(record.bytes, status_layout::kSerial, 20, "WD-WCC3F0000001");
-    WriteLittleEndian(record.bytes, status_layout::kDriveCapacity, 6, 1953525168);
+    SetDrive(record, 0, {kDriveAbsent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
+    SetDrive(record, 1, {kDrivePresent});
     mailer_.SetSystemInfoLines(
         {"\n=========== [System Information] ==============", "\nSystem Name : testhost"});
   }
