@@ -27,12 +27,6 @@ using json = nlohmann::json;
 constexpr const char* kUser = "raid-alerts";
 constexpr const char* kPassword = "Pa55-w0rd";
 
-class OneRecord : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned) const override { return record; }
-  ControllerStatus record;
-};
-
 class AlertMailDeliveryTest : public ::testing::Test {
  protected:
   AlertMailDeliveryTest()
@@ -46,7 +40,7 @@ class AlertMailDeliveryTest : public ::testing::Test {
     registry_.current.push_back(EnclosureInfo{.device_code = 1 | kEnclosureBit});
     WriteSwappedText(registry_.previous_blocks[1], kIdModelText, kIdModelLength, "RAID BOX");
     WriteSwappedText(registry_.previous_blocks[1], kIdFirmwareRevision, 8, "R0.50.11");
-    ControllerStatus& record = records_.record;
+    ControllerStatus& record = records_.records[1];
     record.bytes[status_layout::kMode] = kModeMirroring;
     record.SetArrayCapacity(1953525168);
     SetDrive(record, 0, {kDriveAbsent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
@@ -89,7 +83,7 @@ class AlertMailDeliveryTest : public ::testing::Test {
   MailSettingsStore store_;
   CurlSmtpClient client_;
   EnclosureRegistry registry_;
-  OneRecord records_;
+  testing::FakeRecords records_;
   testing::RecordingUiSink ui_;
   SystemClock clock_;
   AlertMailer mailer_;

@@ -24,15 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::FakeRecords;
 using ::testing::IsEmpty;
 using testing::SetDrive;
 using ::testing::SizeIs;
-
-class FakeRecords : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
-  std::array<ControllerStatus, kDriveSlots> records{};
-};
 
 class FakeSmtpClient : public SmtpClient {
  public:

@@ -21,17 +21,12 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FakeRecords;
 using ::testing::IsEmpty;
 using testing::SetDrive;
 
 constexpr const char* kSeparator =
     "-----------------------------------------------------------------------------------";
-
-class FakeRecords : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
-  std::array<ControllerStatus, kDriveSlots> records{};
-};
 
 // Log files in memory, with switches to make reading and writing fail. A file's number changes
 // when it is made anew, as a file system's would.

@@ -2,10 +2,12 @@
 // log lines and mails from them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "common/bytes.h"
 #include "status/controller_status.h"
+#include "status/event_detector.h"
 
 namespace raid::testing {
 
@@ -35,5 +37,12 @@ inline void SetDrive(ControllerStatus& record, unsigned drive, const DriveFields
     WriteLittleEndian(record.bytes, L::CapacityOffset(drive), L::kCapacityLength, fields.sectors);
   }
 }
+
+// The status monitor's records, one per drive slot, as the detector and the mailer read them.
+class FakeRecords : public StatusRecords {
+ public:
+  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
+  std::array<ControllerStatus, kDriveSlots> records{};
+};
 
 }  // namespace raid::testing
