@@ -16,7 +16,6 @@ constexpr std::array<std::size_t, 2> kReplyPortBlocks = {84, 160};
 constexpr std::size_t kPortModel = 4;
 constexpr std::size_t kPortSerial = 44;
 constexpr std::size_t kPortCapacity = 70;
-constexpr std::size_t kCapacityBytes = 6;
 
 // Rebuild-progress reply (0x15).
 constexpr std::size_t kReplyRebuildState = 84;
@@ -28,16 +27,6 @@ constexpr std::uint8_t kPortInArray = 0;
 constexpr std::uint8_t kPortRebuildTarget = 1;
 constexpr std::uint8_t kPortNewlyInserted = 6;
 constexpr std::uint8_t kPortTooSmall = 9;
-
-std::size_t ModelOffset(unsigned drive) {
-  return L::kModel + drive * L::kDriveStride;
-}
-std::size_t CapacityOffset(unsigned drive) {
-  return L::kDriveCapacity + drive * L::kDriveStride;
-}
-std::size_t SerialOffset(unsigned drive) {
-  return L::kSerial + drive * L::kSerialLength;
-}
 
 std::uint8_t DriveFlagForPortState(std::uint8_t code) {
   switch (code) {
@@ -65,23 +54,24 @@ unsigned ControllerStatus::LinkSpeed(unsigned drive) const {
 }
 
 std::uint64_t ControllerStatus::ArrayCapacity() const {
-  return ReadLittleEndian(bytes, L::kArrayCapacity, 6) & kShownCapacityMask;
+  return ReadLittleEndian(bytes, L::kArrayCapacity, L::kCapacityLength) & kShownCapacityMask;
 }
 
 std::uint64_t ControllerStatus::DriveCapacity(unsigned drive) const {
-  return ReadLittleEndian(bytes, CapacityOffset(drive), kCapacityBytes);
+  return ReadLittleEndian(bytes, L::CapacityOffset(drive), L::kCapacityLength);
 }
 
 std::string ControllerStatus::DriveModel(unsigned drive) const {
-  return ModelText(bytes, ModelOffset(drive));
+  return ModelText(bytes, L::ModelOffset(drive));
 }
 
 std::string ControllerStatus::DriveSerial(unsigned drive) const {
-  return SerialText(bytes, SerialOffset(drive));
+  return SerialText(bytes, L::SerialOffset(drive));
 }
 
 std::uint32_t ControllerStatus::BadSectorLba(unsigned entry) const {
-  return static_cast<std::uint32_t>(ReadLittleEndian(bytes, L::kBadSectorRing + 4 * entry, 4));
+  return static_cast<std::uint32_t>(
+      ReadLittleEndian(bytes, L::BadSectorOffset(entry), L::kBadSectorLength));
 }
 
 bool ControllerStatus::IsFilledFor(unsigned slot) const {
@@ -100,13 +90,13 @@ void ControllerStatus::SetFanSpeed(std::uint16_t rpm) {
 }
 
 void ControllerStatus::SetArrayCapacity(std::uint64_t sectors) {
-  WriteLittleEndian(bytes, L::kArrayCapacity, 6, sectors);
+  WriteLittleEndian(bytes, L::kArrayCapacity, L::kCapacityLength, sectors);
 }
 
 void ControllerStatus::ClearDriveDetails(unsigned drive) {
-  std::fill_n(bytes.begin() + ModelOffset(drive), L::kModelLength, 0);
-  std::fill_n(bytes.begin() + SerialOffset(drive), L::kSerialLength, 0);
-  std::fill_n(bytes.begin() + CapacityOffset(drive), kCapacityBytes, 0);
+  std::fill_n(bytes.begin() + L::ModelOffset(drive), L::kModelLength, 0);
+  std::fill_n(bytes.begin() + L::SerialOffset(drive), L::kSerialLength, 0);
+  std::fill_n(bytes.begin() + L::CapacityOffset(drive), L::kCapacityLength, 0);
 }
 
 std::string_view DriveStateName(std::uint8_t state) {
@@ -158,11 +148,11 @@ std::uint8_t DecodeArrayStatus(std::span<const std::uint8_t, 512> reply,
     if (code == kPortRebuildTarget) activity |= static_cast<std::uint8_t>(1U << drive);
     if (flag == kDriveAbsent) continue;  // an absent drive keeps its last known details
     std::copy_n(reply.begin() + block + kPortModel, L::kModelLength,
-                record.bytes.begin() + ModelOffset(drive));
+                record.bytes.begin() + L::ModelOffset(drive));
     std::copy_n(reply.begin() + block + kPortSerial, L::kSerialLength,
-                record.bytes.begin() + SerialOffset(drive));
-    WriteLittleEndian(record.bytes, CapacityOffset(drive), kCapacityBytes,
-                      ReadBigEndian(reply, block + kPortCapacity, kCapacityBytes));
+                record.bytes.begin() + L::SerialOffset(drive));
+    WriteLittleEndian(record.bytes, L::CapacityOffset(drive), L::kCapacityLength,
+                      ReadBigEndian(reply, block + kPortCapacity, L::kCapacityLength));
   }
   record.bytes[L::kDriveFlags] = flags;
   record.bytes[L::kActivity] = activity;

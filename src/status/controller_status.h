@@ -21,6 +21,7 @@ inline constexpr std::size_t kMode = 57;
 inline constexpr std::size_t kSerial = 58;  // HDD1 at 58, HDD2 at 78, 20 bytes each
 inline constexpr std::size_t kSerialLength = 20;
 inline constexpr std::size_t kArrayCapacity = 98;  // 48 bits
+inline constexpr std::size_t kCapacityLength = 6;  // the array's and each drive's
 inline constexpr std::size_t kDriveFlags = 104;
 inline constexpr std::size_t kActivity = 105;
 inline constexpr std::size_t kProgress = 106;
@@ -35,7 +36,23 @@ inline constexpr std::size_t kTemperature = 351;
 inline constexpr std::size_t kLinkSpeeds = 357;
 inline constexpr std::size_t kBadSectorCount = 471;
 inline constexpr std::size_t kBadSectorRing = 472;  // ten 32-bit LBAs
+inline constexpr std::size_t kBadSectorLength = 4;
 inline constexpr std::uint8_t kValid = 0xA0;
+
+// Where a member drive's fields start, drive 0 being HDD1.
+constexpr std::size_t ModelOffset(unsigned drive) {
+  return kModel + drive * kDriveStride;
+}
+constexpr std::size_t SerialOffset(unsigned drive) {
+  return kSerial + drive * kSerialLength;
+}
+constexpr std::size_t CapacityOffset(unsigned drive) {
+  return kDriveCapacity + drive * kDriveStride;
+}
+// Entry 0-9 of the bad-sector ring.
+constexpr std::size_t BadSectorOffset(unsigned entry) {
+  return kBadSectorRing + kBadSectorLength * entry;
+}
 }  // namespace status_layout
 
 // Drive flags (byte 104): one nibble per drive.

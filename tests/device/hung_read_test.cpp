@@ -8,7 +8,6 @@
 #include <string>
 
 #include "device/controller_commands.h"
-#include "device/exchange_gate.h"
 #include "device/scsi_commands.h"
 #include "device/transport.h"
 #include "sim_host.h"
@@ -19,40 +18,15 @@ namespace {
 
 using ::testing::IsEmpty;
 
-constexpr unsigned kDrive = 2;
-
-class HungReadTest : public ::testing::Test {
+class HungReadTest : public testing::OneEnclosureTest {
  protected:
-  HungReadTest() {
-    sim::Scenario scenario;
-    scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
-    scenario.drives[kDrive] = sim::DriveSpec(sim::EnclosureSpec{});
-    host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
-    target_ = DiskRef{kDrive | kEnclosureBit, host_->OpenPhysicalDrive(kDrive)->Identity()};
-    commands_ =
-        std::make_unique<ControllerCommands>(*host_, transport_, gate_, [this] { return target_; });
-  }
-  // Whatever failed, the controller never saw a malformed sequence or a broken command.
-  void TearDown() override {
-    EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
-    EXPECT_THAT(host_->recorder().DecodeErrors(), IsEmpty());
-  }
-
-  sim::SimDevice& enclosure() { return *host_->device(kDrive); }
+  void SetUp() override { BuildEnclosure(); }
   // A status query and the clock time it took.
   std::pair<ResultCode, std::uint64_t> TimedQuery(std::uint8_t code) {
     const std::uint64_t start = clock_.NowMs();
     const ResultCode result = commands_->QueryControllerOn(target_, code, out_);
     return {result, clock_.NowMs() - start};
   }
-
-  VirtualClock clock_;
-  Transport transport_{clock_};
-  ExchangeGate gate_;
-  std::optional<DiskRef> target_;
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<ControllerCommands> commands_;
-  std::array<std::uint8_t, 512> out_{};
 };
 
 TEST_F(HungReadTest, AReadThatHangsForMinutesFailsTheQueryAtTheReadTimeOut) {

@@ -11,6 +11,7 @@
 #include "device/forwarding_disk_system.h"
 #include "device/transport.h"
 #include "sim_host.h"
+#include "support/simulated_host_test.h"
 
 namespace raid {
 namespace {
@@ -18,45 +19,16 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr unsigned kDrive = 2;
-
-class TransportTest : public ::testing::Test {
+class TransportTest : public testing::OneEnclosureTest {
  protected:
-  // Whatever a test did, the controller never saw anything but one-block READ(10)s and
-  // INQUIRYs, and no two exchanges overlapped.
-  void TearDown() override {
-    if (host_) {
-      EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
-    }
-  }
-  void SetUpHost(sim::EnclosureSpec enclosure = {}) {
-    sim::Scenario scenario;
-    scenario.drives[kDrive] = sim::DriveSpec(std::move(enclosure));
-    scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
-    host_ = std::make_unique<sim::SimHost>(std::move(scenario), clock_);
-    target_ = DiskRef{kDrive | 0x40, host_->OpenPhysicalDrive(kDrive)->Identity()};
-    recorder().Clear();
-    commands_ =
-        std::make_unique<ControllerCommands>(*host_, transport_, gate_, [this] { return target_; });
-  }
-  sim::SimEnclosure& enclosure() { return *host_->enclosure(kDrive); }
-  sim::Recorder& recorder() { return host_->recorder(); }
   std::size_t ResponsePolls() const {
     const std::vector<std::uint32_t> lbas = host_->recorder().ReadLbas(kDrive);
     return static_cast<std::size_t>(std::count(lbas.begin(), lbas.end(), kResponseBlock));
   }
-
-  VirtualClock clock_;
-  Transport transport_{clock_};
-  ExchangeGate gate_;
-  std::optional<DiskRef> target_;
-  std::unique_ptr<sim::SimHost> host_;
-  std::unique_ptr<ControllerCommands> commands_;
-  std::array<std::uint8_t, 512> out_{};
 };
 
 TEST_F(TransportTest, AliveQueryIsTheKnockListThenOneSeparatedPoll) {
-  SetUpHost();
+  BuildEnclosure();
   EXPECT_EQ(commands_->QueryController(kQueryControllerAlive, out_), kResultDone);
   EXPECT_THAT(recorder().ReadLbas(kDrive),
               ElementsAre(0x43, 0x71, 0xA7, 0xDF, 0x100, 0x104, 0x1EF, 0x1FF, 0x210, 0x2CF, 0x2DF,
@@ -69,7 +41,7 @@ TEST_F(TransportTest, AliveQueryIsTheKnockListThenOneSeparatedPoll) {
 }
 
 TEST_F(TransportTest, EqualNeighbouringKnockAddressesGetExactlyOneSeparator) {
-  SetUpHost();
+  BuildEnclosure();
   std::array<std::uint8_t, kFlashBlockSize> data{};
   data.fill(0x5A);  // 128 equal payload bytes: 127 equal neighbours
   data[0] = 0x01;
@@ -78,6 +50,7 @@ TEST_F(TransportTest, EqualNeighbouringKnockAddressesGetExactlyOneSeparator) {
   ASSERT_EQ(commands_->WriteFlashBlock(*disk, 0x20000, data), kResultDone);
 
   const std::vector<std::uint32_t> lbas = recorder().ReadLbas(kDrive);
+  ASSERT_FALSE(lbas.empty());
   EXPECT_EQ(lbas.front(), 0x43U);
   std::size_t separators_between_equals = 0;
   for (std::size_t i = 1; i + 1 < lbas.size(); ++i) {
@@ -96,7 +69,7 @@ TEST_F(TransportTest, EqualNeighbouringKnockAddressesGetExactlyOneSeparator) {
 TEST_F(TransportTest, TryLimitPollsOneTimeMoreThanTheLimit) {
   sim::EnclosureSpec config;
   config.faults.never_answer = true;
-  SetUpHost(config);
+  BuildEnclosure(config);
   EXPECT_EQ(commands_->DriveControlCommand(0xEC, 0, 1, out_), kResultNoAnswer);
   EXPECT_EQ(ResponsePolls(), 4U);
   EXPECT_EQ(transport_.Status(), kResultNoAnswer);
@@ -105,7 +78,7 @@ TEST_F(TransportTest, TryLimitPollsOneTimeMoreThanTheLimit) {
 TEST_F(TransportTest, MillisecondLimitsCountWholeSecondsElapsed) {
   sim::EnclosureSpec config;
   config.faults.never_answer = true;
-  SetUpHost(config);
+  BuildEnclosure(config);
 
   // 3000 ms: polling goes on until more than three whole seconds have passed, every 10 ms.
   const std::uint64_t start = clock_.NowMs();
@@ -127,7 +100,7 @@ TEST_F(TransportTest, MillisecondLimitsCountWholeSecondsElapsed) {
 TEST_F(TransportTest, LateAnswerIsAwaited) {
   sim::EnclosureSpec config;
   config.answer_delay_ms = 55;
-  SetUpHost(config);
+  BuildEnclosure(config);
   EXPECT_EQ(commands_->QueryController(kQueryArrayStatus, out_), kResultDone);
   EXPECT_EQ(ResponsePolls(), 7U);  // at 0, 10, ... 60 ms
 }
@@ -135,14 +108,14 @@ TEST_F(TransportTest, LateAnswerIsAwaited) {
 TEST_F(TransportTest, WrongSecondSignatureIsNoAnswer) {
   sim::EnclosureSpec config;
   config.faults.wrong_second_signature = true;
-  SetUpHost(config);
+  BuildEnclosure(config);
   EXPECT_EQ(commands_->DriveControlCommand(0xEC, 0, 1, out_), kResultNoAnswer);
   // The caller still holds the last sector read: signed at the front, wrong at the back.
   EXPECT_EQ(std::string(out_.begin(), out_.begin() + 16), "__TORVANE6182A__");
 }
 
 TEST_F(TransportTest, StatusBytesMapToResults) {
-  SetUpHost();
+  BuildEnclosure();
   enclosure().ForceStatus(0x21, 1);
   EXPECT_EQ(commands_->QueryController(kQueryArrayStatus, out_), kResultUnknownStatus);
   enclosure().ForceStatus(0x20, 1);
@@ -154,14 +127,14 @@ TEST_F(TransportTest, StatusBytesMapToResults) {
 }
 
 TEST_F(TransportTest, PortMultiplierSignatureSetsTheControllerKind) {
-  SetUpHost(sim::EnclosureSpec::PortMultiplier());
+  BuildEnclosure(sim::EnclosureSpec::PortMultiplier());
   ControllerKind kind = ControllerKind::kRaidBridge;
   EXPECT_EQ(commands_->QueryController(kQueryControllerAlive, out_, &kind), kResultDone);
   EXPECT_EQ(kind, ControllerKind::kPortMultiplier);
 }
 
 TEST_F(TransportTest, QueryCopiesTheSectorOnlyWhenTheResponseWasPolled) {
-  SetUpHost();
+  BuildEnclosure();
   // Knock sequence fails: nothing is copied.
   out_.fill(0xAB);
   enclosure().SetFaults([] {
@@ -188,11 +161,13 @@ TEST_F(TransportTest, QueryCopiesTheSectorOnlyWhenTheResponseWasPolled) {
 }
 
 TEST_F(TransportTest, FlashBlockNumberGoesHighByteFirst) {
-  SetUpHost();
+  BuildEnclosure();
   std::unique_ptr<Disk> disk = host_->OpenPhysicalDrive(kDrive);
   std::array<std::uint8_t, kFlashBlockSize> block{};
   ASSERT_EQ(commands_->ReadFlashBlock(*disk, 0x1FF80, block), kResultDone);
-  const sim::DecodedPacket packet = recorder().Packets(kDrive).back().packet;
+  const std::vector<sim::ReceivedPacket> packets = recorder().Packets(kDrive);
+  ASSERT_EQ(packets.size(), 1U);
+  const sim::DecodedPacket packet = packets[0].packet;
   EXPECT_EQ(packet.opcode, 0x20);
   EXPECT_EQ(packet.p1, 0x01);
   EXPECT_EQ(packet.p2, 0x03);
@@ -202,9 +177,11 @@ TEST_F(TransportTest, FlashBlockNumberGoesHighByteFirst) {
 }
 
 TEST_F(TransportTest, DriveAtaCommandSendsTheRegisterFrame) {
-  SetUpHost();
+  BuildEnclosure();
   EXPECT_EQ(commands_->DriveAtaCommand(0xD0, 1, out_), kResultDone);
-  const sim::DecodedPacket packet = recorder().Packets(kDrive).back().packet;
+  const std::vector<sim::ReceivedPacket> packets = recorder().Packets(kDrive);
+  ASSERT_EQ(packets.size(), 1U);
+  const sim::DecodedPacket packet = packets[0].packet;
   EXPECT_EQ(packet.opcode, 0xB1);
   EXPECT_EQ(packet.direction(), kDirectionOut);
   EXPECT_THAT(std::vector<std::uint8_t>(packet.payload.begin(), packet.payload.begin() + 20),
@@ -242,7 +219,7 @@ class HeldElsewhere : public ForwardingDiskSystem {
 // While another process exchanges with the enclosure, nothing of ours reaches it: the exchange
 // fails as for a drive that cannot be opened.
 TEST_F(TransportTest, NothingIsSentToADiskAnotherProcessKeeps) {
-  SetUpHost();
+  BuildEnclosure();
   HeldElsewhere held(*host_);
   ControllerCommands commands(held, transport_, gate_, [this] { return target_; });
   EXPECT_EQ(commands.QueryController(kQueryArrayStatus, out_), kResultOpenFailed);
@@ -251,7 +228,7 @@ TEST_F(TransportTest, NothingIsSentToADiskAnotherProcessKeeps) {
 }
 
 TEST_F(TransportTest, ExchangeStartedFromInsideAnExchangeIsRefused) {
-  SetUpHost();
+  BuildEnclosure();
   std::optional<ResultCode> nested;
   clock_.SetMessageHook([&] {
     if (!nested) {
@@ -265,7 +242,7 @@ TEST_F(TransportTest, ExchangeStartedFromInsideAnExchangeIsRefused) {
 }
 
 TEST_F(TransportTest, ExchangesFromTwoThreadsNeverInterleave) {
-  SetUpHost();
+  BuildEnclosure();
   auto worker = [this] {
     std::array<std::uint8_t, 512> out{};
     for (int i = 0; i < 20; ++i)

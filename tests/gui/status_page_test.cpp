@@ -8,25 +8,18 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "common/bytes.h"
 #include "status/status_page.h"
+#include "support/status_record.h"
 #include "ui/two_state_image_button.h"
 
 namespace raid {
 namespace {
 
+using testing::SetDrive;
+
 constexpr std::uint64_t k2TB = 3907029168;  // "1863 GB"
 constexpr const char* kLongModel = "WDC WD20EARX-00PASB0 SERIAL-NUMBER-LIKE1";
 constexpr const char* kUnbrokenModel = "HITACHIHDS7230ZZZZ0123456789ABCDEFGHIJKL";
-
-void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, const char* model,
-              const char* serial, std::uint64_t sectors) {
-  std::uint8_t& flags = record.bytes[104];
-  flags = static_cast<std::uint8_t>((flags & (drive == 0 ? 0xF0 : 0x0F)) | DriveFlag(flag, drive));
-  WriteSwappedText(record.bytes, 256 + 46 * drive, 40, model);
-  WriteSwappedText(record.bytes, 58 + 20 * drive, 20, serial);
-  WriteLittleEndian(record.bytes, 296 + 46 * drive, 6, sectors);
-}
 
 // A mirror rebuilding onto HDD2 at 37 %, fan and temperature reported, 40-character models.
 StatusPageInput RebuildingMirror() {
@@ -34,13 +27,13 @@ StatusPageInput RebuildingMirror() {
   input.enclosure_known = true;
   input.device_checked = {true, true};
   ControllerStatus& record = input.record;
-  record.bytes[57] = kModeMirroring;
+  record.bytes[status_layout::kMode] = kModeMirroring;
   record.SetArrayCapacity(k2TB);
-  SetDrive(record, 0, kDrivePresent, kLongModel, "WD-WCAZA0000001", k2TB);
-  SetDrive(record, 1, kDrivePresent, kUnbrokenModel, "JK1101B9G0000", k2TB);
-  record.bytes[105] = kRebuildingHdd2;
+  SetDrive(record, 0, {kDrivePresent, kLongModel, "WD-WCAZA0000001", k2TB});
+  SetDrive(record, 1, {kDrivePresent, kUnbrokenModel, "JK1101B9G0000", k2TB});
+  record.bytes[status_layout::kActivity] = kRebuildingHdd2;
   record.SetProgress(37);
-  record.bytes[348] = kSensorsReported;
+  record.bytes[status_layout::kSensorFlags] = kSensorsReported;
   record.SetFanSpeed(2200);
   record.SetTemperature(41);
   input.firmware_version_text = "100126.1";
@@ -137,8 +130,8 @@ TEST_F(StatusPageTest, LongestTextsAreNotCutOff) {
 
 TEST_F(StatusPageTest, FailedDriveIsRedAndSilenceGreysEveryValue) {
   StatusPageInput input = RebuildingMirror();
-  SetDrive(input.record, 1, kDriveFailed, "SMALL DISK 80G", "S0", 156301488);
-  input.record.bytes[348] = 0xA5;  // fan and temperature alarms
+  SetDrive(input.record, 1, {kDriveFailed, "SMALL DISK 80G", "S0", 156301488});
+  input.record.bytes[status_layout::kSensorFlags] = 0xA5;  // fan and temperature alarms
   page_.RefreshStatusPage(input, false);
   EXPECT_EQ(TextColourOf(Label("Label26")), QColor(255, 0, 0));
   EXPECT_TRUE(Label("Label26")->isEnabled());
@@ -146,7 +139,7 @@ TEST_F(StatusPageTest, FailedDriveIsRedAndSilenceGreysEveryValue) {
   EXPECT_EQ(TextColourOf(Label("Label5")), QColor(255, 0, 0));
   EXPECT_EQ(TextColourOf(Label("Label7")), QColor(255, 0, 0));
 
-  input.record.bytes[348] = kSensorPanelHidden;
+  input.record.bytes[status_layout::kSensorFlags] = kSensorPanelHidden;
   page_.RefreshStatusPage(input, false);
   EXPECT_FALSE(Widget("Panel11")->isVisible());
 
@@ -192,7 +185,7 @@ TEST_F(StatusPageTest, ButtonsReportClicksAndShowTheChosenDevice) {
 
   // A refresh without a rebuild leaves the log button the window showed.
   StatusPageInput normal = RebuildingMirror();
-  normal.record.bytes[105] = 0;
+  normal.record.bytes[status_layout::kActivity] = 0;
   page_.RefreshStatusPage(normal, true);
   EXPECT_TRUE(Widget("Image0_Log")->isVisible());
   page_.ShowLogButton(false);

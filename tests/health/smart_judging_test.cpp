@@ -89,6 +89,12 @@ TEST(SmartDriveVerdict, AddsMinorFindingsAndKeepsAnError) {
       {"an error first", {seek_error, reallocated, pending, warm}, " Error ", VerdictColour::kRed},
       {"an error last", {reallocated, pending, seek_error}, " Error ", VerdictColour::kRed},
       {"an error between", {warm, seek_error, healthy}, " Error ", VerdictColour::kRed},
+      // A single spin-up or calibration retry weighs an alert, more than a minor finding.
+      {"a spin-up retry", {{0x0A, 100, 51, 1}, healthy}, " Warning ", VerdictColour::kMaroon},
+      {"a calibration retry", {healthy, {0x0B, 100, 0, 2}}, " Warning ", VerdictColour::kMaroon},
+      {"spin-up worst at threshold", {{0x0A, 51, 51}}, " Good ", VerdictColour::kBlack},
+      {"spin-up worst below threshold", {{0x0A, 50, 51, 1}}, " Error ", VerdictColour::kRed},
+      {"calibration has no threshold", {{0x0B, 1, 200, 1}}, " Warning ", VerdictColour::kMaroon},
   };
   for (const DriveCase& c : cases) {
     SmartDriveRecord record;

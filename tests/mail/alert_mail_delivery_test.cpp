@@ -12,6 +12,7 @@
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
 #include "support/smtp_test_server.h"
+#include "support/status_record.h"
 
 namespace raid {
 namespace {
@@ -19,17 +20,12 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::SetDrive;
 using ::testing::SizeIs;
 using json = nlohmann::json;
 
 constexpr const char* kUser = "raid-alerts";
 constexpr const char* kPassword = "Pa55-w0rd";
-
-class OneRecord : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned) const override { return record; }
-  ControllerStatus record;
-};
 
 class AlertMailDeliveryTest : public ::testing::Test {
  protected:
@@ -44,14 +40,11 @@ class AlertMailDeliveryTest : public ::testing::Test {
     registry_.current.push_back(EnclosureInfo{.device_code = 1 | kEnclosureBit});
     WriteSwappedText(registry_.previous_blocks[1], kIdModelText, kIdModelLength, "RAID BOX");
     WriteSwappedText(registry_.previous_blocks[1], kIdFirmwareRevision, 8, "R0.50.11");
-    ControllerStatus& record = records_.record;
+    ControllerStatus& record = records_.records[1];
     record.bytes[status_layout::kMode] = kModeMirroring;
     record.SetArrayCapacity(1953525168);
-    record.bytes[status_layout::kDriveFlags] =
-        DriveFlag(kDriveAbsent, 0) | DriveFlag(kDrivePresent, 1);
-    WriteSwappedText(record.bytes, status_layout::kModel, 40, "WDC WD10EZEX-00BN5A0");
-    WriteSwappedText(record.bytes, status_layout::kSerial, 20, "WD-WCC3F0000001");
-    WriteLittleEndian(record.bytes, status_layout::kDriveCapacity, 6, 1953525168);
+    SetDrive(record, 0, {kDriveAbsent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
+    SetDrive(record, 1, {kDrivePresent});
     mailer_.SetSystemInfoLines(
         {"\n=========== [System Information] ==============", "\nSystem Name : testhost"});
   }
@@ -90,7 +83,7 @@ class AlertMailDeliveryTest : public ::testing::Test {
   MailSettingsStore store_;
   CurlSmtpClient client_;
   EnclosureRegistry registry_;
-  OneRecord records_;
+  testing::FakeRecords records_;
   testing::RecordingUiSink ui_;
   SystemClock clock_;
   AlertMailer mailer_;

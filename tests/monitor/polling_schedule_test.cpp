@@ -115,6 +115,7 @@ TEST_F(PollingScheduleTest, FirstListInstalledArmsPollingAndAsksForPollAndBothSm
   EXPECT_FALSE(schedule_->RaidLook());  // nothing while the pass is pending
 
   schedule_->Timer4Timer();  // blinks while the pass is pending
+  ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), false));
   ASSERT_TRUE(schedule_->DriveDetectLook());
   EXPECT_FALSE(schedule_->RaidLook());  // nor while its list waits
@@ -147,6 +148,7 @@ TEST_F(PollingScheduleTest, AnEmptyHostArmsNoPollingAndSaysSo) {
   EXPECT_FALSE(schedule_->Timer3On());
   EXPECT_FALSE(state_.detection_running);
   EXPECT_FALSE(view_.controls);
+  ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("No Drive found! "), true));
   EXPECT_EQ(work_->passes, 1);
 
@@ -187,6 +189,7 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
   state_.current_page = kSmartPage;
   for (int tick = 0; tick < 59; ++tick)
     schedule_->Timer3Timer();
+  ASSERT_FALSE(view_.smart_lines.empty());
   EXPECT_EQ(view_.smart_lines.front(), "Updates after 60 seconds.");
   EXPECT_EQ(view_.smart_lines.back(), "Updates after 2 seconds.");
   schedule_->Timer3Timer();
@@ -223,6 +226,7 @@ TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
   schedule_->Timer4Timer();  // the recount goes to the detection thread
   EXPECT_EQ(state_.device_change_counter, 0);
   EXPECT_TRUE(state_.detection_running);
+  ASSERT_FALSE(view_.upgrade_button.empty());
   EXPECT_EQ(view_.upgrade_button.back(), false);
   EXPECT_TRUE(schedule_->DriveDetectLook());  // counted: nothing changed, no pass
   EXPECT_EQ(work_->passes, 1);
@@ -245,6 +249,7 @@ TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollin
   EXPECT_TRUE(state_.detection_running);
   work_->during_discovery = [&] { schedule_->Timer4Timer(); };
   ASSERT_TRUE(schedule_->DriveDetectLook());  // a new drive: the pass runs
+  ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), true));
   schedule_->Timer4Timer();
   ASSERT_EQ(registry().current.size(), 1U);
@@ -259,6 +264,7 @@ TEST_F(PollingScheduleTest, AnEnclosureReplacedUnderTheSameNumberIsDiscoveredAga
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
   StartUp();
+  ASSERT_EQ(registry().current.size(), 1U);
   const DiskIdentity before = registry().current[0].identity;
   host_->Unplug(1);
   sim::EnclosureSpec other;
@@ -321,6 +327,7 @@ TEST_F(PollingScheduleTest, DuringAnUpgradeTheSettledChangeWaitsWithTheUpgradeBu
   for (int tick = 0; tick < 3; ++tick) {
     schedule_->Timer4Timer();
     EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+    ASSERT_FALSE(view_.upgrade_button.empty());
     EXPECT_EQ(view_.upgrade_button.back(), true);
   }
   EXPECT_FALSE(state_.detection_running);

@@ -17,20 +17,17 @@
 #include "notify/mail_worker.h"
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
+#include "support/status_record.h"
 
 namespace raid {
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::FakeRecords;
 using ::testing::IsEmpty;
+using testing::SetDrive;
 using ::testing::SizeIs;
-
-class FakeRecords : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
-  std::array<ControllerStatus, kDriveSlots> records{};
-};
 
 class FakeSmtpClient : public SmtpClient {
  public:
@@ -75,17 +72,6 @@ class FakeSmtpClient : public SmtpClient {
   bool connected_ = false;
 };
 
-void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, unsigned speed,
-              const char* model, const char* serial, std::uint64_t sectors) {
-  std::uint8_t& flags = record.bytes[status_layout::kDriveFlags];
-  flags = static_cast<std::uint8_t>((flags & (drive == 0 ? 0xF0 : 0x0F)) | DriveFlag(flag, drive));
-  WriteSwappedText(record.bytes, 256 + 46 * drive, 40, model);
-  WriteSwappedText(record.bytes, 58 + 20 * drive, 20, serial);
-  WriteLittleEndian(record.bytes, 296 + 46 * drive, 6, sectors);
-  std::uint8_t& speeds = record.bytes[status_layout::kLinkSpeeds];
-  speeds = static_cast<std::uint8_t>(speeds | (speed << (4 * drive)));
-}
-
 IdentificationBlock Identification(const char* model, const char* revision) {
   IdentificationBlock block{};
   WriteSwappedText(block, kIdModelText, kIdModelLength, model);
@@ -106,8 +92,9 @@ class AlertMailerTest : public ::testing::Test {
     ControllerStatus& record = records_.records[2];
     record.bytes[status_layout::kMode] = kModeMirroring;
     record.SetArrayCapacity(1953525168);
-    SetDrive(record, 0, kDrivePresent, 3, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168);
-    SetDrive(record, 1, kDrivePresent, 2, "ST1000DM003-1ER162", "Z4Y00002", 1953525168);
+    SetDrive(record, 0, {kDrivePresent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
+    SetDrive(record, 1, {kDrivePresent, "ST1000DM003-1ER162", "Z4Y00002", 1953525168});
+    record.bytes[status_layout::kLinkSpeeds] = 0x23;  // HDD1 3, HDD2 2
     mailer_.SetSystemInfoLines({"\n=== system", "\nMotherBoard : A - B"});
   }
   ~AlertMailerTest() override { fs::remove_all(folder_); }
@@ -152,8 +139,9 @@ TEST(AlertInfoLinesTest, DriveFailureDescribesTheEnclosureAndBothDrives) {
   ControllerStatus record;
   record.bytes[status_layout::kMode] = kModeStriping;
   record.SetArrayCapacity(2097151);
-  SetDrive(record, 0, kDriveAbsent, 0, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168);
-  SetDrive(record, 1, kDrivePresent, 1, "ST1000DM003-1ER162", "Z4Y00002", 2097152);
+  SetDrive(record, 0, {kDriveAbsent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
+  SetDrive(record, 1, {kDrivePresent, "ST1000DM003-1ER162", "Z4Y00002", 2097152});
+  record.bytes[status_layout::kLinkSpeeds] = 0x10;  // HDD2 1
   EXPECT_THAT(
       AlertInfoLines(AlertKind::kHardDisksFail, 0, 0, Identification("BOX", "R0.50.11"), record),
       ElementsAre("Device1 P0 Hard Disk Drive fail.", "Device1 information :",
@@ -169,8 +157,8 @@ TEST(AlertInfoLinesTest, DriveFailureDescribesTheEnclosureAndBothDrives) {
 TEST(AlertInfoLinesTest, OtherKindsListDriveDetailsOnlyForPresentOrTooSmallDrives) {
   ControllerStatus record;
   record.bytes[status_layout::kMode] = 63;
-  SetDrive(record, 0, kDriveInserted, 0, "NEW", "N1", 1000);
-  SetDrive(record, 1, kDriveFailed, 0, "TINY", "T1", 2048);
+  SetDrive(record, 0, {kDriveInserted, "NEW", "N1", 1000});
+  SetDrive(record, 1, {kDriveFailed, "TINY", "T1", 2048});
   IdentificationBlock id = Identification("BOX", "R0.50.11");
   id[kIdFirmwareRevision + 2] = 0x07;  // a control character: the revision goes as hex
   const std::vector<std::string> lines = AlertInfoLines(AlertKind::kFanFail, 1, 0, id, record);

@@ -104,13 +104,15 @@ TEST(ArrayModeFromRaw, MapsControllerModes) {
   EXPECT_EQ(ModeName(ArrayModeFromRaw(7)), "Bypass");
 }
 
-TEST(ProgressPercent, TruncatesAndSurvivesAMissingTotal) {
+TEST(ProgressPercent, TruncatesClampsAndSurvivesAMissingTotal) {
   std::array<std::uint8_t, 512> reply{};
   reply[84] = 2;
   WriteBigEndian(reply, 94, 6, 3000);
   WriteBigEndian(reply, 119, 5, 2999);
   EXPECT_TRUE(RebuildRunning(reply));
   EXPECT_EQ(ProgressPercent(reply), 99);
+  WriteBigEndian(reply, 119, 5, 3045);  // a current sector past the total reads as done
+  EXPECT_EQ(ProgressPercent(reply), 100);
   WriteBigEndian(reply, 94, 6, 0);
   EXPECT_EQ(ProgressPercent(reply), 0);
 }

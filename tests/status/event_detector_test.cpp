@@ -13,6 +13,7 @@
 #include "common/bytes.h"
 #include "status/log_text.h"
 #include "status/log_viewer_model.h"
+#include "support/status_record.h"
 #include "support/text_lines.h"
 
 namespace raid {
@@ -20,16 +21,12 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FakeRecords;
 using ::testing::IsEmpty;
+using testing::SetDrive;
 
 constexpr const char* kSeparator =
     "-----------------------------------------------------------------------------------";
-
-class FakeRecords : public StatusRecords {
- public:
-  const ControllerStatus& Record(unsigned slot) const override { return records.at(slot); }
-  std::array<ControllerStatus, kDriveSlots> records{};
-};
 
 // Log files in memory, with switches to make reading and writing fail. A file's number changes
 // when it is made anew, as a file system's would.
@@ -116,16 +113,6 @@ struct LogCopy {
   }
 };
 
-void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, std::uint8_t code,
-              const char* model = "", const char* serial = "", std::uint64_t sectors = 0) {
-  std::uint8_t& flags = record.bytes[104];
-  flags = static_cast<std::uint8_t>((flags & (drive == 0 ? 0xF0 : 0x0F)) | DriveFlag(flag, drive));
-  record.bytes[30 + drive] = code;
-  if (*model != '\0') WriteSwappedText(record.bytes, 256 + 46 * drive, 40, model);
-  if (*serial != '\0') WriteSwappedText(record.bytes, 58 + 20 * drive, 20, serial);
-  if (sectors != 0) WriteLittleEndian(record.bytes, 296 + 46 * drive, 6, sectors);
-}
-
 class EventDetectorTest : public ::testing::Test {
  protected:
   EventDetectorTest() {
@@ -134,10 +121,10 @@ class EventDetectorTest : public ::testing::Test {
                                          std::chrono::seconds(1796724000));
     AddEnclosure(1);
     ControllerStatus& record = records_.records[1];
-    record.bytes[57] = kModeMirroring;
+    record.bytes[status_layout::kMode] = kModeMirroring;
     record.SetArrayCapacity(1953525168);
-    SetDrive(record, 0, kDrivePresent, 0x00, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168);
-    SetDrive(record, 1, kDriveAbsent, 0x03);
+    SetDrive(record, 0, {kDrivePresent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000001", 1953525168});
+    SetDrive(record, 1, {.flag = kDriveAbsent, .port_state = 0x03});
     detector_ = std::make_unique<EventDetector>(log_, store_, *clock_, state_, registry_, records_,
                                                 alerts_);
   }
@@ -192,7 +179,7 @@ TEST_F(EventDetectorTest, FirstCallWritesTheStartSectionAndNoDriveChange) {
 }
 
 TEST_F(EventDetectorTest, AbsentDriveWithKnownSerialShowsItsLastDetails) {
-  SetDrive(record(), 1, kDriveAbsent, 0x03, "OLD MODEL", "OLDSERIAL", 1000000);
+  SetDrive(record(), 1, {kDriveAbsent, "OLD MODEL", "OLDSERIAL", 1000000, 0x03});
   state_.initial_detection = true;
   detector_->DetectEvents(0x01);
   EXPECT_THAT(std::vector<std::string>(log_.lines.end() - 5, log_.lines.end()),
@@ -203,7 +190,7 @@ TEST_F(EventDetectorTest, AbsentDriveWithKnownSerialShowsItsLastDetails) {
 
 TEST_F(EventDetectorTest, Hdd2BecomingPresentIsLoggedWithDetailsAndAsksForThresholds) {
   StartUp();
-  SetDrive(record(), 1, kDrivePresent, 0x00, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000002", 1953525168);
+  SetDrive(record(), 1, {kDrivePresent, "WDC WD10EZEX-00BN5A0", "WD-WCC3F0000002", 1953525168});
   const std::vector<std::string> lines = NextCall();
   EXPECT_THAT(lines, ElementsAre("D1 HDD2 was initialized, (SATA), 00" + Stamp(),
                                  "  Model no.: WDC WD10EZEX-00BN5A0",
@@ -214,7 +201,7 @@ TEST_F(EventDetectorTest, Hdd2BecomingPresentIsLoggedWithDetailsAndAsksForThresh
 
 TEST_F(EventDetectorTest, PulledDriveIsLoggedAndAlertedOnce) {
   StartUp();
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD1 was removed, 03" + Stamp()));
@@ -229,12 +216,12 @@ TEST_F(EventDetectorTest, PulledDriveIsLoggedAndAlertedOnce) {
 
 TEST_F(EventDetectorTest, InsertedAndTooSmallDrives) {
   StartUp();
-  SetDrive(record(), 1, kDriveInserted, 0x06);
+  SetDrive(record(), 1, {.flag = kDriveInserted, .port_state = 0x06});
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD2 was inserted, 06" + Stamp()));
   }
-  SetDrive(record(), 1, kDriveFailed, 0x09, "TINY", "T1", 1000);
+  SetDrive(record(), 1, {kDriveFailed, "TINY", "T1", 1000, 0x09});
   const std::vector<std::string> lines = NextCall();
   ASSERT_EQ(lines.size(), 4U);
   EXPECT_EQ(lines[0], "D1 HDD2 was failed, Capacity too small.09" + Stamp());
@@ -243,7 +230,7 @@ TEST_F(EventDetectorTest, InsertedAndTooSmallDrives) {
 
 TEST_F(EventDetectorTest, RebuildLogsEachNewPercentThenDoneAfterNinetyNine) {
   StartUp();
-  record().bytes[105] = kRebuildingHdd2;
+  record().bytes[status_layout::kActivity] = kRebuildingHdd2;
   record().SetProgress(5);
   {
     const std::vector<std::string> lines = NextCall();
@@ -260,22 +247,22 @@ TEST_F(EventDetectorTest, RebuildLogsEachNewPercentThenDoneAfterNinetyNine) {
   }
   record().SetProgress(99);
   NextCall();
-  record().bytes[105] = 0;
-  SetDrive(record(), 1, kDrivePresent, 0x00);
+  record().bytes[status_layout::kActivity] = 0;
+  SetDrive(record(), 1, {kDrivePresent});
   const std::vector<std::string> lines = NextCall();
   EXPECT_EQ(lines.back(), "D1 HDD1 --> HDD2 Done, " + Stamp());
 }
 
 TEST_F(EventDetectorTest, RebuildEndingBeforeNinetyNineSaysBothDrivesAreOk) {
-  SetDrive(record(), 1, kDrivePresent, 0x01);
+  SetDrive(record(), 1, {.flag = kDrivePresent, .port_state = 0x01});
   StartUp();
-  record().bytes[105] = kRebuildingHdd1;
+  record().bytes[status_layout::kActivity] = kRebuildingHdd1;
   record().SetProgress(97);
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD2 --> HDD1 97%, " + Stamp()));
   }
-  record().bytes[105] = 0;
+  record().bytes[status_layout::kActivity] = 0;
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD1 OK, HDD2 OK, " + Stamp()));
@@ -287,16 +274,16 @@ TEST_F(EventDetectorTest, RebuildEndingBeforeNinetyNineSaysBothDrivesAreOk) {
 }
 
 TEST_F(EventDetectorTest, ScanOnCapableFirmwareIsLoggedAsScan) {
-  SetDrive(record(), 1, kDrivePresent, 0x00);
+  SetDrive(record(), 1, {kDrivePresent});
   StartUp();
   state_.scan_capable_firmware = true;
-  record().bytes[105] = kRebuildingHdd1 | kScanOrSsdTooSmall;
+  record().bytes[status_layout::kActivity] = kRebuildingHdd1 | kScanOrSsdTooSmall;
   record().SetProgress(99);
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD1 Scan 99%, " + Stamp()));
   }
-  record().bytes[105] = 0;
+  record().bytes[status_layout::kActivity] = 0;
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD1 Scan Done, " + Stamp()));
@@ -305,10 +292,11 @@ TEST_F(EventDetectorTest, ScanOnCapableFirmwareIsLoggedAsScan) {
 
 TEST_F(EventDetectorTest, TwelveNewBadSectorsLogTheHeaderAndTheLastTen) {
   StartUp();
-  record().bytes[105] = kBadSectorsHdd1;
-  record().bytes[471] = 12;
+  record().bytes[status_layout::kActivity] = kBadSectorsHdd1;
+  record().bytes[status_layout::kBadSectorCount] = 12;
   for (unsigned k = 0; k < 12; ++k) {
-    WriteLittleEndian(record().bytes, 472 + 4 * (k % 10), 4, 1000 + k);
+    WriteLittleEndian(record().bytes, status_layout::BadSectorOffset(k % 10),
+                      status_layout::kBadSectorLength, 1000 + k);
   }
   const std::vector<std::string> lines = NextCall();
   ASSERT_EQ(lines.size(), 11U);
@@ -323,8 +311,8 @@ TEST_F(EventDetectorTest, TwelveNewBadSectorsLogTheHeaderAndTheLastTen) {
 
 TEST_F(EventDetectorTest, SensorAlarmsRaiseAlertsButNoLines) {
   StartUp();
-  record().bytes[108] = 0x11;
-  record().bytes[348] = 0xA0 | kFanAlarm | kTemperatureAlarm;
+  record().bytes[status_layout::kSensorFormat] = 0x11;
+  record().bytes[status_layout::kSensorFlags] = 0xA0 | kFanAlarm | kTemperatureAlarm;
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, IsEmpty());
@@ -338,7 +326,7 @@ TEST_F(EventDetectorTest, SensorAlarmsRaiseAlertsButNoLines) {
 TEST_F(EventDetectorTest, NewDayStartsANewFileWithASectionAndNoDriveChange) {
   StartUp();
   const std::string first_file = File();
-  SetDrive(record(), 1, kDrivePresent, 0x00);  // changed across midnight: not an event
+  SetDrive(record(), 1, {kDrivePresent});  // changed across midnight: not an event
   clock_->Advance(kDayMs);
   const std::vector<std::string> lines = NextCall();
   ASSERT_NE(File(), first_file);
@@ -383,7 +371,7 @@ TEST_F(EventDetectorTest, LogThatCannotBeReadIsNeitherLostNorOverwritten) {
   EXPECT_EQ(store_.saves, 0);
 
   store_.fail_load = false;
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   const std::vector<std::string>& saved = store_.files.at(File());
   EXPECT_EQ(saved.front(), "earlier line");
@@ -409,7 +397,7 @@ TEST_F(EventDetectorTest, UnreachableFolderKeepsTheListUsable) {
   store_.unreachable = true;
   StartUp();
   EXPECT_FALSE(log_.lines.empty());
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   {
     const std::vector<std::string> lines = NextCall();
     EXPECT_THAT(lines, ElementsAre("D1 HDD1 was removed, 03" + Stamp()));
@@ -424,7 +412,7 @@ TEST_F(EventDetectorTest, DaysThatCouldNotBeSavedLandInTheirOwnFilesOnceSavingWo
   StartUp();
   const std::string day1 = File();
   store_.fail_save = true;
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   const std::vector<std::string> day1_lines = log_.lines;
   clock_->Advance(kDayMs);
@@ -473,7 +461,7 @@ TEST_F(EventDetectorTest, ClockSetBackIntoAnUnsavedDayContinuesThatDaysList) {
   NextCall();
   clock_->back = std::chrono::hours(24);
   ASSERT_EQ(File(), day1);
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   store_.fail_save = false;
   NextCall();
@@ -489,7 +477,7 @@ TEST_F(EventDetectorTest, SaveFailureIsReportedOncePerEpisodeUntilEveryDayIsSave
   detector_->SetSaveListener(&listener);
   store_.fail_save = true;
   StartUp();
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   NextCall();
   EXPECT_THAT(listener.events, ElementsAre("failed: disk full"));
@@ -500,7 +488,7 @@ TEST_F(EventDetectorTest, SaveFailureIsReportedOncePerEpisodeUntilEveryDayIsSave
   // The next episode lasts while the old day's file refuses, though the new day's takes its lines.
   const std::string day1 = File();
   store_.failing_files = {day1};
-  SetDrive(record(), 0, kDrivePresent, 0x00);
+  SetDrive(record(), 0, {kDrivePresent});
   NextCall();
   clock_->Advance(kDayMs);
   NextCall();
@@ -522,7 +510,7 @@ TEST_F(EventDetectorTest, CopyFollowingTheGenerationStaysExactAcrossDaysAndVanis
   copy.Follow(log_);
   const std::uint64_t first = log_.generation;
 
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   NextCall();
   copy.Follow(log_);
@@ -537,7 +525,7 @@ TEST_F(EventDetectorTest, CopyFollowingTheGenerationStaysExactAcrossDaysAndVanis
   EXPECT_NE(log_.generation, first);
   EXPECT_EQ(copy.lines, log_.lines);
 
-  SetDrive(record(), 0, kDrivePresent, 0x00);
+  SetDrive(record(), 0, {kDrivePresent});
   NextCall();
   copy.Follow(log_);
   EXPECT_EQ(copy.lines, log_.lines);
@@ -569,7 +557,7 @@ TEST_F(EventDetectorTest, CopyFollowingTheGenerationSeesTheClockGoBackToAWaiting
   store_.fail_save = true;
   LogCopy copy;
   StartUp();
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   NextCall();
   const std::vector<std::string> day1 = log_.lines;
   clock_->Advance(kDayMs);
@@ -625,7 +613,7 @@ TEST_F(SharedDayTest, TwoProgramsOnOneDayEachSeeTheOthersLinesAfterTheirSave) {
   EXPECT_EQ(second_log.lines, FileLines());
 
   // Both see the drive go; each save brings the other's lines since, in the file's order.
-  SetDrive(record(), 0, kDriveAbsent, 0x03);
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
   clock_->Advance(5000);
   first.DetectEvents(0x01);
   EXPECT_EQ(log_.lines, FileLines());
@@ -676,7 +664,8 @@ TEST_F(SharedDayTest, LargeDayIsHeldByItsLastLinesAndTheViewerSaysWhereTheRestAr
   // Another program keeps writing much; each save takes its lines and holds no more.
   for (int round = 0; round < 4; ++round) {
     WriteOthersLines("other", 3u << 20);
-    SetDrive(record(), 0, round % 2 == 0 ? kDriveAbsent : kDrivePresent, 0x03);
+    SetDrive(record(), 0,
+             {.flag = round % 2 == 0 ? kDriveAbsent : kDrivePresent, .port_state = 0x03});
     clock_->Advance(5000);
     detector.DetectEvents(0x01);
     EXPECT_LE(HeldBytes(log_), kLargestViewedFile);

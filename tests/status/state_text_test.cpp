@@ -8,8 +8,8 @@ namespace {
 ControllerStatus WithFlags(std::uint8_t drive_flags, std::uint8_t activity = 0,
                            std::uint8_t progress = 0) {
   ControllerStatus record;
-  record.bytes[104] = drive_flags;
-  record.bytes[105] = activity;
+  record.bytes[status_layout::kDriveFlags] = drive_flags;
+  record.bytes[status_layout::kActivity] = activity;
   record.SetProgress(progress);
   return record;
 }

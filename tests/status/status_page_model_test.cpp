@@ -2,25 +2,18 @@
 // hand-made status records and enclosure lists.
 #include <gtest/gtest.h>
 
-#include "common/bytes.h"
 #include "device/disk_system.h"
 #include "status/device_captions.h"
 #include "status/status_page_model.h"
+#include "support/status_record.h"
 
 namespace raid {
 namespace {
 
+using testing::SetDrive;
+
 constexpr std::uint64_t k1TB = 1953525168;  // "931 GB"
 constexpr std::uint64_t k2TB = 3907029168;  // "1863 GB"
-
-void SetDrive(ControllerStatus& record, unsigned drive, std::uint8_t flag, const char* model = "",
-              const char* serial = "", std::uint64_t sectors = 0) {
-  std::uint8_t& flags = record.bytes[104];
-  flags = static_cast<std::uint8_t>((flags & (drive == 0 ? 0xF0 : 0x0F)) | DriveFlag(flag, drive));
-  WriteSwappedText(record.bytes, 256 + 46 * drive, 40, model);
-  WriteSwappedText(record.bytes, 58 + 20 * drive, 20, serial);
-  WriteLittleEndian(record.bytes, 296 + 46 * drive, 6, sectors);
-}
 
 // A mirror of two present drives, fan and temperature reported, firmware that allows the panel.
 StatusPageInput Mirror() {
@@ -28,11 +21,11 @@ StatusPageInput Mirror() {
   input.enclosure_known = true;
   input.device_checked = {true, false};
   ControllerStatus& record = input.record;
-  record.bytes[57] = kModeMirroring;
+  record.bytes[status_layout::kMode] = kModeMirroring;
   record.SetArrayCapacity(k2TB);
-  SetDrive(record, 0, kDrivePresent, "ST2000DM001-1CH164", "Z1E0AAAA", k2TB);
-  SetDrive(record, 1, kDrivePresent, "WDC WD20EARX-00PASB0", "WD-WCAZA1111111", k2TB);
-  record.bytes[348] = kSensorsReported;
+  SetDrive(record, 0, {kDrivePresent, "ST2000DM001-1CH164", "Z1E0AAAA", k2TB});
+  SetDrive(record, 1, {kDrivePresent, "WDC WD20EARX-00PASB0", "WD-WCAZA1111111", k2TB});
+  record.bytes[status_layout::kSensorFlags] = kSensorsReported;
   record.SetFanSpeed(2200);
   record.SetTemperature(41);
   input.firmware_version_text = "100126.1";
@@ -42,7 +35,7 @@ StatusPageInput Mirror() {
 }
 
 StatusPageInput WithActivity(StatusPageInput input, std::uint8_t activity, std::uint8_t percent) {
-  input.record.bytes[105] = activity;
+  input.record.bytes[status_layout::kActivity] = activity;
   input.record.SetProgress(percent);
   return input;
 }
@@ -105,24 +98,24 @@ TEST(StatusPageModel, RebuildTextIsRedrawnOnlyWhenThePercentageMoves) {
 TEST(StatusPageModel, DriveLabelsFollowTheDriveState) {
   StatusPageModel model;
   StatusPageInput input = Mirror();
-  SetDrive(input.record, 1, kDriveFailed, "SMALL DISK 80G", "S0", 156301488);
+  SetDrive(input.record, 1, {kDriveFailed, "SMALL DISK 80G", "S0", 156301488});
   model.RefreshStatusPage(input, false);
   DriveLabels failed{"74 GB\n", "SMALL DISK 80G", TextColour::kRed, true, false};
   EXPECT_EQ(model.view().drives[1], failed);
 
   // Pulled out: the record keeps the drive's details, and so does the page, greyed.
-  SetDrive(input.record, 0, kDriveAbsent, "ST2000DM001-1CH164", "Z1E0AAAA", k1TB);
+  SetDrive(input.record, 0, {kDriveAbsent, "ST2000DM001-1CH164", "Z1E0AAAA", k1TB});
   model.RefreshStatusPage(input, false);
   DriveLabels pulled{"931 GB\n", "ST2000DM001-1CH164", TextColour::kNavy, false, false};
   EXPECT_EQ(model.view().drives[0], pulled);
 
   // No serial known: the texts stay as they were. Inserted: nothing changes. No flag: emptied.
-  SetDrive(input.record, 0, kDriveAbsent, "OTHER", "    ", k2TB);
-  SetDrive(input.record, 1, kDriveInserted, "NEW DISK", "N1", k1TB);
+  SetDrive(input.record, 0, {kDriveAbsent, "OTHER", "    ", k2TB});
+  SetDrive(input.record, 1, {kDriveInserted, "NEW DISK", "N1", k1TB});
   model.RefreshStatusPage(input, true);
   EXPECT_EQ(model.view().drives[0], pulled);
   EXPECT_EQ(model.view().drives[1], failed);
-  input.record.bytes[104] = 0x04;
+  input.record.bytes[status_layout::kDriveFlags] = 0x04;
   model.RefreshStatusPage(input, false);
   EXPECT_EQ(model.view().drives[1].capacity, "");
   EXPECT_EQ(model.view().drives[1].model, "");
@@ -137,7 +130,7 @@ TEST(StatusPageModel, DrivesAreRedrawnOnlyWhenTheirFlagsChangeOrWhenForced) {
   StatusPageModel model;
   model.RefreshStatusPage(Mirror(), false);
   StatusPageInput input = Mirror();
-  SetDrive(input.record, 0, kDrivePresent, "CHANGED MODEL", "C1", k1TB);
+  SetDrive(input.record, 0, {kDrivePresent, "CHANGED MODEL", "C1", k1TB});
   input.record.SetArrayCapacity(k1TB);
   model.RefreshStatusPage(input, false);
   EXPECT_EQ(model.view().drives[0].model, "ST2000DM001-1CH164");
@@ -152,8 +145,8 @@ TEST(StatusPageModel, DrivesAreRedrawnOnlyWhenTheirFlagsChangeOrWhenForced) {
 // drives on the page.
 TEST(StatusPageModel, ForgetsWhatItDrewForAnotherEnclosure) {
   StatusPageInput other = Mirror();
-  SetDrive(other.record, 0, kDrivePresent, "HITACHI HDS721010", "H1", k1TB);
-  SetDrive(other.record, 1, kDrivePresent, "HITACHI HDS721010", "H2", k1TB);
+  SetDrive(other.record, 0, {kDrivePresent, "HITACHI HDS721010", "H1", k1TB});
+  SetDrive(other.record, 1, {kDrivePresent, "HITACHI HDS721010", "H2", k1TB});
   other.record.SetArrayCapacity(k1TB);
 
   StatusPageModel model;
@@ -176,8 +169,10 @@ TEST(StatusPageModel, ForgetsWhatItDrewForAnotherEnclosure) {
 
   // Gone even when the new enclosure's drives are not read yet.
   StatusPageInput inserting = Mirror();
-  SetDrive(inserting.record, 0, kDriveInserted);
-  SetDrive(inserting.record, 1, kDriveInserted);
+  for (unsigned drive : {0U, 1U}) {
+    inserting.record.ClearDriveDetails(drive);
+    SetDrive(inserting.record, drive, {kDriveInserted});
+  }
   model.Forget();
   model.RefreshStatusPage(inserting, false);
   EXPECT_EQ(model.view().drives[0].model, "");
@@ -218,17 +213,17 @@ TEST(StatusPageModel, SensorPanelNeedsReportedSensorsAndFirmwareThatAllowsIt) {
   EXPECT_EQ(model.view().temperature_colour, TextColour::kBlue);
 
   StatusPageInput input = Mirror();
-  input.record.bytes[348] = 0xA4;  // temperature alarm
+  input.record.bytes[status_layout::kSensorFlags] = 0xA4;  // temperature alarm
   model.RefreshStatusPage(input, false);
   EXPECT_EQ(model.view().fan_colour, TextColour::kBlue);
   EXPECT_EQ(model.view().temperature_colour, TextColour::kRed);
-  input.record.bytes[348] = 0xA1;  // fan alarm
+  input.record.bytes[status_layout::kSensorFlags] = 0xA1;  // fan alarm
   model.RefreshStatusPage(input, false);
   EXPECT_EQ(model.view().fan_colour, TextColour::kRed);
   EXPECT_TRUE(model.view().sensor_panel_shown);
 
   for (std::uint8_t flags : {kSensorsNotReported, kSensorPanelHidden, std::uint8_t{0x00}}) {
-    input.record.bytes[348] = flags;
+    input.record.bytes[status_layout::kSensorFlags] = flags;
     model.RefreshStatusPage(input, false);
     EXPECT_FALSE(model.view().sensor_panel_shown) << "sensor flags " << int{flags};
   }

@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "common/clock.h"
 #include "common/shared_state.h"
@@ -64,6 +66,38 @@ class SimulatedHostTest : public ::testing::Test {
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<DiskSystem> wrapped_disks_;
   std::unique_ptr<DeviceAccess> device_;
+};
+
+// One enclosure at drive 2 behind a plain disk at drive 0, addressed by hand rather than found
+// by discovery, with a transport and command wrappers of the test's own: the ground of the tests
+// of the exchanges themselves.
+class OneEnclosureTest : public SimulatedHostTest {
+ protected:
+  static constexpr unsigned kDrive = 2;
+
+  void BuildEnclosure(sim::EnclosureSpec enclosure = {}) {
+    scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
+    scenario_.drives[kDrive] = sim::DriveSpec(std::move(enclosure));
+    BuildHost();
+    target_ = IdentifiedDrive(kDrive);
+    recorder().Clear();
+    commands_ =
+        std::make_unique<ControllerCommands>(*host_, transport_, gate_, [this] { return target_; });
+  }
+  // Whatever failed, the controller also never met a command it could not decode.
+  void TearDown() override {
+    SimulatedHostTest::TearDown();
+    if (host_) {
+      EXPECT_THAT(host_->recorder().DecodeErrors(), ::testing::IsEmpty());
+    }
+  }
+  sim::SimEnclosure& enclosure() { return *host_->enclosure(kDrive); }
+
+  Transport transport_{clock_};
+  ExchangeGate gate_;
+  std::optional<DiskRef> target_;
+  std::unique_ptr<ControllerCommands> commands_;
+  std::array<std::uint8_t, 512> out_{};
 };
 
 }  // namespace raid::testing
