@@ -9,7 +9,9 @@
 #   --program       raidctl (the default: `raidctl monitor --realtime`) or raidgui (the window on
 #                   Qt's offscreen platform)
 # Exits 1 when, for raidctl, the processor time is not below 0.1 % of one core or the peak
-# resident memory not below 40 MB; for raidgui when the peak resident memory is not below 80 MB.
+# resident memory not below 40 MB on a generated host (0.5 % and 60 MB on the demo, whose story
+# of a pulled drive and a rebuild keeps it busier); for raidgui when the peak resident memory is
+# not below 80 MB.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="${RAIDGUI_BUILD_ROOT:-$root/build}/native"
@@ -36,7 +38,8 @@ fi
 case $program in
   raidctl)
     binary="$native/src/cli/raidctl"
-    cpu_limit=0.1 memory_limit=40 ;;
+    cpu_limit=0.5 memory_limit=60
+    ((enclosures == 0)) || cpu_limit=0.1 memory_limit=40 ;;
   raidgui)
     binary="$native/src/raidgui"
     cpu_limit=0 memory_limit=80 ;;  # the window's processor time is shown, not judged
