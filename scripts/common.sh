@@ -15,7 +15,11 @@ configure() {
   cmake -S "$ROOT" -B "$1" -G Ninja --log-level=WARNING "${@:2}"
 }
 
+# The native tree: every target, or only the targets named (`build_native raidgui raidctl`) and
+# what they link.
 build_native() {
+  local targets=()
+  (($# == 0)) || targets=(--target "$@")
   configure "$NATIVE_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-    cmake --build "$NATIVE_DIR" --parallel "$JOBS"
+    cmake --build "$NATIVE_DIR" --parallel "$JOBS" ${targets[@]+"${targets[@]}"}
 }

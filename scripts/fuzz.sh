@@ -37,6 +37,7 @@ done
 configure "$FUZZ_DIR" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_FUZZ=ON -DRAIDGUI_BENCH=OFF
 cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target "${targets[@]/#/fuzz_}"
+echo "fuzz: built in ${SECONDS}s"
 
 # LeakSanitizer stops the process's threads with ptrace, which some containers forbid; probe with
 # a program that leaks on purpose, as test.sh does.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the native tree and runs the program:
+# Builds the programs of the native tree and runs one:
 #   RAIDGUI_REAL unset  the demo: the window on the simulated host of sim/scenarios/demo.json,
 #                       whose story takes about two minutes (no hardware needed). Without a
 #                       display the same story runs on Qt's offscreen platform, ten times faster;
@@ -15,7 +15,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 "$ROOT/scripts/bootstrap.sh"
-build_native
+# The two programs and their libraries only: the tests and benchmarks are test.sh's to build.
+build_native raidgui raidctl
 
 RAIDGUI="$NATIVE_DIR/src/raidgui"
 RAIDCTL="$NATIVE_DIR/src/cli/raidctl"

@@ -30,7 +30,19 @@ trap on_exit EXIT
 begin() {
   stage=$1
   stage_start=$SECONDS
+  build_end=$SECONDS
   echo "=== $stage: $2"
+}
+
+# Marks the end of the stage's build; what follows is its tests' time.
+built() {
+  build_end=$SECONDS
+}
+
+# The stage's time so far, whole and split at the end of its build.
+stage_times() {
+  printf 'in %ds (build %ds, tests %ds)' $((SECONDS - stage_start)) $((build_end - stage_start)) \
+    $((SECONDS - build_end))
 }
 
 # Counts from the last ctest run in build folder $1: CTest tests and GoogleTest cases.
@@ -39,8 +51,8 @@ finish() {
   local ctests cases
   ctests=$(grep -c '^Test Passed\.$' "$log" || true)
   cases=$(grep -aoE '^\[  PASSED  \] [0-9]+ tests?\.' "$log" | awk '{n += $4} END {print n + 0}')
-  summary+=("$(printf '%-7s %3d tests passed (%d GoogleTest cases) in %ds' \
-    "$stage" "$ctests" "$cases" $((SECONDS - stage_start)))")
+  summary+=("$(printf '%-7s %3d tests passed (%d GoogleTest cases) %s' \
+    "$stage" "$ctests" "$cases" "$(stage_times)")")
   total_ctests=$((${total_ctests:-0} + ctests))
 }
 
@@ -60,13 +72,16 @@ lsan_works() {
 "$ROOT/scripts/check_layers.sh"
 
 begin native "build and test ($JOBS jobs)"
+# shellcheck disable=SC2119  # no target named: all of them
 build_native
+built
 ctest --test-dir "$NATIVE_DIR" "${CTEST_ARGS[@]}"
 finish "$NATIVE_DIR"
 
 begin asan "ASan+UBSan build and test"
 configure "$ASAN_DIR" -DCMAKE_BUILD_TYPE=Debug -DRAIDGUI_SANITIZE=ON -DRAIDGUI_BENCH=OFF
 cmake --build "$ASAN_DIR" --parallel "$JOBS"
+built
 if lsan_works; then
   leaks=1
 else
@@ -87,8 +102,11 @@ mkdir -p "$BUILD_ROOT"
 "$ROOT/scripts/fuzz.sh" 5 | tee "$BUILD_ROOT/fuzz-stage.txt"
 read -r fuzz_targets fuzz_runs < <(sed -n 's/^fuzz: \([0-9]*\) targets, \([0-9]*\) runs, no findings$/\1 \2/p' \
   "$BUILD_ROOT/fuzz-stage.txt")
-summary+=("$(printf '%-7s %3d targets passed (%d runs, no findings) in %ds' \
-  "$stage" "$fuzz_targets" "$fuzz_runs" $((SECONDS - stage_start)))")
+# fuzz.sh builds and then runs; it says how long its build took.
+fuzz_build=$(sed -n 's/^fuzz: built in \([0-9]*\)s$/\1/p' "$BUILD_ROOT/fuzz-stage.txt")
+build_end=$((stage_start + ${fuzz_build:-0}))
+summary+=("$(printf '%-7s %3d targets passed (%d runs, no findings) %s' \
+  "$stage" "$fuzz_targets" "$fuzz_runs" "$(stage_times)")")
 
 begin tsan "ThreadSanitizer build, the tests labelled threads"
 configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAIDGUI_BENCH=OFF
@@ -99,6 +117,7 @@ configure "$TSAN_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_TSAN=ON -DRAID
 mapfile -t threaded < <(ctest --test-dir "$TSAN_DIR" -N -L '^threads$' | sed -n 's/^ *Test *#[0-9]*: //p')
 ((${#threaded[@]} > 0)) || { echo "tsan: no test is labelled threads" >&2; exit 1; }
 cmake --build "$TSAN_DIR" --parallel "$JOBS" --target "${threaded[@]}"
+built
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
   ctest --test-dir "$TSAN_DIR" -L '^threads$' "${CTEST_ARGS[@]}"
 finish "$TSAN_DIR"
@@ -107,6 +126,7 @@ begin mingw "Windows cross build, tests under Wine"
 configure "$MINGW_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_BENCH=OFF
 cmake --build "$MINGW_DIR" --parallel "$JOBS"
+built
 # A private prefix, made once, quietly: no Mono/Gecko installers, no display. The tests are
 # console programs; without a display a crash prints Wine's backtrace instead of opening a dialog.
 export WINEPREFIX="$MINGW_DIR/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -18,33 +18,55 @@ constexpr std::array<std::uint8_t, 16> kImageGuid = {
 
 }  // namespace
 
-SpiFlash::SpiFlash() : cells_(kFlashSize, 0xFF) {}
+SpiFlash::SpiFlash() : sectors_(kFlashSize / kFlashSectorSize) {}
 
 void SpiFlash::ReadBlock(std::uint32_t address, std::span<std::uint8_t> out) const {
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    const std::uint64_t at = std::uint64_t{address} + i;
-    out[i] = at < cells_.size() ? cells_[at] : 0xFF;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint64_t at = std::uint64_t{address} + done;
+    const std::size_t offset = at % kFlashSectorSize;
+    const std::size_t count = std::min<std::size_t>(out.size() - done, kFlashSectorSize - offset);
+    const auto part = out.subspan(done, count);
+    const Sector* sector = at < kFlashSize ? sectors_[at / kFlashSectorSize].get() : nullptr;
+    if (sector) {
+      std::copy_n(sector->begin() + offset, count, part.begin());
+    } else {
+      std::fill(part.begin(), part.end(), std::uint8_t{0xFF});
+    }
+    done += count;
+  }
+}
+
+template <typename Write>
+void SpiFlash::WriteCells(std::uint32_t address, std::span<const std::uint8_t> data, Write write) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const std::uint64_t at = std::uint64_t{address} + done;
+    if (at >= kFlashSize) return;
+    const std::size_t offset = at % kFlashSectorSize;
+    const std::size_t count = std::min<std::size_t>(data.size() - done, kFlashSectorSize - offset);
+    auto& sector = sectors_[at / kFlashSectorSize];
+    if (!sector) {
+      sector = std::make_unique<Sector>();
+      sector->fill(0xFF);
+    }
+    for (std::size_t i = 0; i < count; ++i)
+      write((*sector)[offset + i], data[done + i]);
+    done += count;
   }
 }
 
 void SpiFlash::ProgramBlock(std::uint32_t address, std::span<const std::uint8_t> data) {
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const std::uint64_t at = std::uint64_t{address} + i;
-    if (at < cells_.size()) cells_[at] &= data[i];
-  }
+  WriteCells(address, data, [](std::uint8_t& cell, std::uint8_t byte) { cell &= byte; });
 }
 
 void SpiFlash::EraseSector(std::uint32_t address) {
-  const std::uint32_t start = address & ~(kFlashSectorSize - 1);
-  if (start >= cells_.size()) return;
-  std::fill_n(cells_.begin() + start, kFlashSectorSize, 0xFF);
+  if (address >= kFlashSize) return;
+  sectors_[address / kFlashSectorSize].reset();
 }
 
 void SpiFlash::Store(std::uint32_t address, std::span<const std::uint8_t> data) {
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const std::uint64_t at = std::uint64_t{address} + i;
-    if (at < cells_.size()) cells_[at] = data[i];
-  }
+  WriteCells(address, data, [](std::uint8_t& cell, std::uint8_t byte) { cell = byte; });
 }
 
 std::vector<std::uint8_t> SpiFlash::Bytes(std::uint32_t address, std::uint32_t length) const {

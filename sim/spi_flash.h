@@ -1,8 +1,12 @@
 // The controller's 8 MiB SPI flash: read and program in 128-byte blocks, erase in 4096-byte
 // sectors. Erased bytes read 0xFF, and programming can only clear bits, as on the real part.
+// Only the sectors written since their last erase hold memory: a host of many enclosures, each
+// with a firmware image of a few dozen KiB, does not carry 8 MiB of 0xFF per enclosure.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -26,7 +30,14 @@ class SpiFlash {
   std::vector<std::uint8_t> Bytes(std::uint32_t address, std::uint32_t length) const;
 
  private:
-  std::vector<std::uint8_t> cells_;
+  using Sector = std::array<std::uint8_t, kFlashSectorSize>;
+
+  // Calls `write(cell, byte)` for each byte of `data` that lands inside the flash, making its
+  // sector's memory first when the sector is erased.
+  template <typename Write>
+  void WriteCells(std::uint32_t address, std::span<const std::uint8_t> data, Write write);
+
+  std::vector<std::unique_ptr<Sector>> sectors_;  // null: erased
 };
 
 struct FirmwareImageFields {

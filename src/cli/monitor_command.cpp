@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +32,8 @@
 namespace raid::cli {
 namespace {
 
-constexpr std::uint32_t kWaitSliceMs = 100;
+// Simulated time is waited in steps of this, so that a stop is seen between them.
+constexpr std::uint32_t kVirtualStepMs = 100;
 // A stop ends the process within seconds whatever a mail server does: what is due may still go
 // out within the grace, then the mail under way is cancelled.
 constexpr std::chrono::milliseconds kMailGrace = kMailStopGrace;
@@ -196,14 +198,18 @@ struct Ticker {
 };
 
 // Waits on the session's clock until `deadline`, a stop or reload request or a device event.
+// Real time is waited in one piece, which the request cuts short: an idle monitor wakes only for
+// its timers. A request that comes between the look at it and the wait is seen at the deadline,
+// at most Timer4's half second later.
 void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t deadline) {
   Clock& clock = session.clock();
   while (!StopRequested() && !ReloadRequested() && clock.NowMs() < deadline) {
-    const auto slice =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - clock.NowMs(), kWaitSliceMs));
+    const std::uint64_t left = deadline - clock.NowMs();
     if (session.virtual_time()) {
-      clock.SleepMs(slice);
-    } else if (WaitForHandle(watcher.WaitHandle(), slice)) {
+      clock.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kVirtualStepMs)));
+    } else if (WaitForHandle(
+                   watcher.WaitHandle(),
+                   static_cast<std::uint32_t>(std::min<std::uint64_t>(left, UINT32_MAX)))) {
       return;
     }
   }

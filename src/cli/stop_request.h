@@ -16,7 +16,8 @@ void ClearStopRequest();
 void IgnoreBrokenPipe();
 
 // Waits up to `ms` real milliseconds for `handle` (a descriptor; -1 for none) to become
-// readable or for a stop request. True when the handle became readable.
+// readable or for a stop request (on POSIX any caught signal, a reload request too). True when
+// the handle became readable.
 bool WaitForHandle(int handle, std::uint32_t ms);
 
 }  // namespace raid::cli

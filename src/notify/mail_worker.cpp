@@ -1,9 +1,15 @@
 #include "notify/mail_worker.h"
 
 namespace raid {
+namespace {
 
-MailWorker::MailWorker(AlertMailer& mailer, std::uint32_t look_ms)
-    : mailer_(mailer), look_(look_ms), thread_([this] { Loop(); }) {}
+// After a look that found work, the next comes this soon (or when woken), to see what was raised
+// meanwhile; a look that finds nothing waits until woken.
+constexpr std::chrono::milliseconds kLookAgain{200};
+
+}  // namespace
+
+MailWorker::MailWorker(AlertMailer& mailer) : mailer_(mailer), thread_([this] { Loop(); }) {}
 
 MailWorker::~MailWorker() {
   {
@@ -31,7 +37,12 @@ void MailWorker::Loop() {
     // Idle only once a look found nothing to do and nobody asked for more since.
     if (!work && !woken_) idle_ = true;
     wake_.notify_all();
-    if (!woken_) wake_.wait_for(lock, look_, [this] { return stop_ || woken_; });
+    const auto asked = [this] { return stop_ || woken_; };
+    if (work) {
+      wake_.wait_for(lock, kLookAgain, asked);
+    } else {
+      wake_.wait(lock, asked);
+    }
     woken_ = false;
   }
   ended_ = true;
@@ -40,6 +51,11 @@ void MailWorker::Loop() {
 
 bool MailWorker::Stop(std::chrono::milliseconds grace, std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
+  if (mailer_.HasWork()) {
+    woken_ = true;
+    idle_ = false;
+    wake_.notify_all();
+  }
   wake_.wait_for(lock, grace, [this] { return idle_ && !mailer_.HasWork(); });
   lock.unlock();
   mailer_.Cancel();

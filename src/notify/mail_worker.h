@@ -18,26 +18,27 @@ inline constexpr std::chrono::milliseconds kMailStopGrace{2000};
 
 class MailWorker {
  public:
-  // Looks for work every `look_ms` and whenever woken.
-  explicit MailWorker(AlertMailer& mailer, std::uint32_t look_ms = 200);
+  // Looks for work at the start, whenever woken and shortly after each look that found some.
+  // Whoever raises an alert wakes it: an idle worker sleeps instead of looking several times a
+  // second.
+  explicit MailWorker(AlertMailer& mailer);
   ~MailWorker();
   MailWorker(const MailWorker&) = delete;
   MailWorker& operator=(const MailWorker&) = delete;
 
-  // Work has been requested: look now rather than at the next round.
+  // Work has been requested: look now.
   void Wake();
 
-  // Ends the worker: what is due may still go out within `grace`; then the mail under way is
-  // cancelled and the worker ends. False when it has not ended within `limit` after the cancel
-  // (a name lookup that will not be cut short); it is then left running and joined by the
-  // destructor.
+  // Ends the worker: what is due (woken for or not) may still go out within `grace`; then the
+  // mail under way is cancelled and the worker ends. False when it has not ended within `limit`
+  // after the cancel (a name lookup that will not be cut short); it is then left running and joined
+  // by the destructor.
   bool Stop(std::chrono::milliseconds grace, std::chrono::milliseconds limit);
 
  private:
   void Loop();
 
   AlertMailer& mailer_;
-  const std::chrono::milliseconds look_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool woken_ = false;

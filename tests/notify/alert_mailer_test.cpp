@@ -445,7 +445,7 @@ TEST_F(AlertMailerTest, MailWorkerThreadSendsBesideTheCallerAndCancelsAHangingMa
   Configure();
   StallingSmtpClient stalling;
   AlertMailer mailer(store_, stalling, registry_, records_, flags_, ui_, clock_);
-  MailWorker worker(mailer, 20);
+  MailWorker worker(mailer);
   for (int i = 0; i < 3; ++i) {
     mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
     worker.Wake();

@@ -1,7 +1,9 @@
-// The SPI flash commands and the member-drive ATA commands, through the command channel.
+// The SPI flash commands and the member-drive ATA commands, through the command channel; the
+// flash's own ranges across sectors.
 #include <gtest/gtest.h>
 
 #include "sim_host.h"
+#include "spi_flash.h"
 #include "wire_client.h"
 
 namespace raid::sim {
@@ -114,6 +116,32 @@ TEST_F(ChannelCommands, ProgrammingOnlyClearsBitsAndEraseWorksOnWholeSectors) {
   ASSERT_EQ(FlashProgram(address, data), 0x20);
   read = FlashRead(address);
   EXPECT_EQ(std::vector<std::uint8_t>(read.begin() + 80, read.begin() + 208), data);
+}
+
+// Only written sectors hold memory: a range that crosses from one into an erased one, or past the
+// flash's end, must read and write as one flat flash of 0xFF.
+TEST(SpiFlash, RangesAcrossSectorsAndPastTheEndBehaveAsOneErasedFlash) {
+  SpiFlash flash;
+  const std::vector<std::uint8_t> data = {1, 2, 3, 4, 5, 6, 7, 8};
+  flash.Store(0x0FFC, data);
+  flash.ProgramBlock(0x1FFC, data);  // its second half into a sector never written
+  const auto ff = [](std::size_t n) { return std::vector<std::uint8_t>(n, 0xFF); };
+  const std::vector<std::uint8_t> around = {0xFF, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0xFF, 0xFF};
+  EXPECT_EQ(flash.Bytes(0x0FFA, 12), around);
+  EXPECT_EQ(flash.Bytes(0x1FFA, 12), around);
+
+  flash.EraseSector(0x1FFF);  // the second sector, which holds 5..8 of the first store
+  const std::vector<std::uint8_t> head = {1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(flash.Bytes(0x0FFC, 8), head);
+  EXPECT_EQ(flash.Bytes(0x1000, kFlashSectorSize), ff(kFlashSectorSize));
+  flash.ProgramBlock(0x1FFC, std::vector<std::uint8_t>(8, 0xF0));  // clears bits only
+  const std::vector<std::uint8_t> anded = {0xF0, 0xF0, 0xF0, 0xF0, 0, 0, 0, 0};
+  EXPECT_EQ(flash.Bytes(0x1FFC, 8), anded);
+
+  flash.Store(kFlashSize - 2, data);
+  flash.EraseSector(kFlashSize);
+  const std::vector<std::uint8_t> end = {1, 2, 0xFF, 0xFF};
+  EXPECT_EQ(flash.Bytes(kFlashSize - 2, 4), end);
 }
 
 TEST_F(ChannelCommands, IdentifyComesBackInFourPartsWithAtaLayout) {

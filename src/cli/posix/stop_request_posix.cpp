@@ -1,9 +1,9 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
+#include <climits>
 
 #include "cli/stop_request.h"
 
@@ -43,12 +43,10 @@ void ClearStopRequest() {
 }
 
 bool WaitForHandle(int handle, std::uint32_t ms) {
-  if (handle < 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    return false;
-  }
+  // poll() ignores a negative descriptor, which makes it a plain timed wait; unlike a sleep it is
+  // never resumed after a caught signal, so a stop or a reload request ends the wait at once.
   pollfd waiting{handle, POLLIN, 0};
-  return ::poll(&waiting, 1, static_cast<int>(ms)) > 0;
+  return ::poll(&waiting, 1, static_cast<int>(std::min<std::uint32_t>(ms, INT_MAX))) > 0;
 }
 
 }  // namespace raid::cli

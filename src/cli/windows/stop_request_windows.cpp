@@ -32,7 +32,14 @@ void ClearStopRequest() {
 }
 
 bool WaitForHandle(int /*handle*/, std::uint32_t ms) {
-  Sleep(ms);  // no descriptors to wait on here: the recount watcher is asked after each slice
+  // No descriptors to wait on here, and a console control event does not cut Sleep short: the
+  // wait goes in slices, so that a stop is seen within a tenth of a second.
+  constexpr std::uint32_t kSliceMs = 100;
+  while (ms > 0 && !StopRequested()) {
+    const std::uint32_t slice = ms < kSliceMs ? ms : kSliceMs;
+    Sleep(slice);
+    ms -= slice;
+  }
   return false;
 }
 
