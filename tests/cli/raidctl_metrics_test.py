@@ -243,6 +243,15 @@ class MetricsTest(unittest.TestCase):
             self.stop(process)
         self.assertGreater(len(versions), 5, "only %d versions in %d reads" % (len(versions), reads))
 
+    def put_folder_in_place_of_metrics(self):
+        # The monitor may write the file again between the removal and the mkdir.
+        try:
+            os.remove(self.metrics)
+            os.mkdir(self.metrics)
+            return True
+        except (FileExistsError, FileNotFoundError):
+            return False
+
     def test_a_place_that_cannot_be_written_is_told_once_and_the_monitor_goes_on(self):
         missing = os.path.join(self.folder, "nowhere", "raidgui.prom")
         stderr, _ = self.monitor(self.scenario("demo.json"), 30, metrics=missing)
@@ -258,8 +267,7 @@ class MetricsTest(unittest.TestCase):
         process = self.spawn(self.scenario("demo.json"))
         try:
             self.assertTrue(self.wait_for(lambda: os.path.isfile(self.metrics)))
-            os.remove(self.metrics)
-            os.mkdir(self.metrics)
+            self.assertTrue(self.wait_for(self.put_folder_in_place_of_metrics))
             self.assertTrue(self.wait_for(
                 lambda: any("cannot write the metrics" in line for line in self.stderr_lines())))
             os.rmdir(self.metrics)
