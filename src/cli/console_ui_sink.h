@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "cli/journal_stderr.h"
 #include "common/ui_sink.h"
 #include "monitor/polling_schedule.h"
 
@@ -18,12 +19,15 @@ class ConsoleUiSink : public UiSink {
   void SetPanelText(int panel, const std::string& text) override {
     if (verbose_) std::fprintf(stderr, "[panel %d] %s\n", panel, text.c_str());
   }
+  // The box's icon is its priority in the journal.
   void ShowMessage(const MessageBoxRequest& request) override {
-    if (request.caption.empty()) {
-      std::fprintf(stderr, "%s\n", request.text.c_str());
-    } else {
-      std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
-    }
+    const LinePriority priority =
+        request.icon == MessageIcon::kError ? LinePriority::kError
+        : request.icon == MessageIcon::kWarning || request.icon == MessageIcon::kExclamation
+            ? LinePriority::kWarning
+            : LinePriority::kInformation;
+    WriteStderrLine(priority,
+                    request.caption.empty() ? request.text : request.caption + ": " + request.text);
   }
   void SetMonitorChecked(int position, bool checked) override {
     std::fprintf(stderr, "Monitoring of Device%d %s.\n", position + 1,

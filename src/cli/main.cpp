@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cli/discover_command.h"
 #include "cli/event_hook.h"
 #include "cli/firmware_command.h"
+#include "cli/journal_stderr.h"
 #include "cli/monitor_command.h"
 #include "cli/service_notifier.h"
 #include "cli/smart_command.h"
@@ -32,6 +34,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const CliOptions& options = *parsed.options;
+  // The service's lines carry priorities for the journal; a terminal sees them as before.
+  std::optional<JournalStderr> journal;
+  if (options.command == "monitor") journal.emplace();
   // The mail commands work on the settings alone, without the host's disks.
   if (options.command == "mail-setup") return RunMailSetupCommand(options.mail);
   if (options.command == "mail-show") return RunMailShowCommand(options.json);

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "cli/event_hook.h"
+#include "cli/journal_stderr.h"
 
 extern char** environ;
 
@@ -54,11 +56,13 @@ class SpawnSetup {
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-  // 0 or an errno value.
-  int Prepare() {
+  // 0 or an errno value. `output` is where the program's output goes, stderr when -1.
+  int Prepare(int output) {
     // Nothing to read; what it prints goes with our own messages, never into our output (which
     // may be JSON); no other descriptor of ours reaches it.
     int error = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (error == 0 && output >= 0)
+      error = posix_spawn_file_actions_adddup2(&actions_, output, STDERR_FILENO);
     if (error == 0)
       error = posix_spawn_file_actions_adddup2(&actions_, STDERR_FILENO, STDOUT_FILENO);
     if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
@@ -84,6 +88,78 @@ class SpawnSetup {
  private:
   posix_spawn_file_actions_t actions_;
   posix_spawnattr_t attributes_;
+};
+
+// Under the journal the program's output comes through a pipe and each of its lines goes on to
+// stderr as information, so that a hook cannot give itself a priority. Elsewhere it writes to
+// our stderr itself.
+class OutputRelay {
+ public:
+  OutputRelay() {
+    int ends[2];
+    if (!StderrLinesArePrefixed() || ::pipe2(ends, O_CLOEXEC) != 0) return;
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+    // A program's child may keep the pipe open after it ended: the last read must not wait.
+    ::fcntl(read_end_, F_SETFL, ::fcntl(read_end_, F_GETFL) | O_NONBLOCK);
+  }
+  ~OutputRelay() {
+    CloseWriteEnd();
+    if (read_end_ >= 0) ::close(read_end_);
+  }
+  OutputRelay(const OutputRelay&) = delete;
+  OutputRelay& operator=(const OutputRelay&) = delete;
+
+  // For the program, -1 when there is no pipe.
+  int write_end() const { return write_end_; }
+  void CloseWriteEnd() {
+    if (write_end_ >= 0) ::close(write_end_);
+    write_end_ = -1;
+  }
+
+  // Waits up to `wait` for output and passes on what came.
+  void Pump(std::chrono::milliseconds wait) {
+    if (read_end_ < 0) {
+      std::this_thread::sleep_for(wait);
+      return;
+    }
+    pollfd look{read_end_, POLLIN, 0};
+    if (::poll(&look, 1, static_cast<int>(wait.count())) > 0) ReadAvailable();
+  }
+  // What is left once the program ended; a last line without a line feed too.
+  void Drain() {
+    if (read_end_ < 0) return;
+    ReadAvailable();
+    joiner_.Finish(Relay);
+    ::close(read_end_);
+    read_end_ = -1;
+  }
+
+ private:
+  static void Relay(std::string_view line) { WriteStderrLine(LinePriority::kInformation, line); }
+
+  void ReadAvailable() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = ::read(read_end_, buffer, sizeof buffer);
+      if (got > 0) {
+        joiner_.Add(std::string_view(buffer, static_cast<std::size_t>(got)), Relay);
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got == 0) {
+        // All writers are gone: nothing more will come, and poll would no longer wait.
+        joiner_.Finish(Relay);
+        ::close(read_end_);
+        read_end_ = -1;
+      }
+      return;
+    }
+  }
+
+  int read_end_ = -1;
+  int write_end_ = -1;
+  LineJoiner joiner_;
 };
 
 HookOutcome Ended(int status) {
@@ -155,11 +231,13 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
   char* argv[] = {argv0.data(), nullptr};
 
   pid_t pid = 0;
-  int error = setup.Prepare();
+  OutputRelay relay;
+  int error = setup.Prepare(relay.write_end());
   if (error == 0) {
     error =
         posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv, envp.data());
   }
+  relay.CloseWriteEnd();
   if (error != 0) {
     outcome.kind = HookOutcome::Kind::kNotStarted;
     outcome.why = std::generic_category().message(error);
@@ -170,21 +248,26 @@ HookOutcome RunHookProgram(const std::string& program, const HookEnvironment& ad
   int status = 0;
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return Ended(status);
+    if (done == pid) {
+      relay.Drain();
+      return Ended(status);
+    }
     if (done < 0 && errno != EINTR) {
+      relay.Drain();
       outcome.kind = HookOutcome::Kind::kLost;
       outcome.why = std::generic_category().message(errno);
       return outcome;
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline || abandon.load()) break;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(kLookInterval, deadline - now));
+    relay.Pump(std::chrono::ceil<std::chrono::milliseconds>(
+        std::min<std::chrono::steady_clock::duration>(kLookInterval, deadline - now)));
   }
   // Its group goes with it: a shell script's own children too.
   kill(-pid, SIGKILL);
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  relay.Drain();
   outcome.kind = abandon.load() ? HookOutcome::Kind::kAbandoned : HookOutcome::Kind::kTimedOut;
   return outcome;
 }

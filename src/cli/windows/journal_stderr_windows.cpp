@@ -1,0 +1,25 @@
+// Windows has no journal: stderr stays as it is.
+#include <cstdio>
+
+#include "cli/journal_stderr.h"
+
+namespace raid::cli {
+
+bool StderrIsJournal() {
+  return false;
+}
+
+JournalStderr::JournalStderr() = default;
+JournalStderr::~JournalStderr() = default;
+
+bool StderrLinesArePrefixed() {
+  return false;
+}
+
+void WriteStderrLine(LinePriority, std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace raid::cli
