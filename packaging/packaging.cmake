@@ -23,6 +23,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/ui/pictures/icon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME raidgui.svg)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# For a fleet's Prometheus and Grafana, to copy or point at.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/prometheus/raidgui.rules.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/raidgui/prometheus)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/grafana/raidgui.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/raidgui/grafana)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME raidgui)

@@ -19,6 +19,8 @@ expected=(
   share/applications/raidgui.desktop
   share/icons/hicolor/scalable/apps/raidgui.svg
   share/doc/raidgui/README.md
+  share/raidgui/prometheus/raidgui.rules.yml
+  share/raidgui/grafana/raidgui.json
 )
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
