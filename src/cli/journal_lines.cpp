@@ -95,17 +95,18 @@ std::string PrefixedLine(LinePriority priority, std::string_view line) {
 }
 
 void LineJoiner::Add(std::string_view bytes, const LineHandler& line) {
-  for (std::size_t end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n')) {
-    if (partial_.empty()) {
-      line(bytes.substr(0, end));
-    } else {
-      partial_ += bytes.substr(0, end);
-      line(partial_);
-      partial_.clear();
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    partial_ += bytes.substr(0, end);
+    while (partial_.size() > kLongestLine) {
+      line(std::string_view(partial_).substr(0, kLongestLine));
+      partial_.erase(0, kLongestLine);
     }
+    if (end == std::string_view::npos) return;
+    line(partial_);
+    partial_.clear();
     bytes.remove_prefix(end + 1);
   }
-  partial_ += bytes;
 }
 
 void LineJoiner::Finish(const LineHandler& line) {

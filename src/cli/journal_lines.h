@@ -5,6 +5,7 @@
 // journal_stderr.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,10 +29,13 @@ LinePriority RaidctlLinePriority(std::string_view line);
 // keeps it as text behind ours: the journal reads only the first.
 std::string PrefixedLine(LinePriority priority, std::string_view line);
 
-// Bytes written in pieces, handed on as whole lines without their line feed.
+// Bytes written in pieces, handed on as whole lines without their line feed. A line longer than
+// kLongestLine is handed on in pieces of that length, as the journal itself splits one: a hook that
+// prints without end must not fill our memory.
 class LineJoiner {
  public:
   using LineHandler = std::function<void(std::string_view)>;
+  static constexpr std::size_t kLongestLine = 48 * 1024;
 
   void Add(std::string_view bytes, const LineHandler& line);
   // A last line that ended without a line feed.

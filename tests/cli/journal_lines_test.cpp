@@ -92,6 +92,14 @@ TEST(JournalPriorityTest, BytesInPiecesBecomeWholeLines) {
   joiner.Finish(take);
   joiner.Finish(take);
   EXPECT_THAT(lines, ElementsAre("raidctl: alert", "", "second", "third"));
+
+  // Output without a line feed is handed on in pieces, not held without end.
+  lines.clear();
+  const std::string piece(LineJoiner::kLongestLine / 2 + 1, 'x');
+  joiner.Add(piece, take);
+  EXPECT_THAT(lines, ElementsAre());
+  joiner.Add(piece + "\n", take);
+  EXPECT_THAT(lines, ElementsAre(std::string(LineJoiner::kLongestLine, 'x'), "xx"));
 }
 
 }  // namespace
