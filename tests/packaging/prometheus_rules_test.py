@@ -2,7 +2,7 @@
 `raidctl monitor --metrics` wrote while a simulated enclosure went through its troubles.
 
 Run by CTest: prometheus_rules_test.py RAIDCTL SOURCE_DIR (with /usr/bin/python3, which has
-python3-prometheus-client and python3-yaml).
+python3-prometheus-client) and promtool (Debian's prometheus package) on PATH.
 
 raidctl runs one story several times, each run stopped at a chosen moment, and its metrics file is
 captured. A test case then lays captures one after the other on promtool's clock, a number of
@@ -20,7 +20,6 @@ import tempfile
 import time
 import unittest
 
-import yaml
 from prometheus_client.parser import text_string_to_metric_families
 
 RAIDCTL = ""
@@ -202,10 +201,11 @@ class RulesTest(unittest.TestCase):
         tests = [{"interval": "1m", "input_series": input_series(holds), "alert_rule_test": [
             {"eval_time": at, "alertname": name, "exp_alerts": alerts}
             for at, name, alerts in expectations]}]
-        path = os.path.join(self.folder, "test.yml")
+        path = os.path.join(self.folder, "test.json")
+        # JSON is YAML too: no YAML writer needed.
         with open(path, "w") as file:
-            yaml.safe_dump({"rule_files": [self.rules], "evaluation_interval": "1m",
-                            "tests": tests}, file, allow_unicode=True)
+            json.dump({"rule_files": [self.rules], "evaluation_interval": "1m", "tests": tests},
+                      file, ensure_ascii=False, indent=1)
         run = subprocess.run([self.promtool, "test", "rules", path], capture_output=True, text=True)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
 
