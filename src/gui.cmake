@@ -52,4 +52,4 @@ else()
 endif()
 
 add_executable(raidgui app/main.cpp)
-target_link_libraries(raidgui PRIVATE raidwidgets raidhost)
+target_link_libraries(raidgui PRIVATE raidwidgets raidhost raid_project_version)
