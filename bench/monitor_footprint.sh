@@ -8,10 +8,12 @@
 #                   drives, instead of the demo scenario
 #   --program       raidctl (the default: `raidctl monitor --realtime`) or raidgui (the window on
 #                   Qt's offscreen platform)
-# Exits 1 when, for raidctl, the processor time is not below 0.1 % of one core or the peak
-# resident memory not below 40 MB on a generated host (0.5 % and 60 MB on the demo, whose story
-# of a pulled drive and a rebuild keeps it busier); for raidgui when the peak resident memory is
-# not below 80 MB.
+# Exits 1 when, for raidctl, the processor time after the first quarter of the run is not below
+# 0.1 % of one core or the peak resident memory not below 40 MB on a generated host (0.5 % and
+# 60 MB on the demo, whose story of a pulled drive and a rebuild keeps it busier); for raidgui
+# when the peak resident memory is not below 80 MB. The start (loading the libraries, the first
+# discovery) is shown in the whole run's share but not judged: a monitor runs for days, and what
+# it costs then is the settled share.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="${RAIDGUI_BUILD_ROOT:-$root/build}/native"
@@ -135,13 +137,14 @@ awk -v utime="${stat[11]}" -v stime="${stat[12]}" -v start="${stat[19]}" -v tick
     printf "wall time           %8.1f s\n", wall
     printf "processor time      %8.3f s (user %.3f, system %.3f)\n", cpu, utime / ticks, stime / ticks
     if (cpu_limit > 0)
-      printf "share of one core   %8.3f %%  (limit %s %%)\n", share, cpu_limit
+      printf "share of one core   %8.3f %%  (limit %s %% from the first quarter on)\n", share, cpu_limit
     else
       printf "share of one core   %8.3f %%\n", share
+    settled_share = 100 * (end_ns - settled_ns) / 1e9 / (uptime - settled_uptime)
     printf "  from %3d s on      %8.3f %%  (the start and the first discovery left out)\n", settled,
-      100 * (end_ns - settled_ns) / 1e9 / (uptime - settled_uptime)
+      settled_share
     printf "resident memory     %8.1f MB (peak %.1f MB, limit %s MB)\n", rss / 1024, peak / 1024,
       memory_limit
     if (program == "raidctl") printf "log lines printed   %8d\n", lines
-    exit !((cpu_limit == 0 || share < cpu_limit) && peak / 1024 < memory_limit)
+    exit !((cpu_limit == 0 || settled_share < cpu_limit) && peak / 1024 < memory_limit)
   }'

@@ -289,10 +289,10 @@ ActionFigures LoadLargestImage(const std::filesystem::path& logs) {
   ActionWindow window(logs);
   const std::string path = ActionWindow::WriteImage(logs / "largest.bin", raid::kFlashSize - 1);
   ActionFigures figures;
-  window.form.LoadFirmwareFileAt(path);
+  window.form.firmware().LoadFileAt(path);
   figures.stalls =
-      ProbeUntil([&] { return !window.form.FirmwareLoading(); }, 10000, figures.action_ms);
-  figures.succeeded = window.form.firmware_image().size == raid::kFlashSize - 1;
+      ProbeUntil([&] { return !window.form.firmware().Loading(); }, 10000, figures.action_ms);
+  figures.succeeded = window.form.firmware().image().size == raid::kFlashSize - 1;
   window.form.close();
   return figures;
 }
@@ -300,14 +300,14 @@ ActionFigures LoadLargestImage(const std::filesystem::path& logs) {
 // The upgrade button with a 16 KiB image: erase, program and verify over the slow bridge.
 ActionFigures UpgradeRunning(const std::filesystem::path& logs) {
   ActionWindow window(logs);
-  window.form.LoadFirmwareFileAt(ActionWindow::WriteImage(logs / "upgrade.bin", 16384));
-  while (window.form.FirmwareLoading())
+  window.form.firmware().LoadFileAt(ActionWindow::WriteImage(logs / "upgrade.bin", 16384));
+  while (window.form.firmware().Loading())
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   ActionFigures figures;
-  window.form.UpgradeFirmware();
-  figures.stalls = ProbeUntil([&] { return window.form.LastUpgradeResult().has_value(); }, 600000,
+  window.form.firmware().Upgrade();
+  figures.stalls = ProbeUntil([&] { return window.form.firmware().LastResult().has_value(); }, 600000,
                               figures.action_ms);
-  const std::optional<raid::UpgradeResult> result = window.form.LastUpgradeResult();
+  const std::optional<raid::UpgradeResult> result = window.form.firmware().LastResult();
   figures.succeeded = result && result->Succeeded();
   window.form.close();
   return figures;
@@ -371,7 +371,7 @@ ActionFigures SmartPageWhileReading(const std::filesystem::path& logs) {
                  figures.action_ms, 5000);
   figures.action_ms -= kClickAfterMs;
   figures.succeeded = state.current_page.load() == raid::kSmartPage &&
-                      state.smart_thresholds_read.load() && form.smart_view().table_shown;
+                      state.smart_thresholds_read.load() && form.smart().view().table_shown;
   form.close();
   return figures;
 }
@@ -438,12 +438,12 @@ ActionFigures TestMailToASilentServer(const std::filesystem::path& logs) {
   field("Edit2", QStringLiteral("127.0.0.1"));
   field("Edit1", QString::number(server.port()));
   field("Edit4", QStringLiteral("raid@example.com"));
-  form.Image3_OKClick();
+  form.email().OkClick();
   QElapsedTimer waited;
   waited.start();
   while (!form.mail_settings().Snapshot().loaded && waited.elapsed() < 5000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  ClickWhileProbed([&] { form.Image3_TestClick(); });
+  ClickWhileProbed([&] { form.email().TestClick(); });
   ActionFigures figures;
   figures.stalls = ProbeUntil([&] { return server.Accepted(); }, 10000, figures.action_ms, 4000);
   figures.action_ms -= kClickAfterMs;

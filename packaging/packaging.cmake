@@ -1,6 +1,7 @@
 # What `cmake --install` puts on a Linux machine, and the Debian package CPack builds from it:
 # the two programs, the service unit (installed, not enabled) with its user and settings folder,
-# the desktop entry with its icon, and the README with its section on rights.
+# the desktop entry with its icon, the README with its section on rights, the manual pages and the
+# shell completion.
 include(GNUInstallDirs)
 
 install(TARGETS raidctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -28,6 +29,29 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/prometheus/raidgui.rules.yml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/raidgui/prometheus)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/grafana/raidgui.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/raidgui/grafana)
+
+# The manual pages, compressed as Debian ships them; -n leaves out the name and time, so that the
+# same page always makes the same bytes. Built with raidctl, so that whatever builds the programs
+# can install them.
+set(RAIDGUI_MANUALS)
+foreach(page raidctl.1 raidgui.1)
+  set(compressed ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${compressed}
+                     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/man/${page}
+                             ${CMAKE_CURRENT_BINARY_DIR}/man/${page}
+                     COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/man/${page}
+                     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/man/${page} VERBATIM)
+  list(APPEND RAIDGUI_MANUALS ${compressed})
+endforeach()
+add_custom_target(manuals ALL DEPENDS ${RAIDGUI_MANUALS})
+add_dependencies(raidctl manuals)
+install(FILES ${RAIDGUI_MANUALS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/raidctl.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME raidctl)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/_raidctl
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/raidctl.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME raidgui)

@@ -28,6 +28,8 @@ PACKAGES=(
   python3-prometheus-client
   # localedef and the locale sources: the time stamp test builds a German locale
   locales
+  # the manual test renders the manual pages (groff's base, small; man-db needs it anyway)
+  groff-base
   # source formatting (.clang-format)
   clang-format
   # Windows cross build; its tests run under Wine (wine64 is the 64-bit loader behind `wine`)

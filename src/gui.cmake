@@ -5,8 +5,11 @@ add_library(raidwidgets STATIC
   app/demo_tour.cpp
   app/guarded_application.cpp
   app/tform1.cpp
-  app/tform1_firmware.cpp
-  app/tform1_smart.cpp
+  app/window_email.cpp
+  app/window_firmware.cpp
+  app/window_log_save.cpp
+  app/window_look.cpp
+  app/window_smart.cpp
   app/window_upgrade_views.cpp
   app/window_ui_sink.cpp
   firmware/upgrade_page.cpp
@@ -49,4 +52,4 @@ else()
 endif()
 
 add_executable(raidgui app/main.cpp)
-target_link_libraries(raidgui PRIVATE raidwidgets raidhost)
+target_link_libraries(raidgui PRIVATE raidwidgets raidhost raid_project_version)

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "app/single_instance.h"
 #include "app/tform1.h"
 #include "common/decimal_text.h"
+#include "common/project_version.h"
 #include "common/user_locale.h"
 #include "monitor/host_setup.h"
 #include "status/event_log.h"
@@ -52,6 +54,13 @@ std::filesystem::path DemoConfigFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before Qt starts: a package tool or a script asks for the version where there is no display.
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("raidgui %s\n", raid::kProjectVersion);
+      return 0;
+    }
+  }
   raid::GiveLargeBlocksTheirOwnPages();
   raid::ApplyUserLocale();
   raid::GuardedApplication application(argc, argv);
@@ -73,7 +82,9 @@ int main(int argc, char** argv) {
       "With --screenshots: take the pictures at these story times instead of the demo's moments "
       "(seconds from the start, comma-separated, each up to 86400).",
       "SECONDS");
-  parser.addOptions({simulate, speed, screenshots, at});
+  // Answered before the application exists (above); listed here for --help.
+  const QCommandLineOption version("version", "Print the program's name and version.");
+  parser.addOptions({simulate, speed, screenshots, at, version});
   parser.process(application);
 
   std::vector<double> at_seconds;

@@ -71,7 +71,8 @@ bool CheckEntries(MailSetupOptions& options, std::string& error) {
   if (options.from) {
     options.from = TrimBlanks(*options.from);
     if (const std::optional<std::string> why = AddressEntryProblem(*options.from)) {
-      error = "--from: E-Mail Address formula error! (" + DeviceText(*options.from) + ": " + *why + ")";
+      error =
+          "--from: E-Mail Address formula error! (" + DeviceText(*options.from) + ": " + *why + ")";
       return false;
     }
   }
@@ -152,34 +153,36 @@ std::string KindList(std::uint32_t suppress_mask) {
   return kinds.empty() ? "none" : kinds;
 }
 
+// The platform's settings and host description; the SMTP client of this build.
+MailStackSources CliMailSources() {
+  MailStackSources sources;
+  sources.smtp_client = MakeSmtpClient;
+  return sources;
+}
+
 }  // namespace
 
 CliMail::CliMail(const EnclosureRegistry& registry, const StatusRecords& records, Clock& clock,
                  UiSink& ui)
-    : backend_(MakePlatformSettingsBackend()), store_(*backend_, flags_) {
-  client_ = MakeSmtpClient(no_mailer_reason_);
-  if (client_) {
-    mailer_ = std::make_unique<AlertMailer>(store_, *client_, registry, records, flags_, ui, clock);
-  }
-}
+    : stack_(registry, records, flags_, ui, clock, CliMailSources()) {}
 
 bool CliMail::LoadSettings() {
-  if (const std::optional<std::string> problem = store_.CheckAtStart()) {
+  if (const std::optional<std::string> problem = store().CheckAtStart()) {
     std::fprintf(stderr, "raidctl: %s\n", problem->c_str());
   }
   // Not by the reload request: a mail worker may be serving that one already.
-  if (!store_.Snapshot().key_exists) return false;
-  if (const std::optional<std::string> problem = store_.Load()) {
+  if (!store().Snapshot().key_exists) return false;
+  if (const std::optional<std::string> problem = store().Load()) {
     std::fprintf(stderr, "raidctl: %s\n", problem->c_str());
   }
-  return store_.Snapshot().loaded;
+  return store().Snapshot().loaded;
 }
 
 bool CliMail::ReloadSettings() {
   if (LoadSettings()) return true;
   // Without stored settings LoadSettings leaves the store as it was; a load marks it unloaded.
-  if (store_.Snapshot().loaded) store_.Load();
-  return store_.Snapshot().loaded;
+  if (store().Snapshot().loaded) store().Load();
+  return store().Snapshot().loaded;
 }
 
 int RunMailSetupCommand(const MailSetupOptions& options) {
@@ -325,7 +328,7 @@ int RunMailTestCommand(bool verbose) {
   if (!InitializeComForHostQueries()) {
     std::fprintf(stderr, "raidctl: %s\n", kComSecurityErrorText);
   }
-  mail.mailer()->SetSystemInfoLines(BuildSystemInfo(CreatePlatformHostInfo()));
+  mail.DescribeHost();
   const MailOutcome outcome = mail.mailer()->SendTestMailNow();
   if (!outcome.sent) return 1;  // the reason went out as the "E-Mail Message" line
   const std::string to = mail.store().Snapshot().Setting(kSettingSenderAddress);

@@ -1,5 +1,5 @@
-// The alert mail pieces a raidctl command works with: the platform's settings store, the SMTP
-// client and the mailer, around the monitoring core's registry and status records when there is
+// The alert mail pieces a raidctl command works with (the platform's settings store, the SMTP
+// client and the mailer) around the monitoring core's registry and status records when there is
 // one. One thread (raidctl's loop) does everything, so the mailer writes straight to the terminal.
 #pragma once
 
@@ -10,10 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
-#include "notify/alert_mailer.h"
-#include "notify/mail_settings.h"
-#include "notify/settings_backend.h"
-#include "notify/smtp_client.h"
+#include "notify/mail_stack.h"
 
 namespace raid::cli {
 
@@ -32,12 +29,13 @@ class CliMail {
   CliMail(const EnclosureRegistry& registry, const StatusRecords& records, Clock& clock,
           UiSink& ui);
 
-  SettingsBackend& backend() { return *backend_; }
-  MailSettingsStore& store() { return store_; }
+  SettingsBackend& backend() { return stack_.backend(); }
+  MailSettingsStore& store() { return stack_.store(); }
   std::atomic<std::uint8_t>& flags() { return flags_; }
   // Empty when this build cannot send mail (see MakeSmtpClient).
-  AlertMailer* mailer() { return mailer_.get(); }
-  const std::string& no_mailer_reason() const { return no_mailer_reason_; }
+  AlertMailer* mailer() { return stack_.mailer(); }
+  const std::string& no_mailer_reason() const { return stack_.no_mailer_reason(); }
+  void DescribeHost() { stack_.DescribeHost(); }
 
   // The start-up check and, when there are settings, their load; problems go to stderr. True
   // when settings are loaded.
@@ -47,11 +45,7 @@ class CliMail {
 
  private:
   std::atomic<std::uint8_t> flags_{0};
-  std::unique_ptr<SettingsBackend> backend_;
-  MailSettingsStore store_;
-  std::unique_ptr<SmtpClient> client_;
-  std::unique_ptr<AlertMailer> mailer_;
-  std::string no_mailer_reason_;
+  MailStack stack_;
 };
 
 // `raidctl mail-setup`, `mail-show` and `mail-test`.

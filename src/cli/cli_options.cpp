@@ -49,6 +49,7 @@ const char* const kUsage =
     "  --exec-timeout SECONDS  monitor: stop PROGRAM after that long, from 1 to 86400\n"
     "                    (default 30)\n"
     "  -h, --help        show this help\n"
+    "  --version         print raidctl's name and version\n"
     "\n"
     "mail-setup options (anything not given keeps its value):\n"
     "  --smtp HOST --port N --timeout SECONDS   the e-mail host (SMTP); N from 1 to\n"
@@ -184,6 +185,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     };
     if (arg == "-h" || arg == "--help") {
       parsed.help = true;
+      return parsed;
+    }
+    if (arg == "--version") {
+      parsed.version = true;
       return parsed;
     }
     std::string mail_error;

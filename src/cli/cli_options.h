@@ -44,8 +44,9 @@ struct CliOptions {
 
 struct ParsedOptions {
   std::optional<CliOptions> options;
-  std::string error;  // set when options is empty and help was not asked for
+  std::string error;  // set when options is empty and neither help nor version was asked for
   bool help = false;
+  bool version = false;
 };
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args);

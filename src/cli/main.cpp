@@ -18,6 +18,7 @@
 #include "cli/service_notifier.h"
 #include "cli/smart_command.h"
 #include "cli/status_command.h"
+#include "common/project_version.h"
 #include "common/user_locale.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
   const ParsedOptions parsed = ParseOptions(args);
   if (parsed.help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (parsed.version) {
+    std::printf("raidctl %s\n", raid::kProjectVersion);
     return 0;
   }
   if (!parsed.options) {

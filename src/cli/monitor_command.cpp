@@ -299,7 +299,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     if (!InitializeComForHostQueries()) {
       std::fprintf(stderr, "raidctl: %s\n", kComSecurityErrorText);
     }
-    mailer->SetSystemInfoLines(BuildSystemInfo(CreatePlatformHostInfo()));
+    mail.DescribeHost();
     mailer->SetNoticeHandler([](const std::string& notice) {
       std::fprintf(stderr, "raidctl: alert mail: %s\n", notice.c_str());
     });

@@ -1,5 +1,7 @@
 #include "monitor/worker_threads.h"
 
+#include <algorithm>
+
 #include "common/exception_box.h"
 
 namespace raid {
@@ -66,6 +68,27 @@ void WorkerThreads::RequestStop() {
   std::lock_guard lock(mutex_);
   stop_ = true;
   wake_.notify_all();
+}
+
+bool WorkerThreads::StopWithin(std::chrono::milliseconds mail_grace,
+                               std::chrono::milliseconds limit,
+                               const std::function<void()>& cancel_mail,
+                               const std::function<void()>& meanwhile) {
+  constexpr std::chrono::milliseconds kStep{5};
+  RequestStop();
+  const auto stopped_within = [&](std::chrono::milliseconds span) {
+    const auto deadline = std::chrono::steady_clock::now() + span;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      if (WaitStopped(std::min(left, kStep))) return true;
+      if (meanwhile) meanwhile();
+    }
+  };
+  if (stopped_within(mail_grace)) return true;
+  if (cancel_mail) cancel_mail();
+  return stopped_within(limit - mail_grace);
 }
 
 bool WorkerThreads::WaitStopped(std::chrono::milliseconds limit) {

@@ -44,6 +44,13 @@ class WorkerThreads {
   void RequestStop();
   // True when all three have ended (and are joined) within `limit`.
   bool WaitStopped(std::chrono::milliseconds limit);
+  // Asks them to stop and waits at most `limit`, in short steps with `meanwhile` between them
+  // (the window serves its events there). A mail server that does not answer must not hold the
+  // stop: after `mail_grace` the mail under way is cut short with `cancel_mail`. True when all
+  // three ended in time.
+  bool StopWithin(std::chrono::milliseconds mail_grace, std::chrono::milliseconds limit,
+                  const std::function<void()>& cancel_mail,
+                  const std::function<void()>& meanwhile = {});
 
  private:
   void Loop(const std::function<void()>& look, std::uint32_t sleep_ms);

@@ -45,7 +45,7 @@ TEST_F(SmartWindowTest, ShowsEachDrivesVerdictsInColourAndDumpsTheSectors) {
   ASSERT_TRUE(WaitFor(
       [&] { return form_->core().smart_store().ThresholdsRead() && read(0) && read(1); }, 20));
   form_->Image_SMARTClick();
-  ASSERT_TRUE(form_->smart_view().table_shown);
+  ASSERT_TRUE(form_->smart().view().table_shown);
 
   auto* title = Find<QLabel>("SmartTitle");
   auto* verdict = Find<QLabel>("SmartVerdict");
@@ -54,15 +54,15 @@ TEST_F(SmartWindowTest, ShowsEachDrivesVerdictsInColourAndDumpsTheSectors) {
   EXPECT_EQ(verdict->text(), " Error ");
   EXPECT_EQ(verdict->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_EQ(Find<QLabel>("Smart4K")->text(), " 4K Sector supported : Yes ");
-  ASSERT_EQ(table->rowCount(), static_cast<int>(form_->smart_view().rows.size()));
+  ASSERT_EQ(table->rowCount(), static_cast<int>(form_->smart().view().rows.size()));
 
-  const SmartRow* pending = RowOf(form_->smart_view(), "C5-");
-  const SmartRow* seek = RowOf(form_->smart_view(), "07-");
+  const SmartRow* pending = RowOf(form_->smart().view(), "C5-");
+  const SmartRow* seek = RowOf(form_->smart().view(), "07-");
   ASSERT_NE(pending, nullptr);
   ASSERT_NE(seek, nullptr);
   EXPECT_EQ(pending->cells[5], "Alert");
   EXPECT_EQ(seek->cells[5], "Error");
-  const int seek_row = static_cast<int>(seek - form_->smart_view().rows.data());
+  const int seek_row = static_cast<int>(seek - form_->smart().view().rows.data());
   EXPECT_EQ(table->item(seek_row, 5)->text(), "Error");
   EXPECT_EQ(table->item(seek_row, 0)->background().color(), QColor(Qt::red));
 
@@ -74,13 +74,13 @@ TEST_F(SmartWindowTest, ShowsEachDrivesVerdictsInColourAndDumpsTheSectors) {
   EXPECT_TRUE(table->toolTip().isEmpty());
 
   // HDD2 has nothing to report.
-  form_->SmartDriveClick(1);
+  form_->smart().DriveClick(1);
   EXPECT_TRUE(title->text().startsWith(" SMART - HDD2 : "));
   EXPECT_EQ(verdict->text(), " Good ");
   EXPECT_EQ(verdict->palette().color(QPalette::WindowText), QColor(Qt::black));
   // Not while an upgrade holds the window on its page.
   form_->core().state().upgrade_target_index.store(0);
-  form_->SmartDriveClick(0);
+  form_->smart().DriveClick(0);
   EXPECT_TRUE(title->text().startsWith(" SMART - HDD2 : "));
   form_->core().state().upgrade_target_index.store(kNoUpgradeTarget);
 

@@ -29,8 +29,8 @@ class UpgradeWindowTest : public testing::WindowTest {
  protected:
   // The file is read on a thread of its own: what it shows is there once the window applied it.
   void ClickLoad() {
-    form_->Image2_LoadClick();
-    ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
+    form_->firmware().LoadClick();
+    ASSERT_TRUE(WaitFor([&] { return !form_->firmware().Loading(); }));
   }
 };
 
@@ -58,8 +58,8 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
   chosen = WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
   ClickLoad();
   EXPECT_TRUE(messages_.empty());
-  EXPECT_TRUE(form_->firmware_image().Loaded());
-  EXPECT_EQ(form_->firmware_image().size, 4096u);
+  EXPECT_TRUE(form_->firmware().image().Loaded());
+  EXPECT_EQ(form_->firmware().image().size, 4096u);
   EXPECT_EQ(Find<QLabel>("Panel4")->text().toStdString(), "File:" + chosen);
   EXPECT_EQ(Find<QLineEdit>("UpgradePathEdit")->text().toStdString(), chosen);
   EXPECT_TRUE(Find<QLabel>("Panel0")->text().startsWith("Chksum:"));
@@ -72,7 +72,7 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
   EXPECT_THAT(messages_, ElementsAre(MessageBoxRequest{
                              "Error", "The firmware is not for this product.\nPlease check it.",
                              MessageIcon::kError}));
-  EXPECT_FALSE(form_->firmware_image().Loaded());
+  EXPECT_FALSE(form_->firmware().image().Loaded());
 
   // Cancelling the dialog changes nothing; so does a click while an upgrade runs.
   chosen.clear();
@@ -81,7 +81,7 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
   chosen = WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
   form_->core().state().upgrade_in_progress.store(true);
   ClickLoad();
-  EXPECT_FALSE(form_->firmware_image().Loaded());
+  EXPECT_FALSE(form_->firmware().image().Loaded());
   form_->core().state().upgrade_in_progress.store(false);
 }
 
@@ -109,12 +109,12 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   const std::vector<std::uint8_t> image = ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x70}, 40960);
   chosen = WriteFile(folder_ / "new.bin", image);
   ClickLoad();
-  ASSERT_TRUE(form_->firmware_image().Loaded());
+  ASSERT_TRUE(form_->firmware().image().Loaded());
   messages_.clear();
 
   auto* bar = Find<QProgressBar>("UpgradeProgressBar");
   auto* box = Find<QCheckBox>("CheckBox1");
-  form_->UpgradeFirmware();
+  form_->firmware().Upgrade();
   EXPECT_TRUE(form_->core().state().upgrade_in_progress.load());
   EXPECT_FALSE(box->isEnabled());  // disabled with the click, before the thread got going
 
@@ -122,7 +122,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   std::vector<int> positions;
   int longest_wait_ms = 0;
   bool close_tried = false;
-  while (!form_->LastUpgradeResult()) {
+  while (!form_->firmware().LastResult()) {
     QElapsedTimer waited;
     waited.start();
     QTest::qWait(20);
@@ -133,8 +133,8 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
       close_tried = true;
       form_->close();
       EXPECT_TRUE(form_->isVisible());
-      form_->UpgradeFirmware();   // ignored: one upgrade at a time
-      form_->Image2_LoadClick();  // ignored too
+      form_->firmware().Upgrade();   // ignored: one upgrade at a time
+      form_->firmware().LoadClick();  // ignored too
       EXPECT_EQ(form_->grab().size(), QSize(620, 440));
     }
   }
@@ -144,7 +144,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_LT(positions.front(), positions.back());
 
-  const std::optional<UpgradeResult> result = form_->LastUpgradeResult();
+  const std::optional<UpgradeResult> result = form_->firmware().LastResult();
   EXPECT_TRUE(result->Succeeded());
   EXPECT_EQ(bar->maximum(), 810);
   EXPECT_EQ(bar->value(), 810);
@@ -167,7 +167,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
                                     "\nand power on it to enable the new firmware!",
                                     MessageIcon::kExclamation}));
   // The image stays loaded for another enclosure.
-  EXPECT_TRUE(form_->firmware_image().Loaded());
+  EXPECT_TRUE(form_->firmware().image().Loaded());
 }
 
 // While the file is read the page says so, and neither a second load nor the upgrade starts.
@@ -183,17 +183,17 @@ TEST_F(UpgradeWindowTest, WhileAFileLoadsThePageSaysSoAndRefusesASecondLoadAndTh
   auto* upgrade = Find("Image2_Upgrade");
   ASSERT_TRUE(load->isEnabled() && upgrade->isEnabled());
 
-  form_->LoadFirmwareFileAt(first);
-  EXPECT_TRUE(form_->FirmwareLoading());
+  form_->firmware().LoadFileAt(first);
+  EXPECT_TRUE(form_->firmware().Loading());
   EXPECT_EQ(status->text(), "Loading the firmware file...");
   EXPECT_FALSE(load->isEnabled());
   EXPECT_FALSE(upgrade->isEnabled());
-  form_->LoadFirmwareFileAt(second);
-  form_->UpgradeFirmware();
+  form_->firmware().LoadFileAt(second);
+  form_->firmware().Upgrade();
   EXPECT_FALSE(form_->core().state().upgrade_in_progress.load());
 
-  ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
-  EXPECT_EQ(form_->firmware_image().size, 8192u);
+  ASSERT_TRUE(WaitFor([&] { return !form_->firmware().Loading(); }));
+  EXPECT_EQ(form_->firmware().image().size, 8192u);
   EXPECT_EQ(Find<QLineEdit>("UpgradePathEdit")->text().toStdString(), first);
   EXPECT_TRUE(status->text().isEmpty());
   EXPECT_TRUE(load->isEnabled() && upgrade->isEnabled());
@@ -223,8 +223,8 @@ TEST_F(UpgradeWindowTest, AHandlerThatThrowsIsShownAndTheWindowGoesOn) {
       WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
   choose = [&] { return good; };
   QTest::mouseClick(load, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return !form_->FirmwareLoading(); }));
-  EXPECT_TRUE(form_->firmware_image().Loaded());
+  ASSERT_TRUE(WaitFor([&] { return !form_->firmware().Loading(); }));
+  EXPECT_TRUE(form_->firmware().image().Loaded());
   EXPECT_EQ(messages_.size(), 2u);
 }
 

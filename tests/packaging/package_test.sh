@@ -19,6 +19,11 @@ expected=(
   share/applications/raidgui.desktop
   share/icons/hicolor/scalable/apps/raidgui.svg
   share/doc/raidgui/README.md
+  share/man/man1/raidctl.1.gz
+  share/man/man1/raidgui.1.gz
+  share/bash-completion/completions/raidctl
+  share/zsh/vendor-completions/_raidctl
+  share/fish/vendor_completions.d/raidctl.fish
   share/raidgui/prometheus/raidgui.rules.yml
   share/raidgui/grafana/raidgui.json
 )

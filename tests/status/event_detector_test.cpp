@@ -132,8 +132,8 @@ class EventDetectorTest : public ::testing::Test {
     registry_.current.push_back(EnclosureInfo{.device_code = drive | kEnclosureBit});
     IdentificationBlock& id = registry_.previous_blocks[drive];
     const std::array<std::uint8_t, 8> revision = {0x09, 0x06, 0x1A, 0x13, 0x27, 0x70, 0, 0};
-    std::copy(revision.begin(), revision.end(), id.begin() + 46);
-    WriteSwappedText(id, 54, 40, "TORVANE TR6182");
+    std::copy(revision.begin(), revision.end(), id.begin() + kIdFirmwareRevision);
+    WriteSwappedText(id, kIdModelText, kIdModelLength, "TORVANE TR6182");
   }
   ControllerStatus& record() { return records_.records[1]; }
   std::string Stamp() { return TimeStampText(clock_->WallNow()); }

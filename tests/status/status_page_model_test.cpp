@@ -238,8 +238,8 @@ class DeviceCaptionsTest : public ::testing::Test {
   void AddEnclosure(unsigned drive, const char* model, const char* revision, bool sensors = false) {
     registry_.current.push_back(
         EnclosureInfo{.device_code = drive | kEnclosureBit, .sensor_capable = sensors});
-    WriteSwappedText(registry_.previous_blocks[drive], 46, 8, revision);
-    WriteSwappedText(registry_.previous_blocks[drive], 54, 40, model);
+    WriteSwappedText(registry_.previous_blocks[drive], kIdFirmwareRevision, 8, revision);
+    WriteSwappedText(registry_.previous_blocks[drive], kIdModelText, kIdModelLength, model);
   }
   void AddVolume(const char* name, std::uint8_t disk, DriveType type = DriveType::kFixed,
                  bool extent = true) {

@@ -1,0 +1,45 @@
+#include "app/window_log_save.h"
+
+#include <QMetaObject>
+#include <QWidget>
+
+#include "app/window_ui_sink.h"
+#include "status/log_save_texts.h"
+#include "ui/message_boxes.h"
+
+namespace raid {
+namespace {
+
+constexpr int kLogSavingPanel = 4;  // the widest
+
+}  // namespace
+
+void WindowLogSave::LogSaveFailed(const std::string& why) {
+  const std::string text = LogSaveFailedText(why);
+  QMetaObject::invokeMethod(
+      window_,
+      [this, text] {
+        ui_.SetPanelText(kLogSavingPanel, text);
+        ui::ShowMessageBox(window_, {kWarningCaption, text, MessageIcon::kWarning});
+      },
+      Qt::QueuedConnection);
+}
+
+void WindowLogSave::LogSaveRecovered() {
+  QMetaObject::invokeMethod(
+      window_, [this] { ui_.SetPanelText(kLogSavingPanel, kLogSavedAgainText); },
+      Qt::QueuedConnection);
+}
+
+bool WindowLogSave::ReportUnsavedLinesAtClose() {
+  const EventDetector& detector = core_.detector();
+  if (!detector.Unsaved()) return false;
+  ui::ShowMessageBox(window_,
+                     {kWarningCaption,
+                      UnsavedLinesText(detector.UnsavedLineCount(), detector.UnsavedFiles(),
+                                       core_.log_store().folder(), core_.log_store().last_error()),
+                      MessageIcon::kWarning});
+  return true;
+}
+
+}  // namespace raid
