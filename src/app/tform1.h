@@ -126,7 +126,7 @@ class TForm1 : public QMainWindow, private ScheduleView, private LogSaveListener
   void Image3_IgnoreClick();
   void Image3_TestClick();
   void StatusBar1DblClick();
-  // A device arrived or left (WM_DEVICECHANGE, a kernel event): the settle delay starts again.
+  // A device arrived or left (a device notice, a kernel event): the settle delay starts again.
   void DeviceChanged();
   // The session is ending; false refuses it (during an upgrade).
   bool QueryEndSession();
