@@ -51,7 +51,9 @@ bool RegisterWindowClass(HINSTANCE instance) {
 }
 
 std::string Failure(const char* what) {
-  return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
+  // Taken before building the text, whose allocations may set another.
+  const DWORD error = GetLastError();
+  return std::string(what) + " failed (error " + std::to_string(error) + ")";
 }
 
 }  // namespace
