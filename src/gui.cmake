@@ -43,12 +43,10 @@ target_link_libraries(raidwidgets PUBLIC raidcore raidmail Qt6::Widgets Qt6::Svg
 
 if(WIN32)
   target_sources(raidwidgets PRIVATE
-    app/windows/native_window_events_windows.cpp
-    app/windows/single_instance_windows.cpp)
+    app/windows/native_window_events_windows.cpp)
 else()
   target_sources(raidwidgets PRIVATE
-    app/linux/native_window_events_linux.cpp
-    app/linux/single_instance_linux.cpp)
+    app/linux/native_window_events_linux.cpp)
 endif()
 
 add_executable(raidgui app/main.cpp)

@@ -21,10 +21,10 @@
 #include "app/guarded_application.h"
 #include "app/large_blocks.h"
 #include "app/native_window_events.h"
-#include "app/single_instance.h"
 #include "app/tform1.h"
 #include "common/decimal_text.h"
 #include "common/project_version.h"
+#include "common/single_instance.h"
 #include "common/user_locale.h"
 #include "monitor/host_setup.h"
 #include "status/event_log.h"
@@ -152,8 +152,7 @@ int main(int argc, char** argv) {
   bool workers_stopped = true;
   {
     raid::TForm1 form(*host->disks, *host->clock, window_options);
-    raid::InstallNativeWindowEvents(
-        &form, [&form] { form.DeviceChanged(); }, [&form] { return form.QueryEndSession(); });
+    raid::InstallNativeWindowEvents(&form, [&form] { return form.QueryEndSession(); });
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &form,
                      [&form](QSessionManager& manager) {
                        if (!form.QueryEndSession()) manager.cancel();

@@ -1,7 +1,7 @@
-// The window messages the shell answers itself on Windows: device arrival and removal
-// (WM_DEVICECHANGE, after registering for the USB device interface class) and the session's
-// end (WM_QUERYENDSESSION). Elsewhere the kernel's device events and the session manager's
-// commit-data request do the same, and this does nothing.
+// The window message the shell answers itself on Windows: the session's end
+// (WM_QUERYENDSESSION). Elsewhere the session manager's commit-data request does the same, and
+// this does nothing. Device changes reach the window through its DeviceChangeWatcher on every
+// platform.
 #pragma once
 
 #include <functional>
@@ -10,9 +10,7 @@ class QWidget;
 
 namespace raid {
 
-// Installs the filter for `window`; `device_changed` runs on every device message and
-// `query_end_session` answers whether the session may end.
-void InstallNativeWindowEvents(QWidget* window, std::function<void()> device_changed,
-                               std::function<bool()> query_end_session);
+// Installs the filter for `window`; `query_end_session` answers whether the session may end.
+void InstallNativeWindowEvents(QWidget* window, std::function<bool()> query_end_session);
 
 }  // namespace raid

@@ -16,6 +16,7 @@
 #include "notify/curl_smtp_client.h"
 #include "notify/email_page.h"
 #include "notify/mail_worker.h"
+#include "power/session_end.h"
 #include "status/event_log_viewer.h"
 #include "status/status_page.h"
 #include "sysinfo/host_info.h"
@@ -204,9 +205,10 @@ void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
     });
     return;
   }
-  // No events to wait on: the detection thread recounts every 5 s, since counting opens disks.
-  // Making the watcher opens none; its first census is taken on that thread too.
-  watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
+  // A watcher without a descriptor (Windows' message window) is asked by the detection thread.
+  // Without one at all, that thread recounts every 5 s, since counting opens disks. Making the
+  // recount opens none; its first census is taken on that thread too.
+  if (!watcher_) watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
   workers_->SetRecountWatcher(watcher_.get(), [this] { core_.schedule().DeviceChanged(); });
 }
 
@@ -392,7 +394,7 @@ void TForm1::SetSmartStatusLine(const std::string& text) {
 // --- session, closing ---
 
 bool TForm1::QueryEndSession() {
-  if (core_.state().upgrade_in_progress.load()) {
+  if (!SessionMayEnd(core_.state())) {
     ui::ShowMessageBox(this, {kMessageCaption, kUpgradingText, MessageIcon::kNone});
     return false;
   }

@@ -77,7 +77,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void UpgradeDeviceClick(unsigned device);
   void Image0_LogClick();
   void StatusBar1DblClick();
-  // A device arrived or left (WM_DEVICECHANGE, a kernel event): the settle delay starts again.
+  // A device arrived or left (a device notice, a kernel event): the settle delay starts again.
   void DeviceChanged() { core_.schedule().DeviceChanged(); }
   // The session is ending; false refuses it (during an upgrade).
   bool QueryEndSession();

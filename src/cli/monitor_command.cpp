@@ -165,7 +165,7 @@ class ConsoleSaveListener : public LogSaveListener {
   void LogSaveRecovered() override { std::fprintf(stderr, "raidctl: %s\n", kLogSavedAgainText); }
 };
 
-// The kernel's device events where they can be had, else a recount every 5 s. A simulated
+// The platform's device events where they can be had, else a recount every 5 s. A simulated
 // host has no kernel behind it: it is recounted on its own clock.
 std::unique_ptr<DeviceChangeWatcher> MakeWatcher(CliSession& session) {
   if (!session.simulated()) {

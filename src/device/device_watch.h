@@ -1,6 +1,6 @@
 // Notices that the host's devices changed, so that the schedule's settle delay, recount and
-// discovery pass can find an enclosure plugged in later. The window on Windows has its own
-// notification (WM_DEVICECHANGE); everything else uses one of these.
+// discovery pass can find an enclosure plugged in later. The window and raidctl both use one of
+// these.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +26,9 @@ class DeviceChangeWatcher {
 };
 
 // The kernel's device events (block disks and USB devices) through a libudev monitor on Linux;
-// it needs no udev daemon. Empty, with `why` set, where there is no such source: the caller then
-// uses a RecountWatcher.
+// it needs no udev daemon. On Windows the disk and USB device notices of a message-only window,
+// which has no descriptor: it is asked now and then, and asking costs nothing. Empty, with `why`
+// set, where there is no such source: the caller then uses a RecountWatcher.
 std::unique_ptr<DeviceChangeWatcher> CreatePlatformDeviceWatcher(std::string* why = nullptr);
 
 // The fallback: every `interval_ms` of clock time, the volumes and the openable physical drives

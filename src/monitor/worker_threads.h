@@ -29,8 +29,8 @@ class WorkerThreads {
   WorkerThreads(const WorkerThreads&) = delete;
   WorkerThreads& operator=(const WorkerThreads&) = delete;
 
-  // A watcher without a descriptor (the recount) is asked by the detection thread, which may
-  // open disks; `changed` is called when it saw a change.
+  // A watcher without a descriptor (the recount, Windows' message window) is asked by the
+  // detection thread, where the recount may open disks; `changed` is called when it saw a change.
   void SetRecountWatcher(DeviceChangeWatcher* watcher, std::function<void()> changed);
   // The e-mail worker's look: true when it found work.
   void SetMailLook(std::function<bool()> look) { mail_look_ = std::move(look); }

@@ -1,6 +1,7 @@
 # The platform back ends and the protocol trace. Included from tests/device/CMakeLists.txt.
 if(WIN32)
   set(BACKEND_PLATFORM_TESTS
+    windows_device_change_test.cpp
     windows_disk_system_test.cpp
   )
 else()

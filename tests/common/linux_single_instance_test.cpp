@@ -1,6 +1,6 @@
 // The one-window lock without a runtime folder: a folder of the user's own under the temporary
 // folder, and nothing someone else planted there counts as another window.
-#include "app/single_instance.h"
+#include "common/single_instance.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>

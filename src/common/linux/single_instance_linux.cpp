@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "app/single_instance.h"
+#include "common/single_instance.h"
 
 namespace raid {
 namespace {

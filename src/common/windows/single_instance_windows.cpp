@@ -1,7 +1,7 @@
 // The named mutex "QV_GUI", owned from the start.
 #include <windows.h>
 
-#include "app/single_instance.h"
+#include "common/single_instance.h"
 
 namespace raid {
 namespace {

@@ -1,0 +1,9 @@
+#include "power/session_end.h"
+
+namespace raid {
+
+bool SessionMayEnd(const SharedState& state) {
+  return !state.upgrade_in_progress.load();
+}
+
+}  // namespace raid
