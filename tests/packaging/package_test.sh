@@ -105,9 +105,33 @@ if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
     fail "the service user reads other settings: $shown"
 fi
 
+# The unit's life through the maintainer scripts, in the unpacked tree (DPKG_ROOT): installing
+# never enables it, one the administrator enabled is enabled again after a removal and a
+# reinstall, and a purge leaves no link behind.
+version=$(dpkg-deb -f "$package" Version)
+unit=raidctl-monitor.service
+wants="$scratch/root/etc/systemd/system/multi-user.target.wants/$unit"
+unit_file="$scratch/root/usr/lib/systemd/system/$unit"
+maintscript() {
+  DPKG_ROOT="$scratch/root" DPKG_MAINTSCRIPT_PACKAGE=raidgui sh "$control/$1" "${@:2}" >/dev/null
+}
+maintscript postinst configure
+[[ ! -e "$scratch/root/etc/systemd/system" ]] || fail "installing touched /etc/systemd/system"
+mkdir -p "$(dirname "$wants")"
+ln -s "/usr/lib/systemd/system/$unit" "$wants"
+cp "$unit_file" "$scratch/unit"
+maintscript prerm remove && rm "$unit_file" && maintscript postrm remove
+cp "$scratch/unit" "$unit_file"
+maintscript postinst configure "$version"
+[[ -L "$wants" && ! -e "$scratch/root/etc/systemd/system/$unit" ]] ||
+  fail "a unit enabled before a removal is not enabled, or is masked, after the reinstall"
+maintscript prerm remove && rm "$unit_file" && maintscript postrm remove && maintscript postrm purge
+leftovers=$(find "$scratch/root/etc/systemd" "$scratch/root/var/lib/systemd" \( -type l -o -type f \) 2>/dev/null || true)
+[[ -z "$leftovers" ]] || fail "a purge leaves $leftovers"
+cp "$scratch/unit" "$unit_file"
+
 # The changelog and the AppStream metadata name the version the package is: a release that
 # forgets them would ship a package whose history ends a version early.
-version=$(dpkg-deb -f "$package" Version)
 changelog_top=$(gzip -dc "$scratch/root/usr/share/doc/raidgui/changelog.gz" | head -n 1)
 [[ "$changelog_top" == "raidgui ($version) "* ]] ||
   fail "the changelog's latest entry is not $version: $changelog_top"
