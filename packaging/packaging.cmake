@@ -47,7 +47,8 @@ set(CPACK_PACKAGE_VENDOR "raidgui")
 set(CPACK_PACKAGE_CONTACT "raidgui authors <raidgui@raidgui.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Monitor and manager for two-drive USB RAID enclosures")
 # CPack puts the summary above this as the description's first line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "raidgui finds two-drive USB RAID enclosures among the host's disks, polls their
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+raidgui finds two-drive USB RAID enclosures among the host's disks, polls their
 status, keeps a daily event log, mails alerts over SMTP, judges the member
 drives' SMART data and upgrades the enclosure controller's firmware. It only
 ever sends one-block SCSI READ(10) and INQUIRY commands; it never writes to a
@@ -63,8 +64,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the maintainer scripts create the user and the settings folder with: systemd's own tools,
 # or their stand-alone builds on a machine without systemd.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "systemd | systemd-standalone-sysusers | systemd-sysusers, systemd | systemd-standalone-tmpfiles | systemd-tmpfiles")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | systemd-standalone-sysusers | systemd-sysusers, \
+systemd | systemd-standalone-tmpfiles | systemd-tmpfiles")
 set(CPACK_STRIP_FILES ON)
 # The package creates the service's user and settings folder, and stops the service it removes.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -66,7 +66,8 @@ for script in postinst prerm postrm; do
   [[ -x "$control/$script" ]] || fail "the package has no executable $script"
   sh -n "$control/$script" || fail "$script is not valid sh"
 done
-grep -Eq '^ *systemd-sysusers .*raidctl\.conf$' "$control/postinst" || fail "postinst creates no user"
+grep -Eq '^ *systemd-sysusers .*raidctl\.conf$' "$control/postinst" ||
+  fail "postinst creates no user"
 
 # The user as systemd-sysusers creates it from the package's file, in the unpacked tree.
 mkdir -p "$scratch/root/etc"
@@ -126,7 +127,8 @@ maintscript postinst configure "$version"
 [[ -L "$wants" && ! -e "$scratch/root/etc/systemd/system/$unit" ]] ||
   fail "a unit enabled before a removal is not enabled, or is masked, after the reinstall"
 maintscript prerm remove && rm "$unit_file" && maintscript postrm remove && maintscript postrm purge
-leftovers=$(find "$scratch/root/etc/systemd" "$scratch/root/var/lib/systemd" \( -type l -o -type f \) 2>/dev/null || true)
+leftovers=$(find "$scratch/root/etc/systemd" "$scratch/root/var/lib/systemd" \
+  \( -type l -o -type f \) 2>/dev/null || true)
 [[ -z "$leftovers" ]] || fail "a purge leaves $leftovers"
 cp "$scratch/unit" "$unit_file"
 
@@ -136,7 +138,8 @@ changelog_top=$(gzip -dc "$scratch/root/usr/share/doc/raidgui/changelog.gz" | he
 [[ "$changelog_top" == "raidgui ($version) "* ]] ||
   fail "the changelog's latest entry is not $version: $changelog_top"
 metainfo="$scratch/root/usr/share/metainfo/io.github.raidgui.raidgui.metainfo.xml"
-grep -q "<release version=\"$version\"" "$metainfo" || fail "the AppStream metadata has no release $version"
+grep -q "<release version=\"$version\"" "$metainfo" ||
+  fail "the AppStream metadata has no release $version"
 launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
 [[ -f "$scratch/root/usr/share/applications/$launchable" ]] ||
   fail "the AppStream metadata launches '$launchable', which the package does not install"
@@ -145,7 +148,8 @@ launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:
 # is named and its check skipped, so the rest of the test still runs.
 have() {
   command -v "$1" >/dev/null && return 0
-  echo "package_test: $1 is not installed; $2 NOT checked (scripts/bootstrap.sh --for-tests installs it)"
+  echo "package_test: $1 is not installed; $2 NOT checked" \
+    "(scripts/bootstrap.sh --for-tests installs it)"
   return 1
 }
 if have lintian "the package"; then
