@@ -110,7 +110,7 @@ fi
 # never enables it, one the administrator enabled is enabled again after a removal and a
 # reinstall, and a purge leaves no link behind.
 version=$(dpkg-deb -f "$package" Version)
-unit=raidctl-monitor.service
+unit="raidctl-monitor.service"
 wants="$scratch/root/etc/systemd/system/multi-user.target.wants/$unit"
 unit_file="$scratch/root/usr/lib/systemd/system/$unit"
 maintscript() {
