@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing raidgui need. Silent when every one
 # is already there; apt is only asked when something is missing.
+# Usage: bootstrap.sh [--for-tests]
+#   --for-tests  also the checkers only the test command runs (TEST_PACKAGES below); run.sh leaves
+#                them out, so that a user who only runs the demo never gets a Prometheus server.
 set -euo pipefail
+
+for_tests=0
+case "${1:-}" in
+  "") ;;
+  --for-tests) for_tests=1 ;;
+  *) echo "usage: bootstrap.sh [--for-tests]" >&2; exit 2 ;;
+esac
 
 # The one list. Add a package to the group it serves, or start a new group with a comment.
 PACKAGES=(
@@ -39,6 +49,21 @@ PACKAGES=(
   # helper scripts
   python3
 )
+
+# The checkers the package test runs on what the package installs; the test command only.
+TEST_PACKAGES=(
+  # Debian's package checker, on the .deb
+  lintian
+  # desktop-file-validate, on the desktop entry
+  desktop-file-utils
+  # appstreamcli, on the AppStream metadata
+  appstream
+  # promtool, on the metrics file of the installed raidctl (the package also holds a server)
+  prometheus
+)
+if ((for_tests)); then
+  PACKAGES+=("${TEST_PACKAGES[@]}")
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -68,7 +68,7 @@ lsan_works() {
   grep -q 'LeakSanitizer: detected memory leaks' "$dir/out.txt"
 }
 
-"$ROOT/scripts/bootstrap.sh"
+"$ROOT/scripts/bootstrap.sh" --for-tests
 "$ROOT/scripts/check_layers.sh"
 
 begin native "build and test ($JOBS jobs)"

@@ -2,7 +2,9 @@
 # Installs the build into a scratch prefix and builds the Debian package from it, then checks
 # that both hold what a machine needs: the programs, the unit with its user and settings folder,
 # the desktop entry, the icon and the README, that the package names the libraries the programs
-# link, and that its user and folder come out as the service needs them.
+# link, and that its user and folder come out as the service needs them. Then the distribution's
+# checkers judge what the package installs: lintian, desktop-file-validate, appstreamcli and
+# promtool (on the installed raidctl's metrics file).
 # Usage: package_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -26,6 +28,13 @@ expected=(
   share/fish/vendor_completions.d/raidctl.fish
   share/raidgui/prometheus/raidgui.rules.yml
   share/raidgui/grafana/raidgui.json
+)
+# What the distribution's rules ask of a package: the copyright, the changelog, the AppStream
+# metadata.
+expected+=(
+  share/doc/raidgui/copyright
+  share/doc/raidgui/changelog.gz
+  share/metainfo/io.github.raidgui.raidgui.metainfo.xml
 )
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
@@ -64,7 +73,8 @@ for script in postinst prerm postrm; do
   [[ -x "$control/$script" ]] || fail "the package has no executable $script"
   sh -n "$control/$script" || fail "$script is not valid sh"
 done
-grep -q 'systemd-sysusers raidctl.conf' "$control/postinst" || fail "postinst creates no user"
+grep -Eq '^ *systemd-sysusers .*raidctl\.conf$' "$control/postinst" ||
+  fail "postinst creates no user"
 
 # The user as systemd-sysusers creates it from the package's file, in the unpacked tree.
 mkdir -p "$scratch/root/etc"
@@ -101,6 +111,76 @@ if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
     fail "the service user cannot read the settings"
   [[ "$shown" == *mail.example.com* && "$shown" == *watcher@example.com* ]] ||
     fail "the service user reads other settings: $shown"
+fi
+
+# The unit's life through the maintainer scripts, in the unpacked tree (DPKG_ROOT): installing
+# never enables it, one the administrator enabled is enabled again after a removal and a
+# reinstall, and a purge leaves no link behind.
+version=$(dpkg-deb -f "$package" Version)
+unit="raidctl-monitor.service"
+wants="$scratch/root/etc/systemd/system/multi-user.target.wants/$unit"
+unit_file="$scratch/root/usr/lib/systemd/system/$unit"
+maintscript() {
+  DPKG_ROOT="$scratch/root" DPKG_MAINTSCRIPT_PACKAGE=raidgui sh "$control/$1" "${@:2}" >/dev/null
+}
+maintscript postinst configure
+[[ ! -e "$scratch/root/etc/systemd/system" ]] || fail "installing touched /etc/systemd/system"
+mkdir -p "$(dirname "$wants")"
+ln -s "/usr/lib/systemd/system/$unit" "$wants"
+cp "$unit_file" "$scratch/unit"
+maintscript prerm remove && rm "$unit_file" && maintscript postrm remove
+cp "$scratch/unit" "$unit_file"
+maintscript postinst configure "$version"
+[[ -L "$wants" && ! -e "$scratch/root/etc/systemd/system/$unit" ]] ||
+  fail "a unit enabled before a removal is not enabled, or is masked, after the reinstall"
+maintscript prerm remove && rm "$unit_file" && maintscript postrm remove && maintscript postrm purge
+leftovers=$(find "$scratch/root/etc/systemd" "$scratch/root/var/lib/systemd" \
+  \( -type l -o -type f \) 2>/dev/null || true)
+[[ -z "$leftovers" ]] || fail "a purge leaves $leftovers"
+cp "$scratch/unit" "$unit_file"
+
+# The changelog and the AppStream metadata name the version the package is: a release that
+# forgets them would ship a package whose history ends a version early.
+changelog_top=$(gzip -dc "$scratch/root/usr/share/doc/raidgui/changelog.gz" | head -n 1)
+[[ "$changelog_top" == "raidgui ($version) "* ]] ||
+  fail "the changelog's latest entry is not $version: $changelog_top"
+metainfo="$scratch/root/usr/share/metainfo/io.github.raidgui.raidgui.metainfo.xml"
+grep -q "<release version=\"$version\"" "$metainfo" ||
+  fail "the AppStream metadata has no release $version"
+launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
+[[ -f "$scratch/root/usr/share/applications/$launchable" ]] ||
+  fail "the AppStream metadata launches '$launchable', which the package does not install"
+
+# The distribution's checkers. The test command's bootstrap installs them; where one is missing it
+# is named and its check skipped, so the rest of the test still runs.
+have() {
+  command -v "$1" >/dev/null && return 0
+  echo "package_test: $1 is not installed; $2 NOT checked" \
+    "(scripts/bootstrap.sh --for-tests installs it)"
+  return 1
+}
+if have lintian "the package"; then
+  findings=$(lintian --fail-on none "$package" 2>/dev/null | grep -E '^[EW]: ' || true)
+  [[ -z "$findings" ]] || fail "lintian finds errors or warnings:"$'\n'"$findings"
+fi
+if have desktop-file-validate "the desktop entry"; then
+  desktop-file-validate "$scratch/root/usr/share/applications/raidgui.desktop" ||
+    fail "desktop-file-validate rejects the desktop entry"
+fi
+if have appstreamcli "the AppStream metadata"; then
+  appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.txt" 2>&1 ||
+    fail "appstreamcli rejects the AppStream metadata: $(cat "$scratch/appstream.txt")"
+fi
+if have promtool "the metrics file"; then
+  # The installed raidctl on a simulated story writes the file Prometheus's own linter reads: the
+  # names, types and help texts a scrape of the textfile collector gets.
+  scenario="$(dirname "${BASH_SOURCE[0]}")/../../sim/scenarios/demo.json"
+  mkdir -p "$scratch/metrics"
+  RAIDGUI_LOG_DIR="$scratch/metrics" RAIDGUI_CONFIG_DIR="$scratch/metrics" \
+    "$scratch/prefix/bin/raidctl" monitor --simulate "$scenario" --for 120 \
+    --metrics "$scratch/metrics/raidgui.prom" >/dev/null 2>&1 || fail "raidctl monitor failed"
+  promtool check metrics <"$scratch/metrics/raidgui.prom" >"$scratch/promtool.txt" 2>&1 ||
+    fail "promtool rejects the metrics file: $(cat "$scratch/promtool.txt")"
 fi
 
 echo "package_test: $(basename "$package") holds ${#expected[@]} files; Depends: $depends"
