@@ -236,8 +236,9 @@ TEST_F(RaidctlServiceTest, UnitPassesSystemdAnalyzeAndMayWriteItsLogFolder) {
   const fs::path copy = folder_ / "raidctl-monitor.service";
   std::ofstream(copy) << std::regex_replace(unit, std::regex("ExecStart=/usr/bin/raidctl"),
                                             "ExecStart=" RAIDCTL_PATH);
+  // The manual the unit names is the package's, not installed on this machine.
   const raid::testing::ShellRun verify =
-      raid::testing::RunShellCommand("systemd-analyze verify " + copy.string() + " 2>&1");
+      raid::testing::RunShellCommand("systemd-analyze verify --man=no " + copy.string() + " 2>&1");
   EXPECT_EQ(verify.exit_code, 0);
   EXPECT_EQ(verify.out, "") << "warnings are mistakes in the unit";
 
