@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Controller exchanges against the simulated enclosure on a virtual clock: the protocol's waits
 // cost nothing, so the CPU time per exchange is the program's (and the simulator's) own work.
 // Each benchmark also reports how many SCSI commands reached the disk against the least the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What watching the enclosures costs a machine: runs `raidctl monitor` (or the window) on a
 # simulated host at wall-clock speed and reads the process's own figures from /proc at the end
 # (processor time, resident memory now and at its peak) before stopping it.

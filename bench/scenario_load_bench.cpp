@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the scenario loader's time grows with the number of volumes: a file of N volumes whose
 // last repeats the first, against one of 8N. Each name is looked up once, so eight times the
 // volumes should take about eight times as long (caches make it up to twelve here), not the 64

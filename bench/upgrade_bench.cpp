@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware upgrade of a 64 KiB image on a simulated bridge whose every READ(10) takes 0.5 ms
 // (a USB 2.0 bridge), on the virtual clock. The protocol itself sets the least time it can
 // take: every READ(10) that erase, program and verify need (each packet's knock reads with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How long the window's event loop is kept from events while the program works: the real
 // TForm1 on a simulated host whose every read takes 0.5 ms (a USB 2.0 bridge), through a
 // discovery and a minute of polling, then again with one read that hangs for 3 seconds.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Every dependency comes from Debian. The Windows cross build has MinGW zlib but no MinGW fmt,
 # nlohmann-json or GoogleTest packages: it uses the header-only forms of the first two and builds
 # GoogleTest from Debian's source copy.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Windows x86-64 cross build with Debian's MinGW-w64. The -posix compilers are required: the
 # default (win32) thread model has no std::thread, std::mutex or std::condition_variable.
 #   cmake -S . -B build/mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake

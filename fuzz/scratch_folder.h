@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A folder of its own for the files a fuzz target writes: one per process, removed at exit.
 #pragma once
 

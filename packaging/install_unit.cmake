@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run by `cmake --install` (see packaging.cmake): installs the service unit with ExecStart naming
 # the raidctl this install puts in place.
 if(IS_ABSOLUTE "${RAIDGUI_BINDIR}")

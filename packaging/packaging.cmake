@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What `cmake --install` puts on a Linux machine, and the Debian package CPack builds from it:
 # the two programs, the service unit (installed, not enabled) with its user and settings folder,
 # the desktop entry with its icon, the README with its section on rights, the manual pages and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian 12 packages that building and testing raidgui need. Silent when every one
 # is already there; apt is only asked when something is missing.
 # Usage: bootstrap.sh [--for-tests]

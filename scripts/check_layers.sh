@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The folders of src/ form layers, and a file includes only from its own folder or a lower layer:
 #   common < device, ui, sysinfo < firmware, status < health, power < notify < monitor < cli, app
 # Folders on one level never include each other. Prints every include that points up or across

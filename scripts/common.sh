@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Shared by run.sh and test.sh (sourced, not run): paths, job count and the native build.
 

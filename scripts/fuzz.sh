@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets in fuzz/ (clang, ASan+UBSan) and runs each for a while:
 #   scripts/fuzz.sh                 every target for 60 seconds
 #   scripts/fuzz.sh 600             every target for 10 minutes

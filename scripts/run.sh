@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the programs of the native tree and runs one:
 #   RAIDGUI_REAL unset  the demo: the window on the simulated host of sim/scenarios/demo.json,
 #                       whose story takes about two minutes (no hardware needed). Without a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds and runs every test, in five stages, stopping at the first that fails:
 #   native  build/native  RelWithDebInfo, all targets
 #   asan    build/asan    Debug, AddressSanitizer + UndefinedBehaviorSanitizer, no benchmarks

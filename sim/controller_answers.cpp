@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the controller does with a packet and what it answers in block 17.
 #include <algorithm>
 #include <array>

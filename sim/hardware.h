@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Plain descriptions of simulated hardware. Every field has a default, so `EnclosureSpec{}` is a
 // healthy mirroring RAID bridge with two 1 TB drives and `PlainDiskSpec{}` an ordinary disk;
 // scenario files and tests change only what matters to them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated host's state, shared by the SimHost and the Disk handles it gives out (a handle
 // may outlive the host object without dangling). One mutex guards it; the devices have their own,
 // always taken after this one. Neither is held while a read hangs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a scenario's JSON must be before it is read as a scenario, checked in one pass over the
 // text without building it: at most kMaxJsonDepth levels deep, as the checks and messages that
 // walk a value recurse, and no key twice in one object, where the library would silently keep

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller's reading of the command channel: it watches the addresses of the reads it
 // receives and assembles a packet from the knock sequence (preamble, header, command, payload,
 // check). It sees only changes of address: a separator read (0x5FFF) is skipped, and a repeated

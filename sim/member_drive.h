@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A SATA drive behind the bridge: what it answers to IDENTIFY DEVICE, SMART READ DATA and SMART
 // READ THRESHOLDS, laid out as ATA drives lay them out.
 #pragma once

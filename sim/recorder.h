@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Everything the simulated host was asked, in order, across all drives and volumes, with the
 // packets the controllers decoded and the protocol violations found on the way: tests assert
 // exact sequences, that only READ(10) and INQUIRY reached a disk, and that no two exchanges

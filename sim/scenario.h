@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated host and its timeline, as a scenario file describes it (see scenarios/README.md).
 #pragma once
 

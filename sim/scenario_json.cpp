@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scenario files: JSON with defaults for everything but what a scenario wants to change. Errors
 // name the field by its path (drives[1].members[0].capacity) and say what was wrong.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every simulated physical drive shares: deterministic block content, INQUIRY data and the
 // read faults (failing reads, a random failure rate, a device that vanishes, a bridge that
 // resets, reads that hang).

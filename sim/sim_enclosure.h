@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A two-drive USB RAID enclosure as the host sees it: a disk whose bridge controller listens to
 // the command channel in its block reads, answers in block 17 with its signature pair, and keeps
 // an SPI flash, two member drives, the array state, a rebuild in progress, fan and temperature.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated host: up to 16 physical drives (absent, plain disks or RAID enclosures) and its
 // volumes, behind the program's own disk interface, so that the program's real code runs
 // against it unchanged. A scenario's timeline is applied as the clock passes its events, at the

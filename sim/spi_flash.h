@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller's 8 MiB SPI flash: read and program in 128-byte blocks, erase in 4096-byte
 // sectors. Erased bytes read 0xFF, and programming can only clear bits, as on the real part.
 // Only the sectors written since their last erase hold memory: a host of many enclosures, each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte-level helpers for the controller's side of the wire. The simulator keeps its own copies
 // on purpose: it must not share code with the program it checks.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # raidgui: the Qt 6 window. Its widget code lives beside the logic of each subsystem; the files
 # that include Qt are listed here, in one library that the program and the GUI tests share.
 add_library(raidwidgets STATIC

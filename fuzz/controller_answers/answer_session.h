@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A monitoring session as raidctl runs it, on any host: discovery with the status monitor as
 // filler, status refreshes with event detection into an in-memory log, a flash read and a drive
 // command with its result parts. The fuzz target runs it on a host whose answers come from the

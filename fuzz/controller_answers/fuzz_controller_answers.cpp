@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every controller answer the program decodes, through its own code: the input is what the
 // enclosures answer (see answer_session.h for its layout), the rest is the real discovery,
 // status monitor, event detector, flash read and drive command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records seeds for the controller_answers target: runs the fuzz session on simulated hosts and
 // keeps every poll of the response block, so that the fuzzer starts from answers a controller
 // really gives. Each seed is replayed at once and must give the same log as the simulator did.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The daily log file is read back from disk, where anything (another program, a crash, a copy
 // from the other platform) may have left any bytes. The input is the day's file; the real loader
 // reads it and the event detector continues it, as it does after a restart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A firmware file is whatever the user picked: any length, any bytes. The input's first bytes
 // choose the enclosure it is checked against and which reads fail; the rest is the file. The load
 // must never read past the file, and must hold an image exactly when every check passed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Model, firmware and serial texts come from the enclosure and its drives, and a log line may carry
 // any of them: whatever bytes they hold, the texts read from the device's fields and the log
 // lines made of them hold no control byte, and text without one comes back as it was; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scenario files are text from outside: any text either parses or yields an error naming the
 // field. What parses must make a host that the program's discovery can run against.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings file and the mail templates are read back from disk, where the user's editor, a
 // copy from another machine or a crash may have left any bytes. The input is settings.toml,
 // optionally followed by a line "#%template" and the contents of a template file:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A drive's SMART sectors are whatever its firmware (or a controller that answered something
 // else) put there: any bytes in any slot, any word 106. The page view built from them must keep
 // to the table's shape, and selecting any cell must show what that cell holds.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # bash completion for raidctl                                    -*- shell-script -*-
 # Stands on bash's own compgen, so that it also works where the bash-completion package's helpers
 # are not loaded.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # fish completion for raidctl
 
 set -l commands discover status monitor smart firmware mail-setup mail-show mail-test

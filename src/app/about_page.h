@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The About page: the product line and the program's version text.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The demo without a person: follows the scenario's story in the window and saves a picture of
 // every page and of the event-log viewer at its key moments (both drives normal, one pulled,
 // the rebuild under way, normal again), or at chosen story times for any scenario, then prints

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's QApplication. An exception that escapes an event handler, a slot, a timer or a
 // queued call is shown in a message box with its text, and the event loop goes on: one faulty
 // handler must not take the monitoring (or an upgrade under way) down with the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A handler connected through Guarded stops its own exception: it is shown in a box over the
 // window, never carried up through the toolkit's code that called the handler, which is not made
 // to pass one on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the C library keeps the large blocks that keep growing, such as the event-log viewer's
 // text of a full day.
 #pragma once

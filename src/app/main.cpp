@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidgui: the window of the enclosure monitor.
 //   raidgui                      the real disks of this machine
 //   raidgui --simulate FILE      a simulated host from a scenario file (the demo)

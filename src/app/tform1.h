@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: a thin shell around the monitoring core. It owns the pages, the four timers
 // and the three worker threads, and binds the widgets to the models: which enclosure each page
 // shows (PageSelection), the firmware actions (WindowFirmware), the SMART page (WindowSmart),

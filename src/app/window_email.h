@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The E-mail page in the window: its sub-pages, OK, Ignore and Test, over the mail pieces the
 // window and the e-mail worker share.
 #pragma once

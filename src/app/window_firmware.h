@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Upgrade page's two actions in the window: loading the firmware file, read and checked on
 // a thread of its own, and the upgrade, whose erase, program and verify run on the upgrade
 // thread. What either shows comes back to the window thread.

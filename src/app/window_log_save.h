@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the window tells that the daily log cannot be saved: in the widest status panel, where it
 // stays in view, and once per episode in a box, since lines that wait in memory are lost if the
 // window closes before a save takes them. The detector calls on the RAID worker; what it says

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the main window looks, apart from what its form file gives: a fixed size in the middle of
 // the screen, Arial on white, the five status panels, and the page buttons in their slots.
 #pragma once

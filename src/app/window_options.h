@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How a main window is made: where its log goes, how fast its clock runs, and where the parts
 // that reach outside come from (the tests and the demo give their own).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART page in the window: the drive buttons, a table cell selected, and the double click
 // on the countdown line that dumps the first enclosure's SMART sectors. The page never sends a
 // command; the RAID worker reads the drives, and each read draws the page again while it shows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the logic tells the user, in the window: status-bar panels, message boxes and the monitor
 // check boxes. WindowUiSink is the window thread's own; QueuedUiSink carries what a worker thread
 // shows to the window thread, in order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What an upgrade running on its own thread shows in the window: the monitor boxes and the
 // Upgrade page's progress panel with its timer. Every call is carried to the window thread.
 #pragma once

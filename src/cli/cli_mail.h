@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The alert mail pieces a raidctl command works with (the platform's settings store, the SMTP
 // client and the mailer) around the monitoring core's registry and status records when there is
 // one. One thread (raidctl's loop) does everything, so the mailer writes straight to the terminal.

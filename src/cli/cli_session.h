@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every raidctl command works on: the host (real disks, or a simulated host from a
 // scenario) with its clock, and the monitoring core around it, whose schedule raidctl drives.
 #pragma once

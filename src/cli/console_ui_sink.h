@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl's user interface: message boxes become lines on stderr; status-bar texts are only
 // shown with --verbose.
 #pragma once

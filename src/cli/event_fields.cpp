@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/event_fields.h"
 
 #include <fmt/format.h>

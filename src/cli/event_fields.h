@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One monitor event as the programs that read raidctl see it: the hook's environment and the
 // JSON line of `monitor --json`, with the same fields.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/event_hook.h"
 
 #include <fmt/format.h>

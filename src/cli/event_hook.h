@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // `raidctl monitor --exec PROGRAM`: the program is run once per event, on a worker of its own so
 // that the monitor never waits for it. The running of one program is platform code, one file per
 // system (posix/, windows/).

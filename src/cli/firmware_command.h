@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // `raidctl firmware check` and `raidctl firmware upgrade`: the Upgrade page's load and upgrade
 // buttons on the command line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // While a firmware upgrade rewrites the controller's flash, ending raidctl would leave the
 // controller erased. From the first erase to the end of the verify, the requests to end it
 // (Ctrl-C, SIGTERM, a closed terminal's SIGHUP; Ctrl-Break and closing the console on Windows)

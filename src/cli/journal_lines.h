@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl's stderr lines as the journal reads them. Under systemd a service's stderr is a stream
 // into the journal, which takes a line's priority from a leading "<N>" (sd-daemon.h's SD_ERR,
 // SD_WARNING, SD_INFO). Without one every line is information, and `journalctl -p warning` would

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl's stderr when it is the journal's stream: while a JournalStderr lives, each line written
 // to stderr goes out with its priority in front (journal_lines.h). On a terminal, in a file that
 // JOURNAL_STREAM does not name, and on Windows, nothing changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one way raidctl writes JSON. Texts from devices and files (a model, a Latin-1 template) may
 // hold bytes that are not UTF-8: each becomes U+FFFD, where the library would otherwise throw and
 // end raidctl halfway through its output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl: the command-line front end of the enclosure monitor.
 #include <algorithm>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl monitor --metrics FILE: the enclosures' state in the Prometheus text format, in the file
 // the node exporter's textfile collector reads. The file is replaced whole (written beside,
 // forced to disk, renamed over), so a reader sees the old text or the new, never part of one.

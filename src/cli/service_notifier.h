@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What `raidctl monitor` tells the service manager that started it: that it is ready, that it
 // is still alive, and that it stops. Started any other way, it tells nobody. One implementation
 // file per platform.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/smart_command.h"
 
 #include <fmt/format.h>

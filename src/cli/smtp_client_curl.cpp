@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl's SMTP client where the build has libcurl.
 #include "cli/cli_mail.h"
 #include "notify/curl_smtp_client.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows cross build has no SMTP library: raidctl keeps the mail settings but sends nothing.
 #include "cli/cli_mail.h"
 

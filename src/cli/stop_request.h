@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How a long-running raidctl command learns that it should stop, and how it waits meanwhile.
 // One implementation file per platform.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a firmware upgrade shows, on raidctl's terminal: status texts and message boxes as lines
 // on stderr, and the progress panel as a bar redrawn in place from ProgressCount (a line per step
 // when stderr is not a terminal). The upgrade runs on raidctl's main thread; the bar is drawn by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte order in one place: the controller answers big-endian, our own records are little-endian,
 // and drive texts (models, serials) carry each byte pair swapped as ATA identify data does.
 // Nobody else shifts bytes by hand.

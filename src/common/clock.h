@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every wait and every time read of the logic goes through a Clock, so that tests and the
 // simulated demo can run minutes of protocol time in milliseconds while staying exact.
 #pragma once

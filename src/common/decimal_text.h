@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decimal numbers typed by a person (a port, a time-out, a number of seconds): the whole text or
 // nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // An exception that reaches the top of a window handler or of a worker's work item ends that
 // piece of work, not the program: it is shown to the user in a message box with its own text
 // and the program goes on. One place for what that box says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A file that lines are appended to and read back from its end, held open: the day's log, which
 // several programs share under a lock, and the protocol trace. One implementation per platform.
 #pragma once

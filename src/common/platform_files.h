@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File-system facts that differ between Linux and Windows; one implementation file per platform.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program-wide flags through which the window thread and the worker threads stay apart.
 // Each is written by one side and read by the other; atomics make that sound in C++.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One window per user session: a second start ends at once, silently.
 #pragma once
 

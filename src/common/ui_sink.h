@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the logic tells the user: status-bar panel texts, message boxes and monitor check box
 // changes. The window implements it on its own thread; tests record it; raidctl prints it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user's locale for the texts we show and log (dates and times above all), with numbers kept
 // in the C form so that parsing and JSON do not depend on where the user lives.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller command packet and its knock list: a packet is spelled out as reads of magic
 // block addresses (preamble, 0x100 + header byte, 0x200 + command byte, 0x300 + payload byte,
 // 0x400 + check byte).

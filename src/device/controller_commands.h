@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller's commands, each one packet exchange. The status queries and drive commands open
 // the target device themselves (TargetDevice) and close it again; the flash commands run on a
 // disk that the flash range operations keep open.

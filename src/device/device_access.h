@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device-access subsystem as its owner (the window, raidctl) holds it: one transport and one
 // exchange gate for the whole program, the enclosure lists, the command wrappers, the flash range
 // operations and discovery, all addressing disks through one DiskSystem.

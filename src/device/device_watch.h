@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Notices that the host's devices changed, so that the schedule's settle delay, recount and
 // discovery pass can find an enclosure plugged in later. The window and raidctl both use one of
 // these.

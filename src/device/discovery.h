@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finds the enclosures among the host's physical drives and identifies each one. A pass runs on
 // the drive-detection thread; it fills the new list, which the window thread installs later.
 #pragma once

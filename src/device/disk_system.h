@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's disks as the logic sees them. A back end (Linux SG_IO, Windows pass-through, the
 // simulator) only carries a finished CDB to the device; the CDBs themselves are built in one
 // place (scsi_commands.h), and there is no way to send data to a disk.

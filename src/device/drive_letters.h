@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which drive letters a logical drive mask (bit 0 = A) offers as volumes. Platform-neutral so the
 // rule is tested everywhere, though only Windows has such a mask.
 #pragma once

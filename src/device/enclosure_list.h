@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The enclosure lists and what discovery learned about each enclosure. The current list is what
 // the rest of the program addresses by position; discovery fills the new list, and the window
 // thread installs it once the pass has finished.

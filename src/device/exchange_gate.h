@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two controller exchanges must never interleave: the controller decodes one knock sequence at a
 // time, and the program keeps one packet and one response buffer. Every exchange (and every flash
 // range, which keeps its disk open across many exchanges) holds the gate. Another thread waits

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Read, program and erase of a range of the controller's SPI flash, unit by unit with retries.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A DiskSystem that hands every call to another one, and a Disk that does the same: the bases of
 // wrappers that watch or change only some of the calls.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one-byte result of every controller packet exchange.
 #pragma once
 

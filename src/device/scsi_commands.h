@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one choke point that builds CDBs. Only READ(10) and INQUIRY exist: the controller protocol
 // is carried entirely in one-block reads, and nothing here can write to a disk.
 #pragma once

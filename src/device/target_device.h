@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which physical drive a controller command addresses.
 #pragma once
 

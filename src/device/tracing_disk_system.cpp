@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/tracing_disk_system.h"
 
 #include <fmt/format.h>

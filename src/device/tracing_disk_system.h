@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The protocol trace: every command that reaches a disk, real or simulated, one line each, for
 // support and for checking that nothing but READ(10) and INQUIRY is ever sent. Set
 // RAIDGUI_TRACE to a file name to switch it on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller command protocol over one-block reads: a knock sequence spells out the packet,
 // then block 17 is polled until it carries a controller signature and a status byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller firmware file the user picked on the Upgrade page: read into memory, summed for
 // the status bar and checked against the image layout and the chosen enclosure. Only an image
 // that passes every check is held; the upgrade refuses to run without one.

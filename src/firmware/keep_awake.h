@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keeps the machine from sleeping, shutting down or ending the session while the flash of an
 // enclosure is rewritten: an interrupted upgrade leaves the controller without working firmware.
 // Each platform provides its own (a logind inhibitor lock on Linux, the execution state and the

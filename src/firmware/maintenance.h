@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The guard that keeps the rest of the program away from an enclosure while its flash is
 // rewritten: UpgradeInProgress stops the polling, detection, closing and the firmware buttons,
 // and the two monitor boxes cannot be changed meanwhile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GetSPIFWInfo: a diagnostic that writes a raw buffer (the drives' SMART sectors) to a new
 // numbered file, so that a support request can carry the bytes the program saw.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How much of the SPI flash an upgrade erases, programs and reads back for an image of a given
 // size, and how far its progress bar goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware upgrade of an enclosure: erase, program and verify of its SPI flash with the
 // loaded image, inside the maintenance guard. The window runs it on a worker thread, raidctl on
 // its main thread; either way it runs to its end on the calling thread.

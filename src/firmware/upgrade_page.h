@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Upgrade page: the enclosure to upgrade, its firmware version, the firmware file with its
 // load button, the upgrade button, and the progress panel that covers the notice while the
 // flash is rewritten. The window decides what the buttons do; the page shows what it is told.

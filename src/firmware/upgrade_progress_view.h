@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The progress panel of the Upgrade page, which covers the notice while the flash is rewritten.
 // The window applies each call on its own thread; the calls may come from the upgrade's thread.
 #pragma once

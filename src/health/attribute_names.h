@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The names the SMART table gives attribute IDs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART page's diagnostic dump (a double click on its countdown line): the data sectors of
 // both member drives of the first enclosure, then their threshold sectors, each pair as one
 // numbered file beside the program, for a support request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART page: the member drive chosen with the HDD1 / HDD2 buttons, the countdown line, the
 // attribute table under its header grid, and the drive's overall verdict and 4K-sector answer.
 // The window decides what is shown; the page shows what it is told.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the SMART page shows of one member drive, decided without a window: the title, the
 // attribute table's rows with their colours, the overall verdict and the 4K-sector answer, and
 // what selecting a cell shows. The page only copies the view onto its widgets.

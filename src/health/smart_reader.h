@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ReadSmart: the member drives' SMART data (feature 0xD0, with IDENTIFY word 106) or thresholds
 // (0xD1) of the first two listed enclosures, read through the controller's drive commands into
 // the SMART store. Runs on the RAID worker when the schedule asks for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART reads the polling schedule asks for: which sector (the ATA SMART feature) and who
 // reads it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART READ DATA and READ THRESHOLDS sectors as ATA drives lay them out: a revision word,
 // then 30 attribute slots of 12 bytes. The threshold of a data slot is in the threshold slot at
 // the same place; its ID is not compared.

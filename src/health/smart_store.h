@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the last SMART reads left, per enclosure position and member drive: the data and
 // threshold sectors and IDENTIFY word 106. Only positions 0 and 1 ("Device1", "Device2") are
 // kept; a third enclosure is never read.

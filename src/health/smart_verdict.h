@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the SMART table judges one attribute and a whole drive.
 #pragma once
 

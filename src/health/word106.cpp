@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "health/word106.h"
 
 #include "common/bytes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Word 106 of a member drive's IDENTIFY DEVICE data (physical and logical sector sizes), as the
 // SMART reads keep it: the drive's own word, or a code with bit 15 set that says why it could not
 // be read. The page answers whether the drive uses 4K physical sectors from it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "monitor/host_setup.h"
 
 #include "device/platform_disk_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host of disks the program works on: this machine's real disks, or a simulated host from a
 // scenario file, with the clock it runs on and the protocol trace when RAIDGUI_TRACE asks for it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Gathers the metrics snapshot (monitor/metrics_text.h) from a monitoring core: the list, the
 // status records and poll tallies, the SMART store, and the alert mailer's counts.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the monitor knows, as the Prometheus text exposition format (version 0.0.4, the format
 // the node exporter's textfile collector reads). The snapshot is plain data gathered after a poll
 // cycle; BuildMetricsText only writes it out. Samples carry no time stamps: the textfile

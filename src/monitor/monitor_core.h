@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's monitoring state and subsystems as one owner holds them: the shared flags, the
 // device subsystem, the status monitor, the day's event log with its detector, and the schedule
 // that drives them. The window and raidctl each own one, around a host of disks and a clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The work the schedule sets going, done by the subsystems themselves: discovery, installing its
 // list with the found and removed lines, the status poll with event detection, SMART reads.
 // Shared by the window and raidctl.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which enclosure each page of the window shows, and when the user may move between pages and
 // enclosures. The window binds its buttons to this; the rules live here, on the window thread,
 // without a toolkit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "monitor/polling_schedule.h"
 
 namespace raid {

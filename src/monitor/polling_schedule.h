@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The detection and polling schedule: the main window's four timers and the loop bodies of the
 // detection and RAID workers, with the flags through which they stay apart. One piece of code
 // for both front ends: the window drives it with Qt timers and worker threads, `raidctl monitor`

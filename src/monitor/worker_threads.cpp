@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "monitor/worker_threads.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The polling schedule's three worker threads (the window's DriveDetectThread, TRaidThread and
 // TEmailThread). Each loop looks at its flags, does its work on its own thread, and sleeps.
 // Closing asks them to stop and waits with a time limit: a thread is never suspended where it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alert mails: the event detector raises an alert (BuildAlertInfo), the e-mail worker mails it
 // (RunMailWork), and the E-mail page's Test button sends the test mail. Every alert that is not
 // suppressed waits in a queue and is mailed on its own, so two drives failing in one poll give two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "notify/curl_smtp_client.h"
 
 #include <curl/curl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SmtpClient on libcurl (native builds only: there is no MinGW libcurl to link).
 //
 // TLS: implicit on port 465 (or when asked), otherwise STARTTLS whenever the server offers it.

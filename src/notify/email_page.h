@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The E-mail page: three sub-pages chosen by the Setup, HDD_Fail and DeviceRemove buttons (the
 // SMTP setup; the recipients, subject, contents and suppression box of the drive-failure and the
 // device-removal alerts), with OK and Ignore below them. The page keeps its fields, the working

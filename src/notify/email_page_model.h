@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the E-mail page does, without the widgets: the working recipient list, filling the fields
 // from the mail settings (on opening the page and on Ignore), the defaults and edits of OK, and
 // SettingsChangedMask. The page widget reads its controls into EmailPageFields, lets the model

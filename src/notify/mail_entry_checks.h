@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The checks a mail setting gets where a person enters it (the E-mail page, raidctl mail-setup):
 // recipient and sender addresses, the SMTP host and the password's length. Settings stored by an
 // older version may fail them; those stay stored and shown, and sending skips what cannot be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The text of an alert mail as it goes after SMTP DATA: headers, a blank line and a text/plain
 // UTF-8 body, every line ended by CR LF. Plain C++ so that it is tested without a server.
 #pragma once

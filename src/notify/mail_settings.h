@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The mail settings (MailSettings): how alert mails are sent, to whom, which alert kinds are
 // suppressed and what each kind's subject and body say. They persist through a SettingsBackend and
 // in the template files; MailSettingsStore loads and saves them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "notify/mail_stack.h"
 
 #include "sysinfo/host_info.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The alert mail pieces, built in one place for the window and for raidctl: the settings store
 // on its backend, the SMTP client, and the mailer around the enclosures the alerts are about.
 // Where each part comes from can be chosen (the tests' folders and servers); what is not chosen

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The subject and contents files of the alert kinds: "EmailSubject <kind name>.txt" and
 // "EmailContens <kind name>.txt" in the template folder, plain text with lines ending in CR LF.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sends an AlertMailer's mails on a thread of its own, so that whoever raises the alerts (raidctl's
 // monitoring loop) never waits for a mail server: polling, the log and everything else go on while
 // a server is silent.

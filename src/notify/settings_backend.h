@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the mail settings persist: typed values (string, binary, integer) under one key. The
 // registry key on Windows, one toml file on Linux; a memory store in tests.
 #pragma once

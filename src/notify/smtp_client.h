@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMTP client the alert sender talks to: connect, send, disconnect, and the four events whose
 // state the sender polls (connected, disconnected, work begin, work end).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keeps the machine up while the controller's flash is being rewritten: a sleep or a shutdown in
 // the middle would leave the enclosure without firmware. On Linux a logind inhibitor lock in
 // "block" mode for shutdown and sleep; on Windows a power request that keeps the system awake.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The upgrade's keep-awake hold from the platform's sleep inhibitor.
 #pragma once
 

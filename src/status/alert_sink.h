@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the event detector raises alerts. The mailer composes and sends them; without one a
 // recorder keeps them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's own 512-byte status record of one enclosure, built from the controller's replies
 // to the array-status (0x17), rebuild-progress (0x15) and information (0x11) queries. Everything
 // shown, logged or mailed about an array is read from it.

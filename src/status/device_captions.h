@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The captions that follow the enclosure list and the selected enclosure: the firmware revision
 // and what it allows the pages to show, the hint of every device button, and the window caption.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The block of device information written at the start of every log section.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // After every status refresh, compares each refreshed record with what it remembers, writes what
 // changed into the day's log, raises alerts, and saves the log.
 #pragma once

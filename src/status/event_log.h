@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The day's event log: the in-memory list of lines that the viewer shows, and the store that
 // keeps it in "yymmdd.log" files.
 #pragma once

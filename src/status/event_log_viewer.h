@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The event-log viewer (TForm5): the day's log as it grows, or a log file picked by the user.
 // What it shows is decided by LogViewerModel; this class only carries it to the widgets. A picked
 // file is read on a thread of its own, and a large text reaches the memo a batch per event-loop

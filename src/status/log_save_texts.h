@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the user is told when the day's log cannot be saved, when it can again, and when a
 // program ends with lines unsaved: the same words in the window and on raidctl's terminal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texts of the daily log that do not belong to one event: the separator, the time stamp and the
 // file name.
 #pragma once

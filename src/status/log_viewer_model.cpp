@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "status/log_viewer_model.h"
 
 #include <limits>

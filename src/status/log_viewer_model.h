@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the event-log viewer shows, decided without a window: the live log as it grows, or a log
 // file picked by the user, and the caption and text colour that say which.
 #pragma once

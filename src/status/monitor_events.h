@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The events a monitor reports to programs (raidctl's hooks and JSON lines): the detector's
 // alerts and the log's enclosure found / removed lines, each with the log line that goes with it,
 // and an enclosure that polling gave up on because it stopped answering (no log line).

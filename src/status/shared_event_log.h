@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The day's log as the window shows it. The detector's list lives on the RAID worker; after each
 // detector call the worker publishes what changed, and the window thread reads copies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lines the event-log viewer shows, decided without a window. A log line is shown as it is,
 // unless it is longer than the memo lays out in a moment (a corrupt file, a file that is no log):
 // then its start is shown with a note of how much was left out. A large text reaches the memo in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fills and refreshes the status records: once per enclosure at discovery, and on every status
 // poll for the first two enclosures whose monitor box is checked.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Status page: the shown enclosure's mode, capacities, firmware, member drives, state, fan
 // and temperature, and the buttons that choose the device and open the event log. What it shows
 // is decided by StatusPageModel; the page copies that onto its labels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the Status page shows of the enclosure on display, decided without a window: every text,
 // colour, enabled flag and visibility. The widget only copies the view onto its labels.
 #pragma once

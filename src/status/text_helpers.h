@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The texts every consumer shows for an array: drive texts, the firmware revision, capacities,
 // mode and link speed names. One place, used by the Status page, the log, the mails and raidctl.
 #pragma once

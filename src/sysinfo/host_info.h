@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host description that every alert mail carries and the status bar's double click shows:
 // the main board, the computer's name and its IP addresses, as five lines.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Message boxes with the program's captions, texts and icons. Shown by the window thread only;
 // tests answer them in advance instead of a person.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pages' fonts: the window descriptions give sizes in points, the pages are laid out in
 // pixels.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A picture button with two states, as every button of the window is: the yellow picture marks
 // the current choice (the page shown, the device chosen), the white one the others. The pictures
 // are SVG, drawn at whatever size and screen scale the button has.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The hook program of the event hook tests, on Linux and on Windows: appends the event's
 // variables to the file HOOK_PROBE_RECORD names, then acts on the event's kind: fan-fail exits
 // with status 3, over-heat hangs for a minute, anything else exits with 0.

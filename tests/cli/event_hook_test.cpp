@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The hook runner: the platform's run of one program (with a probe program as the hook, also
 // under Wine), and the worker that runs the events in order and reports what did not work.
 #include "cli/event_hook.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The journal's priorities for raidctl's stderr lines: when stderr is the journal, and which
 // priority each kind of line gets.
 #include "cli/journal_lines.h"

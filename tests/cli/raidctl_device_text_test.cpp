@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bytes from a device are data: raidctl run as a process on a simulated host whose enclosures and
 // drives report texts with control bytes and bytes that are not UTF-8. Nothing of them may act on
 // the log or the terminal, and no JSON output may end raidctl.

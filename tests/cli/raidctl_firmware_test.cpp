@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // `raidctl firmware check` and `raidctl firmware upgrade` run as processes against simulated
 // hosts, as a user or a script runs them.
 #include <gmock/gmock.h>

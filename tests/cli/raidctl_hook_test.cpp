@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl monitor's events as programs get them: the --exec hook and the --json lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

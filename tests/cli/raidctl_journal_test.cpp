@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl monitor under the journal: its stderr lines carry syslog priorities only when stderr is
 // the stream JOURNAL_STREAM names, and a hook's lines get ours in front of any of their own.
 #include <gmock/gmock.h>

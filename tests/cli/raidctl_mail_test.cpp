@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl's mail commands as a process, with a settings folder of their own and a real SMTP
 // server on loopback: setting up, showing without the password, the test mail, and the alert
 // mails of `raidctl monitor`.

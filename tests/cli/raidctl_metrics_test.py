@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """raidctl monitor --metrics FILE run as a process, its file read with Prometheus's own text
 parser, as the node exporter's textfile collector reads it.
 

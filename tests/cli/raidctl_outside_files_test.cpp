@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Files raidctl is pointed at from outside, as a hostile or careless user names them: a FIFO, a
 // device, a folder or a huge file is refused at once with a message, and nothing hangs.
 #include <gmock/gmock.h>

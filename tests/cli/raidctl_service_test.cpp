@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl monitor as systemd runs it: the notify socket, the watchdog, SIGHUP, and the unit.
 #include <fcntl.h>
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """raidctl on a terminal (a pseudo-terminal of this test): what the user's terminal is left with.
 
 Run by CTest: raidctl_terminal_test.py RAIDCTL.

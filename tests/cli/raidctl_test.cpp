@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidctl run as a process against the simulated scenarios, as a user or a script runs it.
 #include <fcntl.h>
 #include <gmock/gmock.h>

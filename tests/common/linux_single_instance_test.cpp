@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one-window lock without a runtime folder: a folder of the user's own under the temporary
 // folder, and nothing someone else planted there counts as another window.
 #include "common/single_instance.h"

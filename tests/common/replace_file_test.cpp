@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ReplaceFileContents on a real file system: the rights and owner a replaced file keeps.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The user's locale reaches the log's time stamps, and never the numbers we parse.
 #include "common/user_locale.h"
 

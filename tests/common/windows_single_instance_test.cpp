@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One window per user session on Windows: the named mutex.
 #include <gtest/gtest.h>
 

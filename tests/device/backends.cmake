@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The platform back ends and the protocol trace. Included from tests/device/CMakeLists.txt.
 if(WIN32)
   set(BACKEND_PLATFORM_TESTS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Discovery against a simulated host of enclosures and plain disks.
 #include "device/discovery.h"
 

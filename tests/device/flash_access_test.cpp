@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Flash range operations against the simulated controller's SPI flash.
 #include "device/flash_access.h"
 

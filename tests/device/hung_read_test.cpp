@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads that hang or fail the way a bridge makes them, as the program's transport meets them: a
 // hung read costs the command's time-out and no more, a reset bridge's CHECK CONDITION is a failed
 // read, and the exchange after either one works.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The kernel's device events reach the watcher; the recount notices a replaced disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The recount that stands in for device events where there are none.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller protocol as the simulated controller on the other side of the wire sees it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

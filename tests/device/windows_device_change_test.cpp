@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows device notices: which WM_DEVICECHANGE sends discovery looking again, and the
 // message-only window that hears them for both programs.
 #include <windows.h>

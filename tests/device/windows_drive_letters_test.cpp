@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/drive_letters.h"
 
 #include <gtest/gtest.h>

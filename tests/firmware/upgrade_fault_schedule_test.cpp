@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Seeded fault schedules during an upgrade: failing reads, flash blocks that fail k times, a flash
 // that claims to program and writes nothing, bridge resets, an enclosure that vanishes. Whatever
 // happens, success is reported only when the flash afterwards holds exactly the image, a flash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware upgrade sequence against the simulated controller's SPI flash.
 #include "firmware/upgrade_firmware.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated host with enclosures discovered and listed, an upgrade over it, and the images to
 // write: the common ground of the upgrade tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The upgrade as the window runs it: begun on the window thread, run on a worker, while the
 // window thread reads the progress counter and takes another click on the upgrade button, and
 // the detection thread runs a discovery pass.

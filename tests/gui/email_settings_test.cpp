@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The E-mail page in the real window on the offscreen platform: settings kept in a settings.toml
 // of a temporary folder, a made-up host description, and an SMTP client that accepts every mail
 // without a network.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The event-log viewer on the offscreen platform: the live log as it grows and starts over, the
 // paused look, and log files that can or cannot be shown.
 #include "status/event_log_viewer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One application object for all the window tests, the program's own, on the offscreen platform
 // unless told otherwise.
 #include <gtest/gtest.h>

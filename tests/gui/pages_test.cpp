@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Upgrade, E-mail, SMART and About pages on their own, each in a white 420 x 316 place as
 // the window's notebook holds it: the controls the window finds by name, what the window's calls
 // change, and a layout in which nothing is cut off, drawn over another control or stretched.

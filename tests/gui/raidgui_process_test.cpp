@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // raidgui run as a process, as a user or the run command starts it.
 #include <fcntl.h>
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART page in the real window: what the RAID worker read, judged and coloured, per drive,
 // with the cell selection and the dump of the sectors.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Status page widget on the offscreen platform: its labels show what the model decides, in
 // the model's colours, nothing is cut off, and its buttons report clicks.
 #include <gtest/gtest.h>

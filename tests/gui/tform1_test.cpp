@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real main window on the offscreen platform, with a simulated host behind it whose clock
 // (and the window's timers with it) runs fast.
 #include <gmock/gmock.h>

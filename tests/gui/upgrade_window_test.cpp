@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Upgrade page in the real window: loading a firmware file, and an upgrade that runs while
 // the window stays responsive.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real main window on the offscreen platform, with a simulated host behind it whose clock
 // (and the window's timers with it) runs fast: the common ground of the window's tests.
 #pragma once

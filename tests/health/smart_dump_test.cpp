@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART dump: what lands in the two files, in which order.
 #include "health/smart_dump.h"
 

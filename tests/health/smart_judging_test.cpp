@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The verdict of each attribute and of the whole drive, the names and raw values the table shows
 // and the 4K-sector answer: the rules a user reads the drive's health from.
 #include <gtest/gtest.h>

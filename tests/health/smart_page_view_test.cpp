@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART page as ShowSmart fills it, and what selecting a cell shows.
 #include "health/smart_page_view.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ReadSmart against simulated enclosures: which drives are asked on which port, what reaches
 // the store, and how failing drive commands leave it.
 #include "health/smart_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SMART data and threshold sectors laid out by hand, slot by slot, for the tests that judge and
 // show them.
 #pragma once

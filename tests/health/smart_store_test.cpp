@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART store between the RAID worker that writes it and the window that reads it.
 #include "health/smart_store.h"
 

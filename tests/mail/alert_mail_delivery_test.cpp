@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alert and test mails from the mailer through libcurl to a real SMTP server on loopback: what
 // the recipients get, with login over STARTTLS, and what happens when a recipient is refused.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The message text as a mail server and a mail reader see it, composed without a server.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

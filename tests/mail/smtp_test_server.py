@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """An SMTP server on loopback for the mail tests (aiosmtpd; run with /usr/bin/python3).
 
 Prints "PORT <n>" once it listens on a free port, then serves until killed. Every step it sees is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The metrics file's text: what a Prometheus reader (the node exporter's textfile collector) gets
 // from a snapshot. One bad label spoils the whole file for it, so texts from the hardware are
 // the first thing checked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which enclosure each page shows: the monitor boxes' choice, the guard on page and target
 // switches, a list that shrinks under the pages, and the record the Status page may draw.
 #include "monitor/page_selection.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The detection and polling schedule over a simulated host: the timers' rules, the settle delay
 // and recount after a device change, and the handover between the detection pass, the list
 // installation and the RAID worker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's threads for real: the detection thread and the RAID worker run the schedule's
 // work while this test plays the window thread (timer ticks, list installation, reading the
 // published log and the captions). Run under ThreadSanitizer by the test command.

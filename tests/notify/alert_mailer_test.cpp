@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Alert mails from the detector's alert to the SMTP client: the information lines, the queue,
 // suppression, the settings a mail needs, the test mail and what the user reads when sending
 // fails. The client here is a fake that records; tests/mail sends through a real server.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The E-mail page's logic: the recipient list, filling the fields on opening and on Ignore, OK's
 // defaults and edits, and the changed mask that the Test button looks at.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stored form of the SMTP password ("ProductID").
 #include <gtest/gtest.h>
 

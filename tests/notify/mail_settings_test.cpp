@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The mail settings store on a key in memory, with real template files.
 #include <gtest/gtest.h>
 

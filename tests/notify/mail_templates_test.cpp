@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The template files of the alert kinds.
 #include <gtest/gtest.h>
 

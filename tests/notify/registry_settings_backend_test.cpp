@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows settings store on the real registry (Wine's, in the cross build), under a key of the
 // test's own that is deleted afterwards.
 #include "notify/windows/registry_settings_backend.h"

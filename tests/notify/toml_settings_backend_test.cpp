@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Linux settings file on a real file system.
 #include <fcntl.h>
 #include <signal.h>

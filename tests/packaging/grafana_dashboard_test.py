@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The Grafana dashboard of packaging/grafana asks only for series that raidctl writes: every metric
 name in its queries is one of the families the metrics text can hold, and those are the names a
 real metrics file of raidctl carries.

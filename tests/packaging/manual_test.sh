@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The manual pages and the bash completion against the programs they describe: each page renders
 # without a warning, each page documents exactly the long options its program's --help names,
 # --version prints the name and the project's version (raidgui's without a display), and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the build into a scratch prefix and builds the Debian package from it, then checks
 # that both hold what a machine needs: the programs, the unit with its user and settings folder,
 # the desktop entry, the icon and the README, that the package names the libraries the programs

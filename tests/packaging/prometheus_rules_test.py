@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The Prometheus alerting rules of packaging/prometheus, run by promtool on series that
 `raidctl monitor --metrics` wrote while a simulated enclosure went through its troubles.
 

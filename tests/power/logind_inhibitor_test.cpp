@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The logind inhibitor lock against a private bus with a stand-in logind on it: what is asked
 // for, that the lock lasts exactly as long as the hold, and what happens without logind.
 #include <gtest/gtest.h>

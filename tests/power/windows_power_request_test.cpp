@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The power request on Windows: taken and given back, as often as upgrades run.
 #include <gtest/gtest.h>
 

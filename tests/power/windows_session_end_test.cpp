@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's answer to Windows asking whether the session may end.
 #include <windows.h>
 // After windows.h:

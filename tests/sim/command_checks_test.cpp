@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the controller and the bridge refuse: packets whose header does not fit their command,
 // and CDBs other than the plain one-block READ(10) and the standard INQUIRY.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status queries' answer layouts: controller information, array status, rebuild progress.
 #include <gtest/gtest.h>
 

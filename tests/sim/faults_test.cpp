@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Injected faults: each one visible on the wire exactly as described, and reproducible.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SPI flash commands and the member-drive ATA commands, through the command channel; the
 // flash's own ranges across sectors.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The simulated host's drives and volumes, its timeline, and what the recorder catches.
 #include <gtest/gtest.h>
 

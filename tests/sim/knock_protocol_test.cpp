@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The controller's command channel: decoding of knock sequences and the answer in block 17.
 #include <gtest/gtest.h>
 

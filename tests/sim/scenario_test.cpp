@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scenario files: the shipped ones load and say what they promise; mistakes are named.
 #include <gtest/gtest.h>
 

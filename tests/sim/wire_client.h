@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's side of the wire, spelled out by hand for the simulator's tests: READ(10) and
 // INQUIRY CDBs, and knock sequences with their CRC. Deliberately independent of the program's
 // transport, so that these tests check the simulator alone.

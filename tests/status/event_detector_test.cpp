@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The event detector's log lines, alerts and file handling, on hand-made status records.
 #include "status/event_detector.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The daily log files on a real file system.
 #include <gtest/gtest.h>
 

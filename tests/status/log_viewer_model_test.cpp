@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The viewer's model on a long day: its lines are handed out a part at a time, each once, and a
 // corrupt line comes out cut.
 #include "status/log_viewer_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The events a monitor reports, built from a detector call's new lines and alerts.
 #include "status/monitor_events.h"
 

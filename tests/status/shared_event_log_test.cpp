@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The log as the window reads it while the RAID worker publishes the detector's list.
 #include "status/shared_event_log.h"
 

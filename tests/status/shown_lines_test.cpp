@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the event-log viewer makes of overlong lines, and how it hands a long text to the memo.
 #include "status/shown_lines.h"
 

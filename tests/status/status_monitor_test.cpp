@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status records filled at discovery and refreshed on every poll, against simulated
 // enclosures.
 #include "status/status_monitor.h"

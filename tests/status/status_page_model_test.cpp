@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Status page's texts, colours and visibility, and the device captions, decided on
 // hand-made status records and enclosure lists.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A disk that only keeps the last command it was given, to check what is built from it.
 #pragma once
 

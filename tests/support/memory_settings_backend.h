@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A SettingsBackend in memory: what a commit stored, what a save wrote, and failures on demand.
 #pragma once
 

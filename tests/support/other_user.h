@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Another user than the one running the tests (usually root here), for files that must not be
 // turned against their owner. POSIX only.
 #pragma once

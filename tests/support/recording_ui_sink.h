@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A UiSink that remembers everything it was told, for tests to assert exact texts.
 #pragma once
 

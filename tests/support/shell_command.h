@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a shell command line for the tests that start a program as a user or a script would: its
 // standard output and its exit status.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A simulated host with the program's device subsystem on top: the common ground of the tests
 // that drive discovery, flash ranges and status polling against the simulator.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A program a test starts in the background as a terminal or a service manager would: its own
 // arguments, standard input from the null device, output and errors in files, the test's
 // environment plus some variables; then signalled and waited for with a time limit.

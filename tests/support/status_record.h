@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Status records filled in by hand at the program's own offsets, for the tests that read pages,
 // log lines and mails from them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A fixed local noon for tests whose stories run minutes of clock time: their logs stay in one
 // day's file whenever the test runs, also shortly before midnight.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lines of a file or of a captured output, for tests that compare them one by one.
 #pragma once
 

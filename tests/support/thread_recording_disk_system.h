@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A disk system that notes which thread made each call, on itself and on the disks it opened:
 // for asserting that a thread never waits for a disk.
 #pragma once

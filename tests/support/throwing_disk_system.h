@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A DiskSystem over another whose disks throw on a chosen command, as a back end with a fault it
 // does not turn into a result would: for the paths that must end an exception's work item, not
 // the program, and leave nothing half done.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test doubles of what the firmware upgrade shows and holds: the monitor boxes, the progress
 // panel and the keep-awake hold, each recording what it was told.
 #pragma once

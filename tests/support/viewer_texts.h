@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texts for the event-log viewer's tests: a day's lines and a corrupt line far too long to lay out.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "sysinfo/linux/host_info_linux.h"
 
 #include <gmock/gmock.h>

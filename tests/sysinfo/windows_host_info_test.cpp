@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "sysinfo/windows/host_info_windows.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // stderr is swapped for a stdio stream of our own (glibc's fopencookie) that prefixes each whole
 // line and writes it to descriptor 2 in one write, so the many fprintf(stderr, ...) of raidctl
 // need no change and lines of different threads never mix.

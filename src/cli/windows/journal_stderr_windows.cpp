@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windows has no journal: stderr stays as it is.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A lock file in the user's runtime folder, held with flock: the kernel drops the lock when the
 // process ends, however it ends, so a crash never leaves a stale lock behind.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "common/linux/write_place.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a file we write lives, found without following a symbolic link that someone else could
 // have planted: shared by the writer that replaces files and the one that appends to them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the Windows file code shares: the texts of its failures and of a handle's type, and the
 // whole write of a buffer through a handle.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The named mutex "QV_GUI", owned from the start.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UTF-8, the program's text, to and from UTF-16, the text of the Windows API.
 #pragma once
 

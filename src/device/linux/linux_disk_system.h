@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's disks on Linux: physical drive N is the SCSI disk whose kernel name has index N
 // (/dev/sda = 0, /dev/sdb = 1), a volume is a mounted block-device file system named by its
 // mount point, commands go through SG_IO on a read-only descriptor.

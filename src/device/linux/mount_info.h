@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The mount table of /proc/self/mountinfo, which (unlike /proc/mounts) carries the device
 // number of every mount.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/linux/sg_io.h"
 
 #include "device/scsi_commands.h"

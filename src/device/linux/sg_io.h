@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One data-in SCSI command through the Linux SG_IO ioctl.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's block devices as sysfs describes them. Every path is taken under `root` ("/" on a
 // real host) so that tests can build a fake /sys in a temporary folder.
 #pragma once

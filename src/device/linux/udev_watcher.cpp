@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Kernel device events through libudev's netlink monitor. The "kernel" source needs no udev
 // daemon (containers and minimal systems often have none); the events come before udev has made
 // the device nodes, which the settle delay of the schedule covers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a WM_DEVICECHANGE says about the host's disks: whether a drive number may now name
 // another disk, or none, so that the schedule's settle delay and discovery should look again.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A machine-wide named mutex that keeps the controller exchanges of several processes with one
 // disk apart (a window, raidctl, a monitor run as a service). Each process opens it by the same
 // name; whoever holds it exchanges, the others wait.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/windows/message_window_watcher.h"
 
 // After windows.h:

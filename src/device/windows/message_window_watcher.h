@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device-change source of both programs on Windows: a message-only window on a thread of
 // its own, registered for the disk and the USB device interface classes. raidctl has no window
 // to receive WM_DEVICECHANGE on, and the window's own would tie notices to Qt's event loop; a

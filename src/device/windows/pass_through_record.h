@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The buffer of IOCTL_SCSI_PASS_THROUGH_DIRECT: the platform's SCSI_PASS_THROUGH_DIRECT, then the
 // sense area. Sizes and offsets come from the platform's own structure, never from numbers
 // written down for one word size: on 64-bit the structure is 56 bytes, and a request that gives

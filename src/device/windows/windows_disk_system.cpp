@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "device/windows/windows_disk_system.h"
 
 #include <windows.h>

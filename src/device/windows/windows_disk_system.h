@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host's disks on Windows: \\.\PhysicalDriveN, volumes by drive letter ("C"), commands
 // through IOCTL_SCSI_PASS_THROUGH_DIRECT. Win32 failures come back as values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "notify/linux/toml_settings_backend.h"
 
 #include <sys/stat.h>

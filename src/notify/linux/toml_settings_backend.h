@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Linux settings store: one toml file, settings.toml, owner-only, replaced as a whole.
 #pragma once
 

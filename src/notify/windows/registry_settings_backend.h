@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows settings store: values in one registry key.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The logind inhibitor lock: Manager.Inhibit hands back a file descriptor, and the lock lasts
 // until that descriptor is closed, also when the program dies.
 #include <fcntl.h>

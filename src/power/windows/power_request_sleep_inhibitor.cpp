@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A power request: unlike SetThreadExecutionState it belongs to a handle, not to the thread that
 // made it, so the upgrade may run on any thread.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "power/windows/session_end_message.h"
 
 namespace raid {

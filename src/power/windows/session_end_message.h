@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's answer when Windows asks whether the session may end (WM_QUERYENDSESSION).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host description on Linux: the board from DMI in sysfs, the kernel's host name, and the
 // addresses of the first network interface that has any.
 #pragma once

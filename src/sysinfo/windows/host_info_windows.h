@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host description on Windows, from WMI through its COM interfaces.
 #pragma once
 
