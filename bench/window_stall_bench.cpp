@@ -306,8 +306,8 @@ ActionFigures UpgradeRunning(const std::filesystem::path& logs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   ActionFigures figures;
   window.form.firmware().Upgrade();
-  figures.stalls = ProbeUntil([&] { return window.form.firmware().LastResult().has_value(); }, 600000,
-                              figures.action_ms);
+  figures.stalls = ProbeUntil([&] { return window.form.firmware().LastResult().has_value(); },
+                              600000, figures.action_ms);
   const std::optional<raid::UpgradeResult> result = window.form.firmware().LastResult();
   figures.succeeded = result && result->Succeeded();
   window.form.close();

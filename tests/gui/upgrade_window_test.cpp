@@ -134,7 +134,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
       close_tried = true;
       form_->close();
       EXPECT_TRUE(form_->isVisible());
-      form_->firmware().Upgrade();   // ignored: one upgrade at a time
+      form_->firmware().Upgrade();    // ignored: one upgrade at a time
       form_->firmware().LoadClick();  // ignored too
       EXPECT_EQ(form_->grab().size(), QSize(620, 440));
     }

@@ -8,21 +8,11 @@
 #include <filesystem>
 
 #include "sim_host.h"
+#include "support/quiet_schedule_view.h"
 #include "support/recording_ui_sink.h"
 
 namespace raid {
 namespace {
-
-class NoView : public ScheduleView {
- public:
-  void ShowDetectionText(const std::string&, bool) override {}
-  void ShowDevice(unsigned, bool) override {}
-  void EnableControls(bool) override {}
-  void EnableUpgradeButton(bool) override {}
-  void ShowEventLogButton() override {}
-  void RefreshDeviceCaptions() override {}
-  void SetSmartStatusLine(const std::string&) override {}
-};
 
 // The enclosures at drives 2 and 3, listed by hand; nothing is ever read from the host.
 class PageSelectionTest : public ::testing::Test {
@@ -30,7 +20,8 @@ class PageSelectionTest : public ::testing::Test {
   void List(std::initializer_list<unsigned> drives) {
     std::vector<EnclosureInfo>& current = core_.device().registry().current;
     current.clear();
-    for (unsigned drive : drives) current.push_back({drive | kEnclosureBit});
+    for (unsigned drive : drives)
+      current.push_back({drive | kEnclosureBit});
   }
   static PolledRecord ReadOf(unsigned drive, bool gave_up = false) {
     PolledRecord polled;
@@ -44,7 +35,7 @@ class PageSelectionTest : public ::testing::Test {
   VirtualClock clock_;
   sim::SimHost host_{sim::Scenario{}, clock_};
   testing::RecordingUiSink ui_;
-  NoView view_;
+  testing::QuietScheduleView view_;
   MonitorCore core_{host_, clock_, ui_, ui_, view_, std::filesystem::temp_directory_path()};
   PageSelection selection_{core_};
 };

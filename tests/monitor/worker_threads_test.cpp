@@ -16,6 +16,7 @@
 #include "sim_host.h"
 #include "status/device_captions.h"
 #include "status/shared_event_log.h"
+#include "support/quiet_schedule_view.h"
 #include "support/recording_ui_sink.h"
 #include "support/story_time.h"
 #include "support/throwing_disk_system.h"
@@ -31,17 +32,7 @@ using ::testing::IsEmpty;
 
 constexpr double kSpeed = 50.0;
 
-class QuietView : public ScheduleView {
- public:
-  void ShowDetectionText(const std::string& text, bool) override { detection_text = text; }
-  void ShowDevice(unsigned, bool) override {}
-  void EnableControls(bool) override {}
-  void EnableUpgradeButton(bool) override {}
-  void ShowEventLogButton() override {}
-  void RefreshDeviceCaptions() override {}
-  void SetSmartStatusLine(const std::string&) override {}
-  std::string detection_text;
-};
+using QuietView = testing::QuietScheduleView;
 
 TEST(WorkerThreadsConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAndReads) {
   const fs::path folder =
