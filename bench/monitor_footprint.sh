@@ -14,7 +14,8 @@
 # 60 MB on the demo, whose story of a pulled drive and a rebuild keeps it busier); for raidgui
 # when the peak resident memory is not below 80 MB. The start (loading the libraries, the first
 # discovery) is shown in the whole run's share but not judged: a monitor runs for days, and what
-# it costs then is the settled share.
+# it costs then is the settled share. For raidctl it also counts, from the metrics file, the
+# enclosures whose status was polled during the run, and exits 1 unless every one found was.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="${RAIDGUI_BUILD_ROOT:-$root/build}/native"
@@ -82,7 +83,7 @@ fi
 export RAIDGUI_LOG_DIR="$scratch/logs" RAIDGUI_CONFIG_DIR="$scratch/config" \
   XDG_RUNTIME_DIR="$scratch"
 if [[ $program == raidctl ]]; then
-  command=("$binary" monitor --simulate "$scenario" --realtime)
+  command=("$binary" monitor --simulate "$scenario" --realtime --metrics "$scratch/metrics.prom")
 else
   command=("$binary" --simulate "$scenario")
   export QT_QPA_PLATFORM=offscreen
@@ -125,11 +126,20 @@ if [[ $program == raidctl && $rc != 0 ]] || [[ $program == raidgui && $rc != 0 &
   exit 1
 fi
 
+# Enclosures found, and those whose poll counter moved: every one must be watched.
+found=0 polled=0
+if [[ $program == raidctl ]]; then
+  [[ -s "$scratch/metrics.prom" ]] || { echo "raidctl wrote no metrics" >&2; exit 1; }
+  found=$(awk '$1 == "raidgui_enclosures" {print $2}' "$scratch/metrics.prom")
+  polled=$(awk '/^raidgui_enclosure_polls_total\{/ && $2 > 0 {n++} END {print n + 0}' \
+    "$scratch/metrics.prom")
+fi
+
 awk -v utime="${stat[11]}" -v stime="${stat[12]}" -v start="${stat[19]}" -v ticks="$ticks" \
   -v uptime="$uptime" -v rss="$rss_kb" -v peak="$peak_kb" -v cpu_limit="$cpu_limit" \
   -v memory_limit="$memory_limit" -v settled="$settled" -v settled_ns="$settled_ns" \
   -v end_ns="$end_ns" -v settled_uptime="$settled_uptime" -v lines="$(wc -l <"$scratch/stdout")" \
-  -v host="$host" -v program="$program" '
+  -v host="$host" -v program="$program" -v found="$found" -v polled="$polled" '
   BEGIN {
     cpu = (utime + stime) / ticks
     wall = uptime - start / ticks
@@ -146,6 +156,10 @@ awk -v utime="${stat[11]}" -v stime="${stat[12]}" -v start="${stat[19]}" -v tick
       settled_share
     printf "resident memory     %8.1f MB (peak %.1f MB, limit %s MB)\n", rss / 1024, peak / 1024,
       memory_limit
-    if (program == "raidctl") printf "log lines printed   %8d\n", lines
-    exit !((cpu_limit == 0 || settled_share < cpu_limit) && peak / 1024 < memory_limit)
+    if (program == "raidctl") {
+      printf "log lines printed   %8d\n", lines
+      printf "enclosures polled   %8d of %d\n", polled, found
+    }
+    exit !((cpu_limit == 0 || settled_share < cpu_limit) && peak / 1024 < memory_limit &&
+           polled == found)
   }'

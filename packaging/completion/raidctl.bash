@@ -55,7 +55,7 @@ _raidctl() {
       return 0
       ;;
     --device)
-      mapfile -t COMPREPLY < <(compgen -W '1 2' -- "$cur")
+      mapfile -t COMPREPLY < <(compgen -W '1 2 3 4 5 6 7 8 9 10' -- "$cur")
       return 0
       ;;
     --suppress | --send | --subject | --body)

@@ -31,7 +31,7 @@ complete -c raidctl -n "__fish_seen_subcommand_from monitor" -l exec-timeout -x 
 
 complete -c raidctl -n "__fish_seen_subcommand_from firmware; and not __fish_seen_subcommand_from check upgrade" -a 'check upgrade'
 complete -c raidctl -n "__fish_seen_subcommand_from check upgrade" -F -d 'Firmware file'
-complete -c raidctl -n "__fish_seen_subcommand_from firmware" -l device -x -a '1 2' -d 'The enclosure, Device1 or Device2'
+complete -c raidctl -n "__fish_seen_subcommand_from firmware" -l device -x -a '(seq 10)' -d 'The enclosure, DeviceN'
 complete -c raidctl -n "__fish_seen_subcommand_from upgrade" -l yes -d 'Upgrade without asking'
 
 complete -c raidctl -n "__fish_seen_subcommand_from mail-setup" -l smtp -x -a '(__fish_print_hostnames)' -d 'The mail server'

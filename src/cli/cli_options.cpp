@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/decimal_text.h"
+#include "common/shared_state.h"
 
 namespace raid::cli {
 
@@ -42,7 +43,7 @@ const char* const kUsage =
     "                    state in the Prometheus text format (for the node exporter's\n"
     "                    textfile collector)\n"
     "  --realtime        with --simulate: run the scenario at wall-clock speed\n"
-    "  --device N        firmware: Device1 or Device2 (N is 1 or 2)\n"
+    "  --device N        firmware: DeviceN, as listed by discover (N from 1 to 10)\n"
     "  --yes             firmware upgrade: do not ask; needed without a terminal\n"
     "  --exec PROGRAM    monitor: run PROGRAM (no shell, no arguments) for each event,\n"
     "                    described in RAIDCTL_EVENT, RAIDCTL_ENCLOSURE, RAIDCTL_PORT,\n"
@@ -229,11 +230,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       }
     } else if (arg == "--device") {
       const std::optional<std::string> text = value();
-      if (!text || (*text != "1" && *text != "2")) {
-        parsed.error = "--device needs 1 or 2 (Device1 or Device2)";
+      const unsigned device =
+          text && text->size() <= 2 && text->find_first_not_of("0123456789") == std::string::npos
+              ? static_cast<unsigned>(std::stoul("0" + *text))
+              : 0;
+      if (device < 1 || device > kMaxEnclosures) {
+        parsed.error = "--device needs a number from 1 to 10 (DeviceN, as listed by discover)";
         return parsed;
       }
-      options.device = static_cast<unsigned>(*text == "1" ? 1 : 2);
+      options.device = device;
     } else if (arg == "--yes") {
       options.yes = true;
     } else if (arg == "--exec" || arg == "--exec-timeout") {

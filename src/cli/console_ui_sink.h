@@ -33,14 +33,10 @@ class ConsoleUiSink : public UiSink {
   void SetMonitorChecked(int position, bool checked) override {
     std::fprintf(stderr, "Monitoring of Device%d %s.\n", position + 1,
                  checked ? "resumed" : "stopped after repeated failures");
-    if (!checked && given_up_) given_up_(position);
   }
-  // Hears each list position whose polling was given up after repeated failures.
-  void SetGivenUpHandler(std::function<void(int)> handler) { given_up_ = std::move(handler); }
 
  private:
   bool verbose_;
-  std::function<void(int)> given_up_;
 };
 
 // What the schedule changes in the window; a terminal only hears that nothing was found.

@@ -86,9 +86,18 @@ MonitorMetrics::MonitorMetrics(CliSession& session, const AlertMailer* mailer,
 }
 
 void MonitorMetrics::AfterCycle() {
+  const unsigned lists = session_.view().lists_installed();
+  const std::uint64_t now = session_.clock().NowMs();
+  if (lists == lists_seen_ && gathered_ms_ && now - *gathered_ms_ < kPollTimerMs) return;
+  lists_seen_ = lists;
+  Gather();
+}
+
+void MonitorMetrics::Gather() {
   // Until the first discovery is installed there is nothing to tell, not even "no enclosure".
   if (session_.view().lists_installed() == 0) return;
-  file_.Offer(BuildMetricsText(collector_.Collect()), session_.clock().NowMs());
+  gathered_ms_ = session_.clock().NowMs();
+  file_.Offer(BuildMetricsText(collector_.Collect()), *gathered_ms_);
 }
 
 }  // namespace raid::cli

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "cli/cli_session.h"
@@ -37,18 +38,24 @@ class MetricsFile {
   bool failing_ = false;
 };
 
-// The metrics of a running monitor: gathered after each cycle of the workers' turns, on the
-// monitor's own thread, and offered to the file.
+// The metrics of a running monitor, gathered on the monitor's own thread and offered to the file:
+// when a list is installed, once per poll interval, and at the stop. Gathering after every turn
+// of the workers would cost more than the polling itself with ten enclosures.
 class MonitorMetrics {
  public:
   // `mailer` may be null (no mail in this build).
   MonitorMetrics(CliSession& session, const AlertMailer* mailer, std::filesystem::path path);
   void AfterCycle();
+  void AtStop() { Gather(); }
 
  private:
+  void Gather();
+
   CliSession& session_;
   MetricsCollector collector_;
   MetricsFile file_;
+  unsigned lists_seen_ = 0;
+  std::optional<std::uint64_t> gathered_ms_;
 };
 
 }  // namespace raid::cli

@@ -120,6 +120,29 @@ class EventReports {
   EventHookRunner* const hook_;
 };
 
+// An enclosure that stops answering, and one that answers again, is said on stderr and is an
+// event of its own, without a log line.
+class AnswerReports : public AnswerListener {
+ public:
+  AnswerReports(CliSession& session, EventReports& reports)
+      : session_(session), reports_(reports) {}
+  void StoppedAnswering(unsigned position) override {
+    std::fprintf(stderr, "raidctl: Device%u does not answer\n", position + 1);
+    Report(MonitorEventKind::kNoResponse, position);
+  }
+  void AnswersAgain(unsigned position) override {
+    std::fprintf(stderr, "raidctl: Device%u answers again; watching it again\n", position + 1);
+    Report(MonitorEventKind::kResponding, position);
+  }
+
+ private:
+  void Report(MonitorEventKind kind, unsigned position) {
+    reports_.Report({{kind, position + 1, std::nullopt, "", session_.clock().WallNow()}});
+  }
+  CliSession& session_;
+  EventReports& reports_;
+};
+
 // After each detection: the new log lines (or the events as JSON lines) on stdout, the alerts on
 // stderr, and the events to the hook.
 void EchoNewLines(CliSession& session, RecordingAlertSink& alerts, EventReports& reports) {
@@ -313,14 +336,11 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   EventOutput output;
   EventReports reports(output, event_options.json, hook.get());
   session.view().SetAnnounce(true);
-  session.core().SetAfterDetection([&session, &alerts, &reports](std::uint8_t) {
+  session.core().SetAfterDetection([&session, &alerts, &reports](PositionMask) {
     EchoNewLines(session, alerts.told(), reports);
   });
-  // Polling that gives up on a silent enclosure is an event of its own, without a log line.
-  session.ui().SetGivenUpHandler([&session, &reports](int position) {
-    reports.Report({{MonitorEventKind::kNoResponse, static_cast<unsigned>(position) + 1,
-                     std::nullopt, "", session.clock().WallNow()}});
-  });
+  AnswerReports answers(session, reports);
+  session.monitor().SetAnswerListener(&answers);
   const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
   PollingSchedule& schedule = session.schedule();
   schedule.Start();
@@ -351,15 +371,17 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
       schedule.Timer3Timer();
       timer3.Fired(now);
     }
-    // The workers' turn: the detection thread's pass, then the RAID worker's items one by one.
-    // An item that throws is over (the schedule saw to that); it is reported, and the
-    // monitoring goes on.
+    // The workers' turn: the detection thread's pass, then one item of the RAID worker, so
+    // that the timers are looked at between items (a SMART pass reads one enclosure per item,
+    // and a status poll that falls due runs before the next). An item that throws is over (the
+    // schedule saw to that); it is reported, and the monitoring goes on.
+    bool worked = false;
     if (const std::optional<MessageBoxRequest> thrown = RunCatching([&] {
           schedule.DriveDetectLook();
-          while (!StopRequested() && schedule.RaidLook()) {
-          }
+          worked = schedule.RaidLook();
         })) {
       session.ui().ShowMessage(*thrown);
+      worked = true;
     }
     // Mail is sent beside the polling, never in its way.
     if (mail_worker && mailer->HasWork()) mail_worker->Wake();
@@ -369,13 +391,15 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     readiness.AfterCycle();
     if (metrics) metrics->AfterCycle();
 
+    if (worked) continue;  // more items may wait
     std::uint64_t next = timer4.next_ms;
     if (timer2.on) next = std::min(next, timer2.next_ms);
     if (timer3.on) next = std::min(next, timer3.next_ms);
     WaitUntil(session, *watcher, std::min(next, end));
   }
   notifier.Stopping();
-  session.ui().SetGivenUpHandler(nullptr);
+  session.monitor().SetAnswerListener(nullptr);
+  if (metrics) metrics->AtStop();
   // A hook still running is ended with all it started; what waits is not run.
   if (hook) hook->Stop();
   session.detector().SetSaveListener(nullptr);

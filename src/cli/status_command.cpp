@@ -91,13 +91,13 @@ int RunStatusCommand(CliSession& session, bool json) {
   // One plain reading: no start-up marking and no daily log for a single look.
   session.monitor().SetListener(nullptr);
   session.state().initial_detection.store(false);
-  const std::optional<std::uint8_t> refreshed = session.monitor().RefreshStatus();
-  const std::uint8_t mask = refreshed.value_or(0);
+  const std::optional<PositionMask> refreshed = session.monitor().RefreshStatus();
+  const PositionMask mask = refreshed.value_or(0);
 
   const EnclosureRegistry& registry = session.device().registry();
   const bool scan_capable = session.state().scan_capable_firmware.load();
-  const unsigned shown =
-      std::min<unsigned>(static_cast<unsigned>(registry.current.size()), kRefreshedPositions);
+  const unsigned shown = std::min<unsigned>(static_cast<unsigned>(registry.current.size()),
+                                            session.monitor().watch().polled_positions);
   nlohmann::json list = nlohmann::json::array();
   int exit_code = 0;
   for (unsigned position = 0; position < shown; ++position) {

@@ -19,6 +19,26 @@ enum Page : std::uint8_t {
   kSmartPage = 5,
 };
 
+// A discovery pass lists at most this many enclosures (one per probed drive number).
+inline constexpr unsigned kMaxEnclosures = 10;
+// One bit per list position.
+using PositionMask = std::uint16_t;
+
+// Which list positions a front end watches. The window has two monitor boxes ("Device1",
+// "Device2"): it polls those two positions, detects events for the first four and leaves an
+// enclosure that stopped answering unchecked until the user checks it again. raidctl has nobody
+// to check a box: it watches every listed enclosure and tries a silent one again by itself.
+// SMART reads go to every polled position while any is checked in the window; raidctl reads only
+// the checked ones, since a silent enclosure would hold up a pass with retries.
+struct WatchPolicy {
+  unsigned polled_positions;
+  unsigned detected_positions;
+  bool retry_given_up;
+  bool smart_of_checked_only;
+};
+inline constexpr WatchPolicy kWindowWatch{2, 4, false, false};
+inline constexpr WatchPolicy kEveryEnclosureWatch{kMaxEnclosures, kMaxEnclosures, true, true};
+
 inline constexpr std::uint16_t kNoUpgradeTarget = 256;
 // UpgradeTargetIndex once the enclosure under upgrade has left the list: no position, so that
 // nothing reaches whichever enclosure took its place, yet not "none" until EndMaintenance.
@@ -51,8 +71,9 @@ struct SharedState {
   std::atomic<std::uint8_t> current_page{0};  // CurrentPage: the notebook page shown
   // The SMART thresholds have been read successfully; the countdown then asks for data only.
   std::atomic<bool> smart_thresholds_read{false};
-  // The "Device1" / "Device2" monitor boxes: only checked enclosures are polled.
-  std::array<std::atomic<bool>, 2> monitor_checked{};
+  // Whether each list position is polled: in the window, its "Device1" / "Device2" monitor
+  // boxes; the positions it does not watch stay unchecked.
+  std::array<std::atomic<bool>, kMaxEnclosures> monitor_checked{};
 };
 
 }  // namespace raid

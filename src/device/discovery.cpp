@@ -131,18 +131,35 @@ void Discovery::ReadModelFromInquiry(IdentificationBlock& block) {
             block.begin() + kIdModelText + kIdModelLength, static_cast<std::uint8_t>(' '));
 }
 
-bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
+bool Discovery::KeepListedEnclosure(unsigned drive) {
+  if (state_.initial_detection.load() || registry_.probe.identity.empty()) return false;
+  const auto listed = std::find_if(registry_.current.begin(), registry_.current.end(),
+                                   [&](const EnclosureInfo& info) {
+                                     return DriveNumberOf(info.device_code) == drive &&
+                                            info.identity == registry_.probe.identity;
+                                   });
+  if (listed == registry_.current.end()) return false;
+  const auto position = static_cast<unsigned>(registry_.fresh.size());
+  registry_.fresh.push_back(*listed);
+  registry_.running_blocks[drive] = registry_.previous_blocks[drive];
+  if (filler_ != nullptr) filler_->KeptWithoutAnswer(position, drive);
+  return true;
+}
+
+Discovery::ProbeResult Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
   IdentificationBlock& block = registry_.running_blocks[drive];
-  if (commands_.QueryController(kQueryControllerAlive, block) != kResultDone) return false;
+  if (commands_.QueryController(kQueryControllerAlive, block) != kResultDone) {
+    return ProbeResult::kSilent;
+  }
   clock_.SleepMs(kDiscoveryPauseMs);
   EnclosureInfo info;
   if (commands_.QueryController(kQueryControllerInfo, block, &info.controller_kind) !=
       kResultDone) {
-    return false;
+    return ProbeResult::kSilent;
   }
   std::copy_n(block.begin() + kReplyFirmwareRevision, kFirmwareRevisionLength,
               block.begin() + kIdFirmwareRevision);
-  if (IsExcludedProduct(block)) return false;
+  if (IsExcludedProduct(block)) return ProbeResult::kNoEnclosure;
 
   std::array<std::uint8_t, 256> flash_head{};
   flash_.FlashRead(0, static_cast<std::uint32_t>(flash_head.size()), flash_head, ui);
@@ -163,7 +180,7 @@ bool Discovery::ProbeDrive(unsigned drive, unsigned position, UiSink& ui) {
   clock_.SleepMs(kDiscoveryPauseMs);
   if (filler_ != nullptr) filler_->InitialStatusFill(position, drive);
   registry_.probe.device_code = info.device_code;
-  return true;
+  return ProbeResult::kEnclosure;
 }
 
 unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
@@ -203,7 +220,10 @@ unsigned Discovery::DiscoverEnclosures(UiSink& ui) {
       // Every command of the probe goes to this disk, or to none if another takes its number.
       registry_.probe = {drive, disk->Identity()};
       disk.reset();
-      ProbeDrive(drive, static_cast<unsigned>(registry_.fresh.size()), ui);
+      if (ProbeDrive(drive, static_cast<unsigned>(registry_.fresh.size()), ui) ==
+          ProbeResult::kSilent) {
+        KeepListedEnclosure(drive);
+      }
       ++opened;
     }
     if (opened == registry_.physical_drive_count) break;

@@ -22,6 +22,9 @@ class InitialStatusFiller {
  public:
   virtual ~InitialStatusFiller() = default;
   virtual void InitialStatusFill(unsigned position, unsigned slot) = 0;
+  // The listed enclosure on drive `slot` keeps `position` in the new list although it did not
+  // answer the pass: its record stays as its last answer left it.
+  virtual void KeptWithoutAnswer(unsigned position, unsigned slot) = 0;
 };
 
 inline constexpr std::uint32_t kDiscoveryPauseMs = 200;
@@ -53,7 +56,12 @@ class Discovery {
   const std::vector<unsigned>& AccessDeniedDrives() const { return access_denied_; }
 
  private:
-  bool ProbeDrive(unsigned drive, unsigned position, UiSink& ui);
+  enum class ProbeResult { kEnclosure, kSilent, kNoEnclosure };
+  ProbeResult ProbeDrive(unsigned drive, unsigned position, UiSink& ui);
+  // A drive that did not answer the probe but is still the disk of a listed enclosure (the same
+  // attached disk, not one that took its number) keeps that enclosure in the new list: an
+  // enclosure that is silent for a moment is not removed. True when it was kept.
+  bool KeepListedEnclosure(unsigned drive);
   void ReadModelFromInquiry(IdentificationBlock& block);
   // The current-list position of the enclosure under upgrade, when a pass must keep it.
   std::optional<unsigned> UpgradeTargetPosition() const;

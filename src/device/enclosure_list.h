@@ -11,13 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "common/shared_state.h"
 #include "device/disk_system.h"
 #include "device/transport.h"
 
 namespace raid {
 
 inline constexpr unsigned kProbedDrives = 10;  // physical drive numbers 0-9 are probed
-inline constexpr unsigned kDriveSlots = 16;    // slots indexed by the low four code bits
+static_assert(kProbedDrives == kMaxEnclosures);
+inline constexpr unsigned kDriveSlots = 16;  // slots indexed by the low four code bits
 inline constexpr std::uint32_t kEnclosureBit = 0x40;
 inline constexpr std::size_t kMaxVolumeRecords = 20;
 

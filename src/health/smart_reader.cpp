@@ -33,64 +33,114 @@ bool SmartReadPass::AnyFailed() const {
 
 DriveSmartReader::DriveSmartReader(ControllerCommands& commands, SharedState& state,
                                    const EnclosureRegistry& registry, const StatusRecords& records,
-                                   SmartStore& store)
-    : commands_(commands), state_(state), registry_(registry), records_(records), store_(store) {}
+                                   SmartStore& store, WatchPolicy watch)
+    : commands_(commands),
+      state_(state),
+      registry_(registry),
+      records_(records),
+      store_(store),
+      watch_(watch) {}
+
+bool DriveSmartReader::Held() const {
+  if (state_.upgrade_target_index.load() != kNoUpgradeTarget || registry_.current.empty()) {
+    return true;
+  }
+  const unsigned watched = std::min(watch_.polled_positions, kSmartPositions);
+  for (unsigned position = 0; position < watched; ++position) {
+    if (state_.monitor_checked[position].load()) return false;
+  }
+  return true;
+}
+
+bool DriveSmartReader::Wanted(unsigned position) const {
+  return !watch_.smart_of_checked_only || state_.monitor_checked[position].load();
+}
+
+SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
+  pass_feature_.reset();  // a whole pass of its own
+  while (!ReadSmart(feature)) {
+  }
+  SmartReadPass pass = pass_;
+  pass_ = {};
+  return pass;
+}
 
 // Each enclosure is addressed by its own disk rather than by moving SelectedDeviceIndex to it
 // and back: that index is the window thread's (what it shows, where the target rule sends the
 // commands that do not name a disk), and moving it from this thread would race the window's
 // handlers. For the same reason there is no "switch of the shown enclosure in progress" to wait
 // for: a switch changes nothing these reads address.
-SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
-  SmartReadPass pass;
-  if (state_.upgrade_target_index.load() != kNoUpgradeTarget || registry_.current.empty() ||
-      (!state_.monitor_checked[0].load() && !state_.monitor_checked[1].load())) {
-    return pass;
+bool DriveSmartReader::ReadSmart(std::uint8_t feature) {
+  if (pass_feature_ != feature) {
+    pass_feature_ = feature;
+    next_position_ = 0;
+    pass_ = {};
   }
-  pass.ran = true;
+  if (Held()) {
+    // A pass that has begun reports what it read; one that has not, that it did not run.
+    EndPass(feature);
+    return true;
+  }
+  pass_.ran = true;
+  const unsigned count = std::min(
+      {static_cast<unsigned>(registry_.current.size()), watch_.polled_positions, kSmartPositions});
+  while (next_position_ < count && !Wanted(next_position_))
+    ++next_position_;
+  if (next_position_ < count) ReadPosition(next_position_++, feature);
+  while (next_position_ < count && !Wanted(next_position_))
+    ++next_position_;
+  if (next_position_ < count) return false;
+  EndPass(feature);
+  return true;
+}
+
+void DriveSmartReader::EndPass(std::uint8_t feature) {
+  pass_feature_.reset();
+  if (pass_.ran) {
+    if (feature == kSmartThresholdsFeature) {
+      store_.SetThresholdsRead(!pass_.AnyFailed());
+    } else if (after_data_read_ && state_.current_page.load() == kSmartPage) {
+      after_data_read_();
+    }
+    if (pass_listener_) pass_listener_(feature, pass_);
+  }
+}
+
+void DriveSmartReader::ReadPosition(unsigned position, std::uint8_t feature) {
   const SmartSectorKind kind =
       feature == kSmartDataFeature ? SmartSectorKind::kData : SmartSectorKind::kThresholds;
-  const unsigned count = std::min(static_cast<unsigned>(registry_.current.size()), kSmartPositions);
-  for (unsigned position = 0; position < count; ++position) {
-    const EnclosureInfo& info = registry_.current[position];
-    const ControllerStatus& record = records_.Record(DriveNumberOf(info.device_code));
-    const std::uint8_t flags = record.DriveFlags();
-    for (unsigned drive = 0; drive < kMemberDrives; ++drive) {
-      if ((flags & DriveFlag(kDrivePresent, drive)) == 0) {
-        store_.ClearSector(position, drive, kind);
-        store_.SetWord106(position, drive, kWord106DriveAbsent);
-        if (kind == SmartSectorKind::kThresholds) thresholds_of_[position][drive].reset();
-        continue;
-      }
-      const auto port = static_cast<std::uint8_t>(info.port_swap ? 1 - drive : drive);
-      const std::string identity = DriveIdentity(record, drive);
-      std::optional<std::string>& thresholds_of = thresholds_of_[position][drive];
-      // A drive put in the bay since its thresholds were read (a swap is no new discovery) is
-      // judged by its own thresholds, never by the drive it replaced.
-      if (kind == SmartSectorKind::kData && thresholds_of != identity) {
-        if (ReadDrive(info.Ref(), position, drive, port, kSmartThresholdsFeature)) {
-          thresholds_of = identity;
-        } else {
-          thresholds_of.reset();
-          store_.ClearSector(position, drive, SmartSectorKind::kThresholds);
-          store_.SetThresholdsRead(false);
-        }
-      }
-      pass.failed[position][drive] = !ReadDrive(info.Ref(), position, drive, port, feature);
-      // A failed read leaves old parts beside new ones: still this drive's if they were before.
-      if (kind == SmartSectorKind::kThresholds &&
-          (!pass.failed[position][drive] || thresholds_of != identity)) {
-        thresholds_of = pass.failed[position][drive] ? std::nullopt : std::optional(identity);
+  pass_.read[position] = true;
+  const EnclosureInfo& info = registry_.current[position];
+  const ControllerStatus& record = records_.Record(DriveNumberOf(info.device_code));
+  const std::uint8_t flags = record.DriveFlags();
+  for (unsigned drive = 0; drive < kMemberDrives; ++drive) {
+    if ((flags & DriveFlag(kDrivePresent, drive)) == 0) {
+      store_.ClearSector(position, drive, kind);
+      store_.SetWord106(position, drive, kWord106DriveAbsent);
+      if (kind == SmartSectorKind::kThresholds) thresholds_of_[position][drive].reset();
+      continue;
+    }
+    const auto port = static_cast<std::uint8_t>(info.port_swap ? 1 - drive : drive);
+    const std::string identity = DriveIdentity(record, drive);
+    std::optional<std::string>& thresholds_of = thresholds_of_[position][drive];
+    // A drive put in the bay since its thresholds were read (a swap is no new discovery) is
+    // judged by its own thresholds, never by the drive it replaced.
+    if (kind == SmartSectorKind::kData && thresholds_of != identity) {
+      if (ReadDrive(info.Ref(), position, drive, port, kSmartThresholdsFeature)) {
+        thresholds_of = identity;
+      } else {
+        thresholds_of.reset();
+        store_.ClearSector(position, drive, SmartSectorKind::kThresholds);
+        store_.SetThresholdsRead(false);
       }
     }
+    pass_.failed[position][drive] = !ReadDrive(info.Ref(), position, drive, port, feature);
+    // A failed read leaves old parts beside new ones: still this drive's if they were before.
+    if (kind == SmartSectorKind::kThresholds &&
+        (!pass_.failed[position][drive] || thresholds_of != identity)) {
+      thresholds_of = pass_.failed[position][drive] ? std::nullopt : std::optional(identity);
+    }
   }
-  if (feature == kSmartThresholdsFeature) {
-    store_.SetThresholdsRead(!pass.AnyFailed());
-  } else if (after_data_read_ && state_.current_page.load() == kSmartPage) {
-    after_data_read_();
-  }
-  if (pass_listener_) pass_listener_(feature, pass);
-  return pass;
 }
 
 bool DriveSmartReader::ReadDrive(const DiskRef& target, unsigned position, unsigned drive,

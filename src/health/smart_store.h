@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What the last SMART reads left, per enclosure position and member drive: the data and
-// threshold sectors and IDENTIFY word 106. Only positions 0 and 1 ("Device1", "Device2") are
-// kept; a third enclosure is never read.
+// threshold sectors and IDENTIFY word 106, for every position a list can hold.
 //
 // The RAID worker writes while the window reads, so every access takes one lock: a writer stores
 // one whole 128-byte part at a time, and readers get copies, never a half-written part.
@@ -14,11 +13,12 @@
 #include <optional>
 #include <span>
 
+#include "common/shared_state.h"
 #include "health/smart_sector.h"
 
 namespace raid {
 
-inline constexpr unsigned kSmartPositions = 2;
+inline constexpr unsigned kSmartPositions = kMaxEnclosures;
 inline constexpr unsigned kMemberDrives = 2;
 
 struct SmartDriveRecord {

@@ -45,6 +45,7 @@ void MetricsCollector::OnSmartPass(std::uint8_t feature, const SmartReadPass& pa
   const bool data = feature == kSmartDataFeature;
   bool thresholds_of_another_drive = false;
   for (unsigned position = 0; position < kSmartPositions; ++position) {
+    if (!pass.read[position]) continue;  // not watched, or silent: what it had stays
     for (unsigned drive = 0; drive < kMemberDrives; ++drive) {
       SmartReads& reads = smart_[position][drive];
       std::optional<DriveIdentity>& read = data ? reads.data : reads.thresholds;
@@ -106,6 +107,7 @@ MetricsEnclosure MetricsCollector::EnclosureAt(unsigned position) const {
   enclosure.answered = tally.last_answered;
   if (tally.answered != 0) enclosure.last_answered_at = tally.last_answered_at;
   enclosure.failed_polls = tally.failed;
+  enclosure.polls = tally.answered + tally.failed;
 
   enclosure.mode = record.Mode();
   enclosure.capacity_sectors = record.ArrayCapacity();
@@ -137,7 +139,8 @@ MetricsSnapshot MetricsCollector::Collect() {
   MetricsSnapshot snapshot;
   const EnclosureRegistry& registry = core_.device().registry();
   snapshot.enclosures_found = static_cast<unsigned>(registry.current.size());
-  const unsigned polled = std::min(snapshot.enclosures_found, kRefreshedPositions);
+  const unsigned polled =
+      std::min(snapshot.enclosures_found, core_.monitor().watch().polled_positions);
   for (unsigned position = 0; position < polled; ++position) {
     snapshot.enclosures.push_back(EnclosureAt(position));
   }

@@ -208,6 +208,8 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
                    "Unix time of the enclosure's last status poll that answered.");
   Family failed("raidgui_enclosure_poll_failures_total", "counter",
                 "Status polls of this enclosure position that failed.");
+  Family polls("raidgui_enclosure_polls_total", "counter",
+               "Status polls of this enclosure position, answered or not.");
   Family mode("raidgui_array_mode", "gauge",
               "The array mode: 1 for the current one, 0 for the others.");
   Family capacity("raidgui_array_capacity_bytes", "gauge", "Capacity of the array in bytes.");
@@ -251,6 +253,7 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
              "1");
     if (enclosure.last_answered_at) last_poll.Add(labels, Seconds(*enclosure.last_answered_at));
     failed.Add(labels, std::to_string(enclosure.failed_polls));
+    polls.Add(labels, std::to_string(enclosure.polls));
 
     if (enclosure.answered) {
       const std::string_view current_mode = ModeLabel(enclosure.mode);
@@ -310,28 +313,11 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
   recipients_failed.Add({}, std::to_string(snapshot.alert_mail_recipients_failed));
 
   std::string text;
-  for (const Family* family : {&found,
-                               &up,
-                               &monitored,
-                               &info,
-                               &last_poll,
-                               &failed,
-                               &mode,
-                               &capacity,
-                               &operation,
-                               &progress,
-                               &fan,
-                               &temperature,
-                               &present,
-                               &state,
-                               &drive_capacity,
-                               &drive_info,
-                               &smart_verdict,
-                               &smart_raw,
-                               &smart_read,
-                               &mails_sent,
-                               &mails_failed,
-                               &recipients_failed}) {
+  for (const Family* family :
+       {&found,       &up,         &monitored,  &info,           &last_poll,        &failed,
+        &polls,       &mode,       &capacity,   &operation,      &progress,         &fan,
+        &temperature, &present,    &state,      &drive_capacity, &drive_info,       &smart_verdict,
+        &smart_raw,   &smart_read, &mails_sent, &mails_failed,   &recipients_failed}) {
     family->AppendTo(text);
   }
   return text;

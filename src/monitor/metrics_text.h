@@ -54,6 +54,7 @@ struct MetricsEnclosure {
   bool answered = false;  // its last poll answered; the fields from `mode` on hold only then
   std::optional<std::chrono::system_clock::time_point> last_answered_at;
   std::uint64_t failed_polls = 0;
+  std::uint64_t polls = 0;  // status polls that ran, answered or not
 
   std::uint8_t mode = 0;  // as stored: kModeStriping ...
   std::uint64_t capacity_sectors = 0;

@@ -29,8 +29,9 @@ class MonitorCore : private RefreshListener {
  public:
   // `worker_ui` receives what discovery and the status poll show; they run on worker threads in
   // the window, so it must be safe to call from them. `ui` is the window thread's own.
+  // `watch` says which enclosures of each list are polled and watched for events.
   MonitorCore(DiskSystem& disks, Clock& clock, UiSink& ui, UiSink& worker_ui, ScheduleView& view,
-              std::filesystem::path log_folder);
+              std::filesystem::path log_folder, WatchPolicy watch = kWindowWatch);
   MonitorCore(const MonitorCore&) = delete;
   MonitorCore& operator=(const MonitorCore&) = delete;
 
@@ -50,12 +51,12 @@ class MonitorCore : private RefreshListener {
 
   // Called on the RAID worker after each status refresh's event detection, with the mask of
   // refreshed positions.
-  void SetAfterDetection(std::function<void(std::uint8_t)> after) {
+  void SetAfterDetection(std::function<void(PositionMask)> after) {
     after_detection_ = std::move(after);
   }
 
  private:
-  void OnStatusRefreshed(std::uint8_t refreshed_mask) override;
+  void OnStatusRefreshed(PositionMask refreshed_mask) override;
 
   SharedState state_;
   DeviceAccess device_;
@@ -68,7 +69,7 @@ class MonitorCore : private RefreshListener {
   DriveSmartReader smart_reader_;
   MonitorWork work_;
   PollingSchedule schedule_;
-  std::function<void(std::uint8_t)> after_detection_;
+  std::function<void(PositionMask)> after_detection_;
 };
 
 }  // namespace raid

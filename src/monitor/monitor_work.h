@@ -34,8 +34,8 @@ class MonitorWork : public ScheduleWork {
   void RunDiscovery() override { device_.discovery().RunDiscovery(detection_ui_); }
   void InstallList() override;
   void RefreshStatus() override { monitor_.RefreshStatus(); }
-  void ReadSmart(std::uint8_t feature) override {
-    if (smart_ != nullptr) smart_->ReadSmart(feature);
+  bool ReadSmart(std::uint8_t feature) override {
+    return smart_ == nullptr || smart_->ReadSmart(feature);
   }
 
  private:

@@ -8,7 +8,7 @@ std::array<PolledRecord, 2> TakePolledRecords(MonitorCore& core) {
   const EnclosureRegistry& registry = core.device().registry();
   for (unsigned position = 0; position < 2 && position < registry.current.size(); ++position) {
     const unsigned slot = DriveNumberOf(registry.current[position].device_code);
-    records[position] = {core.monitor().Record(slot), core.monitor().GaveUp(slot)};
+    records[position] = {core.monitor().Record(slot), core.monitor().NotAnswering(slot)};
   }
   return records;
 }

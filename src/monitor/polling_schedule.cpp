@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "monitor/polling_schedule.h"
 
+#include <algorithm>
+
 namespace raid {
 namespace {
 
@@ -42,13 +44,14 @@ std::string SmartStatusLine(std::uint8_t countdown, bool reading) {
 
 PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
                                  const EnclosureRegistry& registry, ScheduleWork& work,
-                                 ScheduleView& view, UiSink& ui)
+                                 ScheduleView& view, UiSink& ui, unsigned watched_positions)
     : state_(state),
       discovery_(discovery),
       registry_(registry),
       work_(work),
       view_(view),
-      ui_(ui) {}
+      ui_(ui),
+      watched_positions_(std::min<unsigned>(watched_positions, kMaxEnclosures)) {}
 
 void PollingSchedule::Start() {
   state_.device_change_counter.store(0);
@@ -81,8 +84,9 @@ void PollingSchedule::Timer2Timer() {
     if (state_.work_requests.load() & kLogRunningFlag) {
       state_.work_requests.fetch_or(kRequestStatusPoll);
     } else {
-      // After an upgrade the first tick only re-arms polling; it drops whatever was pending.
-      state_.work_requests.store(kLogRunningFlag);
+      // After an upgrade the first tick only re-arms polling; it drops whatever was pending,
+      // except a SMART pass that has begun: its other enclosures are still to be read.
+      state_.work_requests.store(kLogRunningFlag | smart_under_way_.load());
     }
   } else if (state_.upgrade_in_progress.load()) {
     state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
@@ -170,9 +174,9 @@ void PollingSchedule::Install() {
   ui_.SetPanelText(kClearedPanel, " ");
   const std::size_t found = registry_.fresh.size();
   for (unsigned position = 0; position < state_.monitor_checked.size(); ++position) {
-    const bool shown = position < found;
-    view_.ShowDevice(position, shown);
-    state_.monitor_checked[position].store(shown);
+    const bool listed = position < found;
+    if (position < kShownDevices) view_.ShowDevice(position, listed);
+    state_.monitor_checked[position].store(listed && position < watched_positions_);
   }
   work_.InstallList();
 
@@ -250,11 +254,27 @@ void PollingSchedule::RaidWork() {
                           kWorkBusyStatusPoll);
     work_.RefreshStatus();
   } else if (requests & kRequestSmartThresholds) {
-    const WorkItemEnd end(state_.work_requests, kRequestSmartThresholds, work_busy_, 0);
-    work_.ReadSmart(kSmartThresholdsFeature);
+    ReadSmartStep(kRequestSmartThresholds, kSmartThresholdsFeature);
   } else if (requests & kRequestSmartData) {
-    const WorkItemEnd end(state_.work_requests, kRequestSmartData, work_busy_, 0);
-    work_.ReadSmart(kSmartDataFeature);
+    ReadSmartStep(kRequestSmartData, kSmartDataFeature);
+  }
+}
+
+void PollingSchedule::ReadSmartStep(std::uint8_t request, std::uint8_t feature) {
+  // One enclosure per item, so that status polls run between the enclosures of a pass: the
+  // request stays until the pass is over. An item that throws ends its pass.
+  bool over = true;
+  smart_under_way_.fetch_or(request);
+  try {
+    over = work_.ReadSmart(feature);
+  } catch (...) {
+    smart_under_way_.fetch_and(static_cast<std::uint8_t>(~request));
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
+    throw;
+  }
+  if (over) {
+    smart_under_way_.fetch_and(static_cast<std::uint8_t>(~request));
+    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
   }
 }
 

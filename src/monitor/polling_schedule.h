@@ -32,6 +32,8 @@ inline constexpr std::uint32_t kRaidThreadSleepMs = 50;
 inline constexpr std::uint8_t kDeviceChangeStart = 16;
 inline constexpr std::uint8_t kDeviceChangeSettled = 26;
 inline constexpr std::uint8_t kSmartCountdownStart = 60;
+// The window's monitor boxes and device buttons: "Device1" and "Device2".
+inline constexpr unsigned kShownDevices = 2;
 
 inline constexpr const char* kDetectingText = "Drive detecting";
 inline constexpr const char* kNoDriveFoundText = "No Drive found! ";
@@ -64,14 +66,17 @@ class ScheduleWork {
   virtual void InstallList() = 0;
   // RAID worker: a status poll with event detection.
   virtual void RefreshStatus() = 0;
-  // RAID worker: the SMART read with `feature` (data or thresholds).
-  virtual void ReadSmart(std::uint8_t feature) = 0;
+  // RAID worker: one enclosure of the SMART pass with `feature` (data or thresholds). True when
+  // the pass is over.
+  virtual bool ReadSmart(std::uint8_t feature) = 0;
 };
 
 class PollingSchedule {
  public:
+  // The first `watched_positions` positions of each installed list are checked (polled).
   PollingSchedule(SharedState& state, Discovery& discovery, const EnclosureRegistry& registry,
-                  ScheduleWork& work, ScheduleView& view, UiSink& ui);
+                  ScheduleWork& work, ScheduleView& view, UiSink& ui,
+                  unsigned watched_positions = kShownDevices);
 
   // FormCreate: asks for the first pass (the detection thread counts the drives first).
   void Start();
@@ -100,6 +105,7 @@ class PollingSchedule {
 
  private:
   void RaidWork();
+  void ReadSmartStep(std::uint8_t request, std::uint8_t feature);
   void EndFailedPass();
   void RequestRecount();
   void Install();
@@ -111,11 +117,14 @@ class PollingSchedule {
   ScheduleWork& work_;
   ScheduleView& view_;
   UiSink& ui_;
+  unsigned watched_positions_;
 
   std::atomic<bool> timer2_on_{false};
   std::atomic<bool> timer3_on_{false};
   std::atomic<std::uint8_t> smart_countdown_{kSmartCountdownStart};
   std::atomic<std::uint8_t> work_busy_{0};  // WorkBusy
+  // The request bits of SMART passes that have begun and are not over: they stay requested.
+  std::atomic<std::uint8_t> smart_under_way_{0};
   // The next look runs a pass whatever the counts say: the first one, and one after a failure.
   std::atomic<bool> pass_forced_{false};
   std::atomic<bool> pass_running_{false};

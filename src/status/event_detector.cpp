@@ -50,14 +50,15 @@ std::string_view DriveRemovedText(unsigned drive) {
 
 EventDetector::EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
                              const EnclosureRegistry& registry, const StatusRecords& records,
-                             AlertSink& alerts)
+                             AlertSink& alerts, unsigned detected_positions)
     : log_(log),
       store_(store),
       clock_(clock),
       state_(state),
       registry_(registry),
       records_(records),
-      alerts_(alerts) {}
+      alerts_(alerts),
+      detected_positions_(std::min(detected_positions, kMaxEnclosures)) {}
 
 const ControllerStatus& EventDetector::RecordAt(unsigned position) const {
   return records_.Record(DriveNumberOf(registry_.current.at(position).device_code));
@@ -125,7 +126,7 @@ void EventDetector::SwitchDay(const std::string& file) {
   }
 }
 
-bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
+bool EventDetector::StartCall(unsigned count, PositionMask mask) {
   log_clock_ = clock_.WallNow();
   stamp_ = TimeStampText(log_clock_);
   const std::string file = LogFileName(log_clock_);
@@ -195,9 +196,9 @@ bool EventDetector::StartCall(unsigned count, std::uint8_t mask) {
   return new_section;
 }
 
-void EventDetector::DetectEvents(std::uint8_t refreshed_mask) {
+void EventDetector::DetectEvents(PositionMask refreshed_mask) {
   const unsigned count =
-      std::min(static_cast<unsigned>(registry_.current.size()), kDetectedPositions);
+      std::min(static_cast<unsigned>(registry_.current.size()), detected_positions_);
   added_ = 0;
   const bool new_section = StartCall(count, refreshed_mask);
 

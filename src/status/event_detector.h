@@ -19,7 +19,6 @@
 
 namespace raid {
 
-inline constexpr unsigned kDetectedPositions = 4;
 inline constexpr std::uint8_t kNoPercent = 0xFF;
 
 // The lines that go with alerts and discovery changes begin with the enclosure's name and one of
@@ -52,11 +51,13 @@ class LogSaveListener {
 
 class EventDetector {
  public:
+  // Events are detected for the first `detected_positions` positions of the list.
   EventDetector(EventLog& log, LogFileStore& store, Clock& clock, SharedState& state,
-                const EnclosureRegistry& registry, const StatusRecords& records, AlertSink& alerts);
+                const EnclosureRegistry& registry, const StatusRecords& records, AlertSink& alerts,
+                unsigned detected_positions = kWindowWatch.detected_positions);
 
   // Called at the end of every status refresh with the mask of refreshed list positions.
-  void DetectEvents(std::uint8_t refreshed_mask);
+  void DetectEvents(PositionMask refreshed_mask);
 
   // Discovery changed the number of enclosures: queue the found and removed lines for the next
   // DetectEvents call and raise the removal alerts now.
@@ -86,7 +87,7 @@ class EventDetector {
     bool earlier_lines_in_file = false;
   };
 
-  bool StartCall(unsigned count, std::uint8_t mask);
+  bool StartCall(unsigned count, PositionMask mask);
   void SwitchDay(const std::string& file);
   void SaveDay();
   void DropEarliestLines();
@@ -110,7 +111,8 @@ class EventDetector {
   const StatusRecords& records_;
   AlertSink& alerts_;
 
-  std::array<PositionMemory, kDetectedPositions> memory_{};
+  std::array<PositionMemory, kMaxEnclosures> memory_{};
+  unsigned detected_positions_;
   std::uint8_t previous_sensor_flags_ = 0;
   PendingDeviceLines pending_;
 

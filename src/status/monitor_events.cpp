@@ -40,6 +40,8 @@ std::string_view MonitorEventName(MonitorEventKind kind) {
       return "device-found";
     case MonitorEventKind::kNoResponse:
       return "no-response";
+    case MonitorEventKind::kResponding:
+      return "responding";
   }
   return "";
 }
@@ -59,10 +61,9 @@ std::vector<MonitorEvent> BuildMonitorEvents(const std::vector<std::string>& new
     }
   };
 
-  // A call writes the discovery changes' lines before anything else; the log names at most
-  // kDetectedPositions enclosures.
+  // A call writes the discovery changes' lines before anything else.
   for (std::size_t i = 0; i < new_lines.size(); ++i) {
-    for (unsigned position = 0; position < kDetectedPositions; ++position) {
+    for (unsigned position = 0; position < kMaxEnclosures; ++position) {
       const std::string name = PositionName(position);
       if (StartsWith(new_lines[i], name + std::string(kDeviceFoundText))) {
         events.push_back(

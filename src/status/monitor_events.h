@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The events a monitor reports to programs (raidctl's hooks and JSON lines): the detector's
 // alerts and the log's enclosure found / removed lines, each with the log line that goes with it,
-// and an enclosure that polling gave up on because it stopped answering (no log line).
+// and an enclosure that stopped answering or answers again (no log line).
 #pragma once
 
 #include <chrono>
@@ -21,9 +21,11 @@ enum class MonitorEventKind {
   kFanFail,
   kDeviceFound,
   kNoResponse,
+  kResponding,
 };
 
-// "disk-fail", "device-removed", "over-heat", "fan-fail", "device-found", "no-response".
+// "disk-fail", "device-removed", "over-heat", "fan-fail", "device-found", "no-response",
+// "responding".
 std::string_view MonitorEventName(MonitorEventKind kind);
 
 struct MonitorEvent {

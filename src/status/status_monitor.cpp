@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "common/bytes.h"
 
@@ -49,8 +50,14 @@ void CopySensors(std::span<const std::uint8_t, 512> info, ControllerStatus& reco
 }  // namespace
 
 StatusMonitor::StatusMonitor(ControllerCommands& commands, Clock& clock, SharedState& state,
-                             EnclosureRegistry& registry, UiSink& ui)
-    : commands_(commands), clock_(clock), state_(state), registry_(registry), ui_(ui) {}
+                             EnclosureRegistry& registry, UiSink& ui, WatchPolicy watch)
+    : commands_(commands),
+      clock_(clock),
+      state_(state),
+      registry_(registry),
+      ui_(ui),
+      watch_{std::min(watch.polled_positions, kMaxEnclosures),
+             std::min(watch.detected_positions, kMaxEnclosures), watch.retry_given_up} {}
 
 void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
   ControllerStatus& record = records_.at(slot);
@@ -60,7 +67,7 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
 
   clock_.SleepMs(kQueryPauseMs);
   if (commands_.QueryController(kQueryArrayStatus, reply_) == kResultDone) {
-    gave_up_[slot] = false;
+    Answered(position, slot);
     record.bytes[status_layout::kSlot] = static_cast<std::uint8_t>(slot);
     record.bytes[status_layout::kValidMarker] = status_layout::kValid;
     const std::uint8_t activity = DecodeArrayStatus(reply_, identification, record);
@@ -71,7 +78,7 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
         }
       }
     }
-    if (activity != 0 && position < kPollStatePositions) poll_[position].rebuild_follow = true;
+    if (activity != 0 && position < kMaxEnclosures) poll_[position].rebuild_follow = true;
 
     if (record.Mode() == kModeMirroring) {
       clock_.SleepMs(kQueryPauseMs);
@@ -94,6 +101,48 @@ void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
   }
 }
 
+void StatusMonitor::KeptWithoutAnswer(unsigned position, unsigned slot) {
+  // The record keeps what the last answer said; the page and the reports say it is silent.
+  const bool before = not_answering_.at(slot);
+  not_answering_[slot] = true;
+  if (!before && answers_ != nullptr) answers_->StoppedAnswering(position);
+}
+
+void StatusMonitor::GiveUp(unsigned position, unsigned slot) {
+  poll_[position].error_count = 0;
+  not_answering_[slot] = true;
+  state_.monitor_checked[position].store(false);
+  if (watch_.retry_given_up)
+    retry_[position] = Retry{clock_.NowMs() + kRetryFirstPauseMs, kRetryFirstPauseMs};
+  ui_.SetMonitorChecked(static_cast<int>(position), false);
+  if (answers_ != nullptr) answers_->StoppedAnswering(position);
+}
+
+void StatusMonitor::Answered(unsigned position, unsigned slot) {
+  if (std::exchange(not_answering_[slot], false) && answers_ != nullptr) {
+    answers_->AnswersAgain(position);
+  }
+}
+
+bool StatusMonitor::RetryDue(unsigned position) {
+  std::optional<Retry>& retry = retry_[position];
+  const std::uint64_t now = clock_.NowMs();
+  if (!retry || now < retry->due_ms) return false;
+  poll_[position].rebuild_follow = false;
+  const Outcome outcome = RefreshPosition(position);
+  if (outcome == Outcome::kAborted) return false;
+  if (outcome == Outcome::kFailure) {
+    retry->pause_ms = std::min(retry->pause_ms * 2, kRetryLongestPauseMs);
+    retry->due_ms = now + retry->pause_ms;
+    return false;
+  }
+  retry.reset();
+  poll_[position].error_count = 0;
+  state_.monitor_checked[position].store(true);
+  Answered(position, DriveNumberOf(registry_.current[position].device_code));
+  return true;
+}
+
 void StatusMonitor::TakeResetRequest(unsigned position) {
   if (reset_requested_[position].exchange(false)) poll_[position].error_count = 0;
 }
@@ -106,7 +155,7 @@ void StatusMonitor::Trace(int panel, const std::string& text) {
   ui_.SetPanelText(panel, text);
 }
 
-std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
+std::optional<PositionMask> StatusMonitor::RefreshStatus() {
   ++tick_;
   if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
       state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
@@ -118,13 +167,19 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
   Trace(kCountPanel, "SC = 1x" + Hex2(count) + Hex2(tick_));
   Trace(kStagePanel, "0x," + Hex2(tick_));
 
-  std::uint8_t mask = 0;
-  for (unsigned position = 0; position < std::min(count, kRefreshedPositions); ++position) {
-    const std::uint8_t bit = static_cast<std::uint8_t>(1U << position);
-    if (!state_.monitor_checked[position].load() ||
-        position == state_.upgrade_target_index.load()) {
+  PositionMask mask = 0;
+  for (unsigned position = 0; position < std::min(count, watch_.polled_positions); ++position) {
+    const auto bit = static_cast<PositionMask>(1U << position);
+    if (position == state_.upgrade_target_index.load()) continue;
+    if (!state_.monitor_checked[position].load()) {
+      if (!state_.initial_detection.load() && RetryDue(position)) {
+        CountPoll(position, true);
+        mask |= bit;
+      }
+      if (Aborted()) return std::nullopt;
       continue;
     }
+    retry_[position].reset();  // checked again (a new list, or the user's click)
     Trace(kStagePanel, "1x," + Hex2(tick_));
     if (state_.initial_detection.load()) {
       mask |= bit;  // discovery has just read its status
@@ -147,12 +202,9 @@ std::optional<std::uint8_t> StatusMonitor::RefreshStatus() {
     if (outcome == Outcome::kSuccess) {
       mask |= bit;
       poll.error_count = 0;
-      gave_up_[slot] = false;
+      Answered(position, slot);
     } else if (++poll.error_count > kMaxRefreshFailures) {
-      poll.error_count = 0;
-      gave_up_[slot] = true;
-      state_.monitor_checked[position].store(false);
-      ui_.SetMonitorChecked(static_cast<int>(position), false);
+      GiveUp(position, slot);
     }
   }
 

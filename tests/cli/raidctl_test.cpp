@@ -350,7 +350,7 @@ TEST_F(RaidctlTest, MonitoredStoryPastMidnightGoesOnInTheNextDaysFile) {
   // The new day's first call writes its section and the rebuild's progress, and no drive
   // change: the drive that joined the array then is logged by the next call.
   ASSERT_GT(second.end() - closing, 2);
-  EXPECT_EQ(*(closing + 1), "D1 HDD1 --> HDD2 2%, 12/09/26 00:00:03");
+  EXPECT_EQ(*(closing + 1), "D1 HDD1 --> HDD2 1%, 12/09/26 00:00:03");
   EXPECT_EQ(*(closing + 2), "D1 HDD2 was initialized, (SATA), 0112/09/26 00:00:08");
   EXPECT_THAT(second.back(),
               ::testing::MatchesRegex("D1 (HDD1 OK, HDD2 OK, |HDD1 --> HDD2 Done, ).*"));

@@ -24,7 +24,11 @@ class CountingFiller : public InitialStatusFiller {
   void InitialStatusFill(unsigned position, unsigned slot) override {
     calls.emplace_back(position, slot);
   }
+  void KeptWithoutAnswer(unsigned position, unsigned slot) override {
+    kept.emplace_back(position, slot);
+  }
   std::vector<std::pair<unsigned, unsigned>> calls;
+  std::vector<std::pair<unsigned, unsigned>> kept;
 };
 
 class DiscoveryTest : public testing::SimulatedHostTest {

@@ -300,17 +300,35 @@ TEST_F(SmartReaderTest, ReadsNothingWithoutAnEnclosure) {
   EXPECT_TRUE(recorder().Packets(0).empty());
 }
 
-TEST_F(SmartReaderTest, AThirdEnclosureIsNeverAskedOrKept) {
+TEST_F(SmartReaderTest, AThirdEnclosureIsReadOnlyWhereEveryEnclosureIsWatched) {
+  sim::EnclosureSpec third;
+  third.members[0] = Member(41);
   scenario_.drives[1] = sim::EnclosureSpec{};
   scenario_.drives[2] = sim::EnclosureSpec{};
-  scenario_.drives[4] = sim::EnclosureSpec{};
+  scenario_.drives[4] = third;
   Build();
   ASSERT_EQ(registry().current.size(), 3U);
   reader_->Read(kThresholds);
   reader_->Read(kData);
   EXPECT_FALSE(DriveCommands(2).empty());
-  EXPECT_TRUE(DriveCommands(4).empty());
-  EXPECT_FALSE(store_->Snapshot(2, 0));
+  EXPECT_TRUE(DriveCommands(4).empty());  // the window watches two
+
+  // raidctl's reader: one enclosure per step, the silent (unchecked) ones left out.
+  state_.monitor_checked[2] = true;
+  reader_ = std::make_unique<DriveSmartReader>(device_->commands(), state_, device_->registry(),
+                                               *monitor_, *store_, kEveryEnclosureWatch);
+  recorder().Clear();
+  EXPECT_FALSE(reader_->ReadSmart(kData));
+  EXPECT_FALSE(DriveCommands(1).empty());
+  EXPECT_TRUE(DriveCommands(2).empty());
+  EXPECT_FALSE(reader_->ReadSmart(kData));
+  EXPECT_TRUE(reader_->ReadSmart(kData));
+  EXPECT_EQ(Temperature(Stored(2, 0)).raw, 41U);
+  state_.monitor_checked[1] = false;
+  recorder().Clear();
+  EXPECT_TRUE(reader_->Read(kData).ran);
+  EXPECT_TRUE(DriveCommands(2).empty());
+  EXPECT_FALSE(DriveCommands(4).empty());
 }
 
 TEST_F(SmartReaderTest, TellsTheWindowAfterADataReadWhileTheSmartPageShows) {

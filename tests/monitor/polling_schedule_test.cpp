@@ -39,13 +39,15 @@ class RecordingWork : public ScheduleWork {
     items.push_back("poll");
     if (during_poll) during_poll();
   }
-  void ReadSmart(std::uint8_t feature) override {
+  bool ReadSmart(std::uint8_t feature) override {
     items.push_back(feature == kSmartDataFeature ? "smart data" : "smart thresholds");
     if (during_smart) during_smart();
+    return smart_steps_left == 0 || --smart_steps_left == 0;
   }
 
   int passes = 0;
   int installs = 0;
+  int smart_steps_left = 0;  // the steps the SMART pass under way takes; 0 or 1: one
   std::vector<std::string> items;
   std::function<void()> during_poll;
   std::function<void()> during_smart;
@@ -80,11 +82,11 @@ class RecordingView : public ScheduleView {
 
 class PollingScheduleTest : public testing::SimulatedHostTest {
  protected:
-  void Build() {
+  void Build(unsigned watched_positions = kShownDevices) {
     BuildHost();
     work_ = std::make_unique<RecordingWork>(*device_, ui_, state_);
     schedule_ = std::make_unique<PollingSchedule>(state_, device_->discovery(), device_->registry(),
-                                                  *work_, view_, ui_);
+                                                  *work_, view_, ui_, watched_positions);
     schedule_->Start();
   }
   // The first pass and its installation, as at start-up; then the start-up is over.
@@ -180,6 +182,47 @@ TEST_F(PollingScheduleTest, Timer2RequestsAPollEachTickOnceArmedAndReArmingDrops
   state_.work_requests = kLogRunningFlag;
   schedule_->Timer2Timer();
   EXPECT_EQ(state_.work_requests, 0);
+}
+
+TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreShownNowhereAndNotChecked) {
+  for (unsigned drive = 0; drive < 3; ++drive)
+    scenario_.drives[drive] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  EXPECT_TRUE(view_.devices[1]);
+  EXPECT_TRUE(state_.monitor_checked[1]);
+  EXPECT_FALSE(state_.monitor_checked[2]);  // the window has two boxes
+
+  Build(kMaxEnclosures);
+  StartUp();
+  EXPECT_TRUE(state_.monitor_checked[2]);
+  EXPECT_FALSE(state_.monitor_checked[3]);  // not listed
+}
+
+TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build();
+  StartUp();
+  RunRaidWorker();
+  work_->items.clear();
+  state_.work_requests = kLogRunningFlag | kRequestSmartData;
+  work_->smart_steps_left = 3;
+  work_->during_smart = [this] { schedule_->Timer2Timer(); };  // a poll falls due each time
+  RunRaidWorker();
+  EXPECT_THAT(work_->items,
+              ElementsAre("smart data", "poll", "smart data", "poll", "smart data", "poll"));
+
+  // The tick that re-arms polling after an upgrade keeps a pass that has begun.
+  work_->items.clear();
+  work_->smart_steps_left = 2;
+  work_->during_smart = nullptr;
+  state_.work_requests = kRequestSmartData;
+  ASSERT_TRUE(schedule_->RaidLook());
+  schedule_->Timer2Timer();
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestSmartData);
+  RunRaidWorker();
+  EXPECT_THAT(work_->items, ElementsAre("smart data", "smart data"));
+  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
 }
 
 TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {

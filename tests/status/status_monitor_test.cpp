@@ -22,23 +22,46 @@ using ::testing::IsEmpty;
 
 class MaskListener : public RefreshListener {
  public:
-  void OnStatusRefreshed(std::uint8_t mask) override { masks.push_back(mask); }
-  std::vector<std::uint8_t> masks;
+  void OnStatusRefreshed(PositionMask mask) override { masks.push_back(mask); }
+  std::vector<PositionMask> masks;
+};
+
+class AnswerLog : public AnswerListener {
+ public:
+  void StoppedAnswering(unsigned position) override { said.push_back("silent " + Name(position)); }
+  void AnswersAgain(unsigned position) override { said.push_back("answers " + Name(position)); }
+  std::vector<std::string> said;
+
+ private:
+  static std::string Name(unsigned position) { return std::to_string(position + 1); }
 };
 
 class StatusMonitorTest : public testing::SimulatedHostTest {
  protected:
-  void Build() {
+  void Build(WatchPolicy watch = kWindowWatch) {
     BuildHost();
     monitor_ = std::make_unique<StatusMonitor>(device_->commands(), clock_, state_,
-                                               device_->registry(), ui_);
+                                               device_->registry(), ui_, watch);
     device_->discovery().SetStatusFiller(monitor_.get());
     monitor_->SetListener(&listener_);
+    monitor_->SetAnswerListener(&answers_);
     DiscoverAndInstall();
     state_.initial_detection = false;
-    state_.monitor_checked[0] = true;
-    state_.monitor_checked[1] = true;
+    for (unsigned position = 0; position < watch.polled_positions; ++position) {
+      state_.monitor_checked[position] = true;
+    }
     host_->recorder().Clear();
+  }
+  // Polls `ticks` times; the ticks (from 1) at which the enclosure on `drive` was queried.
+  std::vector<int> QueriedTicks(unsigned drive, int ticks, std::uint64_t pause_ms = 0) {
+    std::vector<int> queried;
+    for (int tick = 1; tick <= ticks; ++tick) {
+      clock_.Advance(pause_ms);
+      host_->recorder().Clear();
+      monitor_->RefreshStatus();
+      if (!host_->recorder().ReadLbas(drive).empty()) queried.push_back(tick);
+    }
+    return queried;
   }
   std::vector<std::uint8_t> Opcodes(unsigned drive) {
     std::vector<std::uint8_t> opcodes;
@@ -49,6 +72,7 @@ class StatusMonitorTest : public testing::SimulatedHostTest {
   }
 
   MaskListener listener_;
+  AnswerLog answers_;
   std::unique_ptr<StatusMonitor> monitor_;
 };
 
@@ -143,15 +167,18 @@ TEST_F(StatusMonitorTest, FailingEnclosureIsRetriedEverySecondTickThenUnchecked)
   EXPECT_THAT(ui_.monitor_changes, ElementsAre(std::pair{0, false}));
   EXPECT_FALSE(state_.monitor_checked[0]);
   EXPECT_EQ(monitor_->Poll(0).error_count, 0);
-  EXPECT_TRUE(monitor_->GaveUp(1));
+  EXPECT_TRUE(monitor_->NotAnswering(1));
+  EXPECT_THAT(answers_.said, ElementsAre("silent 1"));
+  // The window never tries it again by itself.
+  EXPECT_THAT(QueriedTicks(1, 3, kRetryLongestPauseMs), IsEmpty());
   // Checked again, it is given up on until one of its polls answers.
   state_.monitor_checked[0] = true;
   monitor_->RefreshStatus();
-  EXPECT_TRUE(monitor_->GaveUp(1));
+  EXPECT_TRUE(monitor_->NotAnswering(1));
   host_->enclosure(1)->SetNeverAnswer(false);
   monitor_->RefreshStatus();
   monitor_->RefreshStatus();
-  EXPECT_FALSE(monitor_->GaveUp(1));
+  EXPECT_FALSE(monitor_->NotAnswering(1));
   EXPECT_THAT(host_->recorder().ViolationTexts(), IsEmpty());
 }
 
@@ -196,15 +223,77 @@ TEST_F(StatusMonitorTest, AClickOfTheMonitorBoxStartsTheFailureCountAgain) {
   EXPECT_FALSE(state_.monitor_checked[0]);
 }
 
-TEST_F(StatusMonitorTest, OnlyTheFirstTwoEnclosuresAreRefreshed) {
-  scenario_.drives[0] = sim::DriveSpec(sim::EnclosureSpec{});
-  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
-  scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec{});
-  Build();
-  ASSERT_EQ(device_->registry().current.size(), 3U);
+TEST_F(StatusMonitorTest, EveryWatchedPositionIsPolledAndNoOther) {
+  for (unsigned drive = 0; drive < kMaxEnclosures; ++drive) {
+    scenario_.drives[drive] = sim::DriveSpec(sim::EnclosureSpec{});
+  }
+  Build();  // the window's two boxes
+  ASSERT_EQ(device_->registry().current.size(), 10U);
   EXPECT_EQ(monitor_->RefreshStatus(), 0x03);
   EXPECT_THAT(Opcodes(2), IsEmpty());
   EXPECT_THAT(Opcodes(1), ::testing::Not(IsEmpty()));
+
+  Build(kEveryEnclosureWatch);
+  EXPECT_EQ(monitor_->RefreshStatus(), 0x3FF);
+  EXPECT_THAT(Opcodes(9), ::testing::Not(IsEmpty()));
+  EXPECT_EQ(monitor_->Tally(9).answered, 1U);
+}
+
+TEST_F(StatusMonitorTest, GivenUpEnclosureIsTriedAgainAfterGrowingPausesUntilItAnswers) {
+  scenario_.drives[3] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build(kEveryEnclosureWatch);
+  host_->enclosure(3)->SetNeverAnswer(true);
+  QueriedTicks(3, 12);
+  ASSERT_FALSE(state_.monitor_checked[0]);
+  EXPECT_THAT(answers_.said, ElementsAre("silent 1"));
+
+  // Polled every second: tried 30 s after the give-up, then at pauses that double up to ten
+  // minutes (whole seconds from one try's start to the next).
+  std::vector<std::uint64_t> pauses;
+  std::uint64_t last = clock_.NowMs();
+  for (int tick = 0; pauses.size() < 7 && tick < 3000; ++tick) {
+    clock_.Advance(1000);
+    const std::uint64_t start = clock_.NowMs();
+    if (QueriedTicks(3, 1).empty()) continue;
+    pauses.push_back((start - last) / 1000);
+    last = start;
+  }
+  EXPECT_THAT(pauses, ElementsAre(30, 60, 120, 240, 480, 600, 600));
+
+  host_->enclosure(3)->SetNeverAnswer(false);
+  clock_.Advance(kRetryLongestPauseMs);
+  EXPECT_EQ(monitor_->RefreshStatus(), 0x01);
+  EXPECT_TRUE(state_.monitor_checked[0]);
+  EXPECT_FALSE(monitor_->NotAnswering(3));
+  EXPECT_THAT(answers_.said, ElementsAre("silent 1", "answers 1"));
+  EXPECT_THAT(QueriedTicks(3, 2), ElementsAre(1, 2));
+}
+
+TEST_F(StatusMonitorTest, SilentEnclosureKeepsItsPlaceUntilItsDiskIsGone) {
+  scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
+  scenario_.drives[3] = sim::DriveSpec(sim::EnclosureSpec{});
+  Build(kEveryEnclosureWatch);
+  const auto listed_drives = [this] {
+    std::vector<unsigned> drives;
+    for (const EnclosureInfo& info : device_->registry().current)
+      drives.push_back(DriveNumberOf(info.device_code));
+    return drives;
+  };
+  // Silent during a rediscovery: still listed where it was, said to be silent, not removed.
+  host_->enclosure(1)->SetNeverAnswer(true);
+  DiscoverAndInstall();
+  EXPECT_THAT(listed_drives(), ElementsAre(1, 3));
+  EXPECT_TRUE(monitor_->NotAnswering(1));
+  EXPECT_THAT(answers_.said, ElementsAre("silent 1"));
+  // Answering at the next poll ends it.
+  host_->enclosure(1)->SetNeverAnswer(false);
+  EXPECT_EQ(monitor_->RefreshStatus(), 0x03);
+  EXPECT_THAT(answers_.said, ElementsAre("silent 1", "answers 1"));
+  // Its disk gone, it leaves the list.
+  host_->enclosure(1)->SetNeverAnswer(true);
+  host_->Unplug(1);
+  DiscoverAndInstall();
+  EXPECT_THAT(listed_drives(), ElementsAre(3));
 }
 
 TEST_F(StatusMonitorTest, UncheckedAndUpgradingEnclosuresAreLeftAlone) {
