@@ -358,6 +358,9 @@ void TForm1::StatusBar1DblClick() {
 // --- the schedule's view ---
 
 void TForm1::ShowDetectionText(const std::string& text, bool visible) {
+  // In the boxes' place while none is shown; on the narrow line under them beside them.
+  const bool beside_boxes = !boxes_[0]->isHidden() || !boxes_[1]->isHidden();
+  ui_->DetectText->setGeometry(beside_boxes ? QRect(392, 82, 220, 16) : QRect(392, 58, 220, 28));
   ui_->DetectText->setText(QString::fromStdString(text));
   ui_->DetectText->setVisible(visible);
 }

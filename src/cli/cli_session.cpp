@@ -6,11 +6,11 @@
 namespace raid::cli {
 
 CliSession::CliSession(Host host, bool verbose, bool virtual_time)
-    : host_(std::move(host)), ui_(verbose), virtual_time_(virtual_time) {
+    : host_(std::move(host)), heartbeat_(*host_.clock), ui_(verbose), virtual_time_(virtual_time) {
   // One thread does the detection thread's and the RAID worker's work in turn: what they show
   // can go straight to the terminal.
   // Nobody checks a box for raidctl: it watches every enclosure it finds.
-  core_ = std::make_unique<MonitorCore>(*host_.disks, *host_.clock, ui_, ui_, view_, LogFolder(),
+  core_ = std::make_unique<MonitorCore>(*host_.disks, heartbeat_, ui_, ui_, view_, LogFolder(),
                                         kEveryEnclosureWatch);
 }
 

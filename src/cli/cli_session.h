@@ -10,6 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console_ui_sink.h"
+#include "cli/watchdog.h"
 #include "monitor/host_setup.h"
 #include "monitor/monitor_core.h"
 
@@ -20,7 +21,8 @@ class CliSession {
   // Empty, with `error` set, when the scenario cannot be loaded.
   static std::unique_ptr<CliSession> Create(const CliOptions& options, std::string& error);
 
-  Clock& clock() { return *host_.clock; }
+  // The host's clock, noting each use for the watchdog.
+  HeartbeatClock& clock() { return heartbeat_; }
   DiskSystem& disks() { return *host_.disks; }
   MonitorCore& core() { return *core_; }
   PollingSchedule& schedule() { return core_->schedule(); }
@@ -45,6 +47,7 @@ class CliSession {
   CliSession(Host host, bool verbose, bool virtual_time);
 
   Host host_;
+  HeartbeatClock heartbeat_;
   ConsoleUiSink ui_;
   ConsoleScheduleView view_;
   std::unique_ptr<MonitorCore> core_;

@@ -264,14 +264,18 @@ std::string WatchingStatus(std::size_t enclosures) {
   return "Watching " + std::to_string(enclosures) + " enclosure(s)";
 }
 
-// Tells the service manager about each newly installed list: the first makes the service ready.
+// Tells the service manager about each newly installed list. The service is ready once it
+// watches: the first list installed and its first status poll done (at once when it is empty),
+// not after the SMART pass that follows, which takes a while on ten enclosures.
 class ReadinessReport {
  public:
   ReadinessReport(CliSession& session, ServiceNotifier& notifier)
       : session_(session), notifier_(notifier) {}
   void AfterCycle() {
     const unsigned installed = session_.view().lists_installed();
-    if (installed != lists_seen_) {
+    const bool watching =
+        session_.device().registry().current.empty() || !session_.state().initial_detection.load();
+    if (installed != lists_seen_ && watching) {
       const std::string status = WatchingStatus(session_.device().registry().current.size());
       if (lists_seen_ == 0) {
         notifier_.Ready(status);
@@ -280,7 +284,6 @@ class ReadinessReport {
       }
       lists_seen_ = installed;
     }
-    notifier_.Alive();
   }
 
  private:
@@ -349,6 +352,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   Ticker timer2{kPollTimerMs};
   Ticker timer3{kClockTimerMs};
   ReadinessReport readiness(session, notifier);
+  WatchdogFeeder watchdog(notifier, session.clock(), notifier.WatchdogTimeout());
   std::optional<MonitorMetrics> metrics;
   if (metrics_path) metrics.emplace(session, mailer, *metrics_path);
   while (!StopRequested()) {
@@ -397,6 +401,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     if (timer3.on) next = std::min(next, timer3.next_ms);
     WaitUntil(session, *watcher, std::min(next, end));
   }
+  watchdog.Stop();
   notifier.Stopping();
   session.monitor().SetAnswerListener(nullptr);
   if (metrics) metrics->AtStop();

@@ -4,6 +4,7 @@
 // file per platform.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -15,8 +16,10 @@ class ServiceNotifier {
   // The first list is installed; `status` is the one line the manager shows for the service.
   virtual void Ready(const std::string& status) = 0;
   virtual void Status(const std::string& status) = 0;
-  // A poll cycle is done: the watchdog is petted, when the manager keeps one.
+  // The watchdog is petted, when the manager keeps one. May be called from any thread.
   virtual void Alive() = 0;
+  // The watchdog's time-out; zero when the manager keeps none for this process.
+  virtual std::chrono::microseconds WatchdogTimeout() const = 0;
   virtual void Stopping() = 0;
 };
 

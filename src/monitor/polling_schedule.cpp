@@ -42,6 +42,11 @@ std::string SmartStatusLine(std::uint8_t countdown, bool reading) {
 
 }  // namespace
 
+std::string MoreEnclosuresText(std::size_t found) {
+  if (found <= kShownDevices) return "";
+  return "Device1-Device2 shown; " + std::to_string(found) + " enclosures found";
+}
+
 PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
                                  const EnclosureRegistry& registry, ScheduleWork& work,
                                  ScheduleView& view, UiSink& ui, unsigned watched_positions)
@@ -197,7 +202,8 @@ void PollingSchedule::Install() {
   state_.work_requests.fetch_or(kWorkRequestBits);
   timer2_on_.store(true);
   timer3_on_.store(true);
-  SetDetectionText(" ", false);
+  const std::string more = MoreEnclosuresText(registry_.current.size());
+  SetDetectionText(more.empty() ? " " : more, !more.empty());
 }
 
 bool PollingSchedule::DriveDetectLook() {

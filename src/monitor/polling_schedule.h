@@ -37,6 +37,9 @@ inline constexpr unsigned kShownDevices = 2;
 
 inline constexpr const char* kDetectingText = "Drive detecting";
 inline constexpr const char* kNoDriveFoundText = "No Drive found! ";
+// The detection text when a list holds more enclosures than the window's two boxes show:
+// "Device1-Device2 shown; 3 enclosures found". Empty when all are shown.
+std::string MoreEnclosuresText(std::size_t found);
 
 // What the schedule changes in the window. raidctl shows some of it on the terminal.
 class ScheduleView {

@@ -184,7 +184,7 @@ TEST_F(PollingScheduleTest, Timer2RequestsAPollEachTickOnceArmedAndReArmingDrops
   EXPECT_EQ(state_.work_requests, 0);
 }
 
-TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreShownNowhereAndNotChecked) {
+TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreToldAndNotChecked) {
   for (unsigned drive = 0; drive < 3; ++drive)
     scenario_.drives[drive] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
@@ -192,6 +192,8 @@ TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreShownNowhereAn
   EXPECT_TRUE(view_.devices[1]);
   EXPECT_TRUE(state_.monitor_checked[1]);
   EXPECT_FALSE(state_.monitor_checked[2]);  // the window has two boxes
+  EXPECT_EQ(view_.detection.back(),
+            std::make_pair(std::string("Device1-Device2 shown; 3 enclosures found"), true));
 
   Build(kMaxEnclosures);
   StartUp();

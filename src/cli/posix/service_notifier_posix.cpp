@@ -16,6 +16,7 @@ class SystemdNotifier : public ServiceNotifier {
     std::uint64_t usec = 0;
     // Also false when WATCHDOG_PID names another process: the watchdog is not ours then.
     watchdog_ = sd_watchdog_enabled(0, &usec) > 0;
+    if (watchdog_) timeout_ = std::chrono::microseconds(usec);
   }
   void Ready(const std::string& status) override {
     sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
@@ -25,9 +26,11 @@ class SystemdNotifier : public ServiceNotifier {
     if (watchdog_) sd_notify(0, "WATCHDOG=1");
   }
   void Stopping() override { sd_notify(0, "STOPPING=1"); }
+  std::chrono::microseconds WatchdogTimeout() const override { return timeout_; }
 
  private:
   bool watchdog_ = false;
+  std::chrono::microseconds timeout_{0};
 };
 
 }  // namespace

@@ -11,6 +11,7 @@ class NoServiceNotifier : public ServiceNotifier {
   void Status(const std::string&) override {}
   void Alive() override {}
   void Stopping() override {}
+  std::chrono::microseconds WatchdogTimeout() const override { return {}; }
 };
 
 }  // namespace
