@@ -292,6 +292,7 @@ void TForm1::UpgradeDeviceClick(unsigned device) {
 
 void TForm1::MonitorBoxClicked(unsigned position) {
   const bool checked = boxes_[position]->isChecked();
+  if (checked) window_ui_.EndNoResponse(position);
   status_page_->ShowDeviceButtons(position, checked);
   upgrade_page_->ShowDeviceButtons(position, checked);
   bool status_moved = false;
@@ -313,8 +314,7 @@ void TForm1::OnStatusRefreshed(const std::array<PolledRecord, 2>& records) {
 }
 
 int TForm1::RefreshStatusPage(bool force) {
-  const std::optional<StatusPageInput> input = selection_.StatusInput(captions_);
-  return input ? status_page_->RefreshStatusPage(*input, force) : -1;
+  return status_page_->RefreshStatusPage(selection_.StatusInput(captions_), force);
 }
 
 void TForm1::RefreshDeviceCaptions() {
@@ -338,7 +338,8 @@ void TForm1::RefreshDeviceCaptions() {
   status_page_->SetDeviceHints(hints);
   upgrade_page_->SetDeviceHints(hints);
   setWindowTitle(QString::fromStdString(captions_.window_caption));
-  if (none) RefreshStatusPage(true);
+  // The title and button of another enclosure go with its values, or with none.
+  if (none || moved.status) RefreshStatusPage(true);
 }
 
 void TForm1::Image0_LogClick() {
@@ -366,6 +367,7 @@ void TForm1::ShowDetectionText(const std::string& text, bool visible) {
 }
 
 void TForm1::ShowDevice(unsigned position, bool shown) {
+  window_ui_.EndNoResponse(position);  // another list
   boxes_[position]->setVisible(shown);
   boxes_[position]->setChecked(shown);
   status_page_->ShowDeviceButtons(position, shown);
@@ -381,6 +383,12 @@ void TForm1::EnableControls(bool enabled) {
   }
   upgrade_page_->EnableLoadButton(enabled);
   upgrade_page_->EnableUpgradeButton(enabled);
+  // No enclosure is left: the SMART page would show a drive that is gone, with its buttons
+  // disabled and its countdown stopped. The Status page says what is known.
+  if (!enabled && smart_) {
+    smart_->Blank();
+    if (selection_.current_page() == kSmartPage) ShowPage(kStatusPage);
+  }
 }
 
 void TForm1::EnableUpgradeButton(bool enabled) {

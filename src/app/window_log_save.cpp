@@ -12,23 +12,25 @@ namespace raid {
 namespace {
 
 constexpr int kLogSavingPanel = 4;  // the widest
+constexpr const char* kLogSavingKey = "log";
 
 }  // namespace
 
+// The failure holds its panel (and is shown once in a box) until the log is saved again.
 void WindowLogSave::LogSaveFailed(const std::string& why) {
   const std::string text = LogSaveFailedText(why);
   QMetaObject::invokeMethod(
-      window_,
-      [this, text] {
-        ui_.SetPanelText(kLogSavingPanel, text);
-        ui::ShowMessageBox(window_, {kWarningCaption, text, MessageIcon::kWarning});
-      },
+      window_, [this, text] { ui_.ShowPanelFailure(kLogSavingPanel, kLogSavingKey, text); },
       Qt::QueuedConnection);
 }
 
 void WindowLogSave::LogSaveRecovered() {
   QMetaObject::invokeMethod(
-      window_, [this] { ui_.SetPanelText(kLogSavingPanel, kLogSavedAgainText); },
+      window_,
+      [this] {
+        ui_.EndPanelFailure(kLogSavingPanel, kLogSavingKey);
+        ui_.SetPanelText(kLogSavingPanel, kLogSavedAgainText);
+      },
       Qt::QueuedConnection);
 }
 

@@ -103,6 +103,15 @@ void WindowSmart::Show() {
   page_->SetSectorSupport(view_.four_k_text, view_.four_k_hint);
 }
 
+void WindowSmart::Blank() {
+  view_ = SmartPageView{};
+  page_->SetTitle("");
+  page_->ShowTable(false);
+  page_->SetVerdict("", Qt::black);
+  page_->SetSectorSupport("", "");
+  page_->SetStatusLine("");
+}
+
 void WindowSmart::SelectCell(int row, int column) {
   if (row < 0 || column < 0) return;
   const SmartCellSelection selection = SelectSmartCell(

@@ -24,6 +24,8 @@ class WindowSmart {
 
   // Draws the page from the SMART store: the Status page's enclosure, the chosen drive.
   void Show();
+  // Nothing of a drive that is gone stays on the page: title, table and status line blank.
+  void Blank();
   void DriveClick(unsigned drive);
   void SelectCell(int row, int column);
   void StatusLineDoubleClick();

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 
+#include "common/panel_texts.h"
 #include "common/ui_sink.h"
 
 class QCheckBox;
@@ -27,9 +28,18 @@ class WindowUiSink : public UiSink {
   void SetPanelText(int panel, const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetMonitorChecked(int position, bool checked) override;
+  // A failure that begins is also shown once in a warning box: a panel may cut it short.
+  void ShowPanelFailure(int panel, const std::string& key, const std::string& text) override;
+  void EndPanelFailure(int panel, const std::string& key) override;
+  // The "DeviceN: No response" of a box that polling unchecked ends: it is checked again, or
+  // another list came.
+  void EndNoResponse(unsigned position);
 
  private:
+  void Draw(int panel);
+
   QWidget* window_;
+  PanelTexts texts_;
   const std::array<QLabel*, 5>& panels_;
   const std::array<QCheckBox*, 2>& boxes_;
 };
@@ -43,6 +53,8 @@ class QueuedUiSink : public UiSink {
   // A worker that shows a message box waits until the window thread has shown it.
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetMonitorChecked(int position, bool checked) override;
+  void ShowPanelFailure(int panel, const std::string& key, const std::string& text) override;
+  void EndPanelFailure(int panel, const std::string& key) override;
   // From now on a worker's box and box click are dropped, also those already queued: the window
   // is closing, and a worker must not wait for a box nobody is meant to answer.
   void Close() { closed_.store(true); }

@@ -18,6 +18,16 @@ void DeferredUiSink::SetMonitorChecked(int position, bool checked) {
   entries_.push_back({Entry::Kind::kMonitor, position, checked, {}});
 }
 
+void DeferredUiSink::ShowPanelFailure(int panel, const std::string& key, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({Entry::Kind::kHold, panel, false, {key, text, MessageIcon::kNone}});
+}
+
+void DeferredUiSink::EndPanelFailure(int panel, const std::string& key) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back({Entry::Kind::kRelease, panel, false, {key, "", MessageIcon::kNone}});
+}
+
 void DeferredUiSink::ReplayInto(UiSink& target) {
   std::vector<Entry> entries;
   {
@@ -34,6 +44,12 @@ void DeferredUiSink::ReplayInto(UiSink& target) {
         break;
       case Entry::Kind::kMonitor:
         target.SetMonitorChecked(entry.number, entry.flag);
+        break;
+      case Entry::Kind::kHold:
+        target.ShowPanelFailure(entry.number, entry.message.caption, entry.message.text);
+        break;
+      case Entry::Kind::kRelease:
+        target.EndPanelFailure(entry.number, entry.message.caption);
         break;
     }
   }

@@ -33,6 +33,16 @@ class UiSink {
   virtual void ShowMessage(const MessageBoxRequest& request) = 0;
   // Unchecks (or checks) the monitor box of a list position as a user click would.
   virtual void SetMonitorChecked(int position, bool checked) = 0;
+  // A failure under `key` holds the panel until EndPanelFailure: ordinary texts wait behind it.
+  // Where nothing holds panels, it is a text like any other.
+  virtual void ShowPanelFailure(int panel, const std::string& key, const std::string& text) {
+    (void)key;
+    SetPanelText(panel, text);
+  }
+  virtual void EndPanelFailure(int panel, const std::string& key) {
+    (void)panel;
+    (void)key;
+  }
 };
 
 // Keeps what a worker thread wants to show until the window thread replays it, so that a
@@ -42,6 +52,8 @@ class DeferredUiSink : public UiSink {
   void SetPanelText(int panel, const std::string& text) override;
   void ShowMessage(const MessageBoxRequest& request) override;
   void SetMonitorChecked(int position, bool checked) override;
+  void ShowPanelFailure(int panel, const std::string& key, const std::string& text) override;
+  void EndPanelFailure(int panel, const std::string& key) override;
 
   // Window thread: hands everything queued so far to `target`, in order.
   void ReplayInto(UiSink& target);
@@ -49,7 +61,7 @@ class DeferredUiSink : public UiSink {
 
  private:
   struct Entry {
-    enum class Kind { kPanel, kMessage, kMonitor } kind;
+    enum class Kind { kPanel, kMessage, kMonitor, kHold, kRelease } kind;
     int number = 0;
     bool flag = false;
     MessageBoxRequest message;

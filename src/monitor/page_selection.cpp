@@ -83,17 +83,16 @@ const PolledRecord* PageSelection::ShownRecord() const {
   return nullptr;
 }
 
-std::optional<StatusPageInput> PageSelection::StatusInput(const DeviceCaptions& captions) const {
+StatusPageInput PageSelection::StatusInput(const DeviceCaptions& captions) const {
   const SharedState& state = core_.state();
   StatusPageInput input;
-  input.enclosure_known = !core_.device().registry().current.empty();
   const PolledRecord* shown = ShownRecord();
-  if (input.enclosure_known && shown == nullptr) return std::nullopt;
+  input.enclosure_known = !core_.device().registry().current.empty() && shown != nullptr;
   input.device_checked = {state.monitor_checked[0].load(), state.monitor_checked[1].load()};
   input.status_device = status_device_;
   if (shown != nullptr) {
     input.record = shown->record;
-    input.no_response = shown->gave_up;
+    input.no_response = shown->not_answering;
   }
   input.firmware_version_text = captions.firmware_version_text;
   input.scan_capable_firmware = captions.scan_capable_firmware;

@@ -17,10 +17,10 @@
 
 namespace raid {
 
-// A polled position's record as the RAID worker left it, and whether polling gave up on it.
+// A polled position's record as the RAID worker left it, and whether the enclosure is silent.
 struct PolledRecord {
   ControllerStatus record;
-  bool gave_up = false;
+  bool not_answering = false;
 };
 
 // The records of the listed enclosures as the last poll left them; taken on the RAID worker,
@@ -79,9 +79,9 @@ class PageSelection {
   // enclosure's; null until a poll has read it.
   const PolledRecord* ShownRecord() const;
 
-  // What the Status page draws, with the selected enclosure's captions; none while a listed
-  // enclosure's record has not been read, and the page keeps what it shows.
-  std::optional<StatusPageInput> StatusInput(const DeviceCaptions& captions) const;
+  // What the Status page draws, with the selected enclosure's captions; no values while the shown
+  // enclosure's record has not been read.
+  StatusPageInput StatusInput(const DeviceCaptions& captions) const;
 
   FirmwareCheckTarget FirmwareTarget() const;
 

@@ -342,10 +342,13 @@ MailOutcome AlertMailer::SendMail(const MailSettings& settings, const std::strin
   if (outcome.sent) {
     outcome.text = client_.AcceptedReply();
     if (!outcome.not_reached.empty()) {
-      // Said once per mail, where the sending texts go, and to whoever listens.
+      // Said once per mail, where the sending texts go (holding the panel until a mail reaches
+      // everyone), and to whoever listens.
       const std::string notice = NotReachedText(outcome.not_reached);
-      ui_.SetPanelText(kMailProgressPanel, notice);
+      ui_.ShowPanelFailure(kMailProgressPanel, kMailNotReachedKey, notice);
       if (notice_handler_) notice_handler_(notice);
+    } else {
+      ui_.EndPanelFailure(kMailProgressPanel, kMailNotReachedKey);
     }
     if (test_mail) ui_.ShowMessage({kMailMessageCaption, kMailSuccessText, MessageIcon::kNone});
   } else {

@@ -45,6 +45,9 @@ inline constexpr const char* kMailNotToAllText = "The mail went out, but not to:
 // texts in the fourth.
 inline constexpr int kMailFlagsPanel = 2;
 inline constexpr int kMailProgressPanel = 3;
+// The failure key under which a mail that did not reach every recipient holds its panel, until
+// a mail reaches them all.
+inline constexpr const char* kMailNotReachedKey = "mail not reached";
 
 // SmtpState values.
 enum class SmtpState : std::uint8_t {

@@ -13,7 +13,9 @@ namespace raid {
 
 // Everything a refresh needs, by value: the record is written by the RAID worker.
 struct StatusPageInput {
-  bool enclosure_known = false;          // the current list is not empty
+  // The list is not empty and the shown enclosure's record has been read: values are drawn only
+  // with the enclosure they belong to, never another's while its own are not known yet.
+  bool enclosure_known = false;
   std::array<bool, 2> device_checked{};  // "Device1", "Device2"
   unsigned status_device = 0;            // StatusDevice: the position shown
   ControllerStatus record;               // a copy of that position's record
@@ -27,6 +29,10 @@ struct StatusPageInput {
 };
 
 inline constexpr const char* kNoResponseText = "No response";
+// The status bar's word when polling gives up on a shown enclosure: "Device2: No response".
+inline std::string DeviceNoResponseText(unsigned position) {
+  return "Device" + std::to_string(position + 1) + ": " + kNoResponseText;
+}
 
 enum class TextColour { kNavy, kRed, kBlue };
 

@@ -18,6 +18,7 @@
 #include "app/tform1.h"
 #include "gui/window_test.h"
 #include "health/smart_page.h"
+#include "health/smart_page_view.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "status/status_page.h"
@@ -174,12 +175,19 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   ASSERT_TRUE(WaitFor([&] { return !Find<QCheckBox>("CheckBox1")->isChecked(); }, 300));
   ASSERT_TRUE(WaitFor([&] { return StateText() == "No response"; }, 10));
   EXPECT_FALSE(label("Label17")->isEnabled());
+  // The status bar says so, whatever the polls write meanwhile, until the box is checked again.
+  QLabel* panel = Find<QLabel>("Panel4");
+  EXPECT_EQ(panel->text(), "Device1: No response");
   host_->enclosure(1)->SetNeverAnswer(false);
   Find<QCheckBox>("CheckBox1")->click();
+  EXPECT_NE(panel->text(), "Device1: No response");
   ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }, 30));
   EXPECT_TRUE(label("Label17")->isEnabled());
 
-  // The last one leaves: nothing of it stays, neither on the page nor in the title.
+  // The last one leaves while its SMART page shows: nothing of it stays, neither on a page nor
+  // in the title, and the Status page says what is known.
+  form_->Image_SMARTClick();
+  ASSERT_TRUE(WaitFor([&] { return !form_->smart().view().title.empty(); }, 10));
   host_->Unplug(1);
   form_->DeviceChanged();
   ASSERT_TRUE(
@@ -187,6 +195,9 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   for (const char* value : {"Label17", "Label27", "Label48", "Label18", "Label5", "Label51"})
     EXPECT_EQ(label(value)->text(), "") << value;
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
+  EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
+  EXPECT_EQ(form_->smart().view().title, "");
+  EXPECT_EQ(form_->smart_page()->findChild<QLabel*>(QStringLiteral("SmartStatusLine"))->text(), "");
 }
 
 // Without device events the detection thread recounts the disks, the first time too: the
@@ -275,6 +286,12 @@ TEST_F(TForm1Test, ALogThatCannotBeSavedIsNeverLostInSilence) {
   ASSERT_EQ(messages_.size(), 1U);
   EXPECT_EQ(messages_[0].caption, "Warning:");
   EXPECT_EQ(messages_[0].text, panel->text().toStdString());
+  // A SMART row chosen meanwhile does not hide it.
+  form_->Image_SMARTClick();
+  ASSERT_TRUE(WaitFor([&] { return form_->smart().view().table_shown; }, 90));
+  form_->smart().SelectCell(0, static_cast<int>(kSmartNameColumn));
+  EXPECT_TRUE(panel_says("The daily log cannot be saved now"));
+  form_->Image_StsClick();
 
   fs::remove(logs);
   ASSERT_TRUE(WaitFor([&] { return panel_says("The daily log is saved again"); }));

@@ -146,6 +146,8 @@ TEST_F(AlertMailDeliveryTest, ARecipientThatFailsIsNamedAndTheOthersStillGetTheA
       "The mail went out, but not to: bob (not a usable address), gone@example.com (550 5.1.1 "
       "<gone@example.com>: Recipient address rejected: unknown user)";
   EXPECT_EQ(ui_.panels[kMailProgressPanel], notice);
+  ui_.SetPanelText(kMailProgressPanel, "G = 2x, 01");  // the poll's trace waits behind it
+  EXPECT_EQ(ui_.panels[kMailProgressPanel], notice);
   EXPECT_THAT(notices, ElementsAre(notice));
   EXPECT_EQ(mailer_.AlertMailsSent(), 1U);
   EXPECT_EQ(mailer_.AlertRecipientsFailed(), 2U);
@@ -157,10 +159,13 @@ TEST_F(AlertMailDeliveryTest, ARecipientThatFailsIsNamedAndTheOthersStillGetTheA
   EXPECT_EQ(ui_.messages[0].caption, "E-Mail Message");
   EXPECT_THAT(ui_.messages[0].text, HasSubstr("no recipient accepted the mail: gone@example.com"));
   EXPECT_EQ(mailer_.AlertMailsFailed(), 1U);
+  EXPECT_EQ(ui_.panels[kMailProgressPanel], notice);
   Configure(*server, false, {"ops@example.com"});
   RaiseAndServe(AlertKind::kFanFail);
   EXPECT_THAT(server->Records("data"), SizeIs(2));
   EXPECT_EQ(mailer_.AlertMailsSent(), 2U);
+  // A mail that reached everyone ends it.
+  EXPECT_EQ(ui_.panels[kMailProgressPanel], "Send mail Success!");
 }
 
 TEST_F(AlertMailDeliveryTest, TestMailGoesOnlyToTheSenderAndSaysSo) {

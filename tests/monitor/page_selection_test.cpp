@@ -23,11 +23,11 @@ class PageSelectionTest : public ::testing::Test {
     for (unsigned drive : drives)
       current.push_back({drive | kEnclosureBit});
   }
-  static PolledRecord ReadOf(unsigned drive, bool gave_up = false) {
+  static PolledRecord ReadOf(unsigned drive, bool not_answering = false) {
     PolledRecord polled;
     polled.record.bytes[status_layout::kSlot] = static_cast<std::uint8_t>(drive);
     polled.record.bytes[status_layout::kValidMarker] = status_layout::kValid;
-    polled.gave_up = gave_up;
+    polled.not_answering = not_answering;
     return polled;
   }
   SharedState& state() { return core_.state(); }
@@ -103,25 +103,24 @@ TEST_F(PageSelectionTest, TheStatusPageDrawsOnlyTheShownEnclosuresOwnRecord) {
   DeviceCaptions captions;
   captions.firmware_version_text = "v1";
   // No enclosure: the page blanks, with the captions it has.
-  ASSERT_TRUE(selection_.StatusInput(captions).has_value());
-  EXPECT_FALSE(selection_.StatusInput(captions)->enclosure_known);
+  EXPECT_FALSE(selection_.StatusInput(captions).enclosure_known);
 
   List({2, 3});
   selection_.ShowStatusDevice(1);
-  // Until a poll has read drive 3, the page keeps what it shows, even with drive 2's record
-  // in the position the list now gives drive 3.
+  // Until a poll has read drive 3, the page shows no values, never drive 2's record in the
+  // position the list now gives drive 3.
   selection_.SetPolledRecords({ReadOf(2), PolledRecord{}});
   EXPECT_EQ(selection_.ShownRecord(), nullptr);
-  EXPECT_FALSE(selection_.StatusInput(captions).has_value());
+  EXPECT_FALSE(selection_.StatusInput(captions).enclosure_known);
 
   // Found by its drive, wherever the last poll had it, with the poller's verdict.
   selection_.SetPolledRecords({ReadOf(3, true), ReadOf(2)});
-  const std::optional<StatusPageInput> input = selection_.StatusInput(captions);
-  ASSERT_TRUE(input.has_value());
-  EXPECT_TRUE(input->record.IsFilledFor(3));
-  EXPECT_TRUE(input->no_response);
-  EXPECT_EQ(input->status_device, 1U);
-  EXPECT_EQ(input->firmware_version_text, "v1");
+  const StatusPageInput input = selection_.StatusInput(captions);
+  EXPECT_TRUE(input.enclosure_known);
+  EXPECT_TRUE(input.record.IsFilledFor(3));
+  EXPECT_TRUE(input.no_response);
+  EXPECT_EQ(input.status_device, 1U);
+  EXPECT_EQ(input.firmware_version_text, "v1");
 }
 
 TEST_F(PageSelectionTest, AFirmwareFileIsCheckedAgainstTheUpgradePagesEnclosure) {
