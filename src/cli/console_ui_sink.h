@@ -31,7 +31,7 @@ class ConsoleUiSink : public UiSink {
                     request.caption.empty() ? request.text : request.caption + ": " + request.text);
   }
   void SetMonitorChecked(int position, bool checked) override {
-    std::fprintf(stderr, "Monitoring of Device%d %s.\n", position + 1,
+    std::fprintf(stderr, "raidctl: Monitoring of Device%d %s.\n", position + 1,
                  checked ? "resumed" : "stopped after repeated failures");
   }
 

@@ -55,7 +55,7 @@ nlohmann::json RecordJson(unsigned position, const EnclosureInfo& info,
                       {"state", std::string(DriveStateName(record.DriveState(drive)))},
                       {"port_state", record.PortState(drive)},
                       {"model", record.DriveModel(drive)},
-                      {"serial", record.DriveSerial(drive)},
+                      {"serial", TrimmedSerial(record.DriveSerial(drive))},
                       {"capacity_sectors", record.DriveCapacity(drive)},
                       {"capacity", CapacityText(record.DriveCapacity(drive))},
                       {"link_speed", LinkSpeedName(record.LinkSpeed(drive))}});

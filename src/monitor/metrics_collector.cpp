@@ -9,16 +9,6 @@
 #include "status/text_helpers.h"
 
 namespace raid {
-namespace {
-
-std::string TrimmedSerial(std::string serial) {
-  const std::size_t last = serial.find_last_not_of(' ');
-  serial.erase(last == std::string::npos ? 0 : last + 1);
-  const std::size_t first = serial.find_first_not_of(' ');
-  return first == std::string::npos ? "" : serial.substr(first);
-}
-
-}  // namespace
 
 MetricsCollector::MetricsCollector(MonitorCore& core, Clock& clock, const AlertMailer* mailer)
     : core_(core), clock_(clock), mailer_(mailer) {

@@ -97,4 +97,11 @@ std::string LinkSpeedName(unsigned index) {
   return index < kNames.size() ? kNames[index] : "";
 }
 
+std::string TrimmedSerial(std::string serial) {
+  const std::size_t last = serial.find_last_not_of(' ');
+  serial.erase(last == std::string::npos ? 0 : last + 1);
+  const std::size_t first = serial.find_first_not_of(' ');
+  return first == std::string::npos ? "" : serial.substr(first);
+}
+
 }  // namespace raid

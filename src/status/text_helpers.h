@@ -21,6 +21,9 @@ std::string DeviceText(std::string_view bytes);
 // characters; serial texts are not trimmed.
 std::string ModelText(std::span<const std::uint8_t> record, std::size_t offset);
 std::string SerialText(std::span<const std::uint8_t> record, std::size_t offset);
+// A serial without the blanks that pad it, for programs (JSON, metrics); the log and the mail
+// keep the padded form.
+std::string TrimmedSerial(std::string serial);
 
 // From the 8-byte firmware revision field (identification bytes 46-53): the eight characters
 // when none is a control byte (0x00-0x1F, 0x7F), else "09061A.3" (three hex bytes, a dot, the

@@ -55,7 +55,8 @@ TEST(JournalPriorityTest, ProblemsOfRaidctlAreErrorsWhatItReportsAreWarnings) {
            "raidctl: a mail could not be cut short; not waiting for it",
            "raidctl: standard output cannot be written (Broken pipe); events are no longer printed",
            "raidctl: no udev; looking for new drives every 5 seconds instead",
-           "Monitoring of Device2 stopped after repeated failures.",
+           "raidctl: Monitoring of Device2 stopped after repeated failures.",
+           "raidctl: Device2 does not answer",
        }) {
     EXPECT_EQ(RaidctlLinePriority(warning), LinePriority::kWarning) << warning;
   }
@@ -66,7 +67,7 @@ TEST(JournalPriorityTest, ProblemsOfRaidctlAreErrorsWhatItReportsAreWarnings) {
            std::string("raidctl: alert mails go to 2 recipient(s) through mail.example.com"),
            std::string("raidctl: metrics in /var/lib/prometheus/node-exporter/raidgui.prom"),
            "raidctl: " + std::string(raid::kLogSavedAgainText),
-           std::string("Monitoring of Device2 resumed."),
+           std::string("raidctl: Device2 answers again; watching it again"),
            std::string("raidctl: no enclosure found; waiting for one"),
            // A log line that quotes a problem is still only information.
            std::string("2026/12/09 15:00:00 Device1 cannot write the metrics"),

@@ -126,7 +126,7 @@ TEST_F(RaidctlDeviceTextTest, JsonOutputsReplaceWhatIsNotUtf8AndExitZero) {
   ASSERT_EQ(status.exit_code, 0);
   const json drives = json::parse(status.out)["enclosures"][0]["drives"];
   EXPECT_EQ(drives[0]["model"], "NW??D9 Device was removed.");
-  EXPECT_EQ(drives[0]["serial"], "SN?[1m              ");
+  EXPECT_EQ(drives[0]["serial"], "SN?[1m");  // trimmed, as the metrics trim it
   const std::string latin1_model =
       std::string("Caf") + kReplacement + " " + kReplacement + " drive";
   EXPECT_EQ(drives[1]["model"], latin1_model);

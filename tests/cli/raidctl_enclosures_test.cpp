@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// raidctl with more enclosures than the window shows, and with enclosures that fall silent: every
+// one is watched, and what is said about each is true.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "support/shell_command.h"
+#include "support/text_lines.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class RaidctlEnclosuresTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("raidctl-enclosures-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  fs::path Write(const std::string& name, const std::string& text) const {
+    const fs::path file = folder_ / name;
+    std::ofstream(file) << text;
+    return file;
+  }
+  // raidctl with `arguments`, the log in the test's folder; stdout returned, stderr in Err().
+  raid::testing::ShellRun Raidctl(const std::string& arguments) const {
+    return raid::testing::RunShellCommand("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " +
+                                          RAIDCTL_PATH + " " + arguments + " 2>" +
+                                          (folder_ / "err").string());
+  }
+  std::vector<std::string> Err() const { return raid::testing::ReadLines(folder_ / "err"); }
+  std::string Log() const {
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(folder_ / "logs")) {
+      for (const std::string& line : raid::testing::ReadLines(entry.path()))
+        all += line + "\n";
+    }
+    return all;
+  }
+
+  fs::path folder_;
+};
+
+constexpr const char* kThreeEnclosures = R"({ "drives": [
+    { "number": 1, "type": "enclosure" }, { "number": 2, "type": "enclosure" },
+    { "number": 4, "type": "enclosure", "members": [ { "serial": "NW1A00000301  " }, {} ] } ],
+  "timeline": [ { "at_s": 30, "drive": 4, "action": "pull_drive", "port": 1 } ] })";
+
+// The third enclosure is listed, polled, logged, alerted and exported like the first two.
+TEST_F(RaidctlEnclosuresTest, AThirdEnclosureIsWatchedLikeTheFirstTwo) {
+  const fs::path scenario = Write("three.json", kThreeEnclosures);
+  const auto status = Raidctl("status --json --simulate " + scenario.string());
+  ASSERT_EQ(status.exit_code, 0);
+  EXPECT_THAT(status.out, HasSubstr(R"("position": 2)"));
+  EXPECT_THAT(status.out, HasSubstr(R"("serial": "NW1A00000301")"));  // trimmed, as in metrics
+
+  const fs::path metrics = folder_ / "raidgui.prom";
+  const auto monitor = Raidctl("monitor --json --for 60 --metrics " + metrics.string() +
+                               " --simulate " + scenario.string());
+  ASSERT_EQ(monitor.exit_code, 0);
+  EXPECT_THAT(monitor.out, HasSubstr(R"({"event":"disk-fail","enclosure":3,"port":2,)"));
+  EXPECT_THAT(Log(), HasSubstr("D3 HDD2 was removed, "));
+  const std::vector<std::string> exported = raid::testing::ReadLines(metrics);
+  EXPECT_THAT(exported, Contains("raidgui_enclosures 3"));
+  EXPECT_THAT(exported, Contains(::testing::MatchesRegex(
+                            R"(raidgui_enclosure_polls_total\{enclosure="3"\} [1-9][0-9]*)")));
+  EXPECT_THAT(exported, Contains(R"(raidgui_enclosure_monitored{enclosure="3"} 1)"));
+}
+
+// Silent while another disk's arrival sets off a rediscovery: kept where it was, said to be
+// silent, never removed; when it answers again it is watched again, with no "found" line.
+TEST_F(RaidctlEnclosuresTest, ASilentEnclosureIsNeverReportedRemoved) {
+  const fs::path scenario = Write("silent.json", R"({ "drives": [
+      { "number": 1, "type": "enclosure" }, { "number": 2, "type": "enclosure" } ],
+    "timeline": [
+      { "at_s": 20, "drive": 2, "action": "set_faults", "faults": { "never_answer": true } },
+      { "at_s": 21, "drive": 5, "action": "plug", "device": { "type": "disk" } },
+      { "at_s": 90, "drive": 2, "action": "set_faults", "faults": {} } ] })");
+  const auto monitor = Raidctl("monitor --json --for 150 --simulate " + scenario.string());
+  ASSERT_EQ(monitor.exit_code, 0);
+  const std::string log = Log();
+  EXPECT_THAT(log, Not(HasSubstr("Device was removed")));
+  EXPECT_THAT(log, Not(HasSubstr("New Device was found")));
+  EXPECT_THAT(monitor.out, Not(HasSubstr("device-removed")));
+  EXPECT_THAT(monitor.out, HasSubstr(R"({"event":"no-response","enclosure":2,)"));
+  EXPECT_THAT(monitor.out, HasSubstr(R"({"event":"responding","enclosure":2,)"));
+  const std::vector<std::string> err = Err();
+  EXPECT_THAT(err, Contains("raidctl: Device2 does not answer"));
+  EXPECT_THAT(err, Contains("raidctl: Device2 answers again; watching it again"));
+}
+
+// Given up on after repeated failures, a silent enclosure is tried again by itself.
+TEST_F(RaidctlEnclosuresTest, AnEnclosureGivenUpOnIsWatchedAgainWhenItAnswers) {
+  const fs::path scenario = Write("given_up.json", R"({ "drives": [
+      { "number": 1, "type": "enclosure" } ],
+    "timeline": [
+      { "at_s": 10, "drive": 1, "action": "set_faults", "faults": { "never_answer": true } },
+      { "at_s": 200, "drive": 1, "action": "set_faults", "faults": {} } ] })");
+  const fs::path metrics = folder_ / "raidgui.prom";
+  const auto monitor = Raidctl("monitor --json --for 400 --metrics " + metrics.string() +
+                               " --simulate " + scenario.string());
+  ASSERT_EQ(monitor.exit_code, 0);
+  const std::vector<std::string> err = Err();
+  EXPECT_THAT(err, Contains("raidctl: Monitoring of Device1 stopped after repeated failures."));
+  EXPECT_THAT(err, Contains("raidctl: Device1 answers again; watching it again"));
+  EXPECT_THAT(monitor.out, HasSubstr(R"({"event":"responding","enclosure":1,)"));
+  EXPECT_THAT(raid::testing::ReadLines(metrics),
+              Contains(R"(raidgui_enclosure_monitored{enclosure="1"} 1)"));
+}
+
+}  // namespace
