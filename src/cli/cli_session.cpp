@@ -12,6 +12,7 @@ CliSession::CliSession(Host host, bool verbose, bool virtual_time)
   // Nobody checks a box for raidctl: it watches every enclosure it finds.
   core_ = std::make_unique<MonitorCore>(*host_.disks, heartbeat_, ui_, ui_, view_, LogFolder(),
                                         kEveryEnclosureWatch);
+  view_.SetDiscovery(&core_->device().discovery());
 }
 
 std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::string& error) {

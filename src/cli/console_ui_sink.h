@@ -44,10 +44,14 @@ class ConsoleScheduleView : public ScheduleView {
  public:
   // Off for one-shot commands, which report an empty host themselves.
   void SetAnnounce(bool announce) { announce_ = announce; }
+  // Whose drives the last count could not open: nothing is known of those.
+  void SetDiscovery(const Discovery* discovery) { discovery_ = discovery; }
 
   void ShowDetectionText(const std::string& text, bool visible) override {
     if (announce_ && visible && text == kNoDriveFoundText) {
-      std::fputs("raidctl: no enclosure found; waiting for one\n", stderr);
+      const bool unopened = discovery_ != nullptr && !discovery_->UnopenedDrives().empty();
+      std::fprintf(stderr, "raidctl: no enclosure found%s; waiting for one\n",
+                   unopened ? " among the drives that could be opened" : "");
     }
   }
   // Install shows position 0 first, whatever it found: this counts the lists installed.
@@ -64,6 +68,7 @@ class ConsoleScheduleView : public ScheduleView {
 
  private:
   bool announce_ = false;
+  const Discovery* discovery_ = nullptr;
   unsigned lists_installed_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/json_output.h"
+#include "cli/unopened_drives.h"
 #include "status/text_helpers.h"
 
 namespace raid::cli {
@@ -52,7 +53,7 @@ void PrintTable(const std::vector<EnclosureRow>& rows) {
   }
 }
 
-void PrintJson(const std::vector<EnclosureRow>& rows) {
+void PrintJson(const std::vector<EnclosureRow>& rows, const std::vector<UnopenedDrive>& unopened) {
   nlohmann::json list = nlohmann::json::array();
   for (const EnclosureRow& row : rows) {
     list.push_back({{"position", row.position},
@@ -63,7 +64,8 @@ void PrintJson(const std::vector<EnclosureRow>& rows) {
                     {"model", row.model},
                     {"firmware_type_byte", row.type_byte}});
   }
-  const nlohmann::json document = {{"enclosures", list}};
+  nlohmann::json document = {{"enclosures", list}};
+  AddUnopenedDrives(document, unopened);
   std::fputs(JsonDocumentText(document).c_str(), stdout);
 }
 
@@ -72,22 +74,16 @@ void PrintJson(const std::vector<EnclosureRow>& rows) {
 int RunDiscoverCommand(CliSession& session, bool json) {
   const unsigned found = session.DiscoverAndInstall();
   const std::vector<EnclosureRow> rows = Rows(session.device().registry());
-  const std::vector<unsigned>& denied = session.device().discovery().AccessDeniedDrives();
-  for (unsigned drive : denied) {
-    std::fprintf(stderr,
-                 "raidctl: no permission to open physical drive %u; it was skipped (see README, "
-                 "\"Rights on Linux\")\n",
-                 drive);
-  }
+  const std::vector<UnopenedDrive>& unopened = session.device().discovery().UnopenedDrives();
+  SayUnopenedDrives(unopened);
+  // Finding nothing because disks were closed to us is a failure, not an empty host.
+  if (found == 0) return ReportNoEnclosure(json, unopened, 0);
   if (json) {
-    PrintJson(rows);
-  } else if (found == 0) {
-    std::puts("No enclosure found.");
+    PrintJson(rows, unopened);
   } else {
     PrintTable(rows);
   }
-  // Finding nothing because every disk was closed to us is a failure, not an empty host.
-  return found == 0 && !denied.empty() ? 1 : 0;
+  return 0;
 }
 
 }  // namespace raid::cli

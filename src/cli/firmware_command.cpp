@@ -7,6 +7,7 @@
 
 #include "cli/held_stop_signals.h"
 #include "cli/terminal.h"
+#include "cli/unopened_drives.h"
 #include "cli/upgrade_terminal.h"
 #include "firmware/firmware_image.h"
 #include "firmware/upgrade_firmware.h"
@@ -33,9 +34,13 @@ void PrintLoadVerdict(const FirmwareLoadResult& result, std::FILE* out) {
 // DeviceN after a discovery pass; none, with the reason printed, when there is no such device.
 std::optional<unsigned> FindDevice(CliSession& session, unsigned device) {
   session.DiscoverAndInstall();
+  SayUnopenedDrives(session.device().discovery().UnopenedDrives());
   const unsigned position = device - 1;
   if (position >= session.device().registry().current.size()) {
-    std::fprintf(stderr, "raidctl: there is no Device%u\n", device);
+    std::fprintf(stderr, "raidctl: there is no Device%u%s\n", device,
+                 session.device().discovery().UnopenedDrives().empty()
+                     ? ""
+                     : " among the drives that could be opened");
     return std::nullopt;
   }
   return position;

@@ -48,11 +48,13 @@ const std::array<std::string_view, 6> kWarningStarts = {
     "standard output cannot be written",  // events no longer printed
     "a mail could not be cut short",      // at the stop
 };
-const std::array<std::string_view, 4> kWarningParts = {
+const std::array<std::string_view, 6> kWarningParts = {
     " alert mail(s) not sent",                           // at the stop
     "; looking for new drives every 5 seconds instead",  // no kernel events
     "stopped after repeated failures",                   // polling given up
     " does not answer",                                  // a listed enclosure fell silent
+    " was skipped: ",                                    // a drive that could not be opened
+    "could be opened; waiting for one",                  // nothing found among the others
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "cli/metrics_file.h"
 #include "cli/reload_request.h"
 #include "cli/stop_request.h"
+#include "cli/unopened_drives.h"
 #include "common/exception_box.h"
 #include "device/device_watch.h"
 #include "notify/mail_templates.h"
@@ -258,10 +259,11 @@ void SayStopped(int exit_code) {
                exit_code == 0 ? "" : " after an error; see above");
 }
 
-// The service's status line after each installed list.
-std::string WatchingStatus(std::size_t enclosures) {
-  if (enclosures == 0) return "No enclosure found; waiting for one";
-  return "Watching " + std::to_string(enclosures) + " enclosure(s)";
+// The service's status line after each installed list: what is watched, and the drives of
+// which nothing is known.
+std::string WatchingStatus(std::size_t enclosures, std::size_t unopened) {
+  if (enclosures == 0 && unopened == 0) return "No enclosure found; waiting for one";
+  return "Watching " + std::to_string(enclosures) + " enclosure(s)" + UnopenedStatusText(unopened);
 }
 
 // Tells the service manager about each newly installed list. The service is ready once it
@@ -275,21 +277,31 @@ class ReadinessReport {
     const unsigned installed = session_.view().lists_installed();
     const bool watching =
         session_.device().registry().current.empty() || !session_.state().initial_detection.load();
-    if (installed != lists_seen_ && watching) {
-      const std::string status = WatchingStatus(session_.device().registry().current.size());
-      if (lists_seen_ == 0) {
-        notifier_.Ready(status);
-      } else {
-        notifier_.Status(status);
-      }
-      lists_seen_ = installed;
+    if (installed == 0 || !watching) return;
+    // Drives that cannot be opened are said at the start and whenever they change.
+    const std::vector<UnopenedDrive>& unopened = session_.device().discovery().UnopenedDrives();
+    const bool unopened_changed = unopened != unopened_said_;
+    if (unopened_changed) {
+      SayUnopenedDrives(unopened);
+      if (unopened.empty()) std::fputs("raidctl: every drive could be opened\n", stderr);
+      unopened_said_ = unopened;
     }
+    if (installed == lists_seen_ && !unopened_changed) return;
+    const std::string status =
+        WatchingStatus(session_.device().registry().current.size(), unopened.size());
+    if (lists_seen_ == 0) {
+      notifier_.Ready(status);
+    } else {
+      notifier_.Status(status);
+    }
+    lists_seen_ = installed;
   }
 
  private:
   CliSession& session_;
   ServiceNotifier& notifier_;
   unsigned lists_seen_ = 0;
+  std::vector<UnopenedDrive> unopened_said_;
 };
 
 int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotifier& notifier,

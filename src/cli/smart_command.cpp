@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/json_output.h"
+#include "cli/unopened_drives.h"
 #include "health/attribute_names.h"
 #include "health/smart_page_view.h"
 #include "health/smart_reader.h"
@@ -81,10 +82,10 @@ nlohmann::json DriveJson(const DriveReport& report) {
 }  // namespace
 
 int RunSmartCommand(CliSession& session, bool json) {
-  if (session.DiscoverAndInstall() == 0) {
-    std::fputs(json ? "{\"enclosures\": []}\n" : "No enclosure found.\n", stdout);
-    return 1;
-  }
+  const unsigned found = session.DiscoverAndInstall();
+  const std::vector<UnopenedDrive>& unopened = session.device().discovery().UnopenedDrives();
+  SayUnopenedDrives(unopened);
+  if (found == 0) return ReportNoEnclosure(json, unopened, 1);
   // As the schedule asks after installing a list: the thresholds, then the data.
   DriveSmartReader& reader = session.core().smart_reader();
   const SmartReadPass thresholds = reader.Read(kSmartThresholdsFeature);
@@ -123,7 +124,11 @@ int RunSmartCommand(CliSession& session, bool json) {
       std::fputs(text.c_str(), stdout);
     }
   }
-  if (json) std::fputs(JsonDocumentText({{"enclosures", list}}).c_str(), stdout);
+  if (json) {
+    nlohmann::json document = {{"enclosures", list}};
+    AddUnopenedDrives(document, unopened);
+    std::fputs(JsonDocumentText(document).c_str(), stdout);
+  }
   return exit_code;
 }
 

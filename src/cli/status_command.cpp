@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/json_output.h"
+#include "cli/unopened_drives.h"
 #include "status/state_text.h"
 #include "status/text_helpers.h"
 
@@ -84,10 +85,10 @@ nlohmann::json RecordJson(unsigned position, const EnclosureInfo& info,
 }  // namespace
 
 int RunStatusCommand(CliSession& session, bool json) {
-  if (session.DiscoverAndInstall() == 0) {
-    std::fputs(json ? "{\"enclosures\": []}\n" : "No enclosure found.\n", stdout);
-    return 0;
-  }
+  const unsigned found = session.DiscoverAndInstall();
+  const std::vector<UnopenedDrive>& unopened = session.device().discovery().UnopenedDrives();
+  SayUnopenedDrives(unopened);
+  if (found == 0) return ReportNoEnclosure(json, unopened, 0);
   // One plain reading: no start-up marking and no daily log for a single look.
   session.monitor().SetListener(nullptr);
   session.state().initial_detection.store(false);
@@ -115,7 +116,11 @@ int RunStatusCommand(CliSession& session, bool json) {
       PrintPlain(position, info, block, record, scan_capable);
     }
   }
-  if (json) std::fputs(JsonDocumentText({{"enclosures", list}}).c_str(), stdout);
+  if (json) {
+    nlohmann::json document = {{"enclosures", list}};
+    AddUnopenedDrives(document, unopened);
+    std::fputs(JsonDocumentText(document).c_str(), stdout);
+  }
   return exit_code;
 }
 

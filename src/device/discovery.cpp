@@ -50,14 +50,14 @@ unsigned Discovery::CountLogicalDrives() {
 
 unsigned Discovery::CountPhysicalDrives() {
   std::vector<DiskRef> drives;
-  access_denied_.clear();
+  unopened_.clear();
   for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
     clock_.ProcessMessages();
     OpenFailure why = OpenFailure::kNone;
     if (const std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive, &why)) {
       drives.push_back({drive, disk->Identity()});
-    } else if (why == OpenFailure::kAccessDenied) {
-      access_denied_.push_back(drive);
+    } else if (why != OpenFailure::kNotFound && why != OpenFailure::kNone) {
+      unopened_.push_back({drive, why});
     }
   }
   registry_.physical_drive_count = static_cast<unsigned>(drives.size());

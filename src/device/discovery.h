@@ -30,6 +30,13 @@ class InitialStatusFiller {
 inline constexpr std::uint32_t kDiscoveryPauseMs = 200;
 inline constexpr std::size_t kFirmwareTypeFlashOffset = 149;
 
+// A drive number that is there but could not be opened, and why.
+struct UnopenedDrive {
+  unsigned drive = 0;
+  OpenFailure failure = OpenFailure::kOther;
+  bool operator==(const UnopenedDrive&) const = default;
+};
+
 class Discovery {
  public:
   Discovery(DiskSystem& disks, ControllerCommands& commands, FlashAccess& flash, Clock& clock,
@@ -52,8 +59,9 @@ class Discovery {
   // The volume table, then a pass, and a second pass when the first found nothing.
   void RunDiscovery(UiSink& ui);
 
-  // Drives that the last count could not open for lack of rights.
-  const std::vector<unsigned>& AccessDeniedDrives() const { return access_denied_; }
+  // Drives that the last count found but could not open (no rights, in use): "no enclosure"
+  // is not known of them.
+  const std::vector<UnopenedDrive>& UnopenedDrives() const { return unopened_; }
 
  private:
   enum class ProbeResult { kEnclosure, kSilent, kNoEnclosure };
@@ -75,7 +83,7 @@ class Discovery {
   SharedState& state_;
   EnclosureRegistry& registry_;
   InitialStatusFiller* filler_ = nullptr;
-  std::vector<unsigned> access_denied_;
+  std::vector<UnopenedDrive> unopened_;
 };
 
 }  // namespace raid

@@ -57,6 +57,7 @@ TEST(JournalPriorityTest, ProblemsOfRaidctlAreErrorsWhatItReportsAreWarnings) {
            "raidctl: no udev; looking for new drives every 5 seconds instead",
            "raidctl: Monitoring of Device2 stopped after repeated failures.",
            "raidctl: Device2 does not answer",
+           "raidctl: physical drive 0 was skipped: permission denied",
        }) {
     EXPECT_EQ(RaidctlLinePriority(warning), LinePriority::kWarning) << warning;
   }

@@ -100,6 +100,48 @@ TEST_F(RaidctlEnclosuresTest, ASilentEnclosureIsNeverReportedRemoved) {
   EXPECT_THAT(err, Contains("raidctl: Device2 answers again; watching it again"));
 }
 
+// Drives without rights are named by every command, in JSON too; "no enclosure" is only said of
+// the drives that could be opened, and is a failure when some could not.
+TEST_F(RaidctlEnclosuresTest, DrivesThatCannotBeOpenedAreNamedAndNeverTakenForAnEmptyHost) {
+  const fs::path locked = Write("locked.json", R"({ "drives": [
+      { "number": 0, "type": "enclosure", "openable": false },
+      { "number": 1, "type": "disk", "openable": false },
+      { "number": 2, "type": "enclosure", "openable": false } ] })");
+  for (const std::string command : {"status", "smart", "discover"}) {
+    const auto run = Raidctl(command + " --simulate " + locked.string());
+    EXPECT_EQ(run.exit_code, 1) << command;
+    EXPECT_EQ(run.out, "No enclosure found among the drives that could be opened.\n") << command;
+    const std::vector<std::string> err = Err();
+    EXPECT_THAT(err, Contains("raidctl: physical drive 2 was skipped: permission denied"));
+    EXPECT_THAT(err, Contains(HasSubstr("disk group")));
+  }
+  const auto json = Raidctl("status --json --simulate " + locked.string());
+  EXPECT_EQ(json.exit_code, 1);
+  EXPECT_THAT(json.out, HasSubstr(R"("not_opened": [)"));
+  EXPECT_THAT(json.out, HasSubstr(R"("reason": "permission denied")"));
+  EXPECT_EQ(
+      Raidctl("firmware check " + locked.string() + " --device 1 --simulate " + locked.string())
+          .exit_code,
+      2);
+  EXPECT_THAT(Err(),
+              Contains("raidctl: there is no Device1 among the drives that could be opened"));
+  const auto monitor = Raidctl("monitor --for 10 --simulate " + locked.string());
+  EXPECT_EQ(monitor.exit_code, 0);
+  EXPECT_THAT(Err(), Contains("raidctl: physical drive 0 was skipped: permission denied"));
+  EXPECT_THAT(Err(), Contains("raidctl: no enclosure found among the drives that could be "
+                              "opened; waiting for one"));
+
+  // One found: the others are named, and the command succeeds.
+  const fs::path some = Write("some.json", R"({ "drives": [
+      { "number": 0, "type": "enclosure", "openable": false },
+      { "number": 1, "type": "enclosure" } ] })");
+  const auto found = Raidctl("status --json --simulate " + some.string());
+  EXPECT_EQ(found.exit_code, 0);
+  EXPECT_THAT(found.out, HasSubstr(R"("drive": 1,)"));
+  EXPECT_THAT(found.out, HasSubstr(R"("not_opened": [)"));
+  EXPECT_THAT(Err(), Contains("raidctl: physical drive 0 was skipped: permission denied"));
+}
+
 // Given up on after repeated failures, a silent enclosure is tried again by itself.
 TEST_F(RaidctlEnclosuresTest, AnEnclosureGivenUpOnIsWatchedAgainWhenItAnswers) {
   const fs::path scenario = Write("given_up.json", R"({ "drives": [

@@ -189,6 +189,21 @@ TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStoppi
   ASSERT_TRUE(WIFEXITED(late_status) && WEXITSTATUS(late_status) == 0) << ReadText(ErrFile());
   EXPECT_THAT(messages, ElementsAre("READY=1\nSTATUS=No enclosure found; waiting for one",
                                     "STATUS=Watching 1 enclosure(s)", "STOPPING=1"));
+
+  // Drives it has no right to open: never "no enclosure found".
+  const fs::path locked = folder_ / "locked.json";
+  std::ofstream(locked) << R"({ "drives": [ { "number": 0, "type": "disk", "openable": false },
+    { "number": 1, "type": "enclosure", "openable": false },
+    { "number": 3, "type": "disk", "openable": false } ] })";
+  const pid_t denied =
+      Spawn({"monitor", "--for", "10", "--simulate", locked.string()}, {LogEnv(), notify_env});
+  ASSERT_GT(denied, 0);
+  messages.clear();
+  const int denied_status = socket.CollectUntilExit(denied, messages);
+  ASSERT_TRUE(WIFEXITED(denied_status) && WEXITSTATUS(denied_status) == 0);
+  EXPECT_THAT(messages,
+              ElementsAre("READY=1\nSTATUS=Watching 0 enclosure(s); 3 drives could not be opened",
+                          "STOPPING=1"));
 }
 
 // On a slow bridge the first SMART pass takes seconds: the service is ready before it, once the

@@ -146,7 +146,8 @@ TEST_F(DiscoveryTest, DriveWithoutRightsIsSkippedAndNamed) {
   Build();
   ASSERT_EQ(Discover(), 1U);
   EXPECT_EQ(registry().current[0].device_code, 0x41U);
-  EXPECT_THAT(device_->discovery().AccessDeniedDrives(), ElementsAre(0U));
+  EXPECT_THAT(device_->discovery().UnopenedDrives(),
+              ElementsAre(UnopenedDrive{0, OpenFailure::kAccessDenied}));
 }
 
 TEST_F(DiscoveryTest, EmptyPassIsRepeatedOnce) {

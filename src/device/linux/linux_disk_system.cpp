@@ -85,6 +85,9 @@ OpenFailure FailureFromErrno(int error) {
     case EPERM:
       return OpenFailure::kAccessDenied;
     case ENOENT:
+    case ENXIO:      // a number no disk holds now
+    case ENODEV:     // its device gone
+    case ENOMEDIUM:  // a card reader without a card
       return OpenFailure::kNotFound;
     default:
       return OpenFailure::kOther;
