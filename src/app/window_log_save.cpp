@@ -35,6 +35,7 @@ void WindowLogSave::LogSaveRecovered() {
 }
 
 bool WindowLogSave::ReportUnsavedLinesAtClose() {
+  core_.detector().SaveWaitingLines();  // the workers have stopped: one last try
   const EventDetector& detector = core_.detector();
   if (!detector.Unsaved()) return false;
   ui::ShowMessageBox(window_,

@@ -419,6 +419,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   if (metrics) metrics->AtStop();
   // A hook still running is ended with all it started; what waits is not run.
   if (hook) hook->Stop();
+  session.detector().SaveWaitingLines();  // one last try, said by the listener if it works
   session.detector().SetSaveListener(nullptr);
   session.alerts().SetTarget(nullptr);
   int exit_code = 0;

@@ -150,13 +150,14 @@ bool EventDetector::StartCall(unsigned count, PositionMask mask) {
       }
       break;
     case LogFileStore::Presence::kMissing:
-      // A day's file starts with a new section; so does one that vanished after we wrote it.
-      // One that we have not managed to write yet keeps the lines waiting for it.
+      // A day's file starts with a new section; so does one that vanished after we wrote it,
+      // but the lines still waiting for it go first: they were never saved anywhere. One that
+      // we have not managed to write yet keeps the lines waiting for it.
       if (!section_started_ || file_seen_) {
         if (!log_.lines.empty() || log_.earlier_lines_in_file) ++log_.generation;
-        log_.lines.clear();
+        log_.lines.erase(log_.lines.begin(),
+                         log_.lines.end() - static_cast<std::ptrdiff_t>(unsaved_lines_));
         log_.earlier_lines_in_file = false;
-        unsaved_lines_ = 0;
         mark_ = {};
         if (!state_.initial_detection.load()) Add(kLogSeparator);
         new_section = true;
@@ -211,7 +212,10 @@ void EventDetector::DetectEvents(PositionMask refreshed_mask) {
     BadSectors(i, record);
   }
   alerts_.ListPolled();
+  SaveWaitingLines();
+}
 
+void EventDetector::SaveWaitingLines() {
   if (based_ && unsaved_lines_ > 0) SaveDay();
   SaveWaitingDays();
   ReportSaving();

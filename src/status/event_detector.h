@@ -71,6 +71,9 @@ class EventDetector {
   std::size_t LinesAddedByLastCall() const { return added_; }
   // True while the log, or an earlier day's log, holds lines the store has not taken yet.
   bool Unsaved() const { return unsaved_lines_ > 0 || !waiting_days_.empty(); }
+  // One more attempt to save what waits, as the next call would make it: at a stop, before
+  // lines are reported unsaved. Run it where DetectEvents runs, once that no longer does.
+  void SaveWaitingLines();
   // The files whose lines wait, earlier days first, and how many lines wait in all.
   std::vector<std::string> UnsavedFiles() const;
   std::size_t UnsavedLineCount() const;

@@ -392,6 +392,38 @@ TEST_F(EventDetectorTest, FailedSaveIsRepeatedByTheNextCall) {
   NextCall();  // nothing new happened, yet the waiting lines are written
   EXPECT_FALSE(detector_->Unsaved());
   EXPECT_EQ(store_.files.at(File()).size(), lines);
+
+  // At a stop, one last try saves what waits without another call.
+  store_.fail_save = true;
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
+  NextCall();
+  ASSERT_TRUE(detector_->Unsaved());
+  store_.fail_save = false;
+  detector_->SaveWaitingLines();
+  EXPECT_FALSE(detector_->Unsaved());
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+}
+
+// Lines that could not be saved are not thrown away when the day's file vanishes meanwhile:
+// they go to the new file ahead of its section, and only then is saving said to work again.
+TEST_F(EventDetectorTest, LinesWaitingWhenTheDaysFileVanishesGoToTheNewFile) {
+  RecordingSaveListener listener;
+  detector_->SetSaveListener(&listener);
+  StartUp();
+  store_.fail_save = true;
+  SetDrive(record(), 0, {.flag = kDriveAbsent, .port_state = 0x03});
+  const std::vector<std::string> waiting = NextCall();
+  ASSERT_FALSE(waiting.empty());
+  store_.files.erase(File());
+  store_.fail_save = false;
+  NextCall();
+  ASSERT_EQ(store_.files.count(File()), 1U);
+  const std::vector<std::string>& saved = store_.files.at(File());
+  ASSERT_GE(saved.size(), waiting.size() + 1);
+  EXPECT_TRUE(std::equal(waiting.begin(), waiting.end(), saved.begin()));
+  EXPECT_EQ(saved[waiting.size()], kSeparator);
+  EXPECT_FALSE(detector_->Unsaved());
+  EXPECT_THAT(listener.events, ElementsAre("failed: disk full", "recovered"));
 }
 
 TEST_F(EventDetectorTest, UnreachableFolderKeepsTheListUsable) {
