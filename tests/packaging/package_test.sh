@@ -116,7 +116,8 @@ fi
 
 # The unit's life through the maintainer scripts, in the unpacked tree (DPKG_ROOT): installing
 # never enables it, one the administrator enabled is enabled again after a removal and a
-# reinstall, and a purge leaves no link behind.
+# reinstall, and a purge leaves no link behind. A removal keeps the settings and the logs; a
+# purge removes them.
 version=$(dpkg-deb -f "$package" Version)
 unit="raidctl-monitor.service"
 wants="$scratch/root/etc/systemd/system/multi-user.target.wants/$unit"
@@ -129,7 +130,11 @@ maintscript postinst configure
 mkdir -p "$(dirname "$wants")"
 ln -s "/usr/lib/systemd/system/$unit" "$wants"
 cp "$unit_file" "$scratch/unit"
+mkdir -p "$scratch/root/var/log/raidgui"
+echo "a day's line" >"$scratch/root/var/log/raidgui/261209.log"
 maintscript prerm remove && rm "$unit_file" && maintscript postrm remove
+[[ -f "$settings" && -f "$scratch/root/var/log/raidgui/261209.log" ]] ||
+  fail "a removal without purge lost the settings or the logs"
 cp "$scratch/unit" "$unit_file"
 maintscript postinst configure "$version"
 [[ -L "$wants" && ! -e "$scratch/root/etc/systemd/system/$unit" ]] ||
@@ -138,6 +143,9 @@ maintscript prerm remove && rm "$unit_file" && maintscript postrm remove && main
 leftovers=$(find "$scratch/root/etc/systemd" "$scratch/root/var/lib/systemd" \
   \( -type l -o -type f \) 2>/dev/null || true)
 [[ -z "$leftovers" ]] || fail "a purge leaves $leftovers"
+[[ ! -e "$scratch/root/etc/raidgui" && ! -e "$scratch/root/var/log/raidgui" ]] ||
+  fail "a purge leaves /etc/raidgui or /var/log/raidgui"
+grep -q '^raidctl:' "$passwd" || fail "a purge removed the system user"
 cp "$scratch/unit" "$unit_file"
 
 # The changelog and the AppStream metadata name the version the package is: a release that
