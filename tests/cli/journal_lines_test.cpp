@@ -103,6 +103,13 @@ TEST(JournalPriorityTest, BytesInPiecesBecomeWholeLines) {
   EXPECT_THAT(lines, ElementsAre());
   joiner.Add(piece + "\n", take);
   EXPECT_THAT(lines, ElementsAre(std::string(LineJoiner::kLongestLine, 'x'), "xx"));
+
+  // A line of exactly the longest length is one line, in two writes or one.
+  lines.clear();
+  const std::string longest(LineJoiner::kLongestLine, 'y');
+  joiner.Add(longest, take);
+  joiner.Add("\n" + longest + "\n", take);
+  EXPECT_THAT(lines, ElementsAre(longest, longest));
 }
 
 }  // namespace

@@ -466,5 +466,31 @@ TEST_F(AlertMailerTest, MailWorkerThreadSendsBesideTheCallerAndCancelsAHangingMa
   EXPECT_THAT(ui_.messages, IsEmpty()) << "a stop is no mail failure to show";
 }
 
+// An alert raised just before a stop, with nobody waking the worker, still goes out within the
+// grace; of a batch cut short by the stop, the mail under way and those after it are all counted.
+TEST_F(AlertMailerTest, AtAStopDueMailGoesOutAndEveryMailLeftIsCounted) {
+  Configure();
+  {
+    StallingSmtpClient client;
+    AlertMailer mailer(store_, client, registry_, records_, flags_, ui_, clock_);
+    MailWorker worker(mailer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its first look is over
+    mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
+    EXPECT_TRUE(worker.Stop(std::chrono::seconds(5), std::chrono::seconds(5)));
+    EXPECT_EQ(mailer.AlertMailsSent(), 1U);
+    EXPECT_EQ(mailer.AlertsNotSent(), 0U);
+  }
+  StallingSmtpClient stalling;
+  AlertMailer mailer(store_, stalling, registry_, records_, flags_, ui_, clock_);
+  MailWorker worker(mailer);
+  stalling.Stall();
+  mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
+  mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 1);
+  worker.Wake();
+  ASSERT_TRUE(stalling.WaitFor([](int, bool stalled) { return stalled; }));
+  EXPECT_TRUE(worker.Stop(std::chrono::milliseconds(100), std::chrono::seconds(5)));
+  EXPECT_EQ(mailer.AlertsNotSent(), 2U);  // the one cancelled and the one after it
+}
+
 }  // namespace
 }  // namespace raid

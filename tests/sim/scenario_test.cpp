@@ -260,9 +260,11 @@ TEST(ScenarioParsing, DeepNestingRepeatedKeysAndLongListsAreRefusedWithTheirPlac
   EXPECT_EQ(deep.rfind("description[0][0]", 0), 0U) << deep.substr(0, 80);
   EXPECT_NE(deep.find(": nested deeper than 64 levels"), std::string::npos) << deep;
   EXPECT_NE(ErrorOf(nested(100000)).find("nested deeper than 64 levels"), std::string::npos);
-  // 64 levels are still read: the field's own check answers.
+  // 64 levels are still read: the field's own check answers; 65 are not.
   EXPECT_EQ(ErrorOf(R"({"description": )" + nested(63) + "}").rfind("description: expected", 0),
             0U);
+  EXPECT_NE(ErrorOf(R"({"description": )" + nested(64) + "}").find("nested deeper than 64 levels"),
+            std::string::npos);
 
   EXPECT_EQ(ErrorOf(R"({"seed": 1, "seed": 2})"), "seed: given twice in one object");
   EXPECT_EQ(ErrorOf(R"({"drives": [{"number": 1, "type": "disk"},
