@@ -34,6 +34,8 @@
 namespace {
 
 constexpr double kLongestStorySeconds = 86400;
+// The fastest story a tour can take its pictures in.
+constexpr double kFastestTour = 100;
 
 // A demo keeps its log in a folder of the user's, so that it needs no rights and never mixes
 // with the real log.
@@ -76,7 +78,9 @@ int main(int argc, char** argv) {
   const QCommandLineOption speed(
       "speed", "With --simulate: run the story N times faster (N from 0.01 to 1000).", "N", "1");
   const QCommandLineOption screenshots(
-      "screenshots", "With --simulate: tell the story without a person, save pictures in DIR.",
+      "screenshots",
+      "With --simulate: tell the story without a person, save pictures in DIR (--speed up to "
+      "100: the pictures take real time).",
       "DIR");
   const QCommandLineOption at(
       "at",
@@ -124,6 +128,11 @@ int main(int argc, char** argv) {
         raid::ParseNumberInRange(parser.value(speed).toStdString(), 0.01, 1000);
     if (!factor) {
       std::fprintf(stderr, "raidgui: --speed needs a number from 0.01 to 1000\n");
+      return 2;
+    }
+    // A picture takes real time; faster, the story would pass the moments it is taken at.
+    if (parser.isSet(screenshots) && *factor > kFastestTour) {
+      std::fprintf(stderr, "raidgui: with --screenshots, --speed goes up to %.0f\n", kFastestTour);
       return 2;
     }
     host_options.time = raid::HostTime::kScaled;

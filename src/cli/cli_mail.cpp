@@ -139,6 +139,10 @@ bool ApplyOptions(MailSetupOptions options, MailSettingsEdits& edits, std::strin
       error = "--body: " + error;
       return false;
     }
+    if (const std::string too_large = TemplateTooLargeText(lines); !too_large.empty()) {
+      error = "--body: " + file + ": " + too_large + "; nothing was saved";
+      return false;
+    }
     (kind == 1 ? edits.contents_hard_disks_fail : edits.contents_device_removed) = lines;
   }
   return true;

@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "common/decimal_text.h"
 #include "common/shared_state.h"
@@ -179,8 +180,23 @@ bool MailSetupOptions::Empty() const {
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   CliOptions options;
+  // Options that take one value: given twice, which one was meant is not known.
+  static constexpr std::array<std::string_view, 14> kOnce = {
+      "--simulate", "--for",  "--metrics", "--device",  "--exec", "--exec-timeout", "--smtp",
+      "--port",     "--name", "--from",    "--timeout", "--user", "--auth",         "--no-auth"};
+  std::vector<std::string_view> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (std::find(kOnce.begin(), kOnce.end(), arg) != kOnce.end()) {
+      const std::string_view once = arg == "--no-auth" ? "--auth" : std::string_view(arg);
+      if (std::find(given.begin(), given.end(), once) != given.end()) {
+        parsed.error = arg == "--auth" || arg == "--no-auth"
+                           ? "--auth and --no-auth are given together, or one twice"
+                           : arg + " is given twice";
+        return parsed;
+      }
+      given.push_back(once);
+    }
     const auto value = [&]() -> std::optional<std::string> {
       if (i + 1 >= args.size()) return std::nullopt;
       return args[++i];

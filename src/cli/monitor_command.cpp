@@ -248,7 +248,8 @@ void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t 
 bool StopMail(MailWorker& worker, AlertMailer& mailer) {
   const bool ended = worker.Stop(kMailGrace, kMailCancelLimit);
   if (const std::size_t unsent = mailer.AlertsNotSent(); unsent > 0) {
-    std::fprintf(stderr, "raidctl: %zu alert mail(s) not sent: the monitor stopped\n", unsent);
+    char line[96];
+    std::fwrite(line, 1, UnsentLine(unsent, line, sizeof line), stderr);
   }
   if (!ended) std::fputs("raidctl: a mail could not be cut short; not waiting for it\n", stderr);
   return ended;
@@ -343,6 +344,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
       std::fprintf(stderr, "raidctl: alert mail: %s\n", notice.c_str());
     });
     mail_worker = std::make_unique<MailWorker>(*mailer);
+    ReportUnsentOnSecondStop(&mailer->NotSentCounter());
   }
   MonitorAlerts alerts(mailer);
   session.alerts().SetTarget(&alerts);
@@ -437,6 +439,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     std::fflush(stderr);
     std::_Exit(exit_code);
   }
+  ReportUnsentOnSecondStop(nullptr);
   return exit_code;
 }
 

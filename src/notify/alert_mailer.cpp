@@ -194,6 +194,7 @@ void AlertMailer::BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsig
                          records_.Record(slot));
     }
     queue_.push_back(std::move(alert));
+    alerts_not_sent_.fetch_add(1);
   }
   flags_.fetch_or(kMailRequestSend);
 }
@@ -222,15 +223,17 @@ void AlertMailer::RunMailWork() {
     }
     const MailSettings settings = settings_.Snapshot();
     // Without loaded settings or a recipient the alerts are dropped, not kept for later.
-    if (settings.loaded && settings.recipient_count != 0) {
+    if (!settings.loaded || settings.recipient_count == 0) {
+      alerts_not_sent_.fetch_sub(alerts.size());  // dropped: nobody is to be mailed
+    } else {
       for (const QueuedAlert& alert : alerts) {
         if (cancelled_.load()) {
-          alerts_given_up_.fetch_add(1);
-          alert_mails_failed_.fetch_add(1);
+          alert_mails_failed_.fetch_add(1);  // given up: stays counted as not sent
           continue;
         }
         if (mail_sending_.exchange(true)) {
           alert_mails_failed_.fetch_add(1);
+          alerts_not_sent_.fetch_sub(1);
           continue;
         }
         const MailOutcome outcome =
@@ -239,7 +242,7 @@ void AlertMailer::RunMailWork() {
         mail_sending_.store(false);
         (outcome.sent ? alert_mails_sent_ : alert_mails_failed_).fetch_add(1);
         alert_recipients_failed_.fetch_add(outcome.not_reached.size());
-        if (!outcome.sent && cancelled_.load()) alerts_given_up_.fetch_add(1);
+        if (outcome.sent || !cancelled_.load()) alerts_not_sent_.fetch_sub(1);
       }
     }
   }
@@ -280,10 +283,6 @@ std::size_t AlertMailer::QueuedAlerts() const {
 void AlertMailer::Cancel() {
   cancelled_.store(true);
   client_.Cancel();
-}
-
-std::size_t AlertMailer::AlertsNotSent() const {
-  return alerts_given_up_.load() + QueuedAlerts();
 }
 
 MailOutcome AlertMailer::SendMail(const MailSettings& settings, const std::string& subject,

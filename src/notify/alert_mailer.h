@@ -130,7 +130,11 @@ class AlertMailer final : public AlertSink {
   void Cancel();
   // Alert mails that were due and will not go out because of Cancel: those given up and those
   // still queued.
-  std::size_t AlertsNotSent() const;
+  std::size_t AlertsNotSent() const { return alerts_not_sent_.load(); }
+  // The same count, kept up to date as alerts are raised and mailed, for a process that ends
+  // at once: read without a lock, it may be read in a signal handler (it then also counts the
+  // mail under way).
+  const std::atomic<std::size_t>& NotSentCounter() const { return alerts_not_sent_; }
 
   // Alert mails the server accepted, and alert mails that were due but did not go out (refused,
   // never confirmed, crowded out by a mail being sent, or given up at a stop), counted from the
@@ -174,7 +178,9 @@ class AlertMailer final : public AlertSink {
   std::atomic<std::uint64_t> alert_mails_failed_{0};
   std::atomic<std::uint64_t> alert_recipients_failed_{0};
   std::atomic<bool> cancelled_{false};
-  std::atomic<std::size_t> alerts_given_up_{0};
+  // Raised and not yet sent or failed on its own: queued, under way, or given up at a stop.
+  std::atomic<std::size_t> alerts_not_sent_{0};
+  static_assert(std::atomic<std::size_t>::is_always_lock_free);
   std::function<void(const std::string&)> notice_handler_;
 };
 

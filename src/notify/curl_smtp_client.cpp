@@ -66,6 +66,7 @@ struct Session {
   bool starttls_offered = false;
   std::string offered_mechanisms;  // the words after AUTH in the server's EHLO reply
   bool auth_sent = false;
+  std::string auth_mechanism;     // the one AUTH named
   std::string awaited_recipient;  // a RCPT went out and its reply is due
   std::vector<RecipientFailure> refused;
   bool quitting = false;
@@ -151,7 +152,11 @@ int KeepReplies(CURL*, curl_infotype type, char* data, std::size_t size, void* u
   if (type == CURLINFO_HEADER_OUT) {
     const std::string_view command(data, size);
     if (command.starts_with("QUIT")) session.quitting = true;
-    if (command.starts_with("AUTH ")) session.auth_sent = true;
+    if (command.starts_with("AUTH ")) {
+      session.auth_sent = true;
+      const std::string_view rest = command.substr(5);
+      session.auth_mechanism = std::string(rest.substr(0, rest.find_first_of(" \r\n")));
+    }
     if (command.starts_with("RCPT TO:")) session.awaited_recipient = RecipientOf(command);
   }
   if (type != CURLINFO_HEADER_IN || session.quitting) return 0;
@@ -204,6 +209,10 @@ std::string FailureText(const SmtpAccount& account, CURLcode code, const char* c
                        (session.offered_mechanisms.empty() ? std::string("none")
                                                            : session.offered_mechanisms) +
                        ")";
+  }
+  // 504 to AUTH: the method is not supported there, which says nothing of the password.
+  if (session.auth_sent && ReplyCode(session.last_reply) == 504) {
+    detail = "the server does not support that login method (" + session.auth_mechanism + ")";
   }
   if (code == CURLE_ABORTED_BY_CALLBACK) detail = "sending was cancelled: the program is stopping";
   if (ReplyCode(session.last_reply) >= 400)

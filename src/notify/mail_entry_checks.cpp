@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "notify/mail_entry_checks.h"
 
+#include <string>
+
+#include "notify/mail_message.h"
+
 namespace raid {
 namespace {
 
@@ -24,6 +28,10 @@ std::string TrimBlanks(std::string_view text) {
 
 std::optional<std::string> AddressEntryProblem(std::string_view address) {
   if (address.find('@') == std::string_view::npos) return "it has no \"@\"";
+  // Taken, it would be skipped by every mail.
+  if (address.size() > kMaxMailAddressLength) {
+    return "it is longer than " + std::to_string(kMaxMailAddressLength) + " characters";
+  }
   for (char c : address) {
     if (IsControl(c)) return "it holds a control character";
     if (c == ' ') return "it holds a blank";

@@ -291,9 +291,7 @@ std::string EncodeBase64(std::string_view bytes) {
 
 bool IsUsableMailAddress(std::string_view address) {
   static constexpr std::string_view kRefused = "<>()[]\\,;:\"";
-  // The longest address an SMTP path can carry.
-  constexpr std::size_t kMaxAddressLength = 254;
-  if (address.size() > kMaxAddressLength) return false;
+  if (address.size() > kMaxMailAddressLength) return false;
   const std::size_t at = address.find('@');
   if (at == 0 || at == std::string_view::npos || at + 1 == address.size()) return false;
   if (address.find('@', at + 1) != std::string_view::npos) return false;

@@ -24,6 +24,8 @@ struct MailMessage {
 // 254 characters in printable ASCII without blanks, angle brackets, quotes or separators, so
 // that it can neither break a command line nor add a header nor pass the header line limit.
 bool IsUsableMailAddress(std::string_view address);
+// The longest address an SMTP path can carry.
+inline constexpr std::size_t kMaxMailAddressLength = 254;
 
 // RFC 4648 base64 with padding, as encoded-words and SMTP AUTH use it.
 std::string EncodeBase64(std::string_view bytes);

@@ -66,8 +66,26 @@ bool ReadTemplateFile(const std::filesystem::path& path, std::vector<std::string
   return true;
 }
 
+std::uintmax_t StoredTemplateBytes(const std::vector<std::string>& lines) {
+  std::uintmax_t bytes = 0;
+  for (const std::string& line : lines)
+    bytes += line.size() + 2;
+  return bytes;
+}
+
+std::string TemplateTooLargeText(const std::vector<std::string>& lines) {
+  const std::uintmax_t bytes = StoredTemplateBytes(lines);
+  if (bytes <= kTemplateFileMaxBytes) return "";
+  return "stored with CR LF line ends it would take " + std::to_string(bytes) +
+         " bytes, more than the " + std::to_string(kTemplateFileMaxBytes) + " a template may hold";
+}
+
 bool WriteTemplateFile(const std::filesystem::path& path, const std::vector<std::string>& lines,
                        std::string& error) {
+  if (const std::string too_large = TemplateTooLargeText(lines); !too_large.empty()) {
+    error = too_large;
+    return false;
+  }
   std::string content;
   for (const std::string& line : lines) {
     content += line;

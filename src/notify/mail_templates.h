@@ -41,7 +41,14 @@ inline constexpr std::uintmax_t kTemplateFileMaxBytes = 1024 * 1024;
 bool ReadTemplateFile(const std::filesystem::path& path, std::vector<std::string>& lines,
                       std::string& error);
 
-// Replaces the file as a whole with `lines`, each ended by CR LF.
+// How many bytes `lines` take in a template file, each ended by CR LF: a file read with LF
+// endings grows when it is stored.
+std::uintmax_t StoredTemplateBytes(const std::vector<std::string>& lines);
+// Why `lines` cannot be stored as a template (more than kTemplateFileMaxBytes stored), or empty.
+std::string TemplateTooLargeText(const std::vector<std::string>& lines);
+
+// Replaces the file as a whole with `lines`, each ended by CR LF. Refused, with nothing written,
+// when the file would be too large to be read back.
 bool WriteTemplateFile(const std::filesystem::path& path, const std::vector<std::string>& lines,
                        std::string& error);
 

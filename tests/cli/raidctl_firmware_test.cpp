@@ -114,7 +114,8 @@ TEST_F(RaidctlFirmwareTest, UpgradeWithYesExitsWithTheUpgradesOutcome) {
   EXPECT_THAT(err, Not(HasSubstr("completed")));
 }
 
-// Ctrl-C, SIGTERM and a dropped terminal's SIGHUP after the erase would leave the controller
+// Any signal that would end or stop raidctl after the erase (Ctrl-C, Ctrl-\, Ctrl-Z, SIGTERM, a
+// dropped terminal's SIGHUP, SIGUSR1, SIGALRM, a real-time signal ...) would leave the controller
 // without firmware: they are held, said once, and the upgrade finishes and reports.
 TEST_F(RaidctlFirmwareTest, SignalsDuringTheUpgradeAreHeldUntilItHasFinished) {
   const std::string image = Write("fw.bin", Firmware());
@@ -132,7 +133,9 @@ TEST_F(RaidctlFirmwareTest, SignalsDuringTheUpgradeAreHeldUntilItHasFinished) {
   for (int i = 0; i < 600 && said().find("SPI Erase OK") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_THAT(said(), HasSubstr("SPI Erase OK"));
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  for (const int signal_number :
+       {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTSTP, SIGTTOU,
+        SIGTTIN, SIGXCPU, SIGVTALRM, SIGRTMIN, SIGRTMAX}) {
     ASSERT_TRUE(upgrade.Signal(signal_number));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

@@ -137,7 +137,9 @@ TEST_F(RaidctlMailTest, SetupRefusesWhatThePageWouldRefuseAndChangesNothing) {
             "--smtp: the host \"mail.example.com/x\" cannot be "
             "used: it holds \"/\""},
            {"--smtp '::1'", "put an IPv6 address in brackets"},
-           {"--smtp 'mail example.com'", "it holds a blank"}}) {
+           {"--smtp 'mail example.com'", "it holds a blank"},
+           {"--to " + std::string(243, 'a') + "@example.com", "longer than 254 characters"},
+           {"--smtp a.example.com --smtp b.example.com", "--smtp is given twice"}}) {
     const CliRun run = Raidctl("mail-setup " + option);
     EXPECT_EQ(run.exit_code, 2) << option;
     EXPECT_THAT(run.err, HasSubstr(said)) << option;
@@ -235,12 +237,15 @@ TEST_F(RaidctlMailTest, StopEndsTheMonitorAtOnceWhateverTheMailServerOrAHookDoes
   fs::permissions(hook, fs::perms::owner_all);
 
   const fs::path err = folder_ / "monitor-err.txt";
-  const testing::ShellRun started = testing::RunShellCommand(
-      "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
-      " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " + RAIDCTL_PATH +
-      " monitor --simulate " + RAIDGUI_SCENARIO_DIR + "/rebuild_story.json --exec " +
-      hook.string() + " --exec-timeout 3600 >/dev/null 2>" + err.string() + " & echo $!");
-  const pid_t pid = std::stoi(started.out);
+  const auto start_monitor = [&] {
+    const testing::ShellRun started = testing::RunShellCommand(
+        "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
+        " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " + RAIDCTL_PATH +
+        " monitor --simulate " + RAIDGUI_SCENARIO_DIR + "/rebuild_story.json --exec " +
+        hook.string() + " --exec-timeout 3600 >/dev/null 2>" + err.string() + " & echo $!");
+    return static_cast<pid_t>(std::stoi(started.out));
+  };
+  const pid_t pid = start_monitor();
   const auto waited_for = [](const std::function<bool()>& done) {
     for (int i = 0; i < 300 && !done(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -264,6 +269,15 @@ TEST_F(RaidctlMailTest, StopEndsTheMonitorAtOnceWhateverTheMailServerOrAHookDoes
   const std::string said = test_smtp::ReadFile(err);
   EXPECT_THAT(said, HasSubstr("raidctl: 1 alert mail(s) not sent: the monitor stopped"));
   EXPECT_THAT(said, HasSubstr("ended before it finished: the monitor stopped"));
+
+  // A second Ctrl-C ends it at once, and it still says what it leaves unsent.
+  const pid_t again = start_monitor();
+  ASSERT_TRUE(waited_for([&] { return silent->Records("connection").size() >= 2; }));
+  ASSERT_EQ(kill(again, SIGINT), 0);
+  ASSERT_EQ(kill(again, SIGINT), 0);
+  ASSERT_TRUE(waited_for([&] { return kill(again, 0) != 0; }));
+  EXPECT_THAT(test_smtp::ReadFile(err),
+              HasSubstr("raidctl: 1 alert mail(s) not sent: the monitor stopped"));
 }
 
 }  // namespace

@@ -227,6 +227,9 @@ TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
   EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics only applies to monitor");
   EXPECT_EQ(Raidctl("", "monitor --metrics '' --simulate x", err.string()).exit_code, 2);
   EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics needs a file");
+  EXPECT_EQ(Raidctl("", "monitor --for 1 --for 2 --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(ReadLines(err).front(), "raidctl: --for is given twice");
+  EXPECT_EQ(Raidctl("", "firmware check f --device 11", err.string()).exit_code, 2);
 }
 
 // Every line of the story's log is one the log defines, in the order the story dictates.

@@ -115,6 +115,14 @@ TEST_F(RaidguiProcessTest, ASpeedOutsideItsRangeIsRefusedWithStatusTwo) {
                 ::testing::Contains("raidgui: --speed needs a number from 0.01 to 1000"))
         << speed;
   }
+  // A tour's pictures take real time: faster than 100, it would pass their moments.
+  const pid_t tour = Start(
+      {"--simulate", scenario_, "--speed", "101", "--screenshots", (folder_ / "pictures").string()},
+      "tour");
+  ASSERT_GT(tour, 0);
+  EXPECT_EQ(Wait(tour, std::chrono::seconds(10)), 2);
+  EXPECT_THAT(Lines("tour.err"),
+              ::testing::Contains("raidgui: with --screenshots, --speed goes up to 100"));
 }
 
 // A log folder that is a file: the tour tells each box it shows on stderr, and does not end as if

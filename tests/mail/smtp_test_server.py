@@ -109,6 +109,14 @@ class DenyingSMTP(SMTP):
         await self.push("454 4.7.0 TLS not available due to temporary reason")
 
 
+class UnsupportedAuthSMTP(SMTP):
+    @syntax("AUTH <mechanism>")
+    async def smtp_AUTH(self, arg):
+        self.event_handler.recorder.write(event="auth", mechanism=arg.split()[0] if arg else "",
+                                          accepted=False)
+        await self.push("504 5.5.4 Unrecognized authentication type")
+
+
 class OddMechanismSMTP(SMTP):
     async def auth_XFOO(self, server, args):
         return AuthResult(success=False, handled=False)
@@ -194,6 +202,8 @@ async def serve(arguments):
         offered = set(arguments.offer_auth or ["LOGIN", "PLAIN"])
         if "XFOO" in offered:
             protocol = OddMechanismSMTP
+        if arguments.auth_unsupported:
+            protocol = UnsupportedAuthSMTP
         # AUTH is offered also before TLS, so that the client alone decides whether the password
         # may travel in the clear: that is what the tests watch.
         options = dict(hostname="mail.test", authenticator=authenticate, auth_require_tls=False,
@@ -224,6 +234,8 @@ def main():
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--hang-after-data", action="store_true")
     parser.add_argument("--offer-auth", action="append")
+    parser.add_argument("--auth-unsupported", action="store_true",
+                        help="answer 504 to every AUTH, as a server that lists a method it lacks")
     arguments = parser.parse_args()
     try:
         asyncio.run(serve(arguments))

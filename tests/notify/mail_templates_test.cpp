@@ -50,6 +50,19 @@ TEST(MailTemplatesTest, LinesAreWrittenWithCrLfAndReadBackFromEitherEnding) {
   ASSERT_TRUE(DeleteTemplateFile(file, error));
   EXPECT_FALSE(fs::exists(file));
   EXPECT_TRUE(DeleteTemplateFile(file, error));  // already gone
+
+  // What is stored must read back: a file whose LF lines pass the size limit can grow past it
+  // as CR LF. Exactly the limit is stored; one byte more is refused and nothing is written.
+  std::vector<std::string> longest(kTemplateFileMaxBytes / 1024, std::string(1022, 'x'));
+  ASSERT_TRUE(WriteTemplateFile(file, longest, error)) << error;
+  EXPECT_EQ(fs::file_size(file), kTemplateFileMaxBytes);
+  ASSERT_TRUE(ReadTemplateFile(file, lines, error)) << error;
+  EXPECT_EQ(lines, longest);
+  fs::remove(file);
+  longest.back() += 'x';
+  EXPECT_FALSE(WriteTemplateFile(file, longest, error));
+  EXPECT_NE(error.find("1048577 bytes"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(file));
   fs::remove_all(folder);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,9 +13,18 @@ namespace raid::cli {
 namespace {
 
 std::atomic<bool> g_stop_requested{false};
+std::atomic<const std::atomic<std::size_t>*> g_unsent{nullptr};
 
 extern "C" void RequestStop(int signal_number) {
   if (g_stop_requested.exchange(true)) {
+    // Only async-signal-safe calls: lock-free loads, our own digits, write(2).
+    if (const std::atomic<std::size_t>* unsent = g_unsent.load()) {
+      if (const std::size_t count = unsent->load(); count > 0) {
+        char line[96];
+        const ssize_t ignored = ::write(STDERR_FILENO, line, UnsentLine(count, line, sizeof line));
+        (void)ignored;
+      }
+    }
     ::signal(signal_number, SIG_DFL);
     ::raise(signal_number);
   }
@@ -29,6 +39,10 @@ void InstallStopHandlers() {
   action.sa_flags = 0;  // no SA_RESTART: a wait in poll() returns at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+void ReportUnsentOnSecondStop(const std::atomic<std::size_t>* counter) {
+  g_unsent.store(counter);
 }
 
 void IgnoreBrokenPipe() {

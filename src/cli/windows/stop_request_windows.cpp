@@ -9,13 +9,27 @@ namespace raid::cli {
 namespace {
 
 std::atomic<bool> g_stop_requested{false};
+std::atomic<const std::atomic<std::size_t>*> g_unsent{nullptr};
 
 BOOL WINAPI RequestStop(DWORD /*event*/) {
+  if (!g_stop_requested.exchange(true)) return TRUE;
+  if (const std::atomic<std::size_t>* unsent = g_unsent.load()) {
+    if (const std::size_t count = unsent->load(); count > 0) {
+      char line[96];
+      DWORD written = 0;
+      WriteFile(GetStdHandle(STD_ERROR_HANDLE), line,
+                static_cast<DWORD>(UnsentLine(count, line, sizeof line)), &written, nullptr);
+    }
+  }
   // FALSE on the second request hands it to the default handler, which ends the process.
-  return g_stop_requested.exchange(true) ? FALSE : TRUE;
+  return FALSE;
 }
 
 }  // namespace
+
+void ReportUnsentOnSecondStop(const std::atomic<std::size_t>* counter) {
+  g_unsent.store(counter);
+}
 
 void InstallStopHandlers() {
   SetConsoleCtrlHandler(RequestStop, TRUE);
