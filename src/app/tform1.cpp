@@ -361,7 +361,11 @@ void TForm1::StatusBar1DblClick() {
 void TForm1::ShowDetectionText(const std::string& text, bool visible) {
   // In the boxes' place while none is shown; on the narrow line under them beside them.
   const bool beside_boxes = !boxes_[0]->isHidden() || !boxes_[1]->isHidden();
-  ui_->DetectText->setGeometry(beside_boxes ? QRect(392, 82, 220, 16) : QRect(392, 58, 220, 28));
+  ui_->DetectText->setGeometry(beside_boxes ? QRect(300, 78, 312, 14) : QRect(392, 58, 220, 28));
+  QFont font = ui_->DetectText->font();
+  if (detect_text_points_ <= 0) detect_text_points_ = font.pointSizeF();
+  font.setPointSizeF(detect_text_points_ * (beside_boxes ? 0.8 : 1.0));
+  ui_->DetectText->setFont(font);
   ui_->DetectText->setText(QString::fromStdString(text));
   ui_->DetectText->setVisible(visible);
 }

@@ -133,6 +133,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   WindowOptions options_;
   std::array<QLabel*, 5> panels_{};
   std::array<QCheckBox*, 2> boxes_{};
+  qreal detect_text_points_ = 0;  // the detection text's own size, before it moves under the boxes
   WindowUiSink window_ui_{this, panels_, boxes_};
   QueuedUiSink worker_ui_{this, window_ui_};
   MonitorCore core_;
