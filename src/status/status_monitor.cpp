@@ -57,7 +57,8 @@ StatusMonitor::StatusMonitor(ControllerCommands& commands, Clock& clock, SharedS
       registry_(registry),
       ui_(ui),
       watch_{std::min(watch.polled_positions, kMaxEnclosures),
-             std::min(watch.detected_positions, kMaxEnclosures), watch.retry_given_up} {}
+             std::min(watch.detected_positions, kMaxEnclosures), watch.retry_given_up,
+             watch.smart_of_checked_only} {}
 
 void StatusMonitor::InitialStatusFill(unsigned position, unsigned slot) {
   ControllerStatus& record = records_.at(slot);
@@ -110,12 +111,12 @@ void StatusMonitor::KeptWithoutAnswer(unsigned position, unsigned slot) {
 
 void StatusMonitor::GiveUp(unsigned position, unsigned slot) {
   poll_[position].error_count = 0;
-  not_answering_[slot] = true;
+  const bool told = std::exchange(not_answering_[slot], true);  // kept silent by a discovery
   state_.monitor_checked[position].store(false);
   if (watch_.retry_given_up)
     retry_[position] = Retry{clock_.NowMs() + kRetryFirstPauseMs, kRetryFirstPauseMs};
   ui_.SetMonitorChecked(static_cast<int>(position), false);
-  if (answers_ != nullptr) answers_->StoppedAnswering(position);
+  if (!told && answers_ != nullptr) answers_->StoppedAnswering(position);
 }
 
 void StatusMonitor::Answered(unsigned position, unsigned slot) {
