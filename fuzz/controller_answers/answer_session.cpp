@@ -64,7 +64,7 @@ class DetectingListener : public RefreshListener {
  public:
   DetectingListener(EventDetector& detector, SharedState& state)
       : detector_(detector), state_(state) {}
-  void OnStatusRefreshed(std::uint8_t refreshed_mask) override {
+  void OnStatusRefreshed(PositionMask refreshed_mask) override {
     detector_.DetectEvents(refreshed_mask);
     if (refreshed_mask != 0) state_.initial_detection.store(false);
   }
