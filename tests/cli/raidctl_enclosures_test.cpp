@@ -122,7 +122,7 @@ TEST_F(RaidctlEnclosuresTest, DrivesThatCannotBeOpenedAreNamedAndNeverTakenForAn
   EXPECT_EQ(
       Raidctl("firmware check " + locked.string() + " --device 1 --simulate " + locked.string())
           .exit_code,
-      2);
+      1);
   EXPECT_THAT(Err(),
               Contains("raidctl: there is no Device1 among the drives that could be opened"));
   const auto monitor = Raidctl("monitor --for 10 --simulate " + locked.string());
