@@ -9,7 +9,9 @@ namespace raid::cli {
 namespace {
 
 #ifdef _WIN32
-constexpr const char* kRightsHint = "opening the disks needs an administrator";
+constexpr const char* kRightsHint =
+    "opening the disks needs an administrator: run raidctl from an elevated prompt or as a "
+    "service of LocalSystem (see README, \"Rights on Windows\")";
 #else
 constexpr const char* kRightsHint =
     "reading the disks needs membership of the disk group or a udev rule for the enclosures "
