@@ -21,7 +21,14 @@ constexpr const char* kRightsHint =
 }  // namespace
 
 std::string OpenFailureReason(OpenFailure failure) {
-  return failure == OpenFailure::kAccessDenied ? "permission denied" : "could not be opened";
+  switch (failure) {
+    case OpenFailure::kAccessDenied:
+      return "permission denied";
+    case OpenFailure::kInUse:
+      return "in use by another program";
+    default:
+      return "could not be opened";
+  }
 }
 
 void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives) {

@@ -15,7 +15,7 @@ namespace raid::cli {
 inline constexpr const char* kNoEnclosureAmongOpenedText =
     "No enclosure found among the drives that could be opened.";
 
-// "permission denied" or "could not be opened".
+// "permission denied", "in use by another program" or "could not be opened".
 std::string OpenFailureReason(OpenFailure failure);
 
 // One stderr line per drive, then one with the hint; nothing when `drives` is empty.

@@ -105,7 +105,7 @@ TEST_F(RaidctlEnclosuresTest, ASilentEnclosureIsNeverReportedRemoved) {
 TEST_F(RaidctlEnclosuresTest, DrivesThatCannotBeOpenedAreNamedAndNeverTakenForAnEmptyHost) {
   const fs::path locked = Write("locked.json", R"({ "drives": [
       { "number": 0, "type": "enclosure", "openable": false },
-      { "number": 1, "type": "disk", "openable": false },
+      { "number": 1, "type": "disk", "busy": true },
       { "number": 2, "type": "enclosure", "openable": false } ] })");
   for (const std::string command : {"status", "smart", "discover"}) {
     const auto run = Raidctl(command + " --simulate " + locked.string());
@@ -113,6 +113,7 @@ TEST_F(RaidctlEnclosuresTest, DrivesThatCannotBeOpenedAreNamedAndNeverTakenForAn
     EXPECT_EQ(run.out, "No enclosure found among the drives that could be opened.\n") << command;
     const std::vector<std::string> err = Err();
     EXPECT_THAT(err, Contains("raidctl: physical drive 2 was skipped: permission denied"));
+    EXPECT_THAT(err, Contains("raidctl: physical drive 1 was skipped: in use by another program"));
     EXPECT_THAT(err, Contains(HasSubstr("disk group")));
   }
   const auto json = Raidctl("status --json --simulate " + locked.string());
