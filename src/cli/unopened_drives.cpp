@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/unopened_drives.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/json_output.h"
@@ -37,7 +38,12 @@ void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives) {
     std::fprintf(stderr, "raidctl: physical drive %u was skipped: %s\n", drive.drive,
                  OpenFailureReason(drive.failure).c_str());
   }
-  std::fprintf(stderr, "raidctl: %s\n", kRightsHint);
+  // Rights do not help a drive that another program holds.
+  if (std::any_of(drives.begin(), drives.end(), [](const UnopenedDrive& drive) {
+        return drive.failure != OpenFailure::kInUse;
+      })) {
+    std::fprintf(stderr, "raidctl: %s\n", kRightsHint);
+  }
 }
 
 nlohmann::json UnopenedDrivesJson(const std::vector<UnopenedDrive>& drives) {

@@ -18,7 +18,8 @@ inline constexpr const char* kNoEnclosureAmongOpenedText =
 // "permission denied", "in use by another program" or "could not be opened".
 std::string OpenFailureReason(OpenFailure failure);
 
-// One stderr line per drive, then one with the hint; nothing when `drives` is empty.
+// One stderr line per drive, then one with the hint on rights unless every drive is only in use;
+// nothing when `drives` is empty.
 void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives);
 
 // [{"drive": 0, "reason": "permission denied"}, ...]
