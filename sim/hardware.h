@@ -162,6 +162,7 @@ struct DriveSpec {
 
   std::variant<PlainDiskSpec, EnclosureSpec> device;
   bool openable = true;  // false: opens fail with access denied
+  bool busy = false;     // true: opens fail as on a disk another program holds
 };
 
 struct VolumeSpec {

@@ -127,6 +127,8 @@ std::unique_ptr<Disk> HostCore::OpenPhysicalDrive(const std::shared_ptr<HostCore
     failure = OpenFailure::kNotFound;
   } else if (!slots_[number].openable) {
     failure = OpenFailure::kAccessDenied;
+  } else if (slots_[number].busy) {
+    failure = OpenFailure::kInUse;
   }
   if (why) *why = failure;
   if (failure != OpenFailure::kNone) {
@@ -442,6 +444,7 @@ void HostCore::PlugLocked(unsigned number, const DriveSpec& config) {
   slot.device = MakeDevice(number, config, clock_);
   slot.present = true;
   slot.openable = config.openable;
+  slot.busy = config.busy;
   ++slot.generation;
   slot.attach_sequence = ++last_attach_sequence_;
 }

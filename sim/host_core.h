@@ -27,6 +27,7 @@ class HostCore {
     std::shared_ptr<SimDevice> device;  // kept while unplugged, for plugging it back
     bool present = false;
     bool openable = true;
+    bool busy = false;
     // Changes on every unplug, plug and move: handles opened before no longer reach the device.
     std::uint32_t generation = 0;
     // Like the kernel's disk sequence number: new for every attach, never reused.

@@ -449,6 +449,7 @@ DriveSpec ParseDrive(Fields& f, std::uint64_t seed) {
     Fail(f.PathOf("type"), "expected \"enclosure\" or \"disk\", got " + Shown(type));
   }
   f.Bool("openable", drive.openable);
+  f.Bool("busy", drive.busy);
   f.Finish();
   return drive;
 }

@@ -19,6 +19,9 @@ namespace {
 
 constexpr int kRefused = 1;
 constexpr int kCannotRun = 2;
+// No such DeviceN among the drives that opened while some did not: it may well be behind one of
+// those, so the number is no bad argument and the work failed.
+constexpr int kNotAmongOpened = 1;
 
 // What the load shows in the status bar and its message boxes, in order.
 void PrintLoadVerdict(const FirmwareLoadResult& result, std::FILE* out) {
@@ -44,6 +47,10 @@ std::optional<unsigned> FindDevice(CliSession& session, unsigned device) {
     return std::nullopt;
   }
   return position;
+}
+
+int NoDeviceExit(CliSession& session) {
+  return session.device().discovery().UnopenedDrives().empty() ? kCannotRun : kNotAmongOpened;
 }
 
 FirmwareLoadResult LoadFor(CliSession& session, unsigned position, const std::string& path) {
@@ -78,7 +85,7 @@ int RunFirmwareCheckCommand(CliSession* session, const CliOptions& options) {
     result = LoadFirmwareFile(path, source);
   } else {
     const std::optional<unsigned> position = FindDevice(*session, *options.device);
-    if (!position) return kCannotRun;
+    if (!position) return NoDeviceExit(*session);
     result = LoadFor(*session, *position, path);
   }
   PrintLoadVerdict(result, stdout);
@@ -102,7 +109,7 @@ int RunFirmwareUpgradeCommand(CliSession& session, const CliOptions& options) {
     return kCannotRun;
   }
   const std::optional<unsigned> position = FindDevice(session, *options.device);
-  if (!position) return kCannotRun;
+  if (!position) return NoDeviceExit(session);
   const FirmwareLoadResult loaded = LoadFor(session, *position, path);
   PrintLoadVerdict(loaded, stderr);
   if (!loaded.image.Loaded()) return kRefused;

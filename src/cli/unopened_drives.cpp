@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/unopened_drives.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/json_output.h"
@@ -9,7 +10,9 @@ namespace raid::cli {
 namespace {
 
 #ifdef _WIN32
-constexpr const char* kRightsHint = "opening the disks needs an administrator";
+constexpr const char* kRightsHint =
+    "opening the disks needs an administrator: run raidctl from an elevated prompt or as a "
+    "service of LocalSystem (see README, \"Rights on Windows\")";
 #else
 constexpr const char* kRightsHint =
     "reading the disks needs membership of the disk group or a udev rule for the enclosures "
@@ -19,7 +22,14 @@ constexpr const char* kRightsHint =
 }  // namespace
 
 std::string OpenFailureReason(OpenFailure failure) {
-  return failure == OpenFailure::kAccessDenied ? "permission denied" : "could not be opened";
+  switch (failure) {
+    case OpenFailure::kAccessDenied:
+      return "permission denied";
+    case OpenFailure::kInUse:
+      return "in use by another program";
+    default:
+      return "could not be opened";
+  }
 }
 
 void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives) {
@@ -28,7 +38,12 @@ void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives) {
     std::fprintf(stderr, "raidctl: physical drive %u was skipped: %s\n", drive.drive,
                  OpenFailureReason(drive.failure).c_str());
   }
-  std::fprintf(stderr, "raidctl: %s\n", kRightsHint);
+  // Rights do not help a drive that another program holds.
+  if (std::any_of(drives.begin(), drives.end(), [](const UnopenedDrive& drive) {
+        return drive.failure != OpenFailure::kInUse;
+      })) {
+    std::fprintf(stderr, "raidctl: %s\n", kRightsHint);
+  }
 }
 
 nlohmann::json UnopenedDrivesJson(const std::vector<UnopenedDrive>& drives) {

@@ -15,10 +15,11 @@ namespace raid::cli {
 inline constexpr const char* kNoEnclosureAmongOpenedText =
     "No enclosure found among the drives that could be opened.";
 
-// "permission denied" or "could not be opened".
+// "permission denied", "in use by another program" or "could not be opened".
 std::string OpenFailureReason(OpenFailure failure);
 
-// One stderr line per drive, then one with the hint; nothing when `drives` is empty.
+// One stderr line per drive, then one with the hint on rights unless every drive is only in use;
+// nothing when `drives` is empty.
 void SayUnopenedDrives(const std::vector<UnopenedDrive>& drives);
 
 // [{"drive": 0, "reason": "permission denied"}, ...]

@@ -10,8 +10,12 @@ RecountWatcher::Census RecountWatcher::Take() {
   Census census;
   census.volumes = disks_.LogicalVolumes();
   for (unsigned drive = 0; drive < kProbedDrives; ++drive) {
-    if (const std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive)) {
+    OpenFailure why = OpenFailure::kNone;
+    if (const std::unique_ptr<Disk> disk = disks_.OpenPhysicalDrive(drive, &why)) {
       census.drives.push_back({drive, disk->Identity()});
+    } else if (why != OpenFailure::kNotFound && why != OpenFailure::kNone) {
+      // Rights given or taken away change what a recount would say of the host.
+      census.closed.emplace_back(drive, why);
     }
   }
   return census;

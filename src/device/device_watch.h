@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -32,10 +33,11 @@ class DeviceChangeWatcher {
 // set, where there is no such source: the caller then uses a RecountWatcher.
 std::unique_ptr<DeviceChangeWatcher> CreatePlatformDeviceWatcher(std::string* why = nullptr);
 
-// The fallback: every `interval_ms` of clock time, the volumes and the openable physical drives
-// (which disk each number names) are taken again and compared with the last look. Opening a
-// disk can block for as long as the disk takes to answer, so making one opens nothing: the
-// first TakeChanges takes the first census, on the thread that goes on asking.
+// The fallback: every `interval_ms` of clock time, the volumes, the openable physical drives
+// (which disk each number names) and the drives there but closed to us (no rights, in use) are
+// taken again and compared with the last look. Opening a disk can block for as long as the disk
+// takes to answer, so making one opens nothing: the first TakeChanges takes the first census, on
+// the thread that goes on asking.
 class RecountWatcher : public DeviceChangeWatcher {
  public:
   static constexpr std::uint32_t kDefaultIntervalMs = 5000;
@@ -48,6 +50,7 @@ class RecountWatcher : public DeviceChangeWatcher {
   struct Census {
     std::vector<std::string> volumes;
     std::vector<DiskRef> drives;
+    std::vector<std::pair<unsigned, OpenFailure>> closed;
     bool operator==(const Census&) const = default;
   };
   Census Take();

@@ -40,7 +40,8 @@ enum class DriveType : std::uint8_t {
   kRamDisk = 6,
 };
 
-enum class OpenFailure { kNone, kNotFound, kAccessDenied, kOther };
+// kInUse: another program holds the disk in a way that keeps others out.
+enum class OpenFailure { kNone, kNotFound, kAccessDenied, kInUse, kOther };
 
 inline constexpr std::uint8_t kScsiStatusGood = 0x00;
 inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;

@@ -97,6 +97,7 @@ TEST_F(RaidctlFirmwareTest, CheckForADeviceComparesTheProductWithThatEnclosure) 
                              "\nVerdict: refused\n"));
   // Device2 is a port-multiplier bridge, which reports no product code to compare.
   EXPECT_EQ(Raidctl("firmware check " + other + " --device 2" + scenario), 0);
+  EXPECT_EQ(Raidctl("firmware check " + other + " --device 3" + scenario), 2);  // no such device
 }
 
 TEST_F(RaidctlFirmwareTest, UpgradeWithYesExitsWithTheUpgradesOutcome) {

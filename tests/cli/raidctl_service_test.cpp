@@ -190,20 +190,25 @@ TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStoppi
   EXPECT_THAT(messages, ElementsAre("READY=1\nSTATUS=No enclosure found; waiting for one",
                                     "STATUS=Watching 1 enclosure(s)", "STOPPING=1"));
 
-  // Drives it has no right to open: never "no enclosure found".
+  // Drives it has no right to open: never "no enclosure found". Said again when one leaves.
   const fs::path locked = folder_ / "locked.json";
   std::ofstream(locked) << R"({ "drives": [ { "number": 0, "type": "disk", "openable": false },
     { "number": 1, "type": "enclosure", "openable": false },
-    { "number": 3, "type": "disk", "openable": false } ] })";
+    { "number": 3, "type": "disk", "openable": false } ],
+    "timeline": [ { "at_s": 20, "drive": 3, "action": "unplug" } ] })";
   const pid_t denied =
-      Spawn({"monitor", "--for", "10", "--simulate", locked.string()}, {LogEnv(), notify_env});
+      Spawn({"monitor", "--for", "40", "--simulate", locked.string()}, {LogEnv(), notify_env});
   ASSERT_GT(denied, 0);
   messages.clear();
   const int denied_status = socket.CollectUntilExit(denied, messages);
   ASSERT_TRUE(WIFEXITED(denied_status) && WEXITSTATUS(denied_status) == 0);
-  EXPECT_THAT(messages,
-              ElementsAre("READY=1\nSTATUS=Watching 0 enclosure(s); 3 drives could not be opened",
-                          "STOPPING=1"));
+  EXPECT_THAT(
+      messages,
+      ElementsAre("READY=1\nSTATUS=Watching 0 enclosure(s); 3 drives could not be opened",
+                  "STATUS=Watching 0 enclosure(s); 2 drives could not be opened", "STOPPING=1"));
+  EXPECT_EQ(Count(SplitLines(ReadText(ErrFile())),
+                  "raidctl: physical drive 0 was skipped: permission denied"),
+            2);
 }
 
 // On a slow bridge the first SMART pass takes seconds: the service is ready before it, once the

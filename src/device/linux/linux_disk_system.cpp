@@ -89,6 +89,8 @@ OpenFailure FailureFromErrno(int error) {
     case ENODEV:     // its device gone
     case ENOMEDIUM:  // a card reader without a card
       return OpenFailure::kNotFound;
+    case EBUSY:
+      return OpenFailure::kInUse;
     default:
       return OpenFailure::kOther;
   }

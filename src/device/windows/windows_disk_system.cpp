@@ -124,6 +124,8 @@ OpenFailure FailureFromError(DWORD error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       return OpenFailure::kNotFound;
+    case ERROR_SHARING_VIOLATION:  // opened by a program that shares it with nobody
+      return OpenFailure::kInUse;
     default:
       return OpenFailure::kOther;
   }
