@@ -120,6 +120,14 @@ TEST_F(RaidctlMailTest, SetupWritesOwnerOnlySettingsAndShowKeepsThePasswordSecre
 }
 
 TEST_F(RaidctlMailTest, SetupRefusesWhatThePageWouldRefuseAndChangesNothing) {
+  // 1 MiB read with LF line ends, 1 KiB more stored with CR LF: too large to be read back.
+  const fs::path grows = folder_ / "grows.txt";
+  std::ofstream(grows) << [] {
+    std::string lines;
+    for (int i = 0; i < 1024; ++i)
+      lines += std::string(1023, 'x') + "\n";
+    return lines;
+  }();
   EXPECT_EQ(Raidctl("mail-setup --to nobody.example.com").exit_code, 2);
   EXPECT_EQ(Raidctl("mail-setup --port 70000").exit_code, 2);
   EXPECT_EQ(Raidctl("mail-setup --port inf").exit_code, 2);
@@ -139,7 +147,10 @@ TEST_F(RaidctlMailTest, SetupRefusesWhatThePageWouldRefuseAndChangesNothing) {
            {"--smtp '::1'", "put an IPv6 address in brackets"},
            {"--smtp 'mail example.com'", "it holds a blank"},
            {"--to " + std::string(243, 'a') + "@example.com", "longer than 254 characters"},
-           {"--smtp a.example.com --smtp b.example.com", "--smtp is given twice"}}) {
+           {"--smtp a.example.com --smtp b.example.com", "--smtp is given twice"},
+           {"--smtp mail.example.com --body disk-fail " + grows.string(),
+            "it would take 1049600 bytes, more than the 1048576 a template may hold; nothing was "
+            "saved"}}) {
     const CliRun run = Raidctl("mail-setup " + option);
     EXPECT_EQ(run.exit_code, 2) << option;
     EXPECT_THAT(run.err, HasSubstr(said)) << option;
