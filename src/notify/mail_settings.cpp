@@ -102,6 +102,15 @@ std::optional<std::string> EditsProblem(const MailSettingsEdits& edits, std::uin
       return "the sender address \"" + sender + "\" cannot be used: " + *why;
     }
   }
+  // Checked before anything is written, so that a text too large to be read back does not leave
+  // the settings saved without their template.
+  for (const auto& [kind, lines] :
+       {std::pair{AlertKind::kHardDisksFail, &edits.contents_hard_disks_fail},
+        std::pair{AlertKind::kDeviceRemoved, &edits.contents_device_removed}}) {
+    if (const std::string too_large = TemplateTooLargeText(*lines); !too_large.empty()) {
+      return TemplateFileName(kind, TemplatePart::kContents) + ": " + too_large;
+    }
+  }
   return std::nullopt;
 }
 

@@ -135,8 +135,9 @@ TEST_F(RaidctlFirmwareTest, SignalsDuringTheUpgradeAreHeldUntilItHasFinished) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_THAT(said(), HasSubstr("SPI Erase OK"));
   for (const int signal_number :
-       {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTSTP, SIGTTOU,
-        SIGTTIN, SIGXCPU, SIGVTALRM, SIGRTMIN, SIGRTMAX}) {
+       {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,   SIGQUIT,  SIGUSR1,      SIGUSR2,
+        SIGALRM, SIGTSTP, SIGTTOU, SIGTTIN,   SIGXCPU,  SIGXFSZ,      SIGVTALRM,
+        SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT, SIGRTMIN, SIGRTMIN + 1, SIGRTMAX}) {
     ASSERT_TRUE(upgrade.Signal(signal_number));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

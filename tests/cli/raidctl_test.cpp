@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/spawned_process.h"
 #include "support/text_lines.h"
 
 extern char** environ;
@@ -415,6 +417,36 @@ TEST_F(RaidctlTest, MonitorRefusesALogPathThatIsNotARegularFileAtOnce) {
                                   ::testing::HasSubstr(fifo.string()),
                                   ::testing::HasSubstr("is not a regular file (a FIFO)"))));
   EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+// A save that failed gets one more try at the stop: lines the file takes by then are saved and
+// said to be, not reported lost.
+TEST_F(RaidctlTest, MonitorTriesOnceMoreAtTheStopToSaveWaitingLines) {
+  fs::create_directories(folder_ / "logs");
+  const fs::path day = folder_ / "logs" / "261208.log";
+  const int held = ::open(day.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);  // another program's save that does not end
+  const fs::path story = ScenarioStartingAt("demo.json", "2026-12-08 12:00:00", folder_);
+  const fs::path err = folder_ / "err.txt";
+  raid::testing::SpawnedProcess monitor(
+      {RAIDCTL_PATH, "monitor", "--realtime", "--simulate", story.string()}, folder_ / "out.txt",
+      err, {Env()});
+  ASSERT_TRUE(monitor.started());
+  const auto failed = [&] {
+    return std::ranges::any_of(ReadLines(err), [](const std::string& line) {
+      return line.find("The daily log cannot be saved now") != std::string::npos;
+    });
+  };
+  for (int i = 0; i < 500 && !failed(); ++i)
+    usleep(20000);
+  ASSERT_TRUE(failed());
+  ::close(held);  // the lock is gone; the next poll is seconds away
+  ASSERT_TRUE(monitor.Signal(SIGTERM));
+  EXPECT_EQ(monitor.Wait(std::chrono::seconds(20)), 0);
+  EXPECT_THAT(ReadLines(err),
+              ::testing::Contains("raidctl: The daily log is saved again; no line was lost."));
+  EXPECT_GT(ReadLines(day).size(), 10U);
 }
 
 // A log kept private stays private, also through a symbolic link.

@@ -310,6 +310,19 @@ TEST_F(MailSettingsTest, FailedSaveCommitsNothingAndSaysWhy) {
   EXPECT_TRUE(fresh.Save(Edits(), 0).has_value());
   EXPECT_FALSE(fresh.Snapshot().key_exists);
   EXPECT_EQ(flags_, 0);
+
+  // A text that would be stored larger than a template may be read back: nothing is written,
+  // neither the settings nor any template.
+  backend_.fail_commit = false;
+  MailSettingsEdits large = Edits();
+  large.contents_device_removed.assign(kTemplateFileMaxBytes / 1024, std::string(1022, 'x'));
+  large.contents_device_removed.back() += 'x';
+  const std::optional<std::string> refused = fresh.Save(large, 0);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(*refused, std::string(kSettingsNotSavedText) + "EmailContens Device Removed.txt: " +
+                          TemplateTooLargeText(large.contents_device_removed));
+  EXPECT_FALSE(backend_.stored_exists);
+  EXPECT_TRUE(fs::is_empty(folder_));
 }
 
 // Load on the e-mail worker, Save on the window thread, copies for the sender: every copy is

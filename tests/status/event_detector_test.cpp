@@ -426,6 +426,21 @@ TEST_F(EventDetectorTest, LinesWaitingWhenTheDaysFileVanishesGoToTheNewFile) {
   EXPECT_THAT(listener.events, ElementsAre("failed: disk full", "recovered"));
 }
 
+// A day's file we only read (another program wrote it) is as much ours as one we wrote: when it
+// vanishes, the list no file holds any more gives way to a new section in a new file.
+TEST_F(EventDetectorTest, DaysFileOnlyReadThatVanishesStartsANewSection) {
+  StartUp();
+  clock_->Advance(kDayMs);
+  store_.files[File()] = {"another program's line"};
+  NextCall();
+  ASSERT_EQ(log_.lines, store_.files.at(File()));
+  store_.files.erase(File());
+  NextCall();
+  ASSERT_EQ(store_.files.count(File()), 1U);
+  EXPECT_EQ(store_.files.at(File()).front(), kSeparator);
+  EXPECT_EQ(store_.files.at(File()), log_.lines);
+}
+
 TEST_F(EventDetectorTest, UnreachableFolderKeepsTheListUsable) {
   store_.unreachable = true;
   StartUp();
