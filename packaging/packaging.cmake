@@ -93,9 +93,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 # The libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the maintainer scripts create the user and the settings folder with: systemd's own tools,
-# or their stand-alone builds on a machine without systemd.
+# or their stand-alone builds on a machine without systemd. The service's reload sends its signal
+# with procps's /bin/kill, which a minimal system lacks.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | systemd-standalone-sysusers | systemd-sysusers, \
-systemd | systemd-standalone-tmpfiles | systemd-tmpfiles")
+systemd | systemd-standalone-tmpfiles | systemd-tmpfiles, procps")
 set(CPACK_STRIP_FILES ON)
 # The package creates the service's user and settings folder, and stops the service it removes.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
