@@ -109,10 +109,14 @@ HostCore::HostCore(Scenario scenario, Clock& clock)
   for (const auto& [number, config] : scenario.drives) {
     if (number < kMaxDrives) PlugLocked(number, config);
   }
+  SortTimelineLocked();
+  ApplyDueEventsLocked();  // events at time 0 belong to the start state
+}
+
+void HostCore::SortTimelineLocked() {
   std::stable_sort(
       timeline_.begin(), timeline_.end(),
       [](const TimelineEvent& a, const TimelineEvent& b) { return a.at_ms < b.at_ms; });
-  ApplyDueEventsLocked();  // events at time 0 belong to the start state
 }
 
 // --- opening ---
@@ -298,13 +302,44 @@ ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std:
   ApplyDueEventsLocked();
   const Target target = Target::Drive(drive);
   const DecodedCdb cdb = CheckCdbLocked(target, handle, command);
+  if (cdb.usable && cdb.kind == CallKind::kRead) {
+    const SimDevice::ReadOutcome read =
+        ReadLocked(lock, drive, generation, handle, cdb.lba, cdb.blocks, command.data,
+                   command.timeout_seconds);
+    return read.unit_attention ? UnitAttention() : ScsiOutcome::Completed(read.ok);
+  }
+  const Slot& slot = slots_[drive];
+  bool ok = false;
+  if (cdb.usable && cdb.kind == CallKind::kInquiry && slot.present &&
+      slot.generation == generation && slot.device) {
+    ok = slot.device->Inquiry(
+        command.data.first(std::min<std::size_t>(cdb.inquiry_length, command.data.size())));
+  }
+  recorder_.RecordIo(clock_.NowMs(), target, handle, cdb.kind, cdb.lba, cdb.blocks, ok);
+  return ScsiOutcome::Completed(ok);
+}
+
+SimDevice::ReadOutcome HostCore::BlockRead(unsigned drive, std::uint32_t lba, std::uint32_t blocks,
+                                           std::span<std::uint8_t> out) {
+  std::unique_lock lock(mutex_);
+  ApplyDueEventsLocked();
+  if (drive >= kMaxDrives || out.size() < std::size_t{blocks} * kBlockBytes) return {};
+  return ReadLocked(lock, drive, std::nullopt, 0, lba, blocks, out, 0);
+}
+
+SimDevice::ReadOutcome HostCore::ReadLocked(std::unique_lock<std::mutex>& lock, unsigned drive,
+                                            std::optional<std::uint32_t> generation,
+                                            std::uint64_t handle, std::uint32_t lba,
+                                            std::uint32_t blocks, std::span<std::uint8_t> out,
+                                            std::uint32_t timeout_seconds) {
+  const Target target = Target::Drive(drive);
   auto reachable = [&]() -> std::shared_ptr<SimDevice> {
     const Slot& slot = slots_[drive];
-    return slot.present && slot.generation == generation ? slot.device : nullptr;
+    return slot.present && (!generation || slot.generation == *generation) ? slot.device : nullptr;
   };
-  if (cdb.usable && cdb.kind == CallKind::kRead) {
+  {
     const std::shared_ptr<SimDevice> device = reachable();
-    const std::optional<std::uint32_t> hold = device ? device->TakeReadHold(cdb.lba) : std::nullopt;
+    const std::optional<std::uint32_t> hold = device ? device->TakeReadHold(lba) : std::nullopt;
     if (const std::uint32_t latency = device ? device->ReadLatency() : 0; latency != 0 && !hold) {
       lock.unlock();
       clock_.SleepUs(latency);
@@ -313,44 +348,29 @@ ScsiOutcome HostCore::DriveDataIn(unsigned drive, std::uint32_t generation, std:
     }
     if (hold) {
       // The operating system gives up on the command at its time-out; 0 sets none.
-      const std::uint64_t limit_ms = std::uint64_t{command.timeout_seconds} * 1000;
+      const std::uint64_t limit_ms = std::uint64_t{timeout_seconds} * 1000;
       const bool times_out = limit_ms != 0 && *hold >= limit_ms;
       lock.unlock();
       clock_.SleepMs(times_out ? static_cast<std::uint32_t>(limit_ms) : *hold);
       lock.lock();
       ApplyDueEventsLocked();
       if (times_out) {
-        recorder_.RecordIo(clock_.NowMs(), target, handle, cdb.kind, cdb.lba, cdb.blocks, false);
-        return ScsiOutcome::Completed(false);
+        recorder_.RecordIo(clock_.NowMs(), target, handle, CallKind::kRead, lba, blocks, false);
+        return {};
       }
     }
   }
-  const std::shared_ptr<SimDevice> device = reachable();
-  bool ok = false;
-  bool unit_attention = false;
-  std::optional<DecodedPacket> packet;
-  std::optional<std::string> decode_error;
-  std::optional<std::string> violation;
-  if (cdb.usable && device) {
-    if (cdb.kind == CallKind::kRead) {
-      SimDevice::ReadOutcome outcome = device->Read(cdb.lba, cdb.blocks, command.data);
-      ok = outcome.ok;
-      unit_attention = outcome.unit_attention;
-      packet = std::move(outcome.packet);
-      decode_error = std::move(outcome.decode_error);
-      violation = std::move(outcome.violation);
-      if (outcome.vanished) UnplugLocked(drive);
-    } else {
-      ok = device->Inquiry(
-          command.data.first(std::min<std::size_t>(cdb.inquiry_length, command.data.size())));
-    }
+  SimDevice::ReadOutcome outcome;
+  if (const std::shared_ptr<SimDevice> device = reachable()) {
+    outcome = device->Read(lba, blocks, out);
+    if (outcome.vanished) UnplugLocked(drive);
   }
   const std::uint64_t now = clock_.NowMs();
-  recorder_.RecordIo(now, target, handle, cdb.kind, cdb.lba, cdb.blocks, ok);
-  if (packet) recorder_.RecordPacket(now, drive, *packet);
-  if (decode_error) recorder_.RecordDecodeError(now, drive, std::move(*decode_error));
-  if (violation) recorder_.RecordViolation(now, target, handle, std::move(*violation));
-  return unit_attention ? UnitAttention() : ScsiOutcome::Completed(ok);
+  recorder_.RecordIo(now, target, handle, CallKind::kRead, lba, blocks, outcome.ok);
+  if (outcome.packet) recorder_.RecordPacket(now, drive, *outcome.packet);
+  if (outcome.decode_error) recorder_.RecordDecodeError(now, drive, *outcome.decode_error);
+  if (outcome.violation) recorder_.RecordViolation(now, target, handle, *outcome.violation);
+  return outcome;
 }
 
 ScsiOutcome HostCore::VolumeDataIn(const std::string& name, std::uint64_t handle,
@@ -490,6 +510,15 @@ void HostCore::UnplugLocked(unsigned number) {
 
 void HostCore::ApplyDueEvents() {
   std::lock_guard lock(mutex_);
+  ApplyDueEventsLocked();
+}
+
+void HostCore::StartTimeline(std::vector<TimelineEvent> events) {
+  std::lock_guard lock(mutex_);
+  timeline_ = std::move(events);
+  next_event_ = 0;
+  start_ms_ = clock_.NowMs();
+  SortTimelineLocked();
   ApplyDueEventsLocked();
 }
 

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,8 @@ class HostCore {
   std::vector<std::string> LogicalVolumes();
   DriveType VolumeDriveType(const std::string& name);
   void ApplyDueEvents();
+  // Replaces the timeline by `events`, their zero now (see SimHost::StartTimeline).
+  void StartTimeline(std::vector<TimelineEvent> events);
   void RecordPathQuery(unsigned number);
 
   // Called by the handles.
@@ -49,6 +54,11 @@ class HostCore {
                           const ScsiDataIn& command);
   ScsiOutcome VolumeDataIn(const std::string& volume, std::uint64_t handle,
                            const ScsiDataIn& command);
+  // A read of `blocks` blocks at `lba` from whatever is attached at `drive`, as a block device
+  // driver issues it: no CDB to check, any length. Otherwise served as DriveDataIn serves a
+  // READ(10) (holds, latency, faults, the controller, recording), recorded under handle 0.
+  SimDevice::ReadOutcome BlockRead(unsigned drive, std::uint32_t lba, std::uint32_t blocks,
+                                   std::span<std::uint8_t> out);
   std::optional<DiskExtent> VolumeExtent(const std::string& volume, std::uint64_t handle);
   std::optional<DiskExtent> DriveExtent(unsigned drive, std::uint64_t handle);
   void Close(const Target& target, std::uint64_t handle);
@@ -87,11 +97,19 @@ class HostCore {
     bool usable = false;
   };
   DecodedCdb CheckCdbLocked(const Target& target, std::uint64_t handle, const ScsiDataIn& command);
+  // Serves and records one read from the device at `drive` (only from that attach when
+  // `generation` is given). Sleeps off holds and latency with `lock` released; a time-out of 0
+  // waits out any hold.
+  SimDevice::ReadOutcome ReadLocked(std::unique_lock<std::mutex>& lock, unsigned drive,
+                                    std::optional<std::uint32_t> generation, std::uint64_t handle,
+                                    std::uint32_t lba, std::uint32_t blocks,
+                                    std::span<std::uint8_t> out, std::uint32_t timeout_seconds);
+  void SortTimelineLocked();
 
   std::mutex mutex_;
   Clock& clock_;
   Recorder recorder_;
-  std::uint64_t start_ms_;
+  std::atomic<std::uint64_t> start_ms_;  // StartTimeline moves it
   std::array<Slot, kMaxDrives> slots_;
   std::vector<VolumeSpec> volumes_;
   std::vector<TimelineEvent> timeline_;

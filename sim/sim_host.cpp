@@ -89,4 +89,13 @@ std::uint64_t SimHost::start_ms() const {
   return core_->start_ms();
 }
 
+void SimHost::StartTimeline(std::vector<TimelineEvent> events) {
+  core_->StartTimeline(std::move(events));
+}
+
+SimDevice::ReadOutcome SimHost::BlockRead(unsigned number, std::uint32_t lba, std::uint32_t blocks,
+                                          std::span<std::uint8_t> out) {
+  return core_->BlockRead(number, lba, blocks, out);
+}
+
 }  // namespace raid::sim

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,16 @@ class SimHost : public DiskSystem {
   void ApplyDueEvents();
   // Clock time of the host's creation: the timeline's zero.
   std::uint64_t start_ms() const;
+  // Replaces the timeline (whatever of it has not applied yet) by `events`, and makes now
+  // their zero: a host created without a timeline starts its story when told to.
+  void StartTimeline(std::vector<TimelineEvent> events);
+
+  // A block device driver's read of the drive at `number` (whatever is attached there now):
+  // `blocks` blocks from `lba` into `out`, any number of them, faults, holds and controller
+  // as for a READ(10) through a handle, without the one-block rule. Not ok for an absent drive
+  // or a buffer too small.
+  SimDevice::ReadOutcome BlockRead(unsigned number, std::uint32_t lba, std::uint32_t blocks,
+                                   std::span<std::uint8_t> out);
 
  private:
   std::shared_ptr<HostCore> core_;
