@@ -11,8 +11,8 @@ out=/tmp/out
 mkdir -p "$out"
 failures=0
 passes=0
-pass() { passes=$((passes + 1)); echo "PASS: $*"; }
-fail() { failures=$((failures + 1)); echo "FAIL: $*"; }
+pass() { passes=$((passes + 1)); echo "PASS ($SECONDS s): $*"; }
+fail() { failures=$((failures + 1)); echo "FAIL ($SECONDS s): $*"; }
 # check WHAT COMMAND...: one check, passed when the command succeeds.
 check() {
   local what=$1
@@ -102,7 +102,7 @@ status_text() { systemctl show -p StatusText --value "$unit"; }
 check "its status line says it watches the three enclosures" \
   wait_for 30 bash -c "[[ \$(systemctl show -p StatusText --value $unit) == 'Watching 3 enclosure(s)'* ]]"
 
-# The timeline pulls HDD2 of the third enclosure and HDD1 of the second 15 s after it starts:
+# The timeline pulls HDD2 of the third enclosure and HDD1 of the second 5 s after it starts:
 # every enclosure is polled, not only the first two.
 ask timeline || finish
 check "the pull in the third enclosure is logged" wait_for 60 said "D3 HDD2 was removed"
