@@ -21,6 +21,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -102,6 +103,8 @@ class Stage:
         self.native = Path(native).resolve()
         self.work = Path(work).resolve()
         self.share = self.work / "share"
+        # A unix socket's path holds at most 107 bytes: the sockets live in a short folder.
+        self.sockets = Path(tempfile.mkdtemp(prefix="raidgui-vm-"))
         self.drives = []
         self.nbd = None
         self.qemu = None
@@ -185,7 +188,7 @@ class Stage:
 
     # --- the run ---
     def start_nbd(self):
-        socket_path = self.work / "nbd.sock"
+        socket_path = self.sockets / "nbd.sock"
         self.nbd = subprocess.Popen(
             [str(self.raidsim_nbd()), "--scenario", str(SCENARIO), "--socket", str(socket_path),
              "--timeline-on-signal"], stdout=subprocess.PIPE, text=True)
@@ -204,10 +207,10 @@ class Stage:
                        "systemd.show_status=0 loglevel=4",
             "-drive", f"file={self.image / 'root.img'},format=raw,if=virtio,snapshot=on",
             "-serial", f"file:{w / 'console.txt'}",
-            "-chardev", f"socket,id=qmp,path={w / 'qmp.sock'},server=on,wait=off",
+            "-chardev", f"socket,id=qmp,path={self.sockets / 'qmp.sock'},server=on,wait=off",
             "-mon", "chardev=qmp,mode=control",
             "-device", "virtio-serial-pci",
-            "-chardev", f"socket,id=ctl,path={w / 'ctl.sock'},server=on,wait=off",
+            "-chardev", f"socket,id=ctl,path={self.sockets / 'ctl.sock'},server=on,wait=off",
             "-device", "virtserialport,chardev=ctl,name=raidgui.ctl",
             "-fsdev", f"local,id=stage,path={self.share},security_model=none",
             "-device", "virtio-9p-pci,fsdev=stage,mount_tag=stage",
@@ -232,7 +235,9 @@ class Stage:
         for accel in accels:
             limit = KVM_TRY_S if accel == "kvm" and len(accels) > 1 else BOOT_LIMIT_S
             started = time.monotonic()
-            self.qemu = subprocess.Popen(self.qemu_args(accel), stderr=subprocess.PIPE, text=True)
+            # QEMU's own messages go to a file: a pipe nobody reads could fill and stop it.
+            with open(self.work / "qemu.txt", "w") as messages:
+                self.qemu = subprocess.Popen(self.qemu_args(accel), stderr=messages)
             try:
                 self.connect(limit)
                 self.expect_word("hello", limit - (time.monotonic() - started))
@@ -249,15 +254,16 @@ class Stage:
 
     def connect(self, limit_s):
         deadline = time.monotonic() + limit_s
-        while not (self.work / "ctl.sock").exists() or not (self.work / "qmp.sock").exists():
+        while not (self.sockets / "ctl.sock").exists() or not (self.sockets / "qmp.sock").exists():
             if self.qemu.poll() is not None:
-                raise StageFailure(f"QEMU ended: {self.qemu.stderr.read().strip()}")
+                said = (self.work / "qemu.txt").read_text(errors="replace").strip()
+                raise StageFailure(f"QEMU ended: {said}")
             if time.monotonic() > deadline:
                 raise StageFailure("QEMU opened no sockets")
             time.sleep(0.1)
-        self.qmp = Qmp(self.work / "qmp.sock")
+        self.qmp = Qmp(self.sockets / "qmp.sock")
         self.ctl = socket.socket(socket.AF_UNIX)
-        self.ctl.connect(str(self.work / "ctl.sock"))
+        self.ctl.connect(str(self.sockets / "ctl.sock"))
         self.ctl_file = self.ctl.makefile("rw")
 
     def expect_word(self, word, limit_s):
@@ -329,7 +335,7 @@ class Stage:
             self.qemu.kill()
             self.qemu.wait()
         for name in ("qmp.sock", "ctl.sock"):
-            (self.work / name).unlink(missing_ok=True)
+            (self.sockets / name).unlink(missing_ok=True)
 
     def stop_nbd(self):
         self.nbd.send_signal(signal.SIGTERM)
@@ -354,8 +360,8 @@ class Stage:
 
     def show_guest(self):
         for name, lines in (("guest.log", None), ("journal.txt", 80), ("dmesg.txt", 40),
-                            ("console.txt", 40)):
-            path = self.share / name if name != "console.txt" else self.work / name
+                            ("console.txt", 40), ("qemu.txt", 20)):
+            path = self.share / name if (self.share / name).exists() else self.work / name
             if path.exists():
                 text = path.read_text(errors="replace").splitlines()
                 print(f"--- {name}" + (f" (last {lines} lines)" if lines else ""))
@@ -382,6 +388,7 @@ def main():
         stage.stop_qemu()
         if stage.nbd and stage.nbd.poll() is None:
             stage.nbd.kill()
+        shutil.rmtree(stage.sockets, ignore_errors=True)
     times = ", ".join(f"{k} {v:.0f} s" for k, v in stage.times.items())
     if problems:
         stage.show_guest()
