@@ -11,11 +11,9 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <sstream>
 
@@ -23,6 +21,7 @@
 #include "notify/email_page.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
+#include "support/fake_smtp_client.h"
 #include "ui/message_boxes.h"
 #include "ui/two_state_image_button.h"
 
@@ -51,61 +50,6 @@ const Shown kChanged{"E-Mail Message",
                      "E-Mail setting was changed, please click \"OK\" or \"Ignore\" button first!"};
 const Shown kNotReady{"E-Mail Message", "E-Mail setting isn't ready!"};
 const Shown kSuccess{"E-Mail Message", "Send mail Success!"};
-
-// Takes every mail as the server would, firing the events a real session fires.
-class AcceptingSmtpClient : public SmtpClient {
- public:
-  explicit AcceptingSmtpClient(std::shared_ptr<std::vector<MailMessage>> sent)
-      : sent_(std::move(sent)) {}
-  void SetEventHandler(SmtpEventHandler handler) override { handler_ = std::move(handler); }
-  bool Connected() const override { return connected_; }
-  bool Connect(const SmtpAccount&, std::string&) override {
-    connected_ = true;
-    Fire(SmtpEvent::kConnected);
-    return true;
-  }
-  bool Send(const MailMessage& mail, std::string&) override {
-    Fire(SmtpEvent::kWorkBegin);
-    sent_->push_back(mail);
-    Fire(SmtpEvent::kWorkEnd);
-    return true;
-  }
-  void Disconnect() override {
-    if (!connected_) return;
-    connected_ = false;
-    Fire(SmtpEvent::kDisconnected);
-  }
-
- private:
-  void Fire(SmtpEvent event) {
-    if (handler_) handler_(event);
-  }
-  std::shared_ptr<std::vector<MailMessage>> sent_;
-  SmtpEventHandler handler_;
-  bool connected_ = false;
-};
-
-// A server that takes the connection and never says a word: Connect waits until cancelled.
-class SilentSmtpClient : public AcceptingSmtpClient {
- public:
-  using AcceptingSmtpClient::AcceptingSmtpClient;
-  bool Connect(const SmtpAccount&, std::string& error) override {
-    std::unique_lock lock(mutex_);
-    cancelled_.wait_for(lock, std::chrono::seconds(60), [this] { return cancel_; });
-    error = "Connection timed out";
-    return false;
-  }
-  void Cancel() override {
-    const std::lock_guard lock(mutex_);
-    cancel_ = true;
-    cancelled_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cancelled_;
-  bool cancel_ = false;
-};
 
 class EmailSettingsTest : public ::testing::Test {
  protected:
@@ -138,9 +82,11 @@ class EmailSettingsTest : public ::testing::Test {
       return MakeTomlSettingsBackend(folder);
     };
     options.system_info = [] { return kSystemInfo; };
-    options.smtp_client = [sent = sent_, silent = silent_server_]() -> std::unique_ptr<SmtpClient> {
-      if (silent) return std::make_unique<SilentSmtpClient>(sent);
-      return std::make_unique<AcceptingSmtpClient>(sent);
+    options.smtp_client = [this]() -> std::unique_ptr<SmtpClient> {
+      auto client = std::make_unique<testing::FakeSmtpClient>();
+      if (silent_server_) client->FallSilentAt(testing::FakeSmtpClient::Silence::kAtConnect);
+      client_ = client.get();
+      return client;
     };
     form_ = std::make_unique<TForm1>(*host_, clock_, options);
     form_->show();
@@ -194,7 +140,7 @@ class EmailSettingsTest : public ::testing::Test {
 
   fs::path folder_;
   ScaledClock clock_{kSpeed};
-  std::shared_ptr<std::vector<MailMessage>> sent_ = std::make_shared<std::vector<MailMessage>>();
+  testing::FakeSmtpClient* client_ = nullptr;  // the window's, from Open on
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<TForm1> form_;
   std::vector<Shown> messages_;
@@ -344,15 +290,15 @@ TEST_F(EmailSettingsTest, TestIsRefusedAfterAPasswordEditButNotAfterTickingTheLo
   // Asked, not refused: the e-mail worker sends it to the sender's own address.
   ASSERT_TRUE(QTest::qWaitFor([&] { return !messages_.empty(); }, 5000));
   EXPECT_THAT(messages_, ElementsAre(kSuccess));
-  ASSERT_EQ(sent_->size(), 1U);
-  EXPECT_THAT(sent_->front().recipients, ElementsAre("raid@example.com"));
+  ASSERT_EQ(client_->sent.size(), 1U);
+  EXPECT_THAT(client_->sent.front().recipients, ElementsAre("raid@example.com"));
 
   messages_.clear();
   Type("Edit8", "secret");
   Click("Image3_Test");
   EXPECT_THAT(messages_, ElementsAre(kChanged));
   QTest::qWait(300);
-  EXPECT_EQ(sent_->size(), 1U);
+  EXPECT_EQ(client_->sent.size(), 1U);
 }
 
 // Closing while a test mail waits for a server that never answers: the mail is given up after a
@@ -472,7 +418,7 @@ TEST_F(EmailSettingsTest, FailedSaveIsShownAndKeepsTheEditsUnsaved) {
   Click("Image3_Test");
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1], kChanged);
-  EXPECT_THAT(*sent_, IsEmpty());
+  EXPECT_THAT(client_->sent, IsEmpty());
 
   // A settings file that does not parse is named with its line and never written over.
   fs::remove(SettingsFolder());

@@ -1,21 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Alert mails from the detector's alert to the SMTP client: the information lines, the queue,
 // suppression, the settings a mail needs, the test mail and what the user reads when sending
-// fails. The client here is a fake that records; tests/mail sends through a real server.
+// fails. The client here is a fake that records; alert_mail_delivery_test sends through a real
+// server.
 #include "notify/alert_mailer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <random>
 #include <thread>
 
 #include "common/bytes.h"
 #include "notify/mail_worker.h"
+#include "support/fake_smtp_client.h"
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
 #include "support/status_record.h"
@@ -26,52 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using testing::FakeRecords;
+using testing::FakeSmtpClient;
 using ::testing::IsEmpty;
 using testing::SetDrive;
 using ::testing::SizeIs;
-
-class FakeSmtpClient : public SmtpClient {
- public:
-  void SetEventHandler(SmtpEventHandler handler) override { handler_ = std::move(handler); }
-  bool Connected() const override { return connected_; }
-  bool Connect(const SmtpAccount& account, std::string& error) override {
-    accounts.push_back(account);
-    if (!connect_error.empty()) {
-      error = connect_error;
-      return false;
-    }
-    connected_ = true;
-    handler_(SmtpEvent::kConnected);
-    return true;
-  }
-  bool Send(const MailMessage& mail, std::string& error) override {
-    if (!send_error.empty()) {
-      error = send_error;
-      return false;
-    }
-    handler_(SmtpEvent::kWorkBegin);
-    if (never_confirms) return true;  // as a client that does not wait for the reply would
-    sent.push_back(mail);
-    handler_(SmtpEvent::kWorkEnd);
-    return true;
-  }
-  void Disconnect() override {
-    if (!connected_) return;
-    connected_ = false;
-    handler_(SmtpEvent::kDisconnected);
-  }
-  std::string AcceptedReply() const override { return "250 OK"; }
-
-  std::vector<SmtpAccount> accounts;
-  std::vector<MailMessage> sent;
-  std::string connect_error;
-  std::string send_error;
-  bool never_confirms = false;
-
- private:
-  SmtpEventHandler handler_;
-  bool connected_ = false;
-};
 
 IdentificationBlock Identification(const char* model, const char* revision) {
   IdentificationBlock block{};
@@ -383,80 +340,23 @@ TEST_F(AlertMailerTest, ConcurrentAlertsAndMailWorkLoseNoAlert) {
   EXPECT_EQ(mailer_.QueuedAlerts(), 0u);
 }
 
-// A server that takes the mail at once, or, once told to, never answers until the send is
-// cancelled.
-class StallingSmtpClient : public SmtpClient {
- public:
-  void SetEventHandler(SmtpEventHandler handler) override { handler_ = std::move(handler); }
-  bool Connected() const override { return connected_; }
-  bool Connect(const SmtpAccount&, std::string&) override {
-    connected_ = true;
-    handler_(SmtpEvent::kConnected);
-    return true;
-  }
-  bool Send(const MailMessage&, std::string& error) override {
-    std::unique_lock lock(mutex_);
-    if (stall_) {
-      stalled_ = true;
-      changed_.notify_all();
-      changed_.wait(lock, [this] { return cancelled_; });
-      error = "cancelled";
-      return false;
-    }
-    ++sent_;
-    changed_.notify_all();
-    lock.unlock();
-    handler_(SmtpEvent::kWorkBegin);
-    handler_(SmtpEvent::kWorkEnd);
-    return true;
-  }
-  void Disconnect() override {
-    if (!connected_) return;
-    connected_ = false;
-    handler_(SmtpEvent::kDisconnected);
-  }
-  void Cancel() override {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    changed_.notify_all();
-  }
-  void Stall() {
-    std::lock_guard lock(mutex_);
-    stall_ = true;
-  }
-  bool WaitFor(const std::function<bool(int sent, bool stalled)>& done) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(sent_, stalled_); });
-  }
-
- private:
-  SmtpEventHandler handler_;
-  std::atomic<bool> connected_{false};
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int sent_ = 0;
-  bool stall_ = false;
-  bool stalled_ = false;
-  bool cancelled_ = false;
-};
-
 // The worker mails what is raised beside it; at a stop a mail that hangs is cancelled, and what
 // it leaves unsent is counted.
 TEST_F(AlertMailerTest, MailWorkerThreadSendsBesideTheCallerAndCancelsAHangingMailAtTheStop) {
   Configure();
-  StallingSmtpClient stalling;
+  FakeSmtpClient stalling;
   AlertMailer mailer(store_, stalling, registry_, records_, flags_, ui_, clock_);
   MailWorker worker(mailer);
   for (int i = 0; i < 3; ++i) {
     mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
     worker.Wake();
   }
-  ASSERT_TRUE(stalling.WaitFor([](int sent, bool) { return sent == 3; }));
+  ASSERT_TRUE(stalling.WaitUntilSent(3));
 
-  stalling.Stall();
+  stalling.FallSilentAt(FakeSmtpClient::Silence::kAtSend);
   mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 1);
   worker.Wake();
-  ASSERT_TRUE(stalling.WaitFor([](int, bool stalled) { return stalled; }));
+  ASSERT_TRUE(stalling.WaitUntilHeld());
   mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_TRUE(worker.Stop(std::chrono::milliseconds(100), std::chrono::seconds(5)));
@@ -471,7 +371,7 @@ TEST_F(AlertMailerTest, MailWorkerThreadSendsBesideTheCallerAndCancelsAHangingMa
 TEST_F(AlertMailerTest, AtAStopDueMailGoesOutAndEveryMailLeftIsCounted) {
   Configure();
   {
-    StallingSmtpClient client;
+    FakeSmtpClient client;
     AlertMailer mailer(store_, client, registry_, records_, flags_, ui_, clock_);
     MailWorker worker(mailer);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its first look is over
@@ -480,14 +380,14 @@ TEST_F(AlertMailerTest, AtAStopDueMailGoesOutAndEveryMailLeftIsCounted) {
     EXPECT_EQ(mailer.AlertMailsSent(), 1U);
     EXPECT_EQ(mailer.AlertsNotSent(), 0U);
   }
-  StallingSmtpClient stalling;
+  FakeSmtpClient stalling;
   AlertMailer mailer(store_, stalling, registry_, records_, flags_, ui_, clock_);
   MailWorker worker(mailer);
-  stalling.Stall();
+  stalling.FallSilentAt(FakeSmtpClient::Silence::kAtSend);
   mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 0);
   mailer.BuildAlertInfo(AlertKind::kHardDisksFail, 0, 1);
   worker.Wake();
-  ASSERT_TRUE(stalling.WaitFor([](int, bool stalled) { return stalled; }));
+  ASSERT_TRUE(stalling.WaitUntilHeld());
   EXPECT_TRUE(worker.Stop(std::chrono::milliseconds(100), std::chrono::seconds(5)));
   EXPECT_EQ(mailer.AlertsNotSent(), 2U);  // the one cancelled and the one after it
 }
