@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "status/status_page.h"
+#include "support/status_page_input.h"
 #include "support/status_record.h"
 #include "ui/two_state_image_button.h"
 
@@ -18,29 +19,12 @@ namespace {
 
 using testing::SetDrive;
 
-constexpr std::uint64_t k2TB = 3907029168;  // "1863 GB"
 constexpr const char* kLongModel = "WDC WD20EARX-00PASB0 SERIAL-NUMBER-LIKE1";
 constexpr const char* kUnbrokenModel = "HITACHIHDS7230ZZZZ0123456789ABCDEFGHIJKL";
 
-// A mirror rebuilding onto HDD2 at 37 %, fan and temperature reported, 40-character models.
+// A mirror rebuilding onto HDD2 at 37 %, with models of 40 characters.
 StatusPageInput RebuildingMirror() {
-  StatusPageInput input;
-  input.enclosure_known = true;
-  input.device_checked = {true, true};
-  ControllerStatus& record = input.record;
-  record.bytes[status_layout::kMode] = kModeMirroring;
-  record.SetArrayCapacity(k2TB);
-  SetDrive(record, 0, {kDrivePresent, kLongModel, "WD-WCAZA0000001", k2TB});
-  SetDrive(record, 1, {kDrivePresent, kUnbrokenModel, "JK1101B9G0000", k2TB});
-  record.bytes[status_layout::kActivity] = kRebuildingHdd2;
-  record.SetProgress(37);
-  record.bytes[status_layout::kSensorFlags] = kSensorsReported;
-  record.SetFanSpeed(2200);
-  record.SetTemperature(41);
-  input.firmware_version_text = "100126.1";
-  input.scan_capable_firmware = true;
-  input.sensor_panel_allowed = true;
-  return input;
+  return testing::RebuildingMirror(kLongModel, kUnbrokenModel);
 }
 
 QColor TextColourOf(const QWidget* widget) {

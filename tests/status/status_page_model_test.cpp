@@ -6,40 +6,18 @@
 #include "device/disk_system.h"
 #include "status/device_captions.h"
 #include "status/status_page_model.h"
+#include "support/status_page_input.h"
 #include "support/status_record.h"
 
 namespace raid {
 namespace {
 
+using testing::Mirror;
 using testing::SetDrive;
+using testing::WithActivity;
 
 constexpr std::uint64_t k1TB = 1953525168;  // "931 GB"
 constexpr std::uint64_t k2TB = 3907029168;  // "1863 GB"
-
-// A mirror of two present drives, fan and temperature reported, firmware that allows the panel.
-StatusPageInput Mirror() {
-  StatusPageInput input;
-  input.enclosure_known = true;
-  input.device_checked = {true, false};
-  ControllerStatus& record = input.record;
-  record.bytes[status_layout::kMode] = kModeMirroring;
-  record.SetArrayCapacity(k2TB);
-  SetDrive(record, 0, {kDrivePresent, "ST2000DM001-1CH164", "Z1E0AAAA", k2TB});
-  SetDrive(record, 1, {kDrivePresent, "WDC WD20EARX-00PASB0", "WD-WCAZA1111111", k2TB});
-  record.bytes[status_layout::kSensorFlags] = kSensorsReported;
-  record.SetFanSpeed(2200);
-  record.SetTemperature(41);
-  input.firmware_version_text = "100126.1";
-  input.scan_capable_firmware = true;
-  input.sensor_panel_allowed = true;
-  return input;
-}
-
-StatusPageInput WithActivity(StatusPageInput input, std::uint8_t activity, std::uint8_t percent) {
-  input.record.bytes[status_layout::kActivity] = activity;
-  input.record.SetProgress(percent);
-  return input;
-}
 
 TEST(StatusPageModel, NothingToDrawWithoutAnEnclosureOrACheckedDevice) {
   StatusPageModel model;
