@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The SMTP server of the mail tests (tests/mail/smtp_test_server.py, aiosmtpd) as a child process
+// The SMTP server of the mail tests (tests/notify/smtp_test_server.py, aiosmtpd) as a child process
 // on a loopback port it chose itself, with what it saw: its record of every step and the messages
 // it accepted.
 #pragma once

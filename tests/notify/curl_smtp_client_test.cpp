@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The libcurl client against a real SMTP server on loopback (tests/mail/smtp_test_server.py):
+// The libcurl client against a real SMTP server on loopback (tests/notify/smtp_test_server.py):
 // what arrives, what the events say, what the user reads when it fails, and when the password
 // may travel.
 #include <arpa/inet.h>
