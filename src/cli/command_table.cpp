@@ -11,7 +11,7 @@
 #include "cli/discover_command.h"
 #include "cli/firmware_command.h"
 #include "cli/monitor_command.h"
-#include "cli/service_notifier.h"
+#include "cli/platform.h"
 #include "cli/smart_command.h"
 #include "cli/status_command.h"
 

@@ -10,7 +10,7 @@
 #include "cli/cli_session.h"
 #include "cli/command_table.h"
 #include "cli/event_hook.h"
-#include "cli/journal_stderr.h"
+#include "cli/platform.h"
 #include "common/project_version.h"
 #include "common/user_locale.h"
 
