@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/json_output.h"
+#include "cli/platform.h"
 #include "common/decimal_text.h"
 #include "common/platform_files.h"
 #include "notify/mail_entry_checks.h"

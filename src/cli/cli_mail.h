@@ -19,10 +19,6 @@ namespace raid::cli {
 // build); `why` then says so.
 std::unique_ptr<SmtpClient> MakeSmtpClient(std::string& why);
 
-// Reads one line from standard input without echoing it when it is a terminal. False at the end
-// of the input.
-bool ReadSecretLine(const char* prompt, std::string& line);
-
 class CliMail {
  public:
   // `registry` and `records` describe the enclosures the alerts are about; the mail commands

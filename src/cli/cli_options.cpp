@@ -4,34 +4,23 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "common/decimal_text.h"
 #include "common/shared_state.h"
 
 namespace raid::cli {
+namespace {
 
-const char* const kUsage =
+// The usage around the commands' lines, which the command table gives.
+constexpr std::string_view kUsageStart =
     "usage: raidctl COMMAND [options]\n"
     "\n"
-    "commands:\n"
-    "  discover   find the enclosures among the host's disks and list them\n"
-    "  status     find the enclosures, read each array's status once and show it\n"
-    "  monitor    poll the enclosures every 5 seconds, keep the daily event log and\n"
-    "             print each new log line and mail the alerts, until interrupted\n"
-    "  smart      find the enclosures, read their member drives' SMART attributes and\n"
-    "             thresholds once and show each drive's table, verdict and 4K answer\n"
-    "  firmware check FILE [--device N]\n"
-    "             check a controller firmware file as the Upgrade page loads it; with\n"
-    "             --device, also against that enclosure\n"
-    "  firmware upgrade FILE --device N [--yes]\n"
-    "             write the firmware file to the controller's flash of DeviceN, after\n"
-    "             asking for \"yes\" on the terminal unless --yes is given\n"
-    "  mail-setup  change the alert mail settings (the E-mail page's OK)\n"
-    "  mail-show   print the alert mail settings, without the password\n"
-    "  mail-test   send the test mail to the sender's own address and print the\n"
-    "             server's answer\n"
+    "commands:\n";
+constexpr std::string_view kUsageOptions =
     "\n"
     "options:\n"
     "  --simulate FILE   use the simulated host described by the scenario FILE\n"
@@ -67,15 +56,10 @@ const char* const kUsage =
     "  --body KIND FILE        the kind's contents, from FILE (empty file: none)\n"
     "  KIND is disk-fail (1) or device-removed (2)\n";
 
-namespace {
-
 // Ten years: longer than any monitor runs unattended, and still exact in milliseconds.
 constexpr double kMaxForSeconds = 315360000;
 constexpr double kMinForSeconds = 0.001;
 constexpr double kMaxExecSeconds = 86400;
-
-constexpr std::array<std::string_view, 8> kCommands = {
-    "discover", "status", "monitor", "smart", "firmware", "mail-setup", "mail-show", "mail-test"};
 
 // The alert kinds the mail settings edit: 1 and 2.
 std::optional<unsigned> MailKind(const std::string& text) {
@@ -172,6 +156,17 @@ std::string ParseExecOption(const std::string& arg, const std::optional<std::str
 
 }  // namespace
 
+const std::string& Usage() {
+  static const std::string usage = [] {
+    std::string text(kUsageStart);
+    for (const Command& command : Commands())
+      text += command.usage;
+    text += kUsageOptions;
+    return text;
+  }();
+  return usage;
+}
+
 bool MailSetupOptions::Empty() const {
   return !host && !port && !name && !from && !timeout && !login && !user && recipients.empty() &&
          !clear_recipients && suppress.empty() && subjects.empty() && bodies.empty();
@@ -266,7 +261,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       parsed.error = "unknown option " + arg;
       return parsed;
     } else if (options.command.empty()) {
-      if (std::find(kCommands.begin(), kCommands.end(), arg) == kCommands.end()) {
+      if (FindCommand(arg) == nullptr) {
         parsed.error = "unknown command " + arg;
         return parsed;
       }

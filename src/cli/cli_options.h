@@ -27,8 +27,7 @@ struct MailSetupOptions {
 };
 
 struct CliOptions {
-  // discover, status, monitor, smart, firmware, mail-setup, mail-show, mail-test
-  std::string command;
+  std::string command;                  // the name of an entry in command_table.h
   std::vector<std::string> arguments;   // firmware: check or upgrade, then the file
   std::optional<std::string> scenario;  // --simulate FILE
   bool json = false;                    // --json
@@ -52,6 +51,7 @@ struct ParsedOptions {
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
-extern const char* const kUsage;
+// What --help prints; also printed after a command line that is wrong.
+const std::string& Usage();
 
 }  // namespace raid::cli

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "cli/journal_stderr.h"
+#include "cli/platform.h"
 #include "common/ui_sink.h"
 #include "monitor/polling_schedule.h"
 

@@ -5,8 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "cli/held_stop_signals.h"
-#include "cli/terminal.h"
+#include "cli/platform.h"
 #include "cli/unopened_drives.h"
 #include "cli/upgrade_terminal.h"
 #include "firmware/firmware_image.h"

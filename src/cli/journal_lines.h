@@ -2,8 +2,8 @@
 // raidctl's stderr lines as the journal reads them. Under systemd a service's stderr is a stream
 // into the journal, which takes a line's priority from a leading "<N>" (sd-daemon.h's SD_ERR,
 // SD_WARNING, SD_INFO). Without one every line is information, and `journalctl -p warning` would
-// miss a failing drive. The decisions live here, free of the platform; the stream itself is in
-// journal_stderr.h.
+// miss a failing drive. The decisions live here, free of the platform; the stream itself is
+// platform.h's journal_stderr.
 #pragma once
 
 #include <cstddef>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/cli_session.h"
-#include "cli/service_notifier.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 

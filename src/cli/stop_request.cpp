@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "cli/stop_request.h"
+#include "cli/platform.h"
 
 #include <algorithm>
 #include <string_view>

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "cli/terminal.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/service_notifier.h"
+#include "cli/platform.h"
 #include "common/clock.h"
 
 namespace raid::cli {

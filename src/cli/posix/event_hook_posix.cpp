@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli/event_hook.h"
-#include "cli/journal_stderr.h"
+#include "cli/platform.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/held_stop_signals.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/journal_stderr.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "cli/reload_request.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cli/service_notifier.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

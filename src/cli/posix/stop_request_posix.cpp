@@ -7,7 +7,7 @@
 #include <atomic>
 #include <climits>
 
-#include "cli/stop_request.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

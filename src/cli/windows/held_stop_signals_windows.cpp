@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "cli/held_stop_signals.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

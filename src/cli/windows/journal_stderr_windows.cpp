@@ -2,7 +2,7 @@
 // Windows has no journal: stderr stays as it is.
 #include <cstdio>
 
-#include "cli/journal_stderr.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 

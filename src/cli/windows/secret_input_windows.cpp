@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "cli/cli_mail.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "cli/service_notifier.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <windows.h>
 
-#include "cli/terminal.h"
+#include "cli/platform.h"
 
 namespace raid::cli {
 namespace {
