@@ -15,7 +15,7 @@
 #include "device/enclosure_list.h"
 #include "health/smart_reading.h"
 #include "health/smart_store.h"
-#include "status/event_detector.h"
+#include "status/controller_status.h"
 
 namespace raid {
 

@@ -16,7 +16,6 @@
 #include "device/discovery.h"
 #include "device/enclosure_list.h"
 #include "status/controller_status.h"
-#include "status/event_detector.h"
 
 namespace raid {
 
