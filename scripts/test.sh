@@ -99,6 +99,7 @@ stage_vm() {
   checks=$(sed -n 's/^vm: \([0-9]*\) checks passed, 0 failed$/\1/p' "$BUILD_ROOT/vm-stage.txt")
   accel=$(sed -n 's/^vm: guest up under \([A-Z]*\) .*/\1/p' "$BUILD_ROOT/vm-stage.txt")
   times=$(sed -n 's/^vm: times: //p' "$BUILD_ROOT/vm-stage.txt")
+  guest_checks=${checks:-0}
   summary+=("$(printf '%-7s %3d checks passed in the guest under %s %s: %s' \
     "$stage" "${checks:-0}" "$accel" "$(stage_times)" "$times")")
 }
@@ -196,4 +197,4 @@ done
 echo
 echo "=== summary"
 printf '%s\n' "${summary[@]}"
-echo "total: ${total_ctests:-0} passed, 0 failed"
+echo "total: ${total_ctests:-0} CTest tests passed${guest_checks:+ and $guest_checks checks in the guest}, 0 failed"

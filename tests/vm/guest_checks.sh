@@ -98,9 +98,9 @@ journal() { journalctl -b -u "$unit" -o cat --no-pager "$@"; }
 said() { journal | grep -qF -- "$1"; }
 check "systemd starts the monitor (Type=notify)" systemctl start "$unit"
 check "the monitor is active" systemctl is-active --quiet "$unit"
-status_text() { systemctl show -p StatusText --value "$unit"; }
+watching_three() { [[ $(systemctl show -p StatusText --value "$unit") == 'Watching 3 enclosure(s)'* ]]; }
 check "its status line says it watches the three enclosures" \
-  wait_for 30 bash -c "[[ \$(systemctl show -p StatusText --value $unit) == 'Watching 3 enclosure(s)'* ]]"
+  wait_for 30 watching_three
 
 # The timeline pulls HDD2 of the third enclosure and HDD1 of the second 5 s after it starts:
 # every enclosure is polled, not only the first two.
@@ -115,7 +115,7 @@ check "the unplugged enclosure is logged as removed" wait_for 60 said "Device wa
 ask plug 0 || finish
 check "the plugged-in enclosure is logged as found" wait_for 60 said "New Device was found"
 check "after the replug it watches three enclosures again" \
-  wait_for 60 bash -c "[[ \$(systemctl show -p StatusText --value $unit) == 'Watching 3 enclosure(s)'* ]]"
+  wait_for 60 watching_three
 
 check "a reload keeps it running" systemctl reload "$unit"
 sleep 2
