@@ -155,12 +155,22 @@ void TForm1::SetUpTimers() {
   timer2_.setInterval(Scaled(kPollTimerMs, speed));
   timer3_.setInterval(Scaled(kClockTimerMs, speed));
   timer4_.setInterval(Scaled(kDetectionTimerMs, speed));
-  connect(&timer2_, &QTimer::timeout, this, [this] { core_.schedule().Timer2Timer(); });
-  connect(&timer3_, &QTimer::timeout, this, [this] { core_.schedule().Timer3Timer(); });
-  connect(&timer4_, &QTimer::timeout, this, [this] {
-    core_.schedule().Timer4Timer();
-    SyncTimers();
-  });
+  connect(&timer2_, &QTimer::timeout, this, &TForm1::Timer2Timer);
+  connect(&timer3_, &QTimer::timeout, this, &TForm1::Timer3Timer);
+  connect(&timer4_, &QTimer::timeout, this, &TForm1::Timer4Timer);
+}
+
+void TForm1::Timer2Timer() {
+  core_.schedule().RequestStatusPoll();
+}
+
+void TForm1::Timer3Timer() {
+  core_.schedule().TickSmartCountdown();
+}
+
+void TForm1::Timer4Timer() {
+  core_.schedule().TickDetection();
+  SyncTimers();
 }
 
 // The event detector's alerts go to the mailer from now on.
@@ -215,11 +225,11 @@ void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
 
 void TForm1::SyncTimers() {
   const PollingSchedule& schedule = core_.schedule();
-  if (schedule.Timer2On() != timer2_.isActive()) {
-    schedule.Timer2On() ? timer2_.start() : timer2_.stop();
+  if (schedule.StatusPollsOn() != timer2_.isActive()) {
+    schedule.StatusPollsOn() ? timer2_.start() : timer2_.stop();
   }
-  if (schedule.Timer3On() != timer3_.isActive()) {
-    schedule.Timer3On() ? timer3_.start() : timer3_.stop();
+  if (schedule.SmartCountdownOn() != timer3_.isActive()) {
+    schedule.SmartCountdownOn() ? timer3_.start() : timer3_.stop();
   }
 }
 

@@ -111,6 +111,10 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void MonitorBoxClicked(unsigned position);
   void ShowStatusDevice(unsigned device);
   void SyncTimers();
+  // The timers' handlers: one call each into the schedule, which names what they do.
+  void Timer2Timer();  // RequestStatusPoll
+  void Timer3Timer();  // TickSmartCountdown
+  void Timer4Timer();  // TickDetection, then the timers follow the schedule
   void OnStatusRefreshed(const std::array<PolledRecord, 2>& records);
 
   // ScheduleView

@@ -33,7 +33,7 @@ std::unique_ptr<CliSession> CliSession::Create(const CliOptions& options, std::s
 unsigned CliSession::DiscoverAndInstall() {
   schedule().Start();
   schedule().DriveDetectLook();
-  schedule().Timer4Timer();
+  schedule().TickDetection();
   return static_cast<unsigned>(device().registry().current.size());
 }
 

@@ -377,15 +377,15 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     }
     if (watcher->TakeChanges()) schedule.DeviceChanged();
     if (timer4.Due(now)) {
-      schedule.Timer4Timer();
+      schedule.TickDetection();
       timer4.Fired(now);
     }
     if (timer2.Due(now)) {
-      schedule.Timer2Timer();
+      schedule.RequestStatusPoll();
       timer2.Fired(now);
     }
     if (timer3.Due(now)) {
-      schedule.Timer3Timer();
+      schedule.TickSmartCountdown();
       timer3.Fired(now);
     }
     // The workers' turn: the detection thread's pass, then one item of the RAID worker, so
@@ -403,8 +403,8 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     // Mail is sent beside the polling, never in its way.
     if (mail_worker && mailer->HasWork()) mail_worker->Wake();
     const std::uint64_t after = clock.NowMs();
-    timer2.Follow(schedule.Timer2On(), after);
-    timer3.Follow(schedule.Timer3On(), after);
+    timer2.Follow(schedule.StatusPollsOn(), after);
+    timer3.Follow(schedule.SmartCountdownOn(), after);
     readiness.AfterCycle();
     if (metrics) metrics->AfterCycle();
 

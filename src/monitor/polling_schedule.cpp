@@ -82,7 +82,7 @@ void PollingSchedule::SetDetectionText(const std::string& text, bool visible) {
   view_.ShowDetectionText(text, visible);
 }
 
-void PollingSchedule::Timer2Timer() {
+void PollingSchedule::RequestStatusPoll() {
   if (state_.device_change_counter.load() == 0 && !state_.detection_running.load() &&
       !state_.status_poll_busy.load() && !state_.upgrade_in_progress.load() &&
       !state_.shutting_down.load()) {
@@ -98,7 +98,7 @@ void PollingSchedule::Timer2Timer() {
   }
 }
 
-void PollingSchedule::Timer3Timer() {
+void PollingSchedule::TickSmartCountdown() {
   if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
       state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
     return;
@@ -119,7 +119,7 @@ void PollingSchedule::Timer3Timer() {
   smart_countdown_.store(kSmartCountdownStart);
 }
 
-void PollingSchedule::Timer4Timer() {
+void PollingSchedule::TickDetection() {
   const std::uint8_t counter = state_.device_change_counter.load();
   if (counter != 0) {
     if (counter < kDeviceChangeSettled) {
@@ -188,7 +188,7 @@ void PollingSchedule::Install() {
   if (registry_.current.empty()) {
     view_.EnableControls(false);
     view_.RefreshDeviceCaptions();
-    timer3_on_.store(false);
+    smart_countdown_on_.store(false);
     state_.detection_running.store(false);
     SetDetectionText(kNoDriveFoundText, true);
     return;
@@ -200,8 +200,8 @@ void PollingSchedule::Install() {
   view_.RefreshDeviceCaptions();
   state_.detection_running.store(false);
   state_.work_requests.fetch_or(kWorkRequestBits);
-  timer2_on_.store(true);
-  timer3_on_.store(true);
+  status_polls_on_.store(true);
+  smart_countdown_on_.store(true);
   const std::string more = MoreEnclosuresText(registry_.current.size());
   SetDetectionText(more.empty() ? " " : more, !more.empty());
 }

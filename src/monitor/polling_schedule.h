@@ -86,10 +86,15 @@ class PollingSchedule {
   // A device-change message: the settle delay starts (again).
   void DeviceChanged();
 
-  // The timer handlers, window thread.
-  void Timer2Timer();  // status poll request, every 5 s while on
-  void Timer3Timer();  // SMART countdown, every second while on
-  void Timer4Timer();  // detection control, every 500 ms
+  // The ticks, on the window thread (the window's Timer2, Timer3 and Timer4); raidctl's loop
+  // calls them on the same clock.
+  // Every 5 s while StatusPollsOn(): asks the RAID worker for a status poll.
+  void RequestStatusPoll();
+  // Every second while SmartCountdownOn(): counts down to the next SMART pass.
+  void TickSmartCountdown();
+  // Every 500 ms: the settle delay after a device change, the detection text, installing a
+  // finished pass's list.
+  void TickDetection();
 
   // One look of the detection thread: when asked, counts the drives and runs a pass if they
   // changed (always at start). True when it was asked. A pass that throws installs nothing and
@@ -100,8 +105,9 @@ class PollingSchedule {
   // run; the exception is passed on to the caller.
   bool RaidLook();
 
-  bool Timer2On() const { return timer2_on_.load(); }
-  bool Timer3On() const { return timer3_on_.load(); }
+  // Whether the two periodic ticks run: on once the first list is installed.
+  bool StatusPollsOn() const { return status_polls_on_.load(); }
+  bool SmartCountdownOn() const { return smart_countdown_on_.load(); }
   std::uint8_t SmartCountdown() const { return smart_countdown_.load(); }
   const std::string& DetectionText() const { return detection_text_; }
   bool DetectionTextVisible() const { return detection_text_visible_; }
@@ -122,8 +128,8 @@ class PollingSchedule {
   UiSink& ui_;
   unsigned watched_positions_;
 
-  std::atomic<bool> timer2_on_{false};
-  std::atomic<bool> timer3_on_{false};
+  std::atomic<bool> status_polls_on_{false};
+  std::atomic<bool> smart_countdown_on_{false};
   std::atomic<std::uint8_t> smart_countdown_{kSmartCountdownStart};
   std::atomic<std::uint8_t> work_busy_{0};  // WorkBusy
   // The request bits of SMART passes that have begun and are not over: they stay requested.

@@ -92,14 +92,14 @@ class PollingScheduleTest : public testing::SimulatedHostTest {
   // The first pass and its installation, as at start-up; then the start-up is over.
   void StartUp() {
     ASSERT_TRUE(schedule_->DriveDetectLook());
-    schedule_->Timer4Timer();
+    schedule_->TickDetection();
     state_.initial_detection = false;
   }
   // Ten ticks of Timer4 take a fresh device change to the recount.
   void SettleAfterDeviceChange() {
     schedule_->DeviceChanged();
     for (int tick = 0; tick < 10; ++tick)
-      schedule_->Timer4Timer();
+      schedule_->TickDetection();
   }
   void RunRaidWorker() {
     while (schedule_->RaidLook()) {
@@ -117,17 +117,17 @@ TEST_F(PollingScheduleTest, FirstListInstalledArmsPollingAndAsksForPollAndBothSm
   EXPECT_TRUE(state_.detection_running);
   EXPECT_FALSE(schedule_->RaidLook());  // nothing while the pass is pending
 
-  schedule_->Timer4Timer();  // blinks while the pass is pending
+  schedule_->TickDetection();  // blinks while the pass is pending
   ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), false));
   ASSERT_TRUE(schedule_->DriveDetectLook());
   EXPECT_FALSE(schedule_->RaidLook());  // nor while its list waits
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
 
   EXPECT_EQ(registry().current.size(), 1U);
   EXPECT_FALSE(state_.detection_running);
-  EXPECT_TRUE(schedule_->Timer2On());
-  EXPECT_TRUE(schedule_->Timer3On());
+  EXPECT_TRUE(schedule_->StatusPollsOn());
+  EXPECT_TRUE(schedule_->SmartCountdownOn());
   EXPECT_EQ(ui_.panels[1], "Detected OK");
   EXPECT_EQ(ui_.panels[2], " ");
   EXPECT_TRUE(view_.devices[0]);
@@ -147,8 +147,8 @@ TEST_F(PollingScheduleTest, AnEmptyHostArmsNoPollingAndSaysSo) {
   Build();
   StartUp();
   EXPECT_TRUE(registry().current.empty());
-  EXPECT_FALSE(schedule_->Timer2On());
-  EXPECT_FALSE(schedule_->Timer3On());
+  EXPECT_FALSE(schedule_->StatusPollsOn());
+  EXPECT_FALSE(schedule_->SmartCountdownOn());
   EXPECT_FALSE(state_.detection_running);
   EXPECT_FALSE(view_.controls);
   ASSERT_FALSE(view_.detection.empty());
@@ -157,7 +157,7 @@ TEST_F(PollingScheduleTest, AnEmptyHostArmsNoPollingAndSaysSo) {
 
   // However long it stays empty: no pass without a change, and no work.
   for (int tick = 0; tick < 100; ++tick)
-    schedule_->Timer4Timer();
+    schedule_->TickDetection();
   EXPECT_FALSE(schedule_->DriveDetectLook());
   EXPECT_FALSE(schedule_->RaidLook());
   EXPECT_EQ(work_->passes, 1);
@@ -168,19 +168,19 @@ TEST_F(PollingScheduleTest, Timer2RequestsAPollEachTickOnceArmedAndReArmingDrops
   Build();
   StartUp();
   state_.work_requests = kRequestSmartData;  // 0x10 clear, as after an upgrade
-  schedule_->Timer2Timer();
+  schedule_->RequestStatusPoll();
   EXPECT_EQ(state_.work_requests, kLogRunningFlag);
-  schedule_->Timer2Timer();
+  schedule_->RequestStatusPoll();
   EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
   RunRaidWorker();
   EXPECT_EQ(state_.work_requests, kLogRunningFlag);
-  schedule_->Timer2Timer();
+  schedule_->RequestStatusPoll();
   EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
 
   // An upgrade disarms it; nothing is requested meanwhile.
   state_.upgrade_in_progress = true;
   state_.work_requests = kLogRunningFlag;
-  schedule_->Timer2Timer();
+  schedule_->RequestStatusPoll();
   EXPECT_EQ(state_.work_requests, 0);
 }
 
@@ -209,7 +209,7 @@ TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
   work_->items.clear();
   state_.work_requests = kLogRunningFlag | kRequestSmartData;
   work_->smart_steps_left = 3;
-  work_->during_smart = [this] { schedule_->Timer2Timer(); };  // a poll falls due each time
+  work_->during_smart = [this] { schedule_->RequestStatusPoll(); };  // a poll falls due each time
   RunRaidWorker();
   EXPECT_THAT(work_->items,
               ElementsAre("smart data", "poll", "smart data", "poll", "smart data", "poll"));
@@ -220,7 +220,7 @@ TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
   work_->during_smart = nullptr;
   state_.work_requests = kRequestSmartData;
   ASSERT_TRUE(schedule_->RaidLook());
-  schedule_->Timer2Timer();
+  schedule_->RequestStatusPoll();
   EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestSmartData);
   RunRaidWorker();
   EXPECT_THAT(work_->items, ElementsAre("smart data", "smart data"));
@@ -234,17 +234,17 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
   RunRaidWorker();
   state_.current_page = kSmartPage;
   for (int tick = 0; tick < 59; ++tick)
-    schedule_->Timer3Timer();
+    schedule_->TickSmartCountdown();
   ASSERT_FALSE(view_.smart_lines.empty());
   EXPECT_EQ(view_.smart_lines.front(), "Updates after 60 seconds.");
   EXPECT_EQ(view_.smart_lines.back(), "Updates after 2 seconds.");
-  schedule_->Timer3Timer();
+  schedule_->TickSmartCountdown();
   EXPECT_EQ(view_.smart_lines.back(), "Updates after 1 second.");
-  schedule_->Timer3Timer();  // countdown 0: the read is requested
+  schedule_->TickSmartCountdown();  // countdown 0: the read is requested
   EXPECT_EQ(view_.smart_lines.back(), "Updating...");
   EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
             kRequestSmartData | kRequestSmartThresholds);
-  schedule_->Timer3Timer();  // the countdown waits for the read
+  schedule_->TickSmartCountdown();  // the countdown waits for the read
   EXPECT_EQ(view_.smart_lines.back(), "Updating...");
   EXPECT_EQ(schedule_->SmartCountdown(), kSmartCountdownStart);
 
@@ -252,7 +252,7 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
   RunRaidWorker();
   state_.smart_thresholds_read = true;
   for (int tick = 0; tick < 61; ++tick)
-    schedule_->Timer3Timer();
+    schedule_->TickSmartCountdown();
   EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
             kRequestSmartData);
 }
@@ -263,13 +263,13 @@ TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
   StartUp();
   schedule_->DeviceChanged();
   for (int tick = 0; tick < 9; ++tick) {
-    schedule_->Timer4Timer();
+    schedule_->TickDetection();
     EXPECT_FALSE(state_.detection_running);
   }
   EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled - 1);
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
-  schedule_->Timer4Timer();  // the recount goes to the detection thread
+  schedule_->TickDetection();  // the recount goes to the detection thread
   EXPECT_EQ(state_.device_change_counter, 0);
   EXPECT_TRUE(state_.detection_running);
   ASSERT_FALSE(view_.upgrade_button.empty());
@@ -278,7 +278,7 @@ TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
   EXPECT_EQ(work_->passes, 1);
   EXPECT_FALSE(state_.detection_running);
   EXPECT_FALSE(state_.detection_pending);
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(view_.upgrade_button.back(), true);
   EXPECT_FALSE(schedule_->DriveDetectLook());
 }
@@ -287,20 +287,20 @@ TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollin
   scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
   Build();
   StartUp();
-  ASSERT_FALSE(schedule_->Timer2On());
+  ASSERT_FALSE(schedule_->StatusPollsOn());
 
   host_->Plug(3, sim::DriveSpec(sim::EnclosureSpec{}));
   SettleAfterDeviceChange();
-  schedule_->Timer4Timer();  // the recount is requested
+  schedule_->TickDetection();  // the recount is requested
   EXPECT_TRUE(state_.detection_running);
-  work_->during_discovery = [&] { schedule_->Timer4Timer(); };
+  work_->during_discovery = [&] { schedule_->TickDetection(); };
   ASSERT_TRUE(schedule_->DriveDetectLook());  // a new drive: the pass runs
   ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("Drive detecting"), true));
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   ASSERT_EQ(registry().current.size(), 1U);
   EXPECT_EQ(DriveNumberOf(registry().current[0].device_code), 3U);
-  EXPECT_TRUE(schedule_->Timer2On());
+  EXPECT_TRUE(schedule_->StatusPollsOn());
   EXPECT_TRUE(view_.controls);
 }
 
@@ -318,9 +318,9 @@ TEST_F(PollingScheduleTest, AnEnclosureReplacedUnderTheSameNumberIsDiscoveredAga
   host_->Plug(1, sim::DriveSpec(other));
 
   SettleAfterDeviceChange();
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   ASSERT_TRUE(schedule_->DriveDetectLook());
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   ASSERT_EQ(registry().current.size(), 1U);
   EXPECT_NE(registry().current[0].identity, before);
   EXPECT_EQ(work_->passes, 2);
@@ -332,7 +332,7 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
   StartUp();
   host_->Plug(2, sim::DriveSpec(sim::EnclosureSpec{}));
   SettleAfterDeviceChange();
-  schedule_->Timer4Timer();  // a pass is requested
+  schedule_->TickDetection();  // a pass is requested
   ASSERT_TRUE(state_.detection_pending);
 
   // Another change while the pass runs: the counter settles and holds; DetectionRunning stays
@@ -342,7 +342,7 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
     host_->Plug(4, sim::DriveSpec(sim::EnclosureSpec{}));
     SettleAfterDeviceChange();
     for (int tick = 0; tick < 5; ++tick)
-      schedule_->Timer4Timer();
+      schedule_->TickDetection();
     EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
     EXPECT_TRUE(state_.detection_running);
     EXPECT_FALSE(state_.detection_requested);
@@ -351,14 +351,14 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
   EXPECT_FALSE(schedule_->DriveDetectLook());
 
   // Its list is installed first, with the counter still held; the next tick recounts.
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(work_->installs, 2);
   EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(state_.device_change_counter, 0);
   EXPECT_TRUE(state_.detection_requested);  // drive 4 came after the pass had counted
   ASSERT_TRUE(schedule_->DriveDetectLook());
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(registry().current.size(), 3U);
   EXPECT_EQ(work_->passes, 3);
 }
@@ -371,14 +371,14 @@ TEST_F(PollingScheduleTest, DuringAnUpgradeTheSettledChangeWaitsWithTheUpgradeBu
   host_->Plug(2, sim::DriveSpec(sim::PlainDiskSpec{}));
   SettleAfterDeviceChange();
   for (int tick = 0; tick < 3; ++tick) {
-    schedule_->Timer4Timer();
+    schedule_->TickDetection();
     EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
     ASSERT_FALSE(view_.upgrade_button.empty());
     EXPECT_EQ(view_.upgrade_button.back(), true);
   }
   EXPECT_FALSE(state_.detection_running);
   state_.upgrade_in_progress = false;
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(state_.device_change_counter, 0);
   EXPECT_TRUE(state_.detection_requested);
 }
@@ -391,11 +391,11 @@ TEST_F(PollingScheduleTest, AListThatArrivesDuringAnUpgradeWaitsForItsEnd) {
   EXPECT_TRUE(schedule_->DriveDetectLook());
   state_.upgrade_in_progress = true;
   for (int tick = 0; tick < 3; ++tick)
-    schedule_->Timer4Timer();
+    schedule_->TickDetection();
   EXPECT_TRUE(registry().current.empty());
   EXPECT_TRUE(state_.detection_done);
   state_.upgrade_in_progress = false;
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_EQ(registry().current.size(), 1U);
 }
 
@@ -416,12 +416,12 @@ TEST_F(PollingScheduleTest, ARecountWaitsForASmartReadOnTheRaidThread) {
   std::thread raid([&] { schedule_->RaidLook(); });
   reading.get_future().wait();
   SettleAfterDeviceChange();
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_FALSE(state_.detection_requested);
   EXPECT_FALSE(state_.detection_pending);
   finish.set_value();
   raid.join();
-  schedule_->Timer4Timer();
+  schedule_->TickDetection();
   EXPECT_TRUE(state_.detection_requested);
 }
 

@@ -94,10 +94,11 @@ TEST(WorkerThreadsConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
   while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(3000) ||
          (!second_logged() &&
           std::chrono::steady_clock::now() - start < std::chrono::milliseconds(30000))) {
-    core.schedule().Timer4Timer();
+    core.schedule().TickDetection();
     // Polls as often as the schedule lets them run, to meet the installations.
-    if (core.schedule().Timer2On()) core.schedule().Timer2Timer();
-    if (tick_count % 2 == 0 && core.schedule().Timer3On()) core.schedule().Timer3Timer();
+    if (core.schedule().StatusPollsOn()) core.schedule().RequestStatusPoll();
+    if (tick_count % 2 == 0 && core.schedule().SmartCountdownOn())
+      core.schedule().TickSmartCountdown();
     ++tick_count;
     worker_ui.ReplayInto(window_ui);
     follow_log();
@@ -158,8 +159,8 @@ TEST(WorkerThreadsFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
   const auto run_window_until = [&](const std::function<bool()>& done) {
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-      core.schedule().Timer4Timer();
-      if (core.schedule().Timer2On()) core.schedule().Timer2Timer();
+      core.schedule().TickDetection();
+      if (core.schedule().StatusPollsOn()) core.schedule().RequestStatusPoll();
       worker_ui.ReplayInto(window_ui);
       reports.ReplayInto(shown);
       if (done()) return true;
