@@ -17,6 +17,7 @@
 #include <variant>
 
 #include "nbd_protocol.h"
+#include "wire_bytes.h"
 
 namespace raid::sim {
 namespace {
@@ -248,9 +249,7 @@ const NbdExport* NbdServer::Handshake(int fd) {
   if (!WriteAll(fd, Greeting())) return nullptr;
   std::array<std::uint8_t, 4> flag_bytes{};
   if (!ReadExact(fd, flag_bytes)) return nullptr;
-  const std::uint32_t client_flags = (std::uint32_t{flag_bytes[0]} << 24) |
-                                     (std::uint32_t{flag_bytes[1]} << 16) |
-                                     (std::uint32_t{flag_bytes[2]} << 8) | flag_bytes[3];
+  const auto client_flags = static_cast<std::uint32_t>(wire::GetBigEndian(flag_bytes, 0, 4));
   // A client flag we do not know asks for something we cannot do.
   if ((client_flags & ~std::uint32_t{kFlagFixedNewstyle | kFlagNoZeroes}) != 0) return nullptr;
   const bool fixed = (client_flags & kFlagFixedNewstyle) != 0;
