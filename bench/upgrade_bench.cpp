@@ -102,11 +102,11 @@ int main() {
   QuietViews views;
 
   // Discovery as the detection thread runs it, at full speed; the bridge slows down after.
-  state.detection_running = true;
+  state.detection.running = true;
   device.discovery().CountPhysicalDrives();
   device.discovery().RunDiscovery(views);
   raid::InstallNewList(device.registry(), true);
-  state.detection_running = false;
+  state.detection.running = false;
   if (device.registry().current.size() != 1) {
     std::fputs("upgrade_bench: the simulated enclosure was not found\n", stderr);
     return 1;

@@ -43,16 +43,16 @@
 #include <thread>
 #include <vector>
 
+#include "app/event_log_viewer.h"
 #include "app/large_blocks.h"
 #include "app/tform1.h"
 #include "firmware/upgrade_extent.h"
-#include "notify/email_page.h"
+#include "gui/email/email_page.h"
+#include "gui/widgets/message_boxes.h"
+#include "gui/widgets/two_state_image_button.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "spi_flash.h"
-#include "status/event_log_viewer.h"
-#include "ui/message_boxes.h"
-#include "ui/two_state_image_button.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ Figures Run(bool hung_read, int polling_seconds, const std::filesystem::path& lo
   double longest_poll_ms = 0;
   LatenessProbe probe([&] {
     // The poll's own duration shows that the slow work really happened meanwhile.
-    if (form.core().state().status_poll_busy.load()) {
+    if (form.core().state().polling.status_poll_busy.load()) {
       if (!poll_running.isValid()) poll_running.start();
       longest_poll_ms = std::max(longest_poll_ms, poll_running.nsecsElapsed() / 1e6);
     } else {
@@ -242,7 +242,7 @@ struct ActionWindow {
     form.show();
     QElapsedTimer waited;
     waited.start();
-    while (form.core().state().initial_detection.load() && waited.elapsed() < 30000) {
+    while (form.core().state().detection.initial.load() && waited.elapsed() < 30000) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     form.Image_FWUpgClick();
@@ -340,8 +340,7 @@ ActionFigures SwitchPages(const std::filesystem::path& logs) {
                          took.start();
                          (form.*click)();
                          figures.action_ms = std::max(figures.action_ms, took.nsecsElapsed() / 1e6);
-                         figures.succeeded =
-                             figures.succeeded && form.core().state().current_page.load() == page;
+                         figures.succeeded = figures.succeeded && form.CurrentPage() == page;
                        },
                        [] { return true; }});
     }
@@ -363,16 +362,16 @@ ActionFigures SmartPageWhileReading(const std::filesystem::path& logs) {
   ClickWhileProbed([&] {
     form.Image_SMARTClick();
     // What the countdown asks for when it runs out.
-    state.work_requests.fetch_or(kSmartReads);
+    state.polling.work_requests.fetch_or(kSmartReads);
     asked = true;
   });
   ActionFigures figures;
   figures.stalls =
-      ProbeUntil([&] { return asked && (state.work_requests.load() & kSmartReads) == 0; }, 20000,
-                 figures.action_ms, 5000);
+      ProbeUntil([&] { return asked && (state.polling.work_requests.load() & kSmartReads) == 0; },
+                 20000, figures.action_ms, 5000);
   figures.action_ms -= kClickAfterMs;
-  figures.succeeded = state.current_page.load() == raid::kSmartPage &&
-                      state.smart_thresholds_read.load() && form.smart().view().table_shown;
+  figures.succeeded = form.CurrentPage() == raid::kSmartPage &&
+                      state.polling.smart_thresholds_read.load() && form.smart().view().table_shown;
   form.close();
   return figures;
 }
@@ -464,9 +463,9 @@ ActionFigures ClicksDuringASlowExchange(const std::filesystem::path& logs) {
   QElapsedTimer waited;
   waited.start();
   // A poll that began before the delay ends first; the next one is slow.
-  while (state.status_poll_busy.load() && waited.elapsed() < 10000)
+  while (state.polling.status_poll_busy.load() && waited.elapsed() < 10000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  while (!state.status_poll_busy.load() && waited.elapsed() < 20000)
+  while (!state.polling.status_poll_busy.load() && waited.elapsed() < 20000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   QCheckBox* box = form.findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
   ActionFigures figures;
@@ -479,10 +478,10 @@ ActionFigures ClicksDuringASlowExchange(const std::filesystem::path& logs) {
                                      box->click();
                                      box->click();
                                      figures.action_ms = took.nsecsElapsed() / 1e6;
-                                     poll_ran_on = state.status_poll_busy.load();
+                                     poll_ran_on = state.polling.status_poll_busy.load();
                                    },
                                    [] { return true; }}});
-  figures.succeeded = poll_ran_on && state.current_page.load() == raid::kStatusPage;
+  figures.succeeded = poll_ran_on && form.CurrentPage() == raid::kStatusPage;
   form.close();
   return figures;
 }
@@ -504,7 +503,7 @@ ActionFigures CloseDuringAHungRead(const std::filesystem::path& logs) {
   waited.start();
   QElapsedTimer busy;
   while (waited.elapsed() < 20000) {
-    if (!state.status_poll_busy.load()) {
+    if (!state.polling.status_poll_busy.load()) {
       busy.invalidate();
     } else if (!busy.isValid()) {
       busy.start();
@@ -557,7 +556,7 @@ std::filesystem::path WriteLogFile(const std::filesystem::path& path, const std:
 // Log" that shows the whole day again.
 Figures ViewerOnAFullDay() {
   raid::SharedState state;
-  state.work_requests = raid::kLogRunningFlag;
+  state.polling.work_requests = raid::kLogRunningFlag;
   raid::EventLog log;
   log.lines = DayLines(raid::kLargestViewedFile - 400 * 1024);
   log.file = "261208.log";
@@ -585,7 +584,7 @@ Figures ViewerOnAFullDay() {
 // "View Log File" on `file`, from a viewer of an empty day.
 Figures ViewLogFile(const std::filesystem::path& file) {
   raid::SharedState state;
-  state.work_requests = raid::kLogRunningFlag;
+  state.polling.work_requests = raid::kLogRunningFlag;
   raid::SharedEventLog shared;
   raid::TForm5 viewer(shared, state, 100, nullptr,
                       [&] { return QString::fromStdU16String(file.u16string()); });

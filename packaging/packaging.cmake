@@ -21,7 +21,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidctl.tmpfiles
         DESTINATION lib/tmpfiles.d RENAME raidctl.conf)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/raidgui.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/src/ui/pictures/icon.svg
+install(FILES ${PROJECT_SOURCE_DIR}/src/gui/widgets/pictures/icon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME raidgui.svg)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,35 +1,12 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# raidgui: the Qt 6 window. Its widget code lives beside the logic of each subsystem; the files
-# that include Qt are listed here, in one library that the program and the GUI tests share.
-add_library(raidwidgets STATIC
-  app/about_page.cpp
-  app/demo_tour.cpp
-  app/guarded_application.cpp
-  app/tform1.cpp
-  app/window_email.cpp
-  app/window_firmware.cpp
-  app/window_log_save.cpp
-  app/window_look.cpp
-  app/window_smart.cpp
-  app/window_upgrade_views.cpp
-  app/window_ui_sink.cpp
-  firmware/upgrade_page.cpp
-  health/smart_page.cpp
-  notify/email_page.cpp
-  status/event_log_viewer.cpp
-  status/status_page.cpp
-  ui/message_boxes.cpp
-  ui/two_state_image_button.cpp
-  ui/visible_texts.cpp
-  ui/about_page.ui
-  ui/email_page.ui
-  ui/smart_page.ui
-  ui/status_page.ui
-  ui/tform1.ui
-  ui/tform5.ui
-  ui/upgrade_page.ui
-  ui/pictures.qrc
-)
+# raidgui: the Qt 6 window. Every file that includes Qt lives in gui/ (a folder per page: its
+# widget, its form and its binding to the core; widgets/ for what the pages share) or app/ (the
+# window, the log viewer, start-up and the tour). Both folders make one library that the program
+# and the GUI tests share; the platform folders of app/ are added below.
+file(GLOB_RECURSE raidwidgets_files CONFIGURE_DEPENDS
+  gui/*.cpp gui/*.ui gui/*.qrc app/*.cpp app/*.ui)
+list(FILTER raidwidgets_files EXCLUDE REGEX "/app/(linux|windows)/|/app/main\\.cpp$")
+add_library(raidwidgets STATIC ${raidwidgets_files})
 # The window descriptions are compiled explicitly: automatic uic would take our
 # "common/ui_sink.h" for a generated header.
 get_target_property(raidwidgets_sources raidwidgets SOURCES)

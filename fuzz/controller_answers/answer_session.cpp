@@ -9,9 +9,9 @@
 #include "common/shared_state.h"
 #include "device/device_access.h"
 #include "device/transport.h"
-#include "status/alert_sink.h"
-#include "status/event_detector.h"
-#include "status/event_log.h"
+#include "events/alert_sink.h"
+#include "events/event_detector.h"
+#include "events/event_log.h"
 #include "status/status_monitor.h"
 
 namespace raid::fuzz {
@@ -66,7 +66,7 @@ class DetectingListener : public RefreshListener {
       : detector_(detector), state_(state) {}
   void OnStatusRefreshed(PositionMask refreshed_mask) override {
     detector_.DetectEvents(refreshed_mask);
-    if (refreshed_mask != 0) state_.initial_detection.store(false);
+    if (refreshed_mask != 0) state_.detection.initial.store(false);
   }
 
  private:
@@ -112,19 +112,19 @@ SessionResult RunSession(DiskSystem& disks, VirtualClock& clock) {
   // As the detection thread and timer do it.
   const auto discover = [&] {
     Discovery& discovery = device.discovery();
-    state.detection_running.store(true);
+    state.detection.running.store(true);
     discovery.CountLogicalDrives();
     discovery.CountPhysicalDrives();
     discovery.RunDiscovery(ui);
     const std::size_t old_count = device.registry().current.size();
     const std::vector<ListChange> changes =
-        InstallNewList(device.registry(), state.initial_detection.load());
+        InstallNewList(device.registry(), state.detection.initial.load());
     const std::size_t count = device.registry().current.size();
-    for (unsigned position = 0; position < state.monitor_checked.size(); ++position) {
-      state.monitor_checked[position].store(position < count);
+    for (unsigned position = 0; position < state.polling.monitor_checked.size(); ++position) {
+      state.polling.monitor_checked[position].store(position < count);
     }
     if (count != old_count) detector.AddDiscoveryChanges(changes);
-    state.detection_running.store(false);
+    state.detection.running.store(false);
   };
   const auto refresh = [&] {
     clock.Advance(kPollIntervalMs);
@@ -137,9 +137,9 @@ SessionResult RunSession(DiskSystem& disks, VirtualClock& clock) {
 
   // Outside discovery a flash read addresses the upgrade target.
   std::array<std::uint8_t, 256> flash_head{};
-  state.upgrade_target_index.store(0);
+  state.upgrade.target_index.store(0);
   device.flash().FlashRead(0, static_cast<std::uint32_t>(flash_head.size()), flash_head, ui);
-  state.upgrade_target_index.store(kNoUpgradeTarget);
+  state.upgrade.target_index.store(kNoUpgradeTarget);
 
   // IDENTIFY DEVICE of HDD1, then its result in four parts.
   std::array<std::uint8_t, 512> drive_result{};

@@ -15,12 +15,12 @@
 #include "common/clock.h"
 #include "common/shared_state.h"
 #include "device/enclosure_list.h"
+#include "events/alert_sink.h"
+#include "events/event_detector.h"
+#include "events/event_log.h"
+#include "events/log_text.h"
 #include "scratch_folder.h"
-#include "status/alert_sink.h"
 #include "status/controller_status.h"
-#include "status/event_detector.h"
-#include "status/event_log.h"
-#include "status/log_text.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !std::equal(appended->begin(), appended->end(), log.lines.begin() + loaded.size())) {
     __builtin_trap();
   }
-  state.initial_detection.store(false);
+  state.detection.initial.store(false);
 
   // HDD2 goes, a discovery change waits, and the day ends: the file is saved and a new one
   // begins.

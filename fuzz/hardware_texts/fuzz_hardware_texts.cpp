@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "events/monitor_events.h"
 #include "monitor/metrics_text.h"
 #include "status/controller_status.h"
 #include "status/device_information.h"
-#include "status/monitor_events.h"
 
 namespace {
 

@@ -41,12 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   raid::StatusMonitor monitor(device.commands(), clock, state, device.registry(), ui);
   device.discovery().SetStatusFiller(&monitor);
 
-  state.detection_running.store(true);
+  state.detection.running.store(true);
   device.discovery().CountLogicalDrives();
   device.discovery().CountPhysicalDrives();
   device.discovery().RunDiscovery(ui);
-  raid::InstallNewList(device.registry(), state.initial_detection.load());
-  state.detection_running.store(false);
+  raid::InstallNewList(device.registry(), state.detection.initial.load());
+  state.detection.running.store(false);
   // The simulator's own verdict: a well-formed session never breaks its protocol.
   if (!host.recorder().ViolationTexts().empty()) __builtin_trap();
   return 0;

@@ -9,13 +9,13 @@
 #include <optional>
 #include <tuple>
 
+#include "app/event_log_viewer.h"
 #include "app/tform1.h"
-#include "status/event_log.h"
-#include "status/event_log_viewer.h"
-#include "status/shared_event_log.h"
-#include "status/status_page.h"
-#include "ui/message_boxes.h"
-#include "ui/visible_texts.h"
+#include "events/event_log.h"
+#include "events/shared_event_log.h"
+#include "gui/status/status_page.h"
+#include "gui/widgets/message_boxes.h"
+#include "gui/widgets/visible_texts.h"
 
 namespace raid {
 namespace {
@@ -137,7 +137,7 @@ void DemoTour::SaveAllPages(const std::string& moment) {
   for (const auto& [click, page, suffix] : pages) {
     (form_.*click)();
     QApplication::processEvents();
-    if (form_.core().state().current_page.load() != page) continue;
+    if (form_.CurrentPage() != page) continue;
     if (!Save(form_, moment + suffix)) return;
   }
   form_.Image_StsClick();

@@ -4,7 +4,7 @@
 #include <QThread>
 
 #include "common/exception_box.h"
-#include "ui/message_boxes.h"
+#include "gui/widgets/message_boxes.h"
 
 namespace raid {
 

@@ -27,9 +27,9 @@
 #include "common/project_version.h"
 #include "common/single_instance.h"
 #include "common/user_locale.h"
+#include "events/event_log.h"
+#include "gui/widgets/two_state_image_button.h"
 #include "monitor/host_setup.h"
-#include "status/event_log.h"
-#include "ui/two_state_image_button.h"
 
 namespace {
 

@@ -9,20 +9,20 @@
 #include <QSocketNotifier>
 #include <QStatusBar>
 
-#include "app/about_page.h"
-#include "app/window_look.h"
+#include "app/event_log_viewer.h"
 #include "common/product.h"
-#include "firmware/upgrade_page.h"
-#include "health/smart_page.h"
+#include "gui/about/about_page.h"
+#include "gui/email/email_page.h"
+#include "gui/smart/smart_page.h"
+#include "gui/status/status_page.h"
+#include "gui/upgrade/upgrade_page.h"
+#include "gui/widgets/message_boxes.h"
+#include "gui/widgets/two_state_image_button.h"
+#include "gui/widgets/window_look.h"
 #include "notify/curl_smtp_client.h"
-#include "notify/email_page.h"
 #include "notify/mail_worker.h"
 #include "power/session_end.h"
-#include "status/event_log_viewer.h"
-#include "status/status_page.h"
 #include "sysinfo/host_info.h"
-#include "ui/message_boxes.h"
-#include "ui/two_state_image_button.h"
 #include "ui_tform1.h"
 
 namespace raid {
@@ -74,11 +74,11 @@ void TForm1::FormCreate() {
   SetUpPages();
 
   // Shared state as at start.
-  state.device_change_counter.store(0);
-  state.upgrade_target_selected.store(false);
-  state.upgrade_in_progress.store(false);
-  state.selected_device_index.store(0);
-  state.upgrade_target_index.store(kNoUpgradeTarget);
+  state.detection.change_counter.store(0);
+  state.upgrade.target_selected.store(false);
+  state.upgrade.in_progress.store(false);
+  state.target.selected_index.store(0);
+  state.upgrade.target_index.store(kNoUpgradeTarget);
 
   ConnectHandlers();
   SetUpTimers();
@@ -180,7 +180,7 @@ void TForm1::SetUpMail() {
     return make ? make() : std::make_unique<CurlSmtpClient>();
   };
   mail_ = std::make_unique<MailStack>(core_.device().registry(), core_.monitor(),
-                                      core_.state().mail_request_flags, worker_ui_, clock_,
+                                      core_.state().mail.request_flags, worker_ui_, clock_,
                                       std::move(sources));
   mail_->DescribeHost();
   if (const std::optional<std::string> problem = mail_->store().CheckAtStart()) {
@@ -339,7 +339,7 @@ void TForm1::RefreshDeviceCaptions() {
   const bool none = registry.current.empty();
   if (!none && !boxes_[0]->isChecked() && !boxes_[1]->isChecked()) return;
   captions_ = ComputeDeviceCaptions(registry, selection_.SelectForCaptions());
-  core_.state().scan_capable_firmware.store(captions_.scan_capable_firmware);
+  core_.state().target.scan_capable_firmware.store(captions_.scan_capable_firmware);
   std::array<std::string, 2> hints;
   for (std::size_t position = 0; position < 2 && position < captions_.hints.size(); ++position)
     hints[position] = captions_.hints[position];
@@ -430,7 +430,7 @@ bool TForm1::QueryEndSession() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   SharedState& state = core_.state();
-  if (state.upgrade_in_progress.load()) {
+  if (state.upgrade.in_progress.load()) {
     ui::ShowMessageBox(this, {kMessageCaption, kUpgradingText, MessageIcon::kNone});
     event->ignore();
     return;
@@ -442,7 +442,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   closing_ = true;
   state.shutting_down.store(true);
-  state.work_requests.store(0);
+  state.polling.work_requests.store(0);
   for (QTimer* timer : {&timer1_, &timer2_, &timer3_, &timer4_})
     timer->stop();
   worker_ui_.Close();

@@ -14,20 +14,20 @@
 #include <memory>
 #include <string>
 
-#include "app/guarded_slot.h"
-#include "app/window_email.h"
-#include "app/window_firmware.h"
 #include "app/window_log_save.h"
 #include "app/window_options.h"
-#include "app/window_smart.h"
-#include "app/window_ui_sink.h"
 #include "device/device_watch.h"
+#include "events/shared_event_log.h"
+#include "gui/email/window_email.h"
+#include "gui/smart/window_smart.h"
+#include "gui/upgrade/window_firmware.h"
+#include "gui/widgets/guarded_slot.h"
+#include "gui/widgets/window_ui_sink.h"
 #include "monitor/monitor_core.h"
 #include "monitor/page_selection.h"
 #include "monitor/worker_threads.h"
 #include "notify/mail_stack.h"
 #include "status/device_captions.h"
-#include "status/shared_event_log.h"
 
 class QCheckBox;
 class QLabel;
@@ -53,6 +53,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   ~TForm1() override;
 
   MonitorCore& core() { return core_; }
+  Page CurrentPage() const { return selection_.current_page(); }
   Clock& clock() { return clock_; }
   const SharedEventLog& event_log() const { return shared_log_; }
   StatusPage* status_page() const { return status_page_; }

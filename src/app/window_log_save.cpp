@@ -4,9 +4,9 @@
 #include <QMetaObject>
 #include <QWidget>
 
-#include "app/window_ui_sink.h"
-#include "status/log_save_texts.h"
-#include "ui/message_boxes.h"
+#include "events/log_save_texts.h"
+#include "gui/widgets/message_boxes.h"
+#include "gui/widgets/window_ui_sink.h"
 
 namespace raid {
 namespace {

@@ -8,9 +8,9 @@
 #include "cli/platform.h"
 #include "common/decimal_text.h"
 #include "common/platform_files.h"
+#include "common/text_helpers.h"
 #include "notify/mail_entry_checks.h"
 #include "notify/mail_templates.h"
-#include "status/text_helpers.h"
 #include "sysinfo/host_info.h"
 
 namespace raid::cli {

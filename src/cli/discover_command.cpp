@@ -9,7 +9,7 @@
 
 #include "cli/json_output.h"
 #include "cli/unopened_drives.h"
-#include "status/text_helpers.h"
+#include "common/text_helpers.h"
 
 namespace raid::cli {
 namespace {

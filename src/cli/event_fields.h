@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "status/monitor_events.h"
+#include "events/monitor_events.h"
 
 namespace raid::cli {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli/event_fields.h"
-#include "status/monitor_events.h"
+#include "events/monitor_events.h"
 
 namespace raid::cli {
 

@@ -8,10 +8,10 @@
 #include "cli/platform.h"
 #include "cli/unopened_drives.h"
 #include "cli/upgrade_terminal.h"
+#include "common/text_helpers.h"
 #include "firmware/firmware_image.h"
 #include "firmware/upgrade_firmware.h"
 #include "power/system_keep_awake.h"
-#include "status/text_helpers.h"
 
 namespace raid::cli {
 namespace {
@@ -119,7 +119,7 @@ int RunFirmwareUpgradeCommand(CliSession& session, const CliOptions& options) {
 
   SystemKeepAwake keep_awake;
   UpgradeFirmware upgrade(session.device(), session.state(), keep_awake);
-  UpgradeTerminal terminal(session.state().progress_count);
+  UpgradeTerminal terminal(session.state().upgrade.progress_count);
   UpgradeResult result;
   {
     // Ending raidctl now would leave the controller's flash erased or half written.

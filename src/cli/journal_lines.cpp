@@ -4,7 +4,7 @@
 #include <array>
 #include <charconv>
 
-#include "status/log_save_texts.h"
+#include "events/log_save_texts.h"
 
 namespace raid::cli {
 namespace {

@@ -22,12 +22,12 @@
 #include "cli/unopened_drives.h"
 #include "common/exception_box.h"
 #include "device/device_watch.h"
+#include "events/event_log.h"
+#include "events/log_save_texts.h"
+#include "events/log_text.h"
+#include "events/monitor_events.h"
 #include "notify/mail_templates.h"
 #include "notify/mail_worker.h"
-#include "status/event_log.h"
-#include "status/log_save_texts.h"
-#include "status/log_text.h"
-#include "status/monitor_events.h"
 #include "sysinfo/host_info.h"
 
 namespace raid::cli {
@@ -276,7 +276,7 @@ class ReadinessReport {
   void AfterCycle() {
     const unsigned installed = session_.view().lists_installed();
     const bool watching =
-        session_.device().registry().current.empty() || !session_.state().initial_detection.load();
+        session_.device().registry().current.empty() || !session_.state().detection.initial.load();
     if (installed == 0 || !watching) return;
     // Drives that cannot be opened are said at the start and whenever they change.
     const std::vector<UnopenedDrive>& unopened = session_.device().discovery().UnopenedDrives();

@@ -10,8 +10,8 @@
 
 #include "cli/json_output.h"
 #include "cli/unopened_drives.h"
+#include "common/text_helpers.h"
 #include "status/state_text.h"
-#include "status/text_helpers.h"
 
 namespace raid::cli {
 namespace {
@@ -91,12 +91,12 @@ int RunStatusCommand(CliSession& session, bool json) {
   if (found == 0) return ReportNoEnclosure(json, unopened, 0);
   // One plain reading: no start-up marking and no daily log for a single look.
   session.monitor().SetListener(nullptr);
-  session.state().initial_detection.store(false);
+  session.state().detection.initial.store(false);
   const std::optional<PositionMask> refreshed = session.monitor().RefreshStatus();
   const PositionMask mask = refreshed.value_or(0);
 
   const EnclosureRegistry& registry = session.device().registry();
-  const bool scan_capable = session.state().scan_capable_firmware.load();
+  const bool scan_capable = session.state().target.scan_capable_firmware.load();
   const unsigned shown = std::min<unsigned>(static_cast<unsigned>(registry.current.size()),
                                             session.monitor().watch().polled_positions);
   nlohmann::json list = nlohmann::json::array();

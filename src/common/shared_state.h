@@ -9,16 +9,6 @@
 
 namespace raid {
 
-// The window's notebook pages, in their index order (SharedState::current_page).
-enum Page : std::uint8_t {
-  kStatusPage = 0,
-  kSetupPage = 1,
-  kUpgradePage = 2,
-  kEmailPage = 3,
-  kAboutPage = 4,
-  kSmartPage = 5,
-};
-
 // A discovery pass lists at most this many enclosures (one per probed drive number).
 inline constexpr unsigned kMaxEnclosures = 10;
 // One bit per list position.
@@ -50,30 +40,56 @@ inline constexpr std::uint8_t kRequestSmartThresholds = 0x08;
 inline constexpr std::uint8_t kLogRunningFlag = 0x10;
 inline constexpr std::uint8_t kRequestSmartData = 0x20;
 
+// Grouped by the side that writes them; each group's comment names the readers. Where the
+// window's design has a name for a flag, it follows as a comment.
 struct SharedState {
-  std::atomic<bool> upgrade_in_progress{false};      // UpgradeInProgress
-  std::atomic<bool> upgrade_target_selected{false};  // the upgrade addresses UpgradeTargetIndex
-  std::atomic<bool> shutting_down{false};            // ShuttingDown
-  std::atomic<bool> initial_detection{true};         // InitialDetection
-  std::atomic<bool> detection_running{false};        // DetectionRunning
-  std::atomic<bool> detection_requested{false};      // DetectionRequested: run a pass
-  std::atomic<bool> detection_pending{false};  // DetectionPending: a pass is requested or runs
-  std::atomic<bool> detection_done{false};     // DetectionDone: its list waits to be installed
-  std::atomic<bool> status_poll_busy{false};   // StatusPollBusy
-  std::atomic<std::uint8_t> device_change_counter{0};                 // DeviceChangeCounter
-  std::atomic<std::uint16_t> upgrade_target_index{kNoUpgradeTarget};  // UpgradeTargetIndex
-  std::atomic<std::uint8_t> selected_device_index{0};                 // SelectedDeviceIndex
-  std::atomic<std::uint32_t> progress_count{0};                       // ProgressCount
-  std::atomic<std::uint8_t> work_requests{0};                         // WorkRequests
-  std::atomic<std::uint8_t> mail_request_flags{0};  // MailRequestFlags (notify/mail_settings.h)
-  // ScanCapableFirmware: the selected enclosure's firmware reports surface scans.
-  std::atomic<bool> scan_capable_firmware{false};
-  std::atomic<std::uint8_t> current_page{0};  // CurrentPage: the notebook page shown
-  // The SMART thresholds have been read successfully; the countdown then asks for data only.
-  std::atomic<bool> smart_thresholds_read{false};
-  // Whether each list position is polled: in the window, its "Device1" / "Device2" monitor
-  // boxes; the positions it does not watch stay unchecked.
-  std::array<std::atomic<bool>, kMaxEnclosures> monitor_checked{};
+  // Set once when the program closes: every worker ends its pass early.
+  std::atomic<bool> shutting_down{false};  // ShuttingDown
+
+  // Written by the detection ticks and the discovery worker; read by everything that must not
+  // talk to an enclosure while the list is being rebuilt.
+  struct Detection {
+    std::atomic<bool> initial{true};              // InitialDetection: no list has been shown yet
+    std::atomic<bool> running{false};             // DetectionRunning
+    std::atomic<bool> requested{false};           // DetectionRequested: run a pass
+    std::atomic<bool> pending{false};             // DetectionPending: a pass is requested or runs
+    std::atomic<bool> done{false};                // DetectionDone: its list waits to be installed
+    std::atomic<std::uint8_t> change_counter{0};  // DeviceChangeCounter: ticks since a change
+  } detection;
+
+  // Written by the polling ticks and the front end; read by the RAID worker.
+  struct Polling {
+    std::atomic<std::uint8_t> work_requests{0};  // WorkRequests (the kRequest* bits above)
+    std::atomic<bool> status_poll_busy{false};   // StatusPollBusy
+    // Whether each list position is polled: in the window, its "Device1" / "Device2" monitor
+    // boxes; the positions it does not watch stay unchecked. raidctl checks every position.
+    std::array<std::atomic<bool>, kMaxEnclosures> monitor_checked{};
+    // The SMART thresholds have been read successfully; the countdown then asks for data only.
+    std::atomic<bool> smart_thresholds_read{false};
+    // Someone is looking at the SMART readings (the window's SMART page): the countdown shows
+    // its status line, and each finished data pass asks for a redraw.
+    std::atomic<bool> smart_readings_shown{false};
+  } polling;
+
+  // The enclosure the front end addresses: the one its pages show, or raidctl's --device.
+  struct Target {
+    std::atomic<std::uint8_t> selected_index{0};  // SelectedDeviceIndex
+    // ScanCapableFirmware: the selected enclosure's firmware reports surface scans.
+    std::atomic<bool> scan_capable_firmware{false};
+  } target;
+
+  // Written by the firmware upgrade; read by polling, detection and the progress display.
+  struct Upgrade {
+    std::atomic<bool> in_progress{false};      // UpgradeInProgress
+    std::atomic<bool> target_selected{false};  // the upgrade addresses target_index
+    std::atomic<std::uint16_t> target_index{kNoUpgradeTarget};  // UpgradeTargetIndex
+    std::atomic<std::uint32_t> progress_count{0};               // ProgressCount
+  } upgrade;
+
+  // Written by the front end and the alert path; read by the mail worker.
+  struct Mail {
+    std::atomic<std::uint8_t> request_flags{0};  // MailRequestFlags (notify/mail_settings.h)
+  } mail;
 };
 
 }  // namespace raid

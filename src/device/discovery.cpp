@@ -101,8 +101,8 @@ void Discovery::BuildVolumeTable(UiSink& ui) {
 }
 
 std::optional<unsigned> Discovery::UpgradeTargetPosition() const {
-  const unsigned target = state_.upgrade_target_index.load();
-  if (target == kNoUpgradeTarget || state_.initial_detection.load()) return std::nullopt;
+  const unsigned target = state_.upgrade.target_index.load();
+  if (target == kNoUpgradeTarget || state_.detection.initial.load()) return std::nullopt;
   if (target >= registry_.current.size()) return std::nullopt;
   return target;
 }
@@ -132,7 +132,7 @@ void Discovery::ReadModelFromInquiry(IdentificationBlock& block) {
 }
 
 bool Discovery::KeepListedEnclosure(unsigned drive) {
-  if (state_.initial_detection.load() || registry_.probe.identity.empty()) return false;
+  if (state_.detection.initial.load() || registry_.probe.identity.empty()) return false;
   const auto listed = std::find_if(registry_.current.begin(), registry_.current.end(),
                                    [&](const EnclosureInfo& info) {
                                      return DriveNumberOf(info.device_code) == drive &&

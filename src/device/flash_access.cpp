@@ -44,7 +44,7 @@ std::optional<DiskRef> FlashAccess::UpgradeDrive(UiSink& ui) const {
     ui.ShowMessage({kMessageCaption, kNoDeviceBox, MessageIcon::kNone});
     return std::nullopt;
   }
-  const unsigned target = state_.upgrade_target_index.load();
+  const unsigned target = state_.upgrade.target_index.load();
   if (target >= registry_.current.size()) {
     ui.SetPanelText(kFlashStatusPanel, kNoUpgradePanel);
     ui.ShowMessage({kMessageCaption, kNoUpgradeBox, MessageIcon::kNone});
@@ -55,7 +55,7 @@ std::optional<DiskRef> FlashAccess::UpgradeDrive(UiSink& ui) const {
 
 bool FlashAccess::FlashRead(std::uint32_t start, std::uint32_t length,
                             std::span<std::uint8_t> destination, UiSink& ui) {
-  if (!state_.detection_running.load()) {
+  if (!state_.detection.running.load()) {
     return FlashReadUpgradeTarget(start, length, destination, ui);
   }
   if (destination.size() < length) return false;
@@ -134,7 +134,7 @@ bool FlashAccess::RunRange(Operation operation, const DiskRef& drive, std::uint3
     if (operation == Operation::kRead) {
       std::copy_n(block.begin(), in_range, destination.begin() + offset);
     }
-    state_.progress_count.fetch_add(1);
+    state_.upgrade.progress_count.fetch_add(1);
   }
   return true;
 }

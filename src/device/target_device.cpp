@@ -12,11 +12,11 @@ std::optional<DiskRef> RefAt(const EnclosureRegistry& registry, unsigned positio
 }  // namespace
 
 std::optional<DiskRef> TargetDevice(const SharedState& state, const EnclosureRegistry& registry) {
-  if (state.upgrade_target_selected.load()) {
-    return RefAt(registry, state.upgrade_target_index.load());
+  if (state.upgrade.target_selected.load()) {
+    return RefAt(registry, state.upgrade.target_index.load());
   }
-  if (state.detection_running.load()) return registry.probe;
-  return RefAt(registry, state.selected_device_index.load());
+  if (state.detection.running.load()) return registry.probe;
+  return RefAt(registry, state.target.selected_index.load());
 }
 
 std::unique_ptr<Disk> OpenTargetDisk(DiskSystem& disks, const DiskRef& target) {

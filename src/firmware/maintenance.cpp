@@ -6,7 +6,7 @@ namespace raid {
 std::optional<Maintenance> Maintenance::BeginMaintenance(SharedState& state,
                                                          MaintenanceView& view) {
   // One test-and-set: two clicks, or a click and raidctl's thread, cannot both get through.
-  if (state.upgrade_in_progress.exchange(true)) return std::nullopt;
+  if (state.upgrade.in_progress.exchange(true)) return std::nullopt;
   view.EnableMonitorBoxes(false);
   return Maintenance(state, view);
 }
@@ -18,9 +18,9 @@ Maintenance::Maintenance(Maintenance&& other) noexcept : state_(other.state_), v
 
 void Maintenance::EndMaintenance() {
   if (state_ == nullptr) return;  // moved from
-  state_->upgrade_target_index.store(kNoUpgradeTarget);
+  state_->upgrade.target_index.store(kNoUpgradeTarget);
   view_->EnableMonitorBoxes(true);
-  state_->upgrade_in_progress.store(false);
+  state_->upgrade.in_progress.store(false);
 }
 
 }  // namespace raid

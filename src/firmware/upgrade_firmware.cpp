@@ -129,7 +129,7 @@ void UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigned upgrade
   }
   // A position past any list names no enclosure, whatever the caller passed.
   const unsigned position = std::min(upgrade_device, unsigned{kUpgradeTargetGone});
-  state_.upgrade_target_index.store(static_cast<std::uint16_t>(position));
+  state_.upgrade.target_index.store(static_cast<std::uint16_t>(position));
   if (!device_.flash().UpgradeDrive(ui)) return;
 
   const EnclosureRegistry& registry = device_.registry();
@@ -157,7 +157,7 @@ void UpgradeFirmware::CheckAndFlash(const FirmwareImage& image, unsigned upgrade
   if (!hold) ui.SetPanelText(kKeepAwakePanel, kNotKeptAwakeText + why_not);
 
   progress.SetProgressLabel(kUpdatingLabel);
-  state_.progress_count.store(0);
+  state_.upgrade.progress_count.store(0);
   progress.SetProgressCaption(kStepCaptions[0]);
   const auto maximum = static_cast<std::uint32_t>(ProgressMaximum(image.size));
   ShownProgress shown(progress, maximum);
@@ -179,7 +179,9 @@ UpgradeStep UpgradeFirmware::EraseProgramVerify(const FirmwareImage& image, Pane
                                                 UpgradeProgressView& progress,
                                                 UpgradeStep& under_way) {
   FlashAccess& flash = device_.flash();
-  const auto show_progress = [&] { progress.SetProgressPosition(state_.progress_count.load()); };
+  const auto show_progress = [&] {
+    progress.SetProgressPosition(state_.upgrade.progress_count.load());
+  };
 
   under_way = UpgradeStep::kErase;
   const bool erased = flash.FlashErase(0, static_cast<std::uint32_t>(EraseLength(image.size)), ui);

@@ -42,18 +42,18 @@ DriveSmartReader::DriveSmartReader(ControllerCommands& commands, SharedState& st
       watch_(watch) {}
 
 bool DriveSmartReader::Held() const {
-  if (state_.upgrade_target_index.load() != kNoUpgradeTarget || registry_.current.empty()) {
+  if (state_.upgrade.target_index.load() != kNoUpgradeTarget || registry_.current.empty()) {
     return true;
   }
   const unsigned watched = std::min(watch_.polled_positions, kSmartPositions);
   for (unsigned position = 0; position < watched; ++position) {
-    if (state_.monitor_checked[position].load()) return false;
+    if (state_.polling.monitor_checked[position].load()) return false;
   }
   return true;
 }
 
 bool DriveSmartReader::Wanted(unsigned position) const {
-  return !watch_.smart_of_checked_only || state_.monitor_checked[position].load();
+  return !watch_.smart_of_checked_only || state_.polling.monitor_checked[position].load();
 }
 
 SmartReadPass DriveSmartReader::Read(std::uint8_t feature) {
@@ -99,7 +99,7 @@ void DriveSmartReader::EndPass(std::uint8_t feature) {
   if (pass_.ran) {
     if (feature == kSmartThresholdsFeature) {
       store_.SetThresholdsRead(!pass_.AnyFailed());
-    } else if (after_data_read_ && state_.current_page.load() == kSmartPage) {
+    } else if (after_data_read_ && state_.polling.smart_readings_shown.load()) {
       after_data_read_();
     }
     if (pass_listener_) pass_listener_(feature, pass_);

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
+#include "common/text_helpers.h"
 #include "health/attribute_names.h"
 #include "health/smart_verdict.h"
 #include "status/controller_status.h"
-#include "status/text_helpers.h"
 
 namespace raid {
 
@@ -93,7 +93,7 @@ MetricsEnclosure MetricsCollector::EnclosureAt(unsigned position) const {
   enclosure.physical_drive = slot;
   enclosure.model = ModelText(block, kIdModelText);
   enclosure.firmware = FirmwareRevisionText(block);
-  enclosure.monitored = core_.state().monitor_checked[position].load();
+  enclosure.monitored = core_.state().polling.monitor_checked[position].load();
   enclosure.answered = tally.last_answered;
   if (tally.answered != 0) enclosure.last_answered_at = tally.last_answered_at;
   enclosure.failed_polls = tally.failed;
@@ -105,7 +105,7 @@ MetricsEnclosure MetricsCollector::EnclosureAt(unsigned position) const {
   if (activity & kRebuildActivity) {
     // As the state text tells a scan from a rebuild.
     const bool scan =
-        core_.state().scan_capable_firmware.load() && (activity & kScanOrSsdTooSmall) != 0;
+        core_.state().target.scan_capable_firmware.load() && (activity & kScanOrSsdTooSmall) != 0;
     enclosure.operation = scan ? ArrayOperation::kScan : ArrayOperation::kRebuild;
     enclosure.operation_drive = (activity & kRebuildingHdd1) != 0 ? 0 : 1;
     enclosure.progress_percent = record.Progress();

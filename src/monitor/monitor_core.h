@@ -14,13 +14,13 @@
 #include "common/ui_sink.h"
 #include "device/device_access.h"
 #include "device/disk_system.h"
+#include "events/alert_sink.h"
+#include "events/event_detector.h"
+#include "events/event_log.h"
 #include "health/smart_reader.h"
 #include "health/smart_store.h"
 #include "monitor/monitor_work.h"
 #include "monitor/polling_schedule.h"
-#include "status/alert_sink.h"
-#include "status/event_detector.h"
-#include "status/event_log.h"
 #include "status/status_monitor.h"
 
 namespace raid {

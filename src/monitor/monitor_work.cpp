@@ -7,8 +7,8 @@ void MonitorWork::InstallList() {
   // The first discovery is the start-up state, not a change; later ones that change the number
   // of enclosures leave found and removed lines for the next detector call.
   const std::vector<ListChange> changes =
-      InstallNewList(device_.registry(), state_.initial_detection.load());
-  FollowUpgradeTarget(device_.registry(), state_.upgrade_target_index);
+      InstallNewList(device_.registry(), state_.detection.initial.load());
+  FollowUpgradeTarget(device_.registry(), state_.upgrade.target_index);
   if (!changes.empty()) detector_.AddDiscoveryChanges(changes);
 }
 

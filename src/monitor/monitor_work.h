@@ -9,9 +9,9 @@
 #include "common/shared_state.h"
 #include "common/ui_sink.h"
 #include "device/device_access.h"
+#include "events/event_detector.h"
 #include "health/smart_reading.h"
 #include "monitor/polling_schedule.h"
-#include "status/event_detector.h"
 #include "status/status_monitor.h"
 
 namespace raid {

@@ -14,33 +14,34 @@ std::array<PolledRecord, 2> TakePolledRecords(MonitorCore& core) {
 }
 
 bool PageSelection::PageSwitchAllowed() const {
-  return !core_.state().initial_detection.load() && TargetSwitchAllowed();
+  return !core_.state().detection.initial.load() && TargetSwitchAllowed();
 }
 
 bool PageSelection::TargetSwitchAllowed() const {
-  return core_.state().upgrade_target_index.load() == kNoUpgradeTarget;
+  return core_.state().upgrade.target_index.load() == kNoUpgradeTarget;
 }
 
 void PageSelection::ShowPage(Page page) {
   SharedState& state = core_.state();
-  state.current_page.store(page);
-  if (page == kStatusPage) state.selected_device_index.store(status_device_);
-  if (page == kUpgradePage) state.selected_device_index.store(upgrade_device_);
+  page_ = page;
+  state.polling.smart_readings_shown.store(page == kSmartPage);
+  if (page == kStatusPage) state.target.selected_index.store(status_device_);
+  if (page == kUpgradePage) state.target.selected_index.store(upgrade_device_);
 }
 
 void PageSelection::ShowStatusDevice(unsigned device) {
   status_device_ = static_cast<std::uint8_t>(device);
-  core_.state().selected_device_index.store(status_device_);
+  core_.state().target.selected_index.store(status_device_);
 }
 
 void PageSelection::ShowUpgradeDevice(unsigned device) {
   upgrade_device_ = static_cast<std::uint8_t>(device);
-  core_.state().selected_device_index.store(upgrade_device_);
+  core_.state().target.selected_index.store(upgrade_device_);
 }
 
 bool PageSelection::MonitorBoxClicked(unsigned position, bool checked, bool other_checked,
                                       bool& status_moved) {
-  core_.state().monitor_checked[position].store(checked);
+  core_.state().polling.monitor_checked[position].store(checked);
   status_moved = false;
   if (!checked && !other_checked) return false;
   if (checked != other_checked) {
@@ -69,7 +70,7 @@ PageSelection::Moved PageSelection::FollowListSize() {
 
 std::uint8_t PageSelection::SelectForCaptions() {
   const std::uint8_t selected = current_page() == kUpgradePage ? upgrade_device_ : status_device_;
-  core_.state().selected_device_index.store(selected);
+  core_.state().target.selected_index.store(selected);
   return selected;
 }
 
@@ -88,7 +89,8 @@ StatusPageInput PageSelection::StatusInput(const DeviceCaptions& captions) const
   StatusPageInput input;
   const PolledRecord* shown = ShownRecord();
   input.enclosure_known = !core_.device().registry().current.empty() && shown != nullptr;
-  input.device_checked = {state.monitor_checked[0].load(), state.monitor_checked[1].load()};
+  input.device_checked = {state.polling.monitor_checked[0].load(),
+                          state.polling.monitor_checked[1].load()};
   input.status_device = status_device_;
   if (shown != nullptr) {
     input.record = shown->record;

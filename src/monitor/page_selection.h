@@ -17,6 +17,16 @@
 
 namespace raid {
 
+// The window's notebook pages, in their index order.
+enum Page : std::uint8_t {
+  kStatusPage = 0,
+  kSetupPage = 1,
+  kUpgradePage = 2,
+  kEmailPage = 3,
+  kAboutPage = 4,
+  kSmartPage = 5,
+};
+
 // A polled position's record as the RAID worker left it, and whether the enclosure is silent.
 struct PolledRecord {
   ControllerStatus record;
@@ -41,7 +51,7 @@ class PageSelection {
   std::uint8_t status_device() const { return status_device_; }
   std::uint8_t upgrade_device() const { return upgrade_device_; }
   std::uint8_t smart_drive() const { return smart_drive_; }
-  Page current_page() const { return static_cast<Page>(core_.state().current_page.load()); }
+  Page current_page() const { return page_; }  // CurrentPage
 
   // The page buttons do nothing until the first discovery has been shown, nor while an upgrade
   // holds its enclosure.
@@ -87,6 +97,7 @@ class PageSelection {
 
  private:
   MonitorCore& core_;
+  Page page_ = kStatusPage;
   std::uint8_t status_device_ = 0;   // StatusDevice
   std::uint8_t upgrade_device_ = 0;  // UpgradeDevice
   std::uint8_t smart_drive_ = 0;     // SmartDevice

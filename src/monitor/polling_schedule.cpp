@@ -59,21 +59,21 @@ PollingSchedule::PollingSchedule(SharedState& state, Discovery& discovery,
       watched_positions_(std::min<unsigned>(watched_positions, kMaxEnclosures)) {}
 
 void PollingSchedule::Start() {
-  state_.device_change_counter.store(0);
+  state_.detection.change_counter.store(0);
   // The first pass counts the drives itself, on the detection thread, and always runs.
   pass_forced_.store(true);
-  state_.detection_requested.store(true);
-  state_.detection_pending.store(true);
-  state_.detection_running.store(true);
-  state_.detection_done.store(false);
-  state_.work_requests.store(0);
+  state_.detection.requested.store(true);
+  state_.detection.pending.store(true);
+  state_.detection.running.store(true);
+  state_.detection.done.store(false);
+  state_.polling.work_requests.store(0);
   smart_countdown_.store(kSmartCountdownStart);
   work_busy_.store(0);
   SetDetectionText(kDetectingText, true);
 }
 
 void PollingSchedule::DeviceChanged() {
-  state_.device_change_counter.store(kDeviceChangeStart);
+  state_.detection.change_counter.store(kDeviceChangeStart);
 }
 
 void PollingSchedule::SetDetectionText(const std::string& text, bool visible) {
@@ -83,29 +83,29 @@ void PollingSchedule::SetDetectionText(const std::string& text, bool visible) {
 }
 
 void PollingSchedule::RequestStatusPoll() {
-  if (state_.device_change_counter.load() == 0 && !state_.detection_running.load() &&
-      !state_.status_poll_busy.load() && !state_.upgrade_in_progress.load() &&
+  if (state_.detection.change_counter.load() == 0 && !state_.detection.running.load() &&
+      !state_.polling.status_poll_busy.load() && !state_.upgrade.in_progress.load() &&
       !state_.shutting_down.load()) {
-    if (state_.work_requests.load() & kLogRunningFlag) {
-      state_.work_requests.fetch_or(kRequestStatusPoll);
+    if (state_.polling.work_requests.load() & kLogRunningFlag) {
+      state_.polling.work_requests.fetch_or(kRequestStatusPoll);
     } else {
       // After an upgrade the first tick only re-arms polling; it drops whatever was pending,
       // except a SMART pass that has begun: its other enclosures are still to be read.
-      state_.work_requests.store(kLogRunningFlag | smart_under_way_.load());
+      state_.polling.work_requests.store(kLogRunningFlag | smart_under_way_.load());
     }
-  } else if (state_.upgrade_in_progress.load()) {
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
+  } else if (state_.upgrade.in_progress.load()) {
+    state_.polling.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
   }
 }
 
 void PollingSchedule::TickSmartCountdown() {
-  if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
-      state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
+  if (state_.detection.change_counter.load() != 0 || state_.detection.running.load() ||
+      state_.upgrade.in_progress.load() || state_.shutting_down.load()) {
     return;
   }
-  const bool reading = (state_.work_requests.load() & kRequestSmartData) != 0;
+  const bool reading = (state_.polling.work_requests.load() & kRequestSmartData) != 0;
   const std::uint8_t countdown = smart_countdown_.load();
-  if (state_.current_page.load() == kSmartPage) {
+  if (state_.polling.smart_readings_shown.load()) {
     view_.SetSmartStatusLine(SmartStatusLine(countdown, reading));
   }
   if (reading) return;  // the countdown waits for the read
@@ -114,29 +114,29 @@ void PollingSchedule::TickSmartCountdown() {
     return;
   }
   std::uint8_t requests = kRequestSmartData;
-  if (!state_.smart_thresholds_read.load()) requests |= kRequestSmartThresholds;
-  state_.work_requests.fetch_or(requests);
+  if (!state_.polling.smart_thresholds_read.load()) requests |= kRequestSmartThresholds;
+  state_.polling.work_requests.fetch_or(requests);
   smart_countdown_.store(kSmartCountdownStart);
 }
 
 void PollingSchedule::TickDetection() {
-  const std::uint8_t counter = state_.device_change_counter.load();
+  const std::uint8_t counter = state_.detection.change_counter.load();
   if (counter != 0) {
     if (counter < kDeviceChangeSettled) {
-      state_.device_change_counter.store(counter + 1);
+      state_.detection.change_counter.store(counter + 1);
       return;
     }
     // A change that comes while a pass runs, or while its list waits, waits for the list: a
     // recount now would clear DetectionRunning in the middle of the pass (its queries would
     // then go to the selected enclosure) or start a second pass beside it.
-    if (!state_.detection_pending.load() && !state_.detection_done.load()) {
+    if (!state_.detection.pending.load() && !state_.detection.done.load()) {
       RequestRecount();
       return;
     }
   }
   if (recount_unchanged_.exchange(false)) view_.EnableUpgradeButton(true);
-  if (!state_.detection_done.load()) {
-    if (!state_.detection_pending.load()) return;
+  if (!state_.detection.done.load()) {
+    if (!state_.detection.pending.load()) return;
     if (pass_running_.load() && registry_.current.empty() && detection_text_ != kDetectingText) {
       SetDetectionText(kDetectingText, true);
     } else if (detection_text_ == kDetectingText) {
@@ -148,40 +148,40 @@ void PollingSchedule::TickDetection() {
 }
 
 void PollingSchedule::RequestRecount() {
-  if (state_.status_poll_busy.load()) return;  // next tick
+  if (state_.polling.status_poll_busy.load()) return;  // next tick
   // Nor under any work item of the RAID worker (a SMART read takes a while): the pass would
   // open the enclosure's volumes in the middle of its exchanges. Holding the lock while the
   // pass is requested closes the gap between RaidLook's look at the flags and its work.
   std::unique_lock lock(work_mutex_, std::try_to_lock);
   if (!lock.owns_lock()) return;  // next tick
   view_.EnableUpgradeButton(false);
-  if (state_.upgrade_in_progress.load()) {
+  if (state_.upgrade.in_progress.load()) {
     // The counter stays settled: the recount runs on the first tick after the upgrade.
     view_.EnableUpgradeButton(true);
     return;
   }
   // The drives are counted on the detection thread: opening a disk that is in error recovery
   // can block, and the window never waits for a disk.
-  state_.detection_running.store(true);
-  state_.device_change_counter.store(0);
-  state_.detection_pending.store(true);
-  state_.detection_requested.store(true);
+  state_.detection.running.store(true);
+  state_.detection.change_counter.store(0);
+  state_.detection.pending.store(true);
+  state_.detection.requested.store(true);
 }
 
 void PollingSchedule::Install() {
   // Not while an upgrade runs: its thread reads the list this replaces. After it, next tick.
-  if (state_.upgrade_in_progress.load()) return;
+  if (state_.upgrade.in_progress.load()) return;
   // Not under a running work item: a poll reads the list this replaces. Try again next tick.
   std::unique_lock lock(work_mutex_, std::try_to_lock);
   if (!lock.owns_lock()) return;
-  state_.detection_done.store(false);
+  state_.detection.done.store(false);
   ui_.SetPanelText(kDetectedPanel, "Detected OK");
   ui_.SetPanelText(kClearedPanel, " ");
   const std::size_t found = registry_.fresh.size();
-  for (unsigned position = 0; position < state_.monitor_checked.size(); ++position) {
+  for (unsigned position = 0; position < state_.polling.monitor_checked.size(); ++position) {
     const bool listed = position < found;
     if (position < kShownDevices) view_.ShowDevice(position, listed);
-    state_.monitor_checked[position].store(listed && position < watched_positions_);
+    state_.polling.monitor_checked[position].store(listed && position < watched_positions_);
   }
   work_.InstallList();
 
@@ -189,17 +189,17 @@ void PollingSchedule::Install() {
     view_.EnableControls(false);
     view_.RefreshDeviceCaptions();
     smart_countdown_on_.store(false);
-    state_.detection_running.store(false);
+    state_.detection.running.store(false);
     SetDetectionText(kNoDriveFoundText, true);
     return;
   }
   const auto last = static_cast<std::uint8_t>(registry_.current.size() - 1);
-  if (state_.selected_device_index.load() > last) state_.selected_device_index.store(last);
+  if (state_.target.selected_index.load() > last) state_.target.selected_index.store(last);
   view_.EnableControls(true);
   view_.ShowEventLogButton();
   view_.RefreshDeviceCaptions();
-  state_.detection_running.store(false);
-  state_.work_requests.fetch_or(kWorkRequestBits);
+  state_.detection.running.store(false);
+  state_.polling.work_requests.fetch_or(kWorkRequestBits);
   status_polls_on_.store(true);
   smart_countdown_on_.store(true);
   const std::string more = MoreEnclosuresText(registry_.current.size());
@@ -207,7 +207,7 @@ void PollingSchedule::Install() {
 }
 
 bool PollingSchedule::DriveDetectLook() {
-  if (!state_.detection_requested.exchange(false)) return false;
+  if (!state_.detection.requested.exchange(false)) return false;
   try {
     // The counts are kept for the next recount; a pass only when they changed (or at start).
     const bool changed = discovery_.RecountChangedDrives();
@@ -215,12 +215,12 @@ bool PollingSchedule::DriveDetectLook() {
       pass_running_.store(true);
       work_.RunDiscovery();
       pass_running_.store(false);
-      state_.detection_pending.store(false);
-      state_.detection_done.store(true);  // last: the list is complete
+      state_.detection.pending.store(false);
+      state_.detection.done.store(true);  // last: the list is complete
     } else {
-      state_.detection_running.store(false);
+      state_.detection.running.store(false);
       recount_unchanged_.store(true);
-      state_.detection_pending.store(false);
+      state_.detection.pending.store(false);
     }
   } catch (...) {
     EndFailedPass();
@@ -234,29 +234,29 @@ void PollingSchedule::EndFailedPass() {
   // before go on being polled, and a new pass runs after the settle delay, as after a change.
   pass_running_.store(false);
   pass_forced_.store(true);
-  state_.device_change_counter.store(kDeviceChangeStart);
-  state_.detection_running.store(false);
+  state_.detection.change_counter.store(kDeviceChangeStart);
+  state_.detection.running.store(false);
   recount_unchanged_.store(true);  // the upgrade button comes back meanwhile
-  state_.detection_pending.store(false);
+  state_.detection.pending.store(false);
 }
 
 bool PollingSchedule::RaidLook() {
   // The flags are looked at under the lock that RequestRecount takes to set them.
   const std::lock_guard lock(work_mutex_);
-  if (state_.detection_pending.load() || state_.detection_done.load()) return false;
-  if ((state_.work_requests.load() & kWorkRequestBits) == 0) return false;
+  if (state_.detection.pending.load() || state_.detection.done.load()) return false;
+  if ((state_.polling.work_requests.load() & kWorkRequestBits) == 0) return false;
   RaidWork();
   return true;
 }
 
 void PollingSchedule::RaidWork() {
   const std::lock_guard lock(work_mutex_);
-  const std::uint8_t requests = state_.work_requests.load();
+  const std::uint8_t requests = state_.polling.work_requests.load();
   if (requests & kRequestStatusPoll) {
     // Re-entered while a poll runs further up: leave the request for a later look.
     if (work_busy_.load() & kWorkBusyStatusPoll) return;
     work_busy_.fetch_or(kWorkBusyStatusPoll);
-    const WorkItemEnd end(state_.work_requests, kRequestStatusPoll, work_busy_,
+    const WorkItemEnd end(state_.polling.work_requests, kRequestStatusPoll, work_busy_,
                           kWorkBusyStatusPoll);
     work_.RefreshStatus();
   } else if (requests & kRequestSmartThresholds) {
@@ -275,12 +275,12 @@ void PollingSchedule::ReadSmartStep(std::uint8_t request, std::uint8_t feature) 
     over = work_.ReadSmart(feature);
   } catch (...) {
     smart_under_way_.fetch_and(static_cast<std::uint8_t>(~request));
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
+    state_.polling.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
     throw;
   }
   if (over) {
     smart_under_way_.fetch_and(static_cast<std::uint8_t>(~request));
-    state_.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
+    state_.polling.work_requests.fetch_and(static_cast<std::uint8_t>(~request));
   }
 }
 

@@ -5,8 +5,8 @@
 
 #include "common/decimal_text.h"
 #include "common/product.h"
+#include "common/text_helpers.h"
 #include "status/device_information.h"
-#include "status/text_helpers.h"
 
 namespace raid {
 namespace {

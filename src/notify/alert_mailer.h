@@ -22,11 +22,11 @@
 #include "common/clock.h"
 #include "common/ui_sink.h"
 #include "device/enclosure_list.h"
+#include "events/alert_sink.h"
+#include "events/event_detector.h"
 #include "notify/mail_settings.h"
 #include "notify/smtp_client.h"
-#include "status/alert_sink.h"
 #include "status/controller_status.h"
-#include "status/event_detector.h"
 
 namespace raid {
 

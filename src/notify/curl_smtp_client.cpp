@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "common/platform_files.h"
+#include "common/text_helpers.h"
 #include "notify/mail_entry_checks.h"
-#include "status/text_helpers.h"
 
 namespace raid {
 namespace {

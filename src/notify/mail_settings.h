@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "events/alert_sink.h"
 #include "notify/settings_backend.h"
-#include "status/alert_sink.h"
 
 namespace raid {
 
@@ -30,7 +30,7 @@ inline constexpr std::size_t kSettingPassword = 5;
 inline constexpr std::size_t kSettingAccount = 6;
 inline constexpr std::size_t kSettingCount = 7;
 
-// Bits of MailRequestFlags (SharedState::mail_request_flags).
+// Bits of MailRequestFlags (SharedState::mail.request_flags).
 inline constexpr std::uint8_t kMailRequestReload = 0x01;
 inline constexpr std::uint8_t kMailRequestSend = 0x02;
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "status/alert_sink.h"
+#include "events/alert_sink.h"
 
 namespace raid {
 

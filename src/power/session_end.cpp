@@ -4,7 +4,7 @@
 namespace raid {
 
 bool SessionMayEnd(const SharedState& state) {
-  return !state.upgrade_in_progress.load();
+  return !state.upgrade.in_progress.load();
 }
 
 }  // namespace raid

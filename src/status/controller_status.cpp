@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "common/bytes.h"
-#include "status/text_helpers.h"
+#include "common/text_helpers.h"
 
 namespace raid {
 namespace {

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "common/product.h"
+#include "common/text_helpers.h"
 #include "device/disk_system.h"
-#include "status/text_helpers.h"
 
 namespace raid {
 namespace {

@@ -2,7 +2,7 @@
 #include "status/device_information.h"
 
 #include "common/bytes.h"
-#include "status/text_helpers.h"
+#include "common/text_helpers.h"
 
 namespace raid {
 namespace {

@@ -112,7 +112,7 @@ void StatusMonitor::KeptWithoutAnswer(unsigned position, unsigned slot) {
 void StatusMonitor::GiveUp(unsigned position, unsigned slot) {
   poll_[position].error_count = 0;
   const bool told = std::exchange(not_answering_[slot], true);  // kept silent by a discovery
-  state_.monitor_checked[position].store(false);
+  state_.polling.monitor_checked[position].store(false);
   if (watch_.retry_given_up)
     retry_[position] = Retry{clock_.NowMs() + kRetryFirstPauseMs, kRetryFirstPauseMs};
   ui_.SetMonitorChecked(static_cast<int>(position), false);
@@ -139,7 +139,7 @@ bool StatusMonitor::RetryDue(unsigned position) {
   }
   retry.reset();
   poll_[position].error_count = 0;
-  state_.monitor_checked[position].store(true);
+  state_.polling.monitor_checked[position].store(true);
   Answered(position, DriveNumberOf(registry_.current[position].device_code));
   return true;
 }
@@ -149,7 +149,7 @@ void StatusMonitor::TakeResetRequest(unsigned position) {
 }
 
 bool StatusMonitor::Aborted() const {
-  return state_.upgrade_in_progress.load() || state_.shutting_down.load();
+  return state_.upgrade.in_progress.load() || state_.shutting_down.load();
 }
 
 void StatusMonitor::Trace(int panel, const std::string& text) {
@@ -158,11 +158,11 @@ void StatusMonitor::Trace(int panel, const std::string& text) {
 
 std::optional<PositionMask> StatusMonitor::RefreshStatus() {
   ++tick_;
-  if (state_.device_change_counter.load() != 0 || state_.detection_running.load() ||
-      state_.upgrade_in_progress.load() || state_.shutting_down.load()) {
+  if (state_.detection.change_counter.load() != 0 || state_.detection.running.load() ||
+      state_.upgrade.in_progress.load() || state_.shutting_down.load()) {
     return std::nullopt;
   }
-  const PollBusy busy(state_.status_poll_busy);
+  const PollBusy busy(state_.polling.status_poll_busy);
   const unsigned count = static_cast<unsigned>(registry_.current.size());
   Trace(kTickPanel, "G = 2x, " + Hex2(tick_));
   Trace(kCountPanel, "SC = 1x" + Hex2(count) + Hex2(tick_));
@@ -171,9 +171,9 @@ std::optional<PositionMask> StatusMonitor::RefreshStatus() {
   PositionMask mask = 0;
   for (unsigned position = 0; position < std::min(count, watch_.polled_positions); ++position) {
     const auto bit = static_cast<PositionMask>(1U << position);
-    if (position == state_.upgrade_target_index.load()) continue;
-    if (!state_.monitor_checked[position].load()) {
-      if (!state_.initial_detection.load() && RetryDue(position)) {
+    if (position == state_.upgrade.target_index.load()) continue;
+    if (!state_.polling.monitor_checked[position].load()) {
+      if (!state_.detection.initial.load() && RetryDue(position)) {
         CountPoll(position, true);
         mask |= bit;
       }
@@ -182,7 +182,7 @@ std::optional<PositionMask> StatusMonitor::RefreshStatus() {
     }
     retry_[position].reset();  // checked again (a new list, or the user's click)
     Trace(kStagePanel, "1x," + Hex2(tick_));
-    if (state_.initial_detection.load()) {
+    if (state_.detection.initial.load()) {
       mask |= bit;  // discovery has just read its status
       CountPoll(position, true);
       continue;

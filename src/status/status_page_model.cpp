@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "status/status_page_model.h"
 
+#include "common/text_helpers.h"
 #include "status/state_text.h"
-#include "status/text_helpers.h"
 
 namespace raid {
 namespace {

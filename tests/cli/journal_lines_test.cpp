@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "status/log_save_texts.h"
+#include "events/log_save_texts.h"
 
 namespace {
 

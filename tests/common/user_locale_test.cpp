@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "status/log_text.h"
+#include "events/log_text.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/text_helpers.h"
 #include "device/device_access.h"
 #include "sim_host.h"
-#include "status/text_helpers.h"
 #include "support/simulated_host_test.h"
 
 namespace raid {
@@ -85,7 +85,7 @@ TEST_F(DiscoveryTest, FindsBothEnclosuresAmongPlainDisksAndIdentifiesThem) {
 TEST_F(DiscoveryTest, PlainDiskGetsOnlyTheAliveQueryReadsForAboutTwoSeconds) {
   scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
   Build();
-  state_.detection_running = true;
+  state_.detection.running = true;
   device_->discovery().CountPhysicalDrives();
   const std::uint64_t start = clock_.NowMs();
   EXPECT_EQ(device_->discovery().DiscoverEnclosures(ui_), 0U);
@@ -127,7 +127,7 @@ TEST_F(DiscoveryTest, PassEndsOnceEveryCountedDriveWasHandled) {
   scenario_.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  state_.detection_running = true;
+  state_.detection.running = true;
   device_->discovery().CountPhysicalDrives();
   host_->Plug(5, sim::DriveSpec(sim::EnclosureSpec{}));  // arrives after the count
   EXPECT_EQ(device_->discovery().DiscoverEnclosures(ui_), 1U);
@@ -171,10 +171,10 @@ TEST_F(DiscoveryTest, EnclosureUnderUpgradeGetsNoCommandAndKeepsItsPlace) {
   scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec::PortMultiplier());
   Build();
   ASSERT_EQ(Discover(), 2U);
-  state_.initial_detection = false;
+  state_.detection.initial = false;
   const EnclosureInfo upgraded = registry().current[0];
 
-  state_.upgrade_target_index = 0;
+  state_.upgrade.target_index = 0;
   recorder().Clear();
   ASSERT_EQ(Discover(), 2U);
   EXPECT_EQ(registry().current[0], upgraded);
@@ -189,30 +189,30 @@ TEST_F(DiscoveryTest, UpgradeTargetIndexFollowsTheEnclosureUnderUpgradeUntilTheU
   scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec::PortMultiplier());
   Build();
   ASSERT_EQ(Discover(), 2U);
-  state_.initial_detection = false;
+  state_.detection.initial = false;
   const EnclosureInfo upgraded = registry().current[1];
 
-  state_.upgrade_target_index = 1;
+  state_.upgrade.target_index = 1;
   host_->Unplug(1);
   ASSERT_EQ(Discover(), 1U);
   EXPECT_EQ(registry().current[0], upgraded);
-  EXPECT_EQ(state_.upgrade_target_index.load(), 0);
+  EXPECT_EQ(state_.upgrade.target_index.load(), 0);
 
-  state_.detection_running = true;
+  state_.detection.running = true;
   device_->discovery().CountPhysicalDrives();
   device_->discovery().RunDiscovery(ui_);
-  state_.upgrade_target_index = kNoUpgradeTarget;  // the upgrade ended meanwhile
+  state_.upgrade.target_index = kNoUpgradeTarget;  // the upgrade ended meanwhile
   InstallNewList(device_->registry(), false);
-  FollowUpgradeTarget(registry(), state_.upgrade_target_index);
-  state_.detection_running = false;
-  EXPECT_EQ(state_.upgrade_target_index.load(), kNoUpgradeTarget);
+  FollowUpgradeTarget(registry(), state_.upgrade.target_index);
+  state_.detection.running = false;
+  EXPECT_EQ(state_.upgrade.target_index.load(), kNoUpgradeTarget);
 }
 
 TEST_F(DiscoveryTest, ShuttingDownStopsThePassBetweenDrives) {
   scenario_.drives[0] = sim::DriveSpec(sim::EnclosureSpec{});
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  state_.detection_running = true;
+  state_.detection.running = true;
   device_->discovery().CountPhysicalDrives();
   state_.shutting_down = true;
   EXPECT_EQ(device_->discovery().DiscoverEnclosures(ui_), 0U);

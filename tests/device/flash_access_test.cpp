@@ -30,7 +30,7 @@ class FlashAccessTest : public testing::SimulatedHostTest {
     device_->registry().current = {
         EnclosureInfo{.device_code = drive.device_code, .identity = drive.identity}};
     recorder().Clear();
-    state_.upgrade_target_index = 0;
+    state_.upgrade.target_index = 0;
   }
   FlashAccess& flash() { return device_->flash(); }
   sim::SimEnclosure& enclosure() { return *host_->enclosure(kDrive); }
@@ -42,7 +42,7 @@ TEST_F(FlashAccessTest, BlockThatFailsTwiceIsRetriedAndReportedWithItsAttemptCou
   EXPECT_TRUE(flash().FlashRead(0, 256, data, ui_));
   EXPECT_EQ(ui_.panels[4], "ReadSPI fail 2 times, Address = 0080");
   EXPECT_EQ(data, enclosure().FlashBytes(0, 256));
-  EXPECT_EQ(state_.progress_count, 2U);
+  EXPECT_EQ(state_.upgrade.progress_count, 2U);
 }
 
 TEST_F(FlashAccessTest, NineFailuresEndTheRangeAtOnce) {
@@ -52,7 +52,7 @@ TEST_F(FlashAccessTest, NineFailuresEndTheRangeAtOnce) {
   EXPECT_EQ(ui_.panels[4], "ReadSPI fail, Address = 0080");
   EXPECT_EQ(ui_.panel_history.size(), 10U);
   EXPECT_EQ(ui_.panel_history[8].second, "ReadSPI fail 9 times, Address = 0080");
-  EXPECT_EQ(state_.progress_count, 1U);
+  EXPECT_EQ(state_.upgrade.progress_count, 1U);
   // The blocks after the failed one were never asked for.
   const std::vector<sim::ReceivedPacket> packets = host_->recorder().Packets(kDrive);
   EXPECT_EQ(packets.size(), 10U);
@@ -69,19 +69,19 @@ TEST_F(FlashAccessTest, EraseProgramAndReadBackARange) {
   std::vector<std::uint8_t> image(5000);  // not a whole number of blocks
   std::iota(image.begin(), image.end(), 7);
   ASSERT_TRUE(flash().FlashErase(0x30000, 8192, ui_));
-  EXPECT_EQ(state_.progress_count, 2U);  // two 4096-byte sectors
+  EXPECT_EQ(state_.upgrade.progress_count, 2U);  // two 4096-byte sectors
   ASSERT_TRUE(flash().FlashWrite(0x30000, static_cast<std::uint32_t>(image.size()), image, ui_));
   std::vector<std::uint8_t> back(image.size());
   ASSERT_TRUE(flash().FlashRead(0x30000, static_cast<std::uint32_t>(back.size()), back, ui_));
   EXPECT_EQ(back, image);
   // The short last block was padded with the erased value, leaving the rest of it erased.
   EXPECT_EQ(enclosure().FlashBytes(0x30000 + 5000, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
-  EXPECT_EQ(state_.progress_count, 2U + 40U + 40U);
+  EXPECT_EQ(state_.upgrade.progress_count, 2U + 40U + 40U);
   EXPECT_THAT(ui_.messages, IsEmpty());
 }
 
 TEST_F(FlashAccessTest, WriteAndEraseRefuseWithoutAListedUpgradeTarget) {
-  state_.upgrade_target_index = 1;
+  state_.upgrade.target_index = 1;
   const std::vector<std::uint8_t> data(128);
   EXPECT_FALSE(flash().FlashWrite(0, 128, data, ui_));
   EXPECT_EQ(ui_.panels[4], "No Upgrade Mode!!!");
@@ -144,8 +144,8 @@ TEST_F(FlashAccessTest, AnotherEnclosureRenumberedIntoTheTargetsPlaceGetsNoComma
 
 TEST_F(FlashAccessTest, DuringDiscoveryTheProbedDriveIsRead) {
   device_->registry().current.clear();
-  state_.upgrade_target_index = kNoUpgradeTarget;
-  state_.detection_running = true;
+  state_.upgrade.target_index = kNoUpgradeTarget;
+  state_.detection.running = true;
   device_->registry().probe = {kDrive, IdentifiedDrive(kDrive).identity};
   std::vector<std::uint8_t> head(256);
   EXPECT_TRUE(flash().FlashRead(0, 256, head, ui_));

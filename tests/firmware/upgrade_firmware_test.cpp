@@ -53,8 +53,8 @@ class UpgradeFirmwareTest : public testing::UpgradeTest {
 TEST_F(UpgradeFirmwareTest, FortyKilobyteImageIsErasedProgrammedAndVerifiedUnderMaintenance) {
   const FirmwareImage image = NewImage(kRaidDrive, 40960);
   views_.on_caption = [&](const std::string&) {
-    EXPECT_TRUE(state_.upgrade_in_progress.load());
-    EXPECT_EQ(state_.upgrade_target_index.load(), 0);
+    EXPECT_TRUE(state_.upgrade.in_progress.load());
+    EXPECT_EQ(state_.upgrade.target_index.load(), 0);
     EXPECT_FALSE(views_.monitor_boxes.back());
     EXPECT_EQ(keep_awake_.held, 1);
   };
@@ -183,7 +183,7 @@ TEST_F(UpgradeFirmwareTest, VerifyReadsTheEnclosureUnderUpgradeWhileAPassProbesA
   host_->enclosure(kMultiplierDrive)->StoreFlash(0, image.bytes);
   views_.on_caption = [&](const std::string& caption) {
     if (caption != "Process 3 / 3") return;
-    state_.detection_running = true;
+    state_.detection.running = true;
     device_->registry().probe = {kMultiplierDrive, IdentifiedDrive(kMultiplierDrive).identity};
   };
   const UpgradeResult result = Upgrade(image, 0);
@@ -223,7 +223,7 @@ TEST_F(UpgradeFirmwareTest, EnclosureUnpluggedDuringTheUpgradeIsDroppedAndNothin
     ASSERT_EQ(DiscoverAndInstall(), 2U);
     EXPECT_EQ(registry().current[0].device_code, 0x40U | kMultiplierDrive);
     EXPECT_EQ(registry().current[1].device_code, 0x40U | kNewcomer);
-    EXPECT_EQ(state_.upgrade_target_index.load(), kUpgradeTargetGone);
+    EXPECT_EQ(state_.upgrade.target_index.load(), kUpgradeTargetGone);
   };
   const UpgradeResult result = Upgrade(NewImage(kRaidDrive, 4096), 0);
   EXPECT_EQ(result.failed_step, UpgradeStep::kProgram);
@@ -347,7 +347,7 @@ class UpgradeThatThrowsTest : public testing::UpgradeTest {
 TEST_F(UpgradeThatThrowsTest, EndsAsAFailureWithEverythingLetGoAndPollingResumes) {
   const MessageBoxRequest thrown{"Error", "The device is not ready.", MessageIcon::kError};
   StatusMonitor monitor(device_->commands(), clock_, state_, device_->registry(), ui_);
-  state_.monitor_checked[0] = true;
+  state_.polling.monitor_checked[0] = true;
   const FirmwareImage image = NewImage(kRaidDrive, 8192);
   for (const auto& [caption, step] : {std::pair{"Process 1 / 3", UpgradeStep::kErase},
                                       std::pair{"Process 2 / 3", UpgradeStep::kProgram},
@@ -364,7 +364,7 @@ TEST_F(UpgradeThatThrowsTest, EndsAsAFailureWithEverythingLetGoAndPollingResumes
     EXPECT_THAT(ui_.messages, ElementsAre(thrown));
     ExpectMaintenanceEnded();
     EXPECT_EQ(monitor.RefreshStatus(), std::optional<std::uint8_t>(1));
-    EXPECT_FALSE(state_.status_poll_busy.load());
+    EXPECT_FALSE(state_.polling.status_poll_busy.load());
   }
   EXPECT_EQ(throwing_->thrown(), 3);
   EXPECT_EQ(keep_awake_.taken, 3);

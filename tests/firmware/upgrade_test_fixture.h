@@ -23,7 +23,7 @@ class UpgradeTest : public SimulatedHostTest {
     BuildHost();
     upgrade_ = std::make_unique<UpgradeFirmware>(*device_, state_, keep_awake_);
     DiscoverAndInstall();
-    state_.initial_detection = false;
+    state_.detection.initial = false;
     recorder().Clear();
   }
 
@@ -57,8 +57,8 @@ class UpgradeTest : public SimulatedHostTest {
 
   // Every path out of an upgrade ends maintenance and lets go of the machine.
   void ExpectMaintenanceEnded() {
-    EXPECT_FALSE(state_.upgrade_in_progress.load());
-    EXPECT_EQ(state_.upgrade_target_index.load(), kNoUpgradeTarget);
+    EXPECT_FALSE(state_.upgrade.in_progress.load());
+    EXPECT_EQ(state_.upgrade.target_index.load(), kNoUpgradeTarget);
     ASSERT_FALSE(views_.monitor_boxes.empty());
     EXPECT_TRUE(views_.monitor_boxes.back());
     EXPECT_EQ(std::count(views_.monitor_boxes.begin(), views_.monitor_boxes.end(), false),

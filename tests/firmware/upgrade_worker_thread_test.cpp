@@ -50,11 +50,11 @@ TEST_F(UpgradeOnAWorkerThread, RunsBesideADiscoveryPassAndIgnoresASecondClick) {
   testing::RecordingUiSink pass_ui;
   std::thread detection([&] {
     programming_started.wait();
-    state_.detection_running = true;
+    state_.detection.running = true;
     pass_begun.set_value();
     device_->discovery().CountPhysicalDrives();
     device_->discovery().RunDiscovery(pass_ui);
-    state_.detection_running = false;
+    state_.detection.running = false;
   });
 
   programming_started.wait();
@@ -66,7 +66,7 @@ TEST_F(UpgradeOnAWorkerThread, RunsBesideADiscoveryPassAndIgnoresASecondClick) {
   go_on.set_value();
   std::uint32_t last_progress = 0;
   while (!worker_done) {
-    const std::uint32_t progress = state_.progress_count.load();
+    const std::uint32_t progress = state_.upgrade.progress_count.load();
     EXPECT_GE(progress, last_progress);
     last_progress = progress;
     std::this_thread::yield();

@@ -18,12 +18,12 @@
 #include <sstream>
 
 #include "app/tform1.h"
-#include "notify/email_page.h"
+#include "gui/email/email_page.h"
+#include "gui/widgets/message_boxes.h"
+#include "gui/widgets/two_state_image_button.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "support/fake_smtp_client.h"
-#include "ui/message_boxes.h"
-#include "ui/two_state_image_button.h"
 
 namespace raid {
 namespace {
@@ -91,7 +91,7 @@ class EmailSettingsTest : public ::testing::Test {
     form_ = std::make_unique<TForm1>(*host_, clock_, options);
     form_->show();
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return !form_->core().state().initial_detection.load(); }, 5000));
+        QTest::qWaitFor([&] { return !form_->core().state().detection.initial.load(); }, 5000));
   }
   fs::path SettingsFolder() const { return folder_ / "settings"; }
 
@@ -150,7 +150,7 @@ class EmailSettingsTest : public ::testing::Test {
 TEST_F(EmailSettingsTest, BeforeAnySaveThePageShowsTheDefaultsAndNoLoginFields) {
   Open();
   form_->Image_EmailClick();
-  EXPECT_EQ(form_->core().state().current_page.load(), kEmailPage);
+  EXPECT_EQ(form_->CurrentPage(), kEmailPage);
   EXPECT_EQ(Text("Edit1"), "25");
   EXPECT_EQ(Text("Edit5"), "0");
   EXPECT_FALSE(Find<QCheckBox>("CheckBox8")->isChecked());

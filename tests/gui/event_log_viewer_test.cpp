@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The event-log viewer on the offscreen platform: the live log as it grows and starts over, the
 // paused look, and log files that can or cannot be shown.
-#include "status/event_log_viewer.h"
+#include "app/event_log_viewer.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "status/shown_lines.h"
+#include "events/shown_lines.h"
 #include "support/viewer_texts.h"
 
 #if !defined(_WIN32)
@@ -48,7 +48,7 @@ std::vector<std::string> Numbered(const std::string& prefix, int count) {
 class EventLogViewerTest : public ::testing::Test {
  protected:
   EventLogViewerTest() {
-    state_.work_requests = kLogRunningFlag | kRequestStatusPoll;
+    state_.polling.work_requests = kLogRunningFlag | kRequestStatusPoll;
     folder_ = std::filesystem::temp_directory_path() /
               ("event_log_viewer_test_" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::remove_all(folder_);
@@ -156,14 +156,14 @@ TEST_F(EventLogViewerTest, NewDayStartsOverWhateverItsLength) {
 
 TEST_F(EventLogViewerTest, WhileARefreshRunsTheLogWaitsForTheNextTick) {
   Append(Numbered("before", 120));
-  state_.status_poll_busy = true;
+  state_.polling.status_poll_busy = true;
   Open();
   EXPECT_TRUE(Memo().empty());
   Append({"during the refresh"});
   ASSERT_TRUE(WaitForTicks(2));
   EXPECT_TRUE(Memo().empty());
 
-  state_.status_poll_busy = false;
+  state_.polling.status_poll_busy = false;
   ASSERT_TRUE(WaitForTicks());
   EXPECT_EQ(Memo(), log_.lines);
   ASSERT_TRUE(WaitForTicks());
@@ -178,12 +178,12 @@ TEST_F(EventLogViewerTest, HeldOffPollingShowsThePausedCaptionInGreyUntilTheNext
   ASSERT_NE(normal, grey);
   EXPECT_EQ(MemoTextColour(), normal);
 
-  state_.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
+  state_.polling.work_requests.fetch_and(static_cast<std::uint8_t>(~kLogRunningFlag));
   ASSERT_TRUE(WaitForTicks());
   EXPECT_EQ(form_->windowTitle(), "Event log - Real Time( Paused )");
   EXPECT_EQ(MemoTextColour(), grey);
 
-  state_.work_requests.fetch_or(kLogRunningFlag);
+  state_.polling.work_requests.fetch_or(kLogRunningFlag);
   ASSERT_TRUE(WaitForTicks());
   EXPECT_EQ(form_->windowTitle(), "Event log - Real Time");
   EXPECT_EQ(MemoTextColour(), normal);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/guarded_application.h"
-#include "ui/two_state_image_button.h"
+#include "gui/widgets/two_state_image_button.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

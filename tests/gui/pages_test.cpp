@@ -25,12 +25,12 @@
 #include <string>
 #include <vector>
 
-#include "app/about_page.h"
-#include "firmware/upgrade_page.h"
-#include "health/smart_page.h"
-#include "notify/email_page.h"
-#include "status/status_page.h"
-#include "ui/two_state_image_button.h"
+#include "gui/about/about_page.h"
+#include "gui/email/email_page.h"
+#include "gui/smart/smart_page.h"
+#include "gui/status/status_page.h"
+#include "gui/upgrade/upgrade_page.h"
+#include "gui/widgets/two_state_image_button.h"
 
 namespace raid {
 namespace {

@@ -8,8 +8,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "gui/smart/smart_page.h"
 #include "gui/window_test.h"
-#include "health/smart_page.h"
 
 namespace raid {
 namespace {
@@ -80,10 +80,10 @@ TEST_F(SmartWindowTest, ShowsEachDrivesVerdictsInColourAndDumpsTheSectors) {
   EXPECT_EQ(verdict->text(), " Good ");
   EXPECT_EQ(verdict->palette().color(QPalette::WindowText), QColor(Qt::black));
   // Not while an upgrade holds the window on its page.
-  form_->core().state().upgrade_target_index.store(0);
+  form_->core().state().upgrade.target_index.store(0);
   form_->smart().DriveClick(0);
   EXPECT_TRUE(title->text().startsWith(" SMART - HDD2 : "));
-  form_->core().state().upgrade_target_index.store(kNoUpgradeTarget);
+  form_->core().state().upgrade.target_index.store(kNoUpgradeTarget);
 
   // The dump: both data sectors in one file, both threshold sectors in the other.
   QTest::mouseDClick(Find<QLabel>("SmartStatusLine"), Qt::LeftButton);

@@ -9,10 +9,10 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "status/status_page.h"
+#include "gui/status/status_page.h"
+#include "gui/widgets/two_state_image_button.h"
 #include "support/status_page_input.h"
 #include "support/status_record.h"
-#include "ui/two_state_image_button.h"
 
 namespace raid {
 namespace {

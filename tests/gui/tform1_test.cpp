@@ -16,13 +16,13 @@
 #include <random>
 
 #include "app/tform1.h"
+#include "gui/smart/smart_page.h"
+#include "gui/status/status_page.h"
+#include "gui/widgets/message_boxes.h"
 #include "gui/window_test.h"
-#include "health/smart_page.h"
 #include "health/smart_page_view.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
-#include "status/status_page.h"
-#include "ui/message_boxes.h"
 
 namespace raid {
 namespace {
@@ -74,7 +74,7 @@ TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
   }
 
   form_->Image_AboutClick();
-  EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
+  EXPECT_EQ(form_->CurrentPage(), kStatusPage);
 
   ASSERT_TRUE(WaitFor([&] { return FirstStatusShown() && StateText() == "Normal"; }));
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4 - TORVANE TR6182 Dual SATA RAID [E]");
@@ -82,15 +82,15 @@ TEST_F(TForm1Test, PageButtonsWaitForTheFirstStatusAndTheCaptionGainsTheHint) {
   EXPECT_TRUE(Find<QCheckBox>("CheckBox1")->isChecked());
   EXPECT_FALSE(Find<QCheckBox>("CheckBox3")->isVisible());
   form_->Image_AboutClick();
-  EXPECT_EQ(form_->core().state().current_page.load(), kAboutPage);
+  EXPECT_EQ(form_->CurrentPage(), kAboutPage);
 
   // Nothing but the upgrade's own page while an upgrade target is set.
-  form_->core().state().upgrade_target_index.store(0);
+  form_->core().state().upgrade.target_index.store(0);
   form_->Image_StsClick();
-  EXPECT_EQ(form_->core().state().current_page.load(), kAboutPage);
-  form_->core().state().upgrade_target_index.store(kNoUpgradeTarget);
+  EXPECT_EQ(form_->CurrentPage(), kAboutPage);
+  form_->core().state().upgrade.target_index.store(kNoUpgradeTarget);
   form_->Image_StsClick();
-  EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
+  EXPECT_EQ(form_->CurrentPage(), kStatusPage);
   EXPECT_THAT(messages_, IsEmpty());
 }
 
@@ -125,10 +125,10 @@ TEST_F(TForm1Test, ADeviceChangeRestartsTheSettleDelayAndALateEnclosureAppears) 
 
   host_->Plug(2, sim::DriveSpec(sim::EnclosureSpec{}));
   form_->DeviceChanged();
-  EXPECT_EQ(form_->core().state().device_change_counter.load(), kDeviceChangeStart);
-  ASSERT_TRUE(WaitFor([&] { return form_->core().state().device_change_counter.load() > 20; }));
+  EXPECT_EQ(form_->core().state().detection.change_counter.load(), kDeviceChangeStart);
+  ASSERT_TRUE(WaitFor([&] { return form_->core().state().detection.change_counter.load() > 20; }));
   form_->DeviceChanged();  // a second message starts the delay again
-  EXPECT_EQ(form_->core().state().device_change_counter.load(), kDeviceChangeStart);
+  EXPECT_EQ(form_->core().state().detection.change_counter.load(), kDeviceChangeStart);
 
   ASSERT_TRUE(WaitFor([&] { return Find<QCheckBox>("CheckBox1")->isVisible(); }, 30));
   ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }, 10));
@@ -168,7 +168,7 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   WaitFor([] { return false; }, 6);
   EXPECT_EQ(StateText(), "Normal");
   EXPECT_EQ(label("Label17")->text(), first_mode);
-  EXPECT_EQ(form_->core().state().selected_device_index.load(), 0);
+  EXPECT_EQ(form_->core().state().target.selected_index.load(), 0);
 
   // Polling gives up on a silent enclosure: its values are no longer current.
   host_->enclosure(1)->SetNeverAnswer(true);
@@ -195,7 +195,7 @@ TEST_F(TForm1Test, TheStatusPageShowsOnlyWhatIsTrue) {
   for (const char* value : {"Label17", "Label27", "Label48", "Label18", "Label5", "Label51"})
     EXPECT_EQ(label(value)->text(), "") << value;
   EXPECT_EQ(form_->windowTitle(), "RAID GUI v0.50.11-4");
-  EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
+  EXPECT_EQ(form_->CurrentPage(), kStatusPage);
   EXPECT_EQ(form_->smart().view().title, "");
   EXPECT_EQ(form_->smart_page()->findChild<QLabel*>(QStringLiteral("SmartStatusLine"))->text(), "");
 }
@@ -214,7 +214,7 @@ TEST_F(TForm1Test, TheRecountOnTheDetectionThreadNoticesALateEnclosure) {
 TEST_F(TForm1Test, ClosingDuringAnUpgradeIsRefusedWithTheMessage) {
   Open(OneEnclosure());
   ASSERT_TRUE(WaitFor([&] { return FirstStatusShown(); }));
-  form_->core().state().upgrade_in_progress.store(true);
+  form_->core().state().upgrade.in_progress.store(true);
   EXPECT_FALSE(form_->close());
   EXPECT_TRUE(form_->isVisible());
   EXPECT_FALSE(form_->QueryEndSession());
@@ -223,7 +223,7 @@ TEST_F(TForm1Test, ClosingDuringAnUpgradeIsRefusedWithTheMessage) {
             (MessageBoxRequest{"Message", "Firmware is upgrading, please wait a moment."}));
   EXPECT_EQ(messages_[1], messages_[0]);
 
-  form_->core().state().upgrade_in_progress.store(false);
+  form_->core().state().upgrade.in_progress.store(false);
   EXPECT_TRUE(form_->close());
   EXPECT_TRUE(form_->WorkersStopped());
 }
@@ -246,13 +246,13 @@ TEST_F(TForm1Test, ClicksDuringASlowExchangeAreServedWhileItRuns) {
   Open(OneEnclosure());
   ASSERT_TRUE(WaitFor([&] { return StateText() == "Normal"; }));
   host_->enclosure(1)->SetAnswerDelay(2500);  // about four seconds per poll now
-  ASSERT_TRUE(WaitFor([&] { return form_->core().state().status_poll_busy.load(); }, 10));
+  ASSERT_TRUE(WaitFor([&] { return form_->core().state().polling.status_poll_busy.load(); }, 10));
   form_->Image_AboutClick();
   form_->Image_StsClick();
   Find<QCheckBox>("CheckBox1")->click();
   Find<QCheckBox>("CheckBox1")->click();
-  EXPECT_TRUE(form_->core().state().status_poll_busy.load());
-  EXPECT_EQ(form_->core().state().current_page.load(), kStatusPage);
+  EXPECT_TRUE(form_->core().state().polling.status_poll_busy.load());
+  EXPECT_EQ(form_->CurrentPage(), kStatusPage);
   EXPECT_THAT(messages_, IsEmpty());
 }
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "firmware/upgrade_page.h"
+#include "gui/upgrade/upgrade_page.h"
 #include "gui/window_test.h"
 #include "spi_flash.h"
 #include "support/upgrade_test_doubles.h"
@@ -80,10 +80,10 @@ TEST_F(UpgradeWindowTest, TheLoadButtonChecksTheFileAgainstTheChosenEnclosure) {
   ClickLoad();
   EXPECT_EQ(messages_.size(), 1u);
   chosen = WriteFile(folder_ / "good.bin", ImageFor({0x16, 0x06, 0x01, 0x10, 0x27, 0x60}, 4096));
-  form_->core().state().upgrade_in_progress.store(true);
+  form_->core().state().upgrade.in_progress.store(true);
   ClickLoad();
   EXPECT_FALSE(form_->firmware().image().Loaded());
-  form_->core().state().upgrade_in_progress.store(false);
+  form_->core().state().upgrade.in_progress.store(false);
 }
 
 // The window stays alive while the flash is rewritten on the upgrade thread: it repaints, the
@@ -116,7 +116,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   auto* bar = Find<QProgressBar>("UpgradeProgressBar");
   auto* box = Find<QCheckBox>("CheckBox1");
   form_->firmware().Upgrade();
-  EXPECT_TRUE(form_->core().state().upgrade_in_progress.load());
+  EXPECT_TRUE(form_->core().state().upgrade.in_progress.load());
   EXPECT_FALSE(box->isEnabled());  // disabled with the click, before the thread got going
 
   // While it runs: the window serves its events at once and repaints; the bar moves.
@@ -152,8 +152,8 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   EXPECT_FALSE(form_->upgrade_page()->ProgressPanelShown());
   EXPECT_EQ(host_->enclosure(1)->FlashBytes(0, 40960), image);
   ASSERT_TRUE(WaitFor([&] { return box->isEnabled(); }, 5));
-  EXPECT_FALSE(form_->core().state().upgrade_in_progress.load());
-  EXPECT_EQ(form_->core().state().upgrade_target_index.load(), kNoUpgradeTarget);
+  EXPECT_FALSE(form_->core().state().upgrade.in_progress.load());
+  EXPECT_EQ(form_->core().state().upgrade.target_index.load(), kNoUpgradeTarget);
   ASSERT_NE(keep_awake, nullptr);
   EXPECT_EQ(keep_awake->taken, 1);
   EXPECT_EQ(keep_awake->held, 0);
@@ -191,7 +191,7 @@ TEST_F(UpgradeWindowTest, WhileAFileLoadsThePageSaysSoAndRefusesASecondLoadAndTh
   EXPECT_FALSE(upgrade->isEnabled());
   form_->firmware().LoadFileAt(second);
   form_->firmware().Upgrade();
-  EXPECT_FALSE(form_->core().state().upgrade_in_progress.load());
+  EXPECT_FALSE(form_->core().state().upgrade.in_progress.load());
 
   ASSERT_TRUE(WaitFor([&] { return !form_->firmware().Loading(); }));
   EXPECT_EQ(form_->firmware().image().size, 8192u);

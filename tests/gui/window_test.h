@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "app/tform1.h"
+#include "gui/status/status_page.h"
+#include "gui/widgets/message_boxes.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
-#include "status/status_page.h"
 #include "support/story_time.h"
 #include "support/thread_recording_disk_system.h"
-#include "ui/message_boxes.h"
 
 namespace raid::testing {
 
@@ -80,7 +80,7 @@ class WindowTest : public ::testing::Test {
   T* Find(const char* name) {
     return form_->findChild<T*>(QString::fromLatin1(name));
   }
-  bool FirstStatusShown() { return !form_->core().state().initial_detection.load(); }
+  bool FirstStatusShown() { return !form_->core().state().detection.initial.load(); }
 
   static sim::Scenario OneEnclosure() {
     sim::Scenario scenario;

@@ -34,10 +34,10 @@ class SmartReaderTest : public testing::SimulatedHostTest {
                                                device_->registry(), ui_);
     device_->discovery().SetStatusFiller(monitor_.get());
     DiscoverAndInstall();
-    state_.initial_detection = false;
-    state_.monitor_checked[0] = true;
-    state_.monitor_checked[1] = true;
-    store_ = std::make_unique<SmartStore>(state_.smart_thresholds_read);
+    state_.detection.initial = false;
+    state_.polling.monitor_checked[0] = true;
+    state_.polling.monitor_checked[1] = true;
+    store_ = std::make_unique<SmartStore>(state_.polling.smart_thresholds_read);
     reader_ = std::make_unique<DriveSmartReader>(device_->commands(), state_, device_->registry(),
                                                  *monitor_, *store_);
     recorder().Clear();
@@ -90,7 +90,7 @@ TEST_F(SmartReaderTest, ReadsEveryDriveOfBothEnclosuresThroughItsOwnPort) {
   ASSERT_TRUE(registry().current.at(1).port_swap);
 
   EXPECT_TRUE(reader_->Read(kThresholds).ran);
-  EXPECT_TRUE(state_.smart_thresholds_read);
+  EXPECT_TRUE(state_.polling.smart_thresholds_read);
   const SmartReadPass data = reader_->Read(kData);
   EXPECT_FALSE(data.AnyFailed());
   for (unsigned position = 0; position < 2; ++position) {
@@ -104,7 +104,7 @@ TEST_F(SmartReaderTest, ReadsEveryDriveOfBothEnclosuresThroughItsOwnPort) {
   }
   EXPECT_EQ(DriveCommands(3).front(), (std::array<std::uint8_t, 3>{kOpDriveAta, kThresholds, 1}));
   EXPECT_EQ(DriveCommands(1).front(), (std::array<std::uint8_t, 3>{kOpDriveAta, kThresholds, 0}));
-  EXPECT_EQ(state_.selected_device_index.load(), 0);  // the window's selection never moved
+  EXPECT_EQ(state_.target.selected_index.load(), 0);  // the window's selection never moved
 }
 
 TEST_F(SmartReaderTest, AnAbsentDriveIsZeroedMarkedFFFFAndAskedNothing) {
@@ -128,7 +128,7 @@ TEST_F(SmartReaderTest, AnAbsentDriveIsZeroedMarkedFFFFAndAskedNothing) {
   reader_->Read(kThresholds);
   hdd2 = Stored(0, 1);
   EXPECT_EQ(hdd2.thresholds, SmartSector{});
-  EXPECT_TRUE(state_.smart_thresholds_read);  // an absent drive is no failed read
+  EXPECT_TRUE(state_.polling.smart_thresholds_read);  // an absent drive is no failed read
   EXPECT_EQ(Stored(0, 0).word106, 0x6003);
 }
 
@@ -154,7 +154,7 @@ TEST_F(SmartReaderTest, ASwappedInDriveIsJudgedByItsOwnThresholdsOnly) {
   EXPECT_EQ(Temperature(Stored(0, 1)).threshold, 0x34);
   EXPECT_EQ(Count(1, {kOpDriveAta, kThresholds, 1}), 1);  // the newcomer's, once
   EXPECT_EQ(Count(1, {kOpDriveAta, kThresholds, 0}), 0);  // HDD1 kept its drive
-  EXPECT_TRUE(state_.smart_thresholds_read);
+  EXPECT_TRUE(state_.polling.smart_thresholds_read);
 
   // Once read, they are not read again with every data read.
   recorder().Clear();
@@ -171,7 +171,7 @@ TEST_F(SmartReaderTest, ASwappedInDriveIsJudgedByItsOwnThresholdsOnly) {
   reader_->Read(kData);
   EXPECT_EQ(Stored(0, 1).thresholds, SmartSector{});
   EXPECT_EQ(Temperature(Stored(0, 1)).raw, 0x56);
-  EXPECT_FALSE(state_.smart_thresholds_read);
+  EXPECT_FALSE(state_.polling.smart_thresholds_read);
 }
 
 struct IdentifyCase {
@@ -247,7 +247,7 @@ TEST_F(SmartReaderTest, ADriveStepIsTriedFourTimesAndEachPartFourTimes) {
     EXPECT_EQ(Count(1, {kOpDriveAta, kAtaIdentify, 0}), c.feature == kData ? c.attempts : 0)
         << c.what;
     if (c.feature == kThresholds) {
-      EXPECT_EQ(state_.smart_thresholds_read.load(), c.read) << c.what;
+      EXPECT_EQ(state_.polling.smart_thresholds_read.load(), c.read) << c.what;
     }
   }
 }
@@ -256,7 +256,7 @@ TEST_F(SmartReaderTest, APartThatFailsFourTimesKeepsItsOldBytesAndTheThresholdsU
   scenario_.drives[1] = sim::EnclosureSpec{};
   Build();
   reader_->Read(kThresholds);
-  ASSERT_TRUE(state_.smart_thresholds_read);
+  ASSERT_TRUE(state_.polling.smart_thresholds_read);
   ASSERT_EQ(ThresholdOf(Stored(0, 0), 0x01), 51);  // slot 0: part 1
 
   // New thresholds in part 1 and in part 2; part 1 of HDD1 cannot be fetched.
@@ -265,30 +265,30 @@ TEST_F(SmartReaderTest, APartThatFailsFourTimesKeepsItsOldBytesAndTheThresholdsU
   host_->enclosure(1)->FailDriveCommand({kOpDriveControl, kThresholds, 1, std::nullopt, 4});
   const SmartReadPass pass = reader_->Read(kThresholds);
   EXPECT_TRUE(pass.failed[0][0]);
-  EXPECT_FALSE(state_.smart_thresholds_read);
+  EXPECT_FALSE(state_.polling.smart_thresholds_read);
   EXPECT_EQ(ThresholdOf(Stored(0, 0), 0x01), 51);
   EXPECT_EQ(ThresholdOf(Stored(0, 0), kTemperature), 77);
 
   // The countdown's next threshold read repeats it.
   reader_->Read(kThresholds);
-  EXPECT_TRUE(state_.smart_thresholds_read);
+  EXPECT_TRUE(state_.polling.smart_thresholds_read);
   EXPECT_EQ(ThresholdOf(Stored(0, 0), 0x01), 99);
 }
 
 TEST_F(SmartReaderTest, ReadsNothingWhileAnUpgradeTargetIsSelectedOrNoBoxIsChecked) {
   scenario_.drives[1] = sim::EnclosureSpec{};
   Build();
-  state_.upgrade_target_index = 0;
+  state_.upgrade.target_index = 0;
   EXPECT_FALSE(reader_->Read(kData).ran);
-  state_.upgrade_target_index = kNoUpgradeTarget;
-  state_.monitor_checked[0] = false;
-  state_.monitor_checked[1] = false;
+  state_.upgrade.target_index = kNoUpgradeTarget;
+  state_.polling.monitor_checked[0] = false;
+  state_.polling.monitor_checked[1] = false;
   EXPECT_FALSE(reader_->Read(kThresholds).ran);
   EXPECT_TRUE(DriveCommands(1).empty());
-  EXPECT_FALSE(state_.smart_thresholds_read);
+  EXPECT_FALSE(state_.polling.smart_thresholds_read);
   EXPECT_EQ(Stored(0, 0), SmartDriveRecord{});
 
-  state_.monitor_checked[1] = true;  // the other box will do
+  state_.polling.monitor_checked[1] = true;  // the other box will do
   EXPECT_TRUE(reader_->Read(kData).ran);
   EXPECT_GT(SmartRowCount(Stored(0, 0).data), 0U);
 }
@@ -314,7 +314,7 @@ TEST_F(SmartReaderTest, AThirdEnclosureIsReadOnlyWhereEveryEnclosureIsWatched) {
   EXPECT_TRUE(DriveCommands(4).empty());  // the window watches two
 
   // raidctl's reader: one enclosure per step, the silent (unchecked) ones left out.
-  state_.monitor_checked[2] = true;
+  state_.polling.monitor_checked[2] = true;
   reader_ = std::make_unique<DriveSmartReader>(device_->commands(), state_, device_->registry(),
                                                *monitor_, *store_, kEveryEnclosureWatch);
   recorder().Clear();
@@ -324,7 +324,7 @@ TEST_F(SmartReaderTest, AThirdEnclosureIsReadOnlyWhereEveryEnclosureIsWatched) {
   EXPECT_FALSE(reader_->ReadSmart(kData));
   EXPECT_TRUE(reader_->ReadSmart(kData));
   EXPECT_EQ(Temperature(Stored(2, 0)).raw, 41U);
-  state_.monitor_checked[1] = false;
+  state_.polling.monitor_checked[1] = false;
   recorder().Clear();
   EXPECT_TRUE(reader_->Read(kData).ran);
   EXPECT_TRUE(DriveCommands(2).empty());
@@ -336,12 +336,12 @@ TEST_F(SmartReaderTest, TellsTheWindowAfterADataReadWhileTheSmartPageShows) {
   Build();
   int calls = 0;
   reader_->SetAfterDataRead([&] { ++calls; });
-  state_.current_page = kSmartPage;
+  state_.polling.smart_readings_shown = true;
   reader_->Read(kThresholds);
   EXPECT_EQ(calls, 0);
   reader_->Read(kData);
   EXPECT_EQ(calls, 1);
-  state_.current_page = 0;
+  state_.polling.smart_readings_shown = false;
   reader_->Read(kData);
   EXPECT_EQ(calls, 1);
 }

@@ -47,8 +47,8 @@ TEST_F(PageSelectionTest, AMonitorBoxShowsTheEnclosureThatAloneIsWatched) {
   EXPECT_TRUE(selection_.MonitorBoxClicked(1, true, false, moved));
   EXPECT_TRUE(moved);
   EXPECT_EQ(selection_.status_device(), 1);
-  EXPECT_EQ(state().selected_device_index.load(), 1);
-  EXPECT_TRUE(state().monitor_checked[1].load());
+  EXPECT_EQ(state().target.selected_index.load(), 1);
+  EXPECT_TRUE(state().polling.monitor_checked[1].load());
   // Device1 checked beside it: the page stays where it is.
   EXPECT_TRUE(selection_.MonitorBoxClicked(0, true, true, moved));
   EXPECT_FALSE(moved);
@@ -57,21 +57,21 @@ TEST_F(PageSelectionTest, AMonitorBoxShowsTheEnclosureThatAloneIsWatched) {
   EXPECT_TRUE(selection_.MonitorBoxClicked(1, false, true, moved));
   EXPECT_TRUE(moved);
   EXPECT_EQ(selection_.status_device(), 0);
-  EXPECT_FALSE(state().monitor_checked[1].load());
+  EXPECT_FALSE(state().polling.monitor_checked[1].load());
   // The last box cleared: nothing further, the page keeps its enclosure.
   EXPECT_FALSE(selection_.MonitorBoxClicked(0, false, false, moved));
   EXPECT_FALSE(moved);
   EXPECT_EQ(selection_.status_device(), 0);
-  EXPECT_FALSE(state().monitor_checked[0].load());
+  EXPECT_FALSE(state().polling.monitor_checked[0].load());
 }
 
 TEST_F(PageSelectionTest, PagesAndTargetsStayPutWhileDetectionOrAnUpgradeHoldsThem) {
-  state().initial_detection.store(true);
+  state().detection.initial.store(true);
   EXPECT_FALSE(selection_.PageSwitchAllowed());
   EXPECT_TRUE(selection_.TargetSwitchAllowed());
-  state().initial_detection.store(false);
+  state().detection.initial.store(false);
   EXPECT_TRUE(selection_.PageSwitchAllowed());
-  state().upgrade_target_index.store(0);
+  state().upgrade.target_index.store(0);
   EXPECT_FALSE(selection_.PageSwitchAllowed());
   EXPECT_FALSE(selection_.TargetSwitchAllowed());
 }
@@ -81,10 +81,10 @@ TEST_F(PageSelectionTest, EachPageSelectsItsOwnEnclosureAndFollowsAShorterList) 
   selection_.ShowStatusDevice(1);
   selection_.ShowUpgradeDevice(0);
   selection_.ShowPage(kUpgradePage);
-  EXPECT_EQ(state().selected_device_index.load(), 0);
+  EXPECT_EQ(state().target.selected_index.load(), 0);
   EXPECT_EQ(selection_.SelectForCaptions(), 0);
   selection_.ShowPage(kStatusPage);
-  EXPECT_EQ(state().selected_device_index.load(), 1);
+  EXPECT_EQ(state().target.selected_index.load(), 1);
   EXPECT_EQ(selection_.SelectForCaptions(), 1);
 
   List({3});

@@ -32,7 +32,7 @@ class RecordingWork : public ScheduleWork {
     device_.discovery().RunDiscovery(ui_);
   }
   void InstallList() override {
-    InstallNewList(device_.registry(), state_.initial_detection.load());
+    InstallNewList(device_.registry(), state_.detection.initial.load());
     ++installs;
   }
   void RefreshStatus() override {
@@ -93,7 +93,7 @@ class PollingScheduleTest : public testing::SimulatedHostTest {
   void StartUp() {
     ASSERT_TRUE(schedule_->DriveDetectLook());
     schedule_->TickDetection();
-    state_.initial_detection = false;
+    state_.detection.initial = false;
   }
   // Ten ticks of Timer4 take a fresh device change to the recount.
   void SettleAfterDeviceChange() {
@@ -114,7 +114,7 @@ class PollingScheduleTest : public testing::SimulatedHostTest {
 TEST_F(PollingScheduleTest, FirstListInstalledArmsPollingAndAsksForPollAndBothSmartReads) {
   scenario_.drives[2] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  EXPECT_TRUE(state_.detection_running);
+  EXPECT_TRUE(state_.detection.running);
   EXPECT_FALSE(schedule_->RaidLook());  // nothing while the pass is pending
 
   schedule_->TickDetection();  // blinks while the pass is pending
@@ -125,15 +125,15 @@ TEST_F(PollingScheduleTest, FirstListInstalledArmsPollingAndAsksForPollAndBothSm
   schedule_->TickDetection();
 
   EXPECT_EQ(registry().current.size(), 1U);
-  EXPECT_FALSE(state_.detection_running);
+  EXPECT_FALSE(state_.detection.running);
   EXPECT_TRUE(schedule_->StatusPollsOn());
   EXPECT_TRUE(schedule_->SmartCountdownOn());
   EXPECT_EQ(ui_.panels[1], "Detected OK");
   EXPECT_EQ(ui_.panels[2], " ");
   EXPECT_TRUE(view_.devices[0]);
   EXPECT_FALSE(view_.devices[1]);
-  EXPECT_TRUE(state_.monitor_checked[0]);
-  EXPECT_FALSE(state_.monitor_checked[1]);
+  EXPECT_TRUE(state_.polling.monitor_checked[0]);
+  EXPECT_FALSE(state_.polling.monitor_checked[1]);
   EXPECT_TRUE(view_.controls);
   EXPECT_TRUE(view_.log_button);
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string(" "), false));
@@ -149,7 +149,7 @@ TEST_F(PollingScheduleTest, AnEmptyHostArmsNoPollingAndSaysSo) {
   EXPECT_TRUE(registry().current.empty());
   EXPECT_FALSE(schedule_->StatusPollsOn());
   EXPECT_FALSE(schedule_->SmartCountdownOn());
-  EXPECT_FALSE(state_.detection_running);
+  EXPECT_FALSE(state_.detection.running);
   EXPECT_FALSE(view_.controls);
   ASSERT_FALSE(view_.detection.empty());
   EXPECT_EQ(view_.detection.back(), std::make_pair(std::string("No Drive found! "), true));
@@ -167,21 +167,21 @@ TEST_F(PollingScheduleTest, Timer2RequestsAPollEachTickOnceArmedAndReArmingDrops
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
   StartUp();
-  state_.work_requests = kRequestSmartData;  // 0x10 clear, as after an upgrade
+  state_.polling.work_requests = kRequestSmartData;  // 0x10 clear, as after an upgrade
   schedule_->RequestStatusPoll();
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag);
   schedule_->RequestStatusPoll();
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag | kRequestStatusPoll);
   RunRaidWorker();
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag);
   schedule_->RequestStatusPoll();
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestStatusPoll);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag | kRequestStatusPoll);
 
   // An upgrade disarms it; nothing is requested meanwhile.
-  state_.upgrade_in_progress = true;
-  state_.work_requests = kLogRunningFlag;
+  state_.upgrade.in_progress = true;
+  state_.polling.work_requests = kLogRunningFlag;
   schedule_->RequestStatusPoll();
-  EXPECT_EQ(state_.work_requests, 0);
+  EXPECT_EQ(state_.polling.work_requests, 0);
 }
 
 TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreToldAndNotChecked) {
@@ -190,15 +190,15 @@ TEST_F(PollingScheduleTest, EnclosuresBeyondTheWatchedPositionsAreToldAndNotChec
   Build();
   StartUp();
   EXPECT_TRUE(view_.devices[1]);
-  EXPECT_TRUE(state_.monitor_checked[1]);
-  EXPECT_FALSE(state_.monitor_checked[2]);  // the window has two boxes
+  EXPECT_TRUE(state_.polling.monitor_checked[1]);
+  EXPECT_FALSE(state_.polling.monitor_checked[2]);  // the window has two boxes
   EXPECT_EQ(view_.detection.back(),
             std::make_pair(std::string("Device1-Device2 shown; 3 enclosures found"), true));
 
   Build(kMaxEnclosures);
   StartUp();
-  EXPECT_TRUE(state_.monitor_checked[2]);
-  EXPECT_FALSE(state_.monitor_checked[3]);  // not listed
+  EXPECT_TRUE(state_.polling.monitor_checked[2]);
+  EXPECT_FALSE(state_.polling.monitor_checked[3]);  // not listed
 }
 
 TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
@@ -207,7 +207,7 @@ TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
   StartUp();
   RunRaidWorker();
   work_->items.clear();
-  state_.work_requests = kLogRunningFlag | kRequestSmartData;
+  state_.polling.work_requests = kLogRunningFlag | kRequestSmartData;
   work_->smart_steps_left = 3;
   work_->during_smart = [this] { schedule_->RequestStatusPoll(); };  // a poll falls due each time
   RunRaidWorker();
@@ -218,13 +218,13 @@ TEST_F(PollingScheduleTest, StatusPollsRunBetweenTheEnclosuresOfASmartPass) {
   work_->items.clear();
   work_->smart_steps_left = 2;
   work_->during_smart = nullptr;
-  state_.work_requests = kRequestSmartData;
+  state_.polling.work_requests = kRequestSmartData;
   ASSERT_TRUE(schedule_->RaidLook());
   schedule_->RequestStatusPoll();
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag | kRequestSmartData);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag | kRequestSmartData);
   RunRaidWorker();
   EXPECT_THAT(work_->items, ElementsAre("smart data", "smart data"));
-  EXPECT_EQ(state_.work_requests, kLogRunningFlag);
+  EXPECT_EQ(state_.polling.work_requests, kLogRunningFlag);
 }
 
 TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
@@ -232,7 +232,7 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
   Build();
   StartUp();
   RunRaidWorker();
-  state_.current_page = kSmartPage;
+  state_.polling.smart_readings_shown = true;
   for (int tick = 0; tick < 59; ++tick)
     schedule_->TickSmartCountdown();
   ASSERT_FALSE(view_.smart_lines.empty());
@@ -242,7 +242,7 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
   EXPECT_EQ(view_.smart_lines.back(), "Updates after 1 second.");
   schedule_->TickSmartCountdown();  // countdown 0: the read is requested
   EXPECT_EQ(view_.smart_lines.back(), "Updating...");
-  EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
+  EXPECT_EQ(state_.polling.work_requests & (kRequestSmartData | kRequestSmartThresholds),
             kRequestSmartData | kRequestSmartThresholds);
   schedule_->TickSmartCountdown();  // the countdown waits for the read
   EXPECT_EQ(view_.smart_lines.back(), "Updating...");
@@ -250,10 +250,10 @@ TEST_F(PollingScheduleTest, SmartCountdownLineAndRequestsEveryMinute) {
 
   // Thresholds once read are not asked for again.
   RunRaidWorker();
-  state_.smart_thresholds_read = true;
+  state_.polling.smart_thresholds_read = true;
   for (int tick = 0; tick < 61; ++tick)
     schedule_->TickSmartCountdown();
-  EXPECT_EQ(state_.work_requests & (kRequestSmartData | kRequestSmartThresholds),
+  EXPECT_EQ(state_.polling.work_requests & (kRequestSmartData | kRequestSmartThresholds),
             kRequestSmartData);
 }
 
@@ -264,20 +264,20 @@ TEST_F(PollingScheduleTest, DeviceChangeThatChangesNoDriveEndsWithoutAPass) {
   schedule_->DeviceChanged();
   for (int tick = 0; tick < 9; ++tick) {
     schedule_->TickDetection();
-    EXPECT_FALSE(state_.detection_running);
+    EXPECT_FALSE(state_.detection.running);
   }
-  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled - 1);
+  EXPECT_EQ(state_.detection.change_counter, kDeviceChangeSettled - 1);
   schedule_->TickDetection();
-  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+  EXPECT_EQ(state_.detection.change_counter, kDeviceChangeSettled);
   schedule_->TickDetection();  // the recount goes to the detection thread
-  EXPECT_EQ(state_.device_change_counter, 0);
-  EXPECT_TRUE(state_.detection_running);
+  EXPECT_EQ(state_.detection.change_counter, 0);
+  EXPECT_TRUE(state_.detection.running);
   ASSERT_FALSE(view_.upgrade_button.empty());
   EXPECT_EQ(view_.upgrade_button.back(), false);
   EXPECT_TRUE(schedule_->DriveDetectLook());  // counted: nothing changed, no pass
   EXPECT_EQ(work_->passes, 1);
-  EXPECT_FALSE(state_.detection_running);
-  EXPECT_FALSE(state_.detection_pending);
+  EXPECT_FALSE(state_.detection.running);
+  EXPECT_FALSE(state_.detection.pending);
   schedule_->TickDetection();
   EXPECT_EQ(view_.upgrade_button.back(), true);
   EXPECT_FALSE(schedule_->DriveDetectLook());
@@ -292,7 +292,7 @@ TEST_F(PollingScheduleTest, APluggedEnclosureIsFoundAfterTheSettleDelayAndPollin
   host_->Plug(3, sim::DriveSpec(sim::EnclosureSpec{}));
   SettleAfterDeviceChange();
   schedule_->TickDetection();  // the recount is requested
-  EXPECT_TRUE(state_.detection_running);
+  EXPECT_TRUE(state_.detection.running);
   work_->during_discovery = [&] { schedule_->TickDetection(); };
   ASSERT_TRUE(schedule_->DriveDetectLook());  // a new drive: the pass runs
   ASSERT_FALSE(view_.detection.empty());
@@ -333,7 +333,7 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
   host_->Plug(2, sim::DriveSpec(sim::EnclosureSpec{}));
   SettleAfterDeviceChange();
   schedule_->TickDetection();  // a pass is requested
-  ASSERT_TRUE(state_.detection_pending);
+  ASSERT_TRUE(state_.detection.pending);
 
   // Another change while the pass runs: the counter settles and holds; DetectionRunning stays
   // set (the pass's queries go to the probed drive) and no second pass is requested.
@@ -343,9 +343,9 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
     SettleAfterDeviceChange();
     for (int tick = 0; tick < 5; ++tick)
       schedule_->TickDetection();
-    EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
-    EXPECT_TRUE(state_.detection_running);
-    EXPECT_FALSE(state_.detection_requested);
+    EXPECT_EQ(state_.detection.change_counter, kDeviceChangeSettled);
+    EXPECT_TRUE(state_.detection.running);
+    EXPECT_FALSE(state_.detection.requested);
   };
   ASSERT_TRUE(schedule_->DriveDetectLook());
   EXPECT_FALSE(schedule_->DriveDetectLook());
@@ -353,10 +353,10 @@ TEST_F(PollingScheduleTest, AChangeDuringAPassWaitsForItsListAndRecountsAfterwar
   // Its list is installed first, with the counter still held; the next tick recounts.
   schedule_->TickDetection();
   EXPECT_EQ(work_->installs, 2);
-  EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+  EXPECT_EQ(state_.detection.change_counter, kDeviceChangeSettled);
   schedule_->TickDetection();
-  EXPECT_EQ(state_.device_change_counter, 0);
-  EXPECT_TRUE(state_.detection_requested);  // drive 4 came after the pass had counted
+  EXPECT_EQ(state_.detection.change_counter, 0);
+  EXPECT_TRUE(state_.detection.requested);  // drive 4 came after the pass had counted
   ASSERT_TRUE(schedule_->DriveDetectLook());
   schedule_->TickDetection();
   EXPECT_EQ(registry().current.size(), 3U);
@@ -367,20 +367,20 @@ TEST_F(PollingScheduleTest, DuringAnUpgradeTheSettledChangeWaitsWithTheUpgradeBu
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
   StartUp();
-  state_.upgrade_in_progress = true;
+  state_.upgrade.in_progress = true;
   host_->Plug(2, sim::DriveSpec(sim::PlainDiskSpec{}));
   SettleAfterDeviceChange();
   for (int tick = 0; tick < 3; ++tick) {
     schedule_->TickDetection();
-    EXPECT_EQ(state_.device_change_counter, kDeviceChangeSettled);
+    EXPECT_EQ(state_.detection.change_counter, kDeviceChangeSettled);
     ASSERT_FALSE(view_.upgrade_button.empty());
     EXPECT_EQ(view_.upgrade_button.back(), true);
   }
-  EXPECT_FALSE(state_.detection_running);
-  state_.upgrade_in_progress = false;
+  EXPECT_FALSE(state_.detection.running);
+  state_.upgrade.in_progress = false;
   schedule_->TickDetection();
-  EXPECT_EQ(state_.device_change_counter, 0);
-  EXPECT_TRUE(state_.detection_requested);
+  EXPECT_EQ(state_.detection.change_counter, 0);
+  EXPECT_TRUE(state_.detection.requested);
 }
 
 // A pass that ends while an upgrade runs keeps its list waiting: the upgrade's thread reads the
@@ -389,12 +389,12 @@ TEST_F(PollingScheduleTest, AListThatArrivesDuringAnUpgradeWaitsForItsEnd) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
   EXPECT_TRUE(schedule_->DriveDetectLook());
-  state_.upgrade_in_progress = true;
+  state_.upgrade.in_progress = true;
   for (int tick = 0; tick < 3; ++tick)
     schedule_->TickDetection();
   EXPECT_TRUE(registry().current.empty());
-  EXPECT_TRUE(state_.detection_done);
-  state_.upgrade_in_progress = false;
+  EXPECT_TRUE(state_.detection.done);
+  state_.upgrade.in_progress = false;
   schedule_->TickDetection();
   EXPECT_EQ(registry().current.size(), 1U);
 }
@@ -405,7 +405,7 @@ TEST_F(PollingScheduleTest, ARecountWaitsForASmartReadOnTheRaidThread) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
   StartUp();
-  state_.work_requests = kRequestSmartData;
+  state_.polling.work_requests = kRequestSmartData;
   std::promise<void> reading;
   std::promise<void> finish;
   std::shared_future<void> finished = finish.get_future().share();
@@ -417,12 +417,12 @@ TEST_F(PollingScheduleTest, ARecountWaitsForASmartReadOnTheRaidThread) {
   reading.get_future().wait();
   SettleAfterDeviceChange();
   schedule_->TickDetection();
-  EXPECT_FALSE(state_.detection_requested);
-  EXPECT_FALSE(state_.detection_pending);
+  EXPECT_FALSE(state_.detection.requested);
+  EXPECT_FALSE(state_.detection.pending);
   finish.set_value();
   raid.join();
   schedule_->TickDetection();
-  EXPECT_TRUE(state_.detection_requested);
+  EXPECT_TRUE(state_.detection.requested);
 }
 
 TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
@@ -436,11 +436,11 @@ TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
     work_->during_poll = nullptr;
     nested_ran = schedule_->RaidLook();
   };
-  state_.work_requests.fetch_or(kRequestStatusPoll);
+  state_.polling.work_requests.fetch_or(kRequestStatusPoll);
   ASSERT_TRUE(schedule_->RaidLook());
   EXPECT_TRUE(nested_ran);  // it looked, met the busy poll and did nothing
   EXPECT_THAT(work_->items, ElementsAre("poll"));
-  EXPECT_EQ(state_.work_requests & kRequestStatusPoll, 0);
+  EXPECT_EQ(state_.polling.work_requests & kRequestStatusPoll, 0);
 }
 
 }  // namespace

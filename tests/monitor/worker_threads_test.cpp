@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <random>
 
+#include "events/shared_event_log.h"
 #include "health/smart_page_view.h"
 #include "monitor/monitor_core.h"
 #include "sim_host.h"
 #include "status/device_captions.h"
-#include "status/shared_event_log.h"
 #include "support/quiet_schedule_view.h"
 #include "support/recording_ui_sink.h"
 #include "support/story_time.h"
@@ -183,7 +183,7 @@ TEST(WorkerThreadsFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
 
   workers.RequestStop();
   EXPECT_TRUE(workers.WaitStopped(std::chrono::seconds(10)));
-  EXPECT_FALSE(core.state().status_poll_busy.load());
+  EXPECT_FALSE(core.state().polling.status_poll_busy.load());
   EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
   fs::remove_all(folder);
 }

@@ -15,9 +15,9 @@ TEST(SessionEnd, HeldWhileTheFlashIsRewrittenAndLetGoOtherwise) {
   SharedState state;
   const auto may_end = [&state] { return SessionMayEnd(state); };
   EXPECT_EQ(AnswerSessionEnd(WM_QUERYENDSESSION, may_end), TRUE);
-  state.upgrade_in_progress.store(true);
+  state.upgrade.in_progress.store(true);
   EXPECT_EQ(AnswerSessionEnd(WM_QUERYENDSESSION, may_end), FALSE);
-  state.upgrade_in_progress.store(false);
+  state.upgrade.in_progress.store(false);
   EXPECT_EQ(AnswerSessionEnd(WM_QUERYENDSESSION, may_end), TRUE);
 }
 

@@ -6,7 +6,7 @@
 #include <array>
 
 #include "common/bytes.h"
-#include "status/text_helpers.h"
+#include "common/text_helpers.h"
 
 namespace raid {
 namespace {

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <thread>
 
+#include "common/text_helpers.h"
 #include "device/device_access.h"
 #include "sim_host.h"
-#include "status/text_helpers.h"
 #include "support/simulated_host_test.h"
 
 namespace raid {
@@ -46,9 +46,9 @@ class StatusMonitorTest : public testing::SimulatedHostTest {
     monitor_->SetListener(&listener_);
     monitor_->SetAnswerListener(&answers_);
     DiscoverAndInstall();
-    state_.initial_detection = false;
+    state_.detection.initial = false;
     for (unsigned position = 0; position < watch.polled_positions; ++position) {
-      state_.monitor_checked[position] = true;
+      state_.polling.monitor_checked[position] = true;
     }
     host_->recorder().Clear();
   }
@@ -165,14 +165,14 @@ TEST_F(StatusMonitorTest, FailingEnclosureIsRetriedEverySecondTickThenUnchecked)
   }
   EXPECT_THAT(queried_ticks, ElementsAre(1, 3, 5, 7, 9, 11));
   EXPECT_THAT(ui_.monitor_changes, ElementsAre(std::pair{0, false}));
-  EXPECT_FALSE(state_.monitor_checked[0]);
+  EXPECT_FALSE(state_.polling.monitor_checked[0]);
   EXPECT_EQ(monitor_->Poll(0).error_count, 0);
   EXPECT_TRUE(monitor_->NotAnswering(1));
   EXPECT_THAT(answers_.said, ElementsAre("silent 1"));
   // The window never tries it again by itself.
   EXPECT_THAT(QueriedTicks(1, 3, kRetryLongestPauseMs), IsEmpty());
   // Checked again, it is given up on until one of its polls answers.
-  state_.monitor_checked[0] = true;
+  state_.polling.monitor_checked[0] = true;
   monitor_->RefreshStatus();
   EXPECT_TRUE(monitor_->NotAnswering(1));
   host_->enclosure(1)->SetNeverAnswer(false);
@@ -220,7 +220,7 @@ TEST_F(StatusMonitorTest, AClickOfTheMonitorBoxStartsTheFailureCountAgain) {
   monitor_->RequestErrorCountReset(0);
   EXPECT_THAT(failing_ticks(11), ElementsAre(1, 3, 5, 7, 9, 11));
   EXPECT_THAT(ui_.monitor_changes, ElementsAre(std::pair{0, false}));
-  EXPECT_FALSE(state_.monitor_checked[0]);
+  EXPECT_FALSE(state_.polling.monitor_checked[0]);
 }
 
 TEST_F(StatusMonitorTest, EveryWatchedPositionIsPolledAndNoOther) {
@@ -244,7 +244,7 @@ TEST_F(StatusMonitorTest, GivenUpEnclosureIsTriedAgainAfterGrowingPausesUntilItA
   Build(kEveryEnclosureWatch);
   host_->enclosure(3)->SetNeverAnswer(true);
   QueriedTicks(3, 12);
-  ASSERT_FALSE(state_.monitor_checked[0]);
+  ASSERT_FALSE(state_.polling.monitor_checked[0]);
   EXPECT_THAT(answers_.said, ElementsAre("silent 1"));
 
   // Polled every second: tried 30 s after the give-up, then at pauses that double up to ten
@@ -263,7 +263,7 @@ TEST_F(StatusMonitorTest, GivenUpEnclosureIsTriedAgainAfterGrowingPausesUntilItA
   host_->enclosure(3)->SetNeverAnswer(false);
   clock_.Advance(kRetryLongestPauseMs);
   EXPECT_EQ(monitor_->RefreshStatus(), 0x01);
-  EXPECT_TRUE(state_.monitor_checked[0]);
+  EXPECT_TRUE(state_.polling.monitor_checked[0]);
   EXPECT_FALSE(monitor_->NotAnswering(3));
   EXPECT_THAT(answers_.said, ElementsAre("silent 1", "answers 1"));
   EXPECT_THAT(QueriedTicks(3, 2), ElementsAre(1, 2));
@@ -300,8 +300,8 @@ TEST_F(StatusMonitorTest, UncheckedAndUpgradingEnclosuresAreLeftAlone) {
   scenario_.drives[0] = sim::DriveSpec(sim::EnclosureSpec{});
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  state_.monitor_checked[0] = false;
-  state_.upgrade_target_index = 1;
+  state_.polling.monitor_checked[0] = false;
+  state_.upgrade.target_index = 1;
   EXPECT_EQ(monitor_->RefreshStatus(), 0x00);
   EXPECT_EQ(host_->recorder().ReadCount(), 0U);
   EXPECT_THAT(listener_.masks, ElementsAre(0x00));
@@ -310,7 +310,7 @@ TEST_F(StatusMonitorTest, UncheckedAndUpgradingEnclosuresAreLeftAlone) {
 TEST_F(StatusMonitorTest, StartUpMarksPositionsRefreshedWithoutAsking) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  state_.initial_detection = true;
+  state_.detection.initial = true;
   EXPECT_EQ(monitor_->RefreshStatus(), 0x01);
   EXPECT_EQ(host_->recorder().ReadCount(), 0U);
 }
@@ -318,10 +318,10 @@ TEST_F(StatusMonitorTest, StartUpMarksPositionsRefreshedWithoutAsking) {
 TEST_F(StatusMonitorTest, UpgradeStartingDuringAQueryAbortsWithoutEventDetection) {
   scenario_.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   Build();
-  clock_.SetMessageHook([this] { state_.upgrade_in_progress = true; });
+  clock_.SetMessageHook([this] { state_.upgrade.in_progress = true; });
   EXPECT_EQ(monitor_->RefreshStatus(), std::nullopt);
   EXPECT_THAT(listener_.masks, IsEmpty());
-  EXPECT_FALSE(state_.status_poll_busy);
+  EXPECT_FALSE(state_.polling.status_poll_busy);
   // And while it runs, a poll does not start at all.
   clock_.SetMessageHook(nullptr);
   host_->recorder().Clear();

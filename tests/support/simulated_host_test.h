@@ -40,13 +40,13 @@ class SimulatedHostTest : public ::testing::Test {
 
   // As the detection timer and thread do it: count, run the pass, install the new list.
   unsigned DiscoverAndInstall() {
-    state_.detection_running = true;
+    state_.detection.running = true;
     device_->discovery().CountLogicalDrives();
     device_->discovery().CountPhysicalDrives();
     device_->discovery().RunDiscovery(ui_);
-    InstallNewList(device_->registry(), state_.initial_detection.load());
-    FollowUpgradeTarget(device_->registry(), state_.upgrade_target_index);
-    state_.detection_running = false;
+    InstallNewList(device_->registry(), state_.detection.initial.load());
+    FollowUpgradeTarget(device_->registry(), state_.upgrade.target_index);
+    state_.detection.running = false;
     return static_cast<unsigned>(device_->registry().current.size());
   }
 

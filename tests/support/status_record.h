@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "common/bytes.h"
+#include "events/event_detector.h"
 #include "status/controller_status.h"
-#include "status/event_detector.h"
 
 namespace raid::testing {
 
