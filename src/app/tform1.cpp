@@ -61,7 +61,7 @@ TForm1::~TForm1() {
   firmware_->Finish();
   core_.state().shutting_down.store(true);
   StopWorkers();
-  core_.alerts().SetTarget(nullptr);
+  loop_.reset();  // alerts are recorded by the core again
   if (workers_stopped_) core_.detector().SetSaveListener(nullptr);
 }
 
@@ -137,43 +137,33 @@ void TForm1::ConnectHandlers() {
   connect(status_page_, &StatusPage::DeviceClicked, this, Guarded(&TForm1::StatusDeviceClick));
   connect(status_page_, &StatusPage::LogClicked, this, Guarded(&TForm1::Image0_LogClick));
   connect(upgrade_page_, &UpgradePage::DeviceClicked, this, Guarded(&TForm1::UpgradeDeviceClick));
-
-  // What the RAID worker's poll and detection leave reaches the window as a queued call: the
-  // log as the viewer shows it, and copies of the records the Status page draws.
-  core_.SetAfterDetection([this](std::uint8_t /*mask*/) {
-    shared_log_.Publish(core_.log());
-    QMetaObject::invokeMethod(
-        this, [this, records = TakePolledRecords(core_)] { OnStatusRefreshed(records); },
-        Qt::QueuedConnection);
-  });
 }
 
 // Timer2 and Timer3 start when the schedule switches them on.
 void TForm1::SetUpTimers() {
   const double speed = options_.speed;
   timer1_.setInterval(Scaled(1000, speed));
-  timer2_.setInterval(Scaled(kPollTimerMs, speed));
-  timer3_.setInterval(Scaled(kClockTimerMs, speed));
-  timer4_.setInterval(Scaled(kDetectionTimerMs, speed));
+  timer2_.setInterval(Scaled(LoopTimerIntervalMs(LoopTimer::kStatusPoll), speed));
+  timer3_.setInterval(Scaled(LoopTimerIntervalMs(LoopTimer::kSmartCountdown), speed));
+  timer4_.setInterval(Scaled(LoopTimerIntervalMs(LoopTimer::kDetection), speed));
   connect(&timer2_, &QTimer::timeout, this, &TForm1::Timer2Timer);
   connect(&timer3_, &QTimer::timeout, this, &TForm1::Timer3Timer);
   connect(&timer4_, &QTimer::timeout, this, &TForm1::Timer4Timer);
 }
 
 void TForm1::Timer2Timer() {
-  core_.schedule().RequestStatusPoll();
+  loop_->Tick(LoopTimer::kStatusPoll);
 }
 
 void TForm1::Timer3Timer() {
-  core_.schedule().TickSmartCountdown();
+  loop_->Tick(LoopTimer::kSmartCountdown);
 }
 
 void TForm1::Timer4Timer() {
-  core_.schedule().TickDetection();
+  loop_->Tick(LoopTimer::kDetection);
   SyncTimers();
 }
 
-// The event detector's alerts go to the mailer from now on.
 void TForm1::SetUpMail() {
   MailStackSources sources{options_.settings_backend, nullptr, options_.system_info};
   sources.smtp_client = [make = options_.smtp_client](std::string&) {
@@ -186,11 +176,19 @@ void TForm1::SetUpMail() {
   if (const std::optional<std::string> problem = mail_->store().CheckAtStart()) {
     ui::ShowMessageBox(this, {kMailMessageCaption, *problem, MessageIcon::kWarning});
   }
-  core_.alerts().SetTarget(mail_->mailer());
 }
 
+// The event detector's alerts go to the mailer. What the RAID worker's poll and detection leave
+// reaches the window as a queued call: the log as the viewer shows it, and copies of the records
+// the Status page draws.
 void TForm1::SetUpWorkers() {
-  core_.schedule().Start();
+  loop_ = std::make_unique<MonitoringLoop>(core_, mail_->mailer(), [this](PositionMask) {
+    shared_log_.Publish(core_.log());
+    QMetaObject::invokeMethod(
+        this, [this, records = TakePolledRecords(core_)] { OnStatusRefreshed(records); },
+        Qt::QueuedConnection);
+  });
+  loop_->Start();
   workers_ = std::make_unique<WorkerThreads>(core_.schedule(), options_.speed);
   // Mail goes out on the e-mail worker, never on this thread.
   workers_->SetMailLook([mailer = mail_->mailer()] {
@@ -208,28 +206,26 @@ void TForm1::SetUpWorkers() {
 
 void TForm1::SetUpDeviceWatch(bool kernel_device_events) {
   std::string why;
-  if (kernel_device_events) watcher_ = CreatePlatformDeviceWatcher(&why);
-  if (watcher_ && watcher_->WaitHandle() >= 0) {
+  watcher_ = MakeDeviceWatcher(kernel_device_events, disks_, clock_, why);
+  if (watcher_->WaitHandle() >= 0) {
     watcher_notifier_ = new QSocketNotifier(watcher_->WaitHandle(), QSocketNotifier::Read, this);
     connect(watcher_notifier_, &QSocketNotifier::activated, this, [this] {
       if (watcher_->TakeChanges()) DeviceChanged();
     });
     return;
   }
-  // A watcher without a descriptor (Windows' message window) is asked by the detection thread.
-  // Without one at all, that thread recounts every 5 s, since counting opens disks. Making the
-  // recount opens none; its first census is taken on that thread too.
-  if (!watcher_) watcher_ = std::make_unique<RecountWatcher>(disks_, clock_);
-  workers_->SetRecountWatcher(watcher_.get(), [this] { core_.schedule().DeviceChanged(); });
+  // A watcher without a descriptor (Windows' message window, the recount) is asked by the
+  // detection thread, since counting opens disks. Making the recount opens none; its first
+  // census is taken on that thread too.
+  workers_->SetRecountWatcher(watcher_.get(), [this] { loop_->DeviceChanged(); });
 }
 
 void TForm1::SyncTimers() {
-  const PollingSchedule& schedule = core_.schedule();
-  if (schedule.StatusPollsOn() != timer2_.isActive()) {
-    schedule.StatusPollsOn() ? timer2_.start() : timer2_.stop();
-  }
-  if (schedule.SmartCountdownOn() != timer3_.isActive()) {
-    schedule.SmartCountdownOn() ? timer3_.start() : timer3_.stop();
+  for (const auto& [timer, qtimer] : {std::pair{LoopTimer::kStatusPoll, &timer2_},
+                                      std::pair{LoopTimer::kSmartCountdown, &timer3_}}) {
+    if (loop_->TimerOn(timer) != qtimer->isActive()) {
+      loop_->TimerOn(timer) ? qtimer->start() : qtimer->stop();
+    }
   }
 }
 

@@ -24,6 +24,7 @@
 #include "gui/widgets/guarded_slot.h"
 #include "gui/widgets/window_ui_sink.h"
 #include "monitor/monitor_core.h"
+#include "monitor/monitoring_loop.h"
 #include "monitor/page_selection.h"
 #include "monitor/worker_threads.h"
 #include "notify/mail_stack.h"
@@ -80,7 +81,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void Image0_LogClick();
   void StatusBar1DblClick();
   // A device arrived or left (a device notice, a kernel event): the settle delay starts again.
-  void DeviceChanged() { core_.schedule().DeviceChanged(); }
+  void DeviceChanged() { loop_->DeviceChanged(); }
   // The session is ending; false refuses it (during an upgrade).
   bool QueryEndSession();
 
@@ -147,6 +148,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   WindowLogSave log_save_{this, window_ui_, core_};
   // The mail pieces outlive the workers that use them.
   std::unique_ptr<MailStack> mail_;
+  std::unique_ptr<MonitoringLoop> loop_;
   std::unique_ptr<WorkerThreads> workers_;
   std::unique_ptr<DeviceChangeWatcher> watcher_;
   QSocketNotifier* watcher_notifier_ = nullptr;

@@ -20,12 +20,12 @@
 #include "cli/metrics_file.h"
 #include "cli/platform.h"
 #include "cli/unopened_drives.h"
-#include "common/exception_box.h"
 #include "device/device_watch.h"
 #include "events/event_log.h"
 #include "events/log_save_texts.h"
 #include "events/log_text.h"
 #include "events/monitor_events.h"
+#include "monitor/monitoring_loop.h"
 #include "notify/mail_templates.h"
 #include "notify/mail_worker.h"
 #include "sysinfo/host_info.h"
@@ -189,42 +189,10 @@ class ConsoleSaveListener : public LogSaveListener {
   void LogSaveRecovered() override { std::fprintf(stderr, "raidctl: %s\n", kLogSavedAgainText); }
 };
 
-// The platform's device events where they can be had, else a recount every 5 s. A simulated
-// host has no kernel behind it: it is recounted on its own clock.
-std::unique_ptr<DeviceChangeWatcher> MakeWatcher(CliSession& session) {
-  if (!session.simulated()) {
-    std::string why;
-    if (std::unique_ptr<DeviceChangeWatcher> watcher = CreatePlatformDeviceWatcher(&why)) {
-      return watcher;
-    }
-    std::fprintf(stderr, "raidctl: %s; looking for new drives every 5 seconds instead\n",
-                 why.c_str());
-  }
-  return std::make_unique<RecountWatcher>(session.disks(), session.clock());
-}
-
-// A timer of the window, on the session's clock. A timer that falls behind (the loop was busy
-// with a discovery pass) fires once and goes on from then, as a window timer does.
-struct Ticker {
-  std::uint32_t interval_ms;
-  std::uint64_t next_ms = 0;
-  bool on = false;
-
-  void Follow(bool now_on, std::uint64_t now) {
-    if (now_on && !on) next_ms = now + interval_ms;
-    on = now_on;
-  }
-  bool Due(std::uint64_t now) const { return on && now >= next_ms; }
-  void Fired(std::uint64_t now) {
-    next_ms += interval_ms;
-    if (next_ms <= now) next_ms = now + interval_ms;
-  }
-};
-
 // Waits on the session's clock until `deadline`, a stop or reload request or a device event.
 // Real time is waited in one piece, which the request cuts short: an idle monitor wakes only for
 // its timers. A request that comes between the look at it and the wait is seen at the deadline,
-// at most Timer4's half second later.
+// at most a detection tick (half a second) later.
 void WaitUntil(CliSession& session, DeviceChangeWatcher& watcher, std::uint64_t deadline) {
   Clock& clock = session.clock();
   while (!StopRequested() && !ReloadRequested() && clock.NowMs() < deadline) {
@@ -346,24 +314,27 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     ReportUnsentOnSecondStop(&mailer->NotSentCounter());
   }
   MonitorAlerts alerts(mailer);
-  session.alerts().SetTarget(&alerts);
-
   const std::unique_ptr<EventHookRunner> hook = MakeHookRunner(event_options);
   EventOutput output;
   EventReports reports(output, event_options.json, hook.get());
   session.view().SetAnnounce(true);
-  session.core().SetAfterDetection([&session, &alerts, &reports](PositionMask) {
+  std::optional<MonitoringLoop> loop;
+  loop.emplace(session.core(), &alerts, [&session, &alerts, &reports](PositionMask) {
     EchoNewLines(session, alerts.told(), reports);
   });
   AnswerReports answers(session, reports);
   session.monitor().SetAnswerListener(&answers);
-  const std::unique_ptr<DeviceChangeWatcher> watcher = MakeWatcher(session);
-  PollingSchedule& schedule = session.schedule();
-  schedule.Start();
+  // A simulated host has no kernel behind it: it is recounted on its own clock.
+  std::string why;
+  const std::unique_ptr<DeviceChangeWatcher> watcher =
+      MakeDeviceWatcher(!session.simulated(), session.disks(), clock, why);
+  if (!why.empty()) {
+    std::fprintf(stderr, "raidctl: %s; looking for new drives every 5 seconds instead\n",
+                 why.c_str());
+  }
+  loop->Start();
 
-  Ticker timer4{kDetectionTimerMs, start, true};
-  Ticker timer2{kPollTimerMs};
-  Ticker timer3{kClockTimerMs};
+  ClockTimers timers(start);
   ReadinessReport readiness(session, notifier);
   WatchdogFeeder watchdog(notifier, session.clock(), notifier.WatchdogTimeout());
   std::optional<MonitorMetrics> metrics;
@@ -375,44 +346,19 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
       std::fputs("raidctl: SIGHUP: reading the mail settings again\n", stderr);
       AnnounceMail(mail, mail.ReloadSettings());
     }
-    if (watcher->TakeChanges()) schedule.DeviceChanged();
-    if (timer4.Due(now)) {
-      schedule.TickDetection();
-      timer4.Fired(now);
-    }
-    if (timer2.Due(now)) {
-      schedule.RequestStatusPoll();
-      timer2.Fired(now);
-    }
-    if (timer3.Due(now)) {
-      schedule.TickSmartCountdown();
-      timer3.Fired(now);
-    }
-    // The workers' turn: the detection thread's pass, then one item of the RAID worker, so
-    // that the timers are looked at between items (a SMART pass reads one enclosure per item,
-    // and a status poll that falls due runs before the next). An item that throws is over (the
-    // schedule saw to that); it is reported, and the monitoring goes on.
-    bool worked = false;
-    if (const std::optional<MessageBoxRequest> thrown = RunCatching([&] {
-          schedule.DriveDetectLook();
-          worked = schedule.RaidLook();
-        })) {
-      session.ui().ShowMessage(*thrown);
-      worked = true;
-    }
+    if (watcher->TakeChanges()) loop->DeviceChanged();
+    timers.FireDue(*loop, now);
+    // A SMART pass reads one enclosure per turn, and a status poll that falls due runs before
+    // the next.
+    const bool worked = loop->WorkerTurn(session.ui());
     // Mail is sent beside the polling, never in its way.
     if (mail_worker && mailer->HasWork()) mail_worker->Wake();
-    const std::uint64_t after = clock.NowMs();
-    timer2.Follow(schedule.StatusPollsOn(), after);
-    timer3.Follow(schedule.SmartCountdownOn(), after);
+    timers.Follow(*loop, clock.NowMs());
     readiness.AfterCycle();
     if (metrics) metrics->AfterCycle();
 
     if (worked) continue;  // more items may wait
-    std::uint64_t next = timer4.next_ms;
-    if (timer2.on) next = std::min(next, timer2.next_ms);
-    if (timer3.on) next = std::min(next, timer3.next_ms);
-    WaitUntil(session, *watcher, std::min(next, end));
+    WaitUntil(session, *watcher, std::min(timers.NextDue(), end));
   }
   watchdog.Stop();
   notifier.Stopping();
@@ -422,7 +368,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   if (hook) hook->Stop();
   session.detector().SaveWaitingLines();  // one last try, said by the listener if it works
   session.detector().SetSaveListener(nullptr);
-  session.alerts().SetTarget(nullptr);
+  loop.reset();
   int exit_code = 0;
   if (const EventDetector& detector = session.detector(); detector.Unsaved()) {
     std::fprintf(stderr, "raidctl: %s\n",

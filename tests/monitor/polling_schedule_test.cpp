@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/monitoring_loop.h"
 #include "support/simulated_host_test.h"
 
 namespace raid {
@@ -441,6 +442,29 @@ TEST_F(PollingScheduleTest, ARaidLookReenteredDuringAPollStartsNoSecondPoll) {
   EXPECT_TRUE(nested_ran);  // it looked, met the busy poll and did nothing
   EXPECT_THAT(work_->items, ElementsAre("poll"));
   EXPECT_EQ(state_.polling.work_requests & kRequestStatusPoll, 0);
+}
+
+// raidctl's timers on its clock: detection at once and every 500 ms; the poll and the countdown
+// only once switched on, a whole interval later; a timer that fell behind fires once.
+TEST(ClockTimersTest, FireInTheWindowsOrderAndCatchUpOnce) {
+  struct Ticks : LoopTicks {
+    void Tick(LoopTimer timer) override { fired.push_back(timer); }
+    bool TimerOn(LoopTimer timer) const override { return timer != LoopTimer::kSmartCountdown; }
+    std::vector<LoopTimer> fired;
+  } ticks;
+  ClockTimers timers(1000);
+  EXPECT_EQ(timers.NextDue(), 1000u);
+  timers.FireDue(ticks, 1000);
+  EXPECT_THAT(ticks.fired, ElementsAre(LoopTimer::kDetection));
+  timers.Follow(ticks, 1200);
+  EXPECT_EQ(timers.NextDue(), 1500u);
+  ticks.fired.clear();
+  timers.FireDue(ticks, 6200);  // ten detection ticks late, and the poll due
+  EXPECT_THAT(ticks.fired, ElementsAre(LoopTimer::kDetection, LoopTimer::kStatusPoll));
+  EXPECT_EQ(timers.NextDue(), 6700u);
+  ticks.fired.clear();
+  timers.FireDue(ticks, 6699);
+  EXPECT_THAT(ticks.fired, IsEmpty());
 }
 
 }  // namespace
