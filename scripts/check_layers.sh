@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The folders of src/ form layers, and a file includes only from its own folder or a lower layer:
-#   common < device, sysinfo < firmware, status < events, health, power < notify < monitor
-#   < cli, gui < app
+#   common < device, sysinfo < firmware, status < events < health, power < notify < monitor
+#   < gui < cli, app
 # Folders on one level never include each other. Three rules keep the window at the top:
 #   - only gui/ and app/ include Qt or a generated form (ui_*.h);
 #   - the window's handler names (Timer1Timer ...) appear only in app/;
@@ -16,11 +16,12 @@ declare -A layer=(
   [common]=0
   [device]=1 [sysinfo]=1
   [firmware]=2 [status]=2
-  [events]=3 [health]=3 [power]=3
-  [notify]=4
-  [monitor]=5
-  [cli]=6 [gui]=6
-  [app]=7
+  [events]=3
+  [health]=4 [power]=4
+  [notify]=5
+  [monitor]=6
+  [gui]=7
+  [cli]=8 [app]=8
 )
 
 faults=0
