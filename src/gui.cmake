@@ -4,8 +4,9 @@
 # window, the log viewer, start-up and the tour). Both folders make one library that the program
 # and the GUI tests share; the platform folders of app/ are added below.
 file(GLOB_RECURSE raidwidgets_files CONFIGURE_DEPENDS
-  gui/*.cpp gui/*.ui gui/*.qrc app/*.cpp app/*.ui)
-list(FILTER raidwidgets_files EXCLUDE REGEX "/app/(linux|windows)/|/app/main\\.cpp$")
+  gui/*.cpp gui/*.ui app/*.cpp app/*.ui)
+list(FILTER raidwidgets_files EXCLUDE REGEX
+     "/app/(linux|windows)/|/app/main\\.cpp$|/gui/widgets/picture_(svg|png)\\.cpp$")
 add_library(raidwidgets STATIC ${raidwidgets_files})
 # The window descriptions are compiled explicitly: automatic uic would take our
 # "common/ui_sink.h" for a generated header.
@@ -17,7 +18,39 @@ target_include_directories(raidwidgets PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 set_target_properties(raidwidgets PROPERTIES
   AUTOMOC ON
   AUTORCC ON)
-target_link_libraries(raidwidgets PUBLIC raidcore raidmail Qt6::Widgets Qt6::Svg)
+target_link_libraries(raidwidgets PUBLIC raidcore raidmail Qt6::Widgets)
+
+if(TARGET Qt6::Svg)
+  target_sources(raidwidgets PRIVATE gui/widgets/picture_svg.cpp gui/widgets/pictures.qrc)
+  target_link_libraries(raidwidgets PUBLIC Qt6::Svg)
+else()
+  # A Qt without its SVG module (the Windows build): each picture as a PNG at twice its size,
+  # rendered from the SVG by librsvg, in a resource of the same name. This Qt reads no
+  # zstd-compressed resources, which the host's rcc writes by default.
+  find_program(RAIDGUI_RSVG_CONVERT rsvg-convert REQUIRED)
+  file(GLOB picture_svgs CONFIGURE_DEPENDS gui/widgets/pictures/*.svg)
+  set(picture_pngs "")
+  set(picture_entries "")
+  foreach(svg IN LISTS picture_svgs)
+    get_filename_component(name "${svg}" NAME_WE)
+    set(png "${CMAKE_CURRENT_BINARY_DIR}/pictures/${name}.png")
+    add_custom_command(OUTPUT "${png}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/pictures"
+      COMMAND "${RAIDGUI_RSVG_CONVERT}" --zoom 2 --output "${png}" "${svg}"
+      DEPENDS "${svg}" VERBATIM)
+    list(APPEND picture_pngs "${png}")
+    string(APPEND picture_entries "    <file alias=\"${name}.png\">pictures/${name}.png</file>\n")
+  endforeach()
+  set(picture_qrc "${CMAKE_CURRENT_BINARY_DIR}/pictures.qrc")
+  file(CONFIGURE OUTPUT "${picture_qrc}" CONTENT
+    "<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n  <qresource prefix=\"/pictures\">\n${picture_entries}  </qresource>\n</RCC>\n")
+  set(picture_cpp "${CMAKE_CURRENT_BINARY_DIR}/qrc_pictures.cpp")
+  add_custom_command(OUTPUT "${picture_cpp}"
+    COMMAND Qt6::rcc --no-zstd --name pictures --output "${picture_cpp}" "${picture_qrc}"
+    DEPENDS "${picture_qrc}" ${picture_pngs} VERBATIM)
+  target_sources(raidwidgets PRIVATE gui/widgets/picture_png.cpp "${picture_cpp}")
+  set_target_properties(raidwidgets PROPERTIES AUTORCC_OPTIONS "--no-zstd")
+endif()
 
 if(WIN32)
   target_sources(raidwidgets PRIVATE
@@ -29,3 +62,9 @@ endif()
 
 add_executable(raidgui app/main.cpp)
 target_link_libraries(raidgui PRIVATE raidwidgets raidhost raid_project_version)
+if(WIN32)
+  # One self-contained file: Qt is linked in statically, its platform plugins with it. Qt's
+  # offscreen platform serves the tests and the demo's pictures without a display.
+  set_target_properties(raidgui PROPERTIES WIN32_EXECUTABLE TRUE)
+  qt_import_plugins(raidgui INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin)
+endif()

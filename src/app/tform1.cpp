@@ -17,6 +17,7 @@
 #include "gui/status/status_page.h"
 #include "gui/upgrade/upgrade_page.h"
 #include "gui/widgets/message_boxes.h"
+#include "gui/widgets/picture.h"
 #include "gui/widgets/two_state_image_button.h"
 #include "gui/widgets/window_look.h"
 #include "notify/curl_smtp_client.h"
@@ -118,7 +119,7 @@ void TForm1::SetUpPages() {
     status_page_->ShowDeviceButtons(position, false);
     upgrade_page_->ShowDeviceButtons(position, false);
   }
-  ui_->Background->setPixmap(QIcon(QStringLiteral(":/pictures/background.svg")).pixmap(620, 96));
+  ui_->Background->setPixmap(ui::Picture(QStringLiteral("background")).pixmap(620, 96));
   setWindowTitle(QString::fromUtf8(kTitleText));
   ui_->Image_Set->hide();
   PlacePageButtons(

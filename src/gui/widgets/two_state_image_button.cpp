@@ -2,7 +2,8 @@
 #include "gui/widgets/two_state_image_button.h"
 
 #include <QPainter>
-#include <QSvgRenderer>
+
+#include "gui/widgets/picture.h"
 
 // Q_INIT_RESOURCE names a function of the global namespace.
 static void InitPictureResources() {
@@ -11,6 +12,8 @@ static void InitPictureResources() {
 
 namespace raid::ui {
 
+TwoStateImageButton::~TwoStateImageButton() = default;
+
 TwoStateImageButton::TwoStateImageButton(QWidget* parent) : QAbstractButton(parent) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::NoFocus);
@@ -18,10 +21,8 @@ TwoStateImageButton::TwoStateImageButton(QWidget* parent) : QAbstractButton(pare
 
 void TwoStateImageButton::setPicture(const QString& name) {
   picture_ = name;
-  delete yellow_;
-  delete white_;
-  yellow_ = new QSvgRenderer(QStringLiteral(":/pictures/%1_yellow.svg").arg(name), this);
-  white_ = new QSvgRenderer(QStringLiteral(":/pictures/%1_white.svg").arg(name), this);
+  yellow_ = std::make_unique<Picture>(name + QStringLiteral("_yellow"));
+  white_ = std::make_unique<Picture>(name + QStringLiteral("_white"));
   update();
 }
 
@@ -36,13 +37,13 @@ QSize TwoStateImageButton::sizeHint() const {
 }
 
 void TwoStateImageButton::paintEvent(QPaintEvent* /*event*/) {
-  QSvgRenderer* renderer = current_ ? yellow_ : white_;
-  if (renderer == nullptr || !renderer->isValid()) return;
+  const Picture* picture = current_ ? yellow_.get() : white_.get();
+  if (picture == nullptr || !picture->isValid()) return;
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   // A disabled button stays readable but says that it cannot be pressed now.
   if (!isEnabled()) painter.setOpacity(0.45);
-  renderer->render(&painter, QRectF(rect()));
+  picture->render(painter, QRectF(rect()));
 }
 
 void InitPictures() {

@@ -7,9 +7,11 @@
 #include <QAbstractButton>
 #include <QString>
 
-class QSvgRenderer;
+#include <memory>
 
 namespace raid::ui {
+
+class Picture;
 
 class TwoStateImageButton : public QAbstractButton {
   Q_OBJECT
@@ -18,8 +20,9 @@ class TwoStateImageButton : public QAbstractButton {
 
  public:
   explicit TwoStateImageButton(QWidget* parent = nullptr);
+  ~TwoStateImageButton() override;
 
-  // The picture's base name in the resources: ":/pictures/<name>_yellow.svg" and "_white.svg".
+  // The picture's base name in the resources: "<name>_yellow" and "<name>_white".
   QString picture() const { return picture_; }
   void setPicture(const QString& name);
   bool isCurrent() const { return current_; }
@@ -33,8 +36,8 @@ class TwoStateImageButton : public QAbstractButton {
  private:
   QString picture_;
   bool current_ = false;
-  QSvgRenderer* yellow_ = nullptr;
-  QSvgRenderer* white_ = nullptr;
+  std::unique_ptr<Picture> yellow_;
+  std::unique_ptr<Picture> white_;
 };
 
 // The button's picture sinks a little while the mouse holds it and comes back when it lets go,

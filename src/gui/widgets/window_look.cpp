@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include "gui/widgets/picture.h"
 #include "gui/widgets/pixel_font.h"
 
 namespace raid {
@@ -19,7 +20,7 @@ constexpr int kButtonSlotLeft = 12;
 }  // namespace
 
 void DressMainWindow(QMainWindow& window) {
-  window.setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.svg")));
+  window.setWindowIcon(ui::Picture(QStringLiteral("icon")).icon());
   window.setFixedSize(620, 440);
   window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
