@@ -3,8 +3,10 @@
 # Installs the Debian 12 packages that building and testing raidgui need. Silent when every one
 # is already there; apt is only asked when something is missing.
 # Usage: bootstrap.sh [--for-tests]
-#   --for-tests  also the checkers only the test command runs (TEST_PACKAGES below); run.sh leaves
-#                them out, so that a user who only runs the demo never gets a Prometheus server.
+#   --for-tests  also the checkers only the test command runs (TEST_PACKAGES below), and Qt and
+#                libcurl for Windows built from Debian's sources (scripts/mingw_deps.sh, cached:
+#                built once, some 20 minutes on two cores); run.sh leaves them out, so that a
+#                user who only runs the demo never gets a Prometheus server or a Windows Qt.
 set -euo pipefail
 
 for_tests=0
@@ -64,6 +66,8 @@ TEST_PACKAGES=(
   # the vm stage: a Debian guest under QEMU (tests/vm); its image is made with mmdebstrap and
   # mkfs.ext4, its disks served over NBD (qemu-io checks the server)
   qemu-system-x86 qemu-utils mmdebstrap e2fsprogs
+  # the Windows window's pictures: its Qt has no SVG module, so they are rendered to PNG
+  librsvg2-bin
 )
 if ((for_tests)); then
   PACKAGES+=("${TEST_PACKAGES[@]}")
@@ -75,17 +79,23 @@ for pkg in "${PACKAGES[@]}"; do
   # The second letter is the package state: "i" = installed (held or not).
   [[ "${status:1:1}" == i ]] || missing+=("$pkg")
 done
-((${#missing[@]} == 0)) && exit 0
-
-echo "bootstrap: installing ${missing[*]}"
-if ((EUID == 0)); then
-  as_root=()
-elif command -v sudo >/dev/null; then
-  as_root=(sudo)
-else
-  echo "bootstrap: not root and no sudo; install as root: apt-get install ${missing[*]}" >&2
-  exit 1
+# apt is asked only when something is missing.
+install_missing() {
+  ((${#missing[@]} == 0)) && return 0
+  echo "bootstrap: installing ${missing[*]}"
+  if ((EUID == 0)); then
+    as_root=()
+  elif command -v sudo >/dev/null; then
+    as_root=(sudo)
+  else
+    echo "bootstrap: not root and no sudo; install as root: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+install_missing
+if ((for_tests)); then
+  "$(dirname "${BASH_SOURCE[0]}")/mingw_deps.sh" >/dev/null
 fi
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"

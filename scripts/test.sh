@@ -156,7 +156,20 @@ stage_tsan() {
 
 stage_mingw() {
   begin mingw "Windows cross build, tests under Wine"
-  configure "$MINGW_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+  # Qt and libcurl built for Windows from Debian's sources (made by bootstrap, found here at
+  # once); Qt's toolchain file finds them and hands the compilers to the project's.
+  local deps toolchain
+  deps=$("$ROOT/scripts/mingw_deps.sh")
+  build_native raidgui  # the Windows window's texts are compared with the native one's
+  toolchain="$deps/lib/cmake/Qt6/qt.toolchain.cmake"
+  # A tree configured with another toolchain (an earlier prefix) starts again: CMake keeps the
+  # first toolchain of a tree for ever.
+  if ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$MINGW_DIR/CMakeCache.txt" 2>/dev/null; then
+    rm -rf "$MINGW_DIR/CMakeCache.txt" "$MINGW_DIR/CMakeFiles"
+  fi
+  configure "$MINGW_DIR" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DRAIDGUI_NATIVE_RAIDGUI="$NATIVE_DIR/src/raidgui" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAIDGUI_BENCH=OFF
   cmake --build "$MINGW_DIR" --parallel "$JOBS"
   built

@@ -67,4 +67,28 @@ if(WIN32)
   # offscreen platform serves the tests and the demo's pictures without a display.
   set_target_properties(raidgui PROPERTIES WIN32_EXECUTABLE TRUE)
   qt_import_plugins(raidgui INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin)
+
+  # Its icon (the window's own picture at the sizes Explorer shows), the manifest that asks for
+  # an administrator's rights (raw disk access needs them) and per-monitor DPI, its version.
+  enable_language(RC)
+  set(windows_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
+  set(icon_pngs "")
+  foreach(side 16 32 48 256)
+    set(png "${CMAKE_CURRENT_BINARY_DIR}/icon/icon_${side}.png")
+    add_custom_command(OUTPUT "${png}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/icon"
+      COMMAND "${RAIDGUI_RSVG_CONVERT}" --width ${side} --height ${side} --output "${png}"
+              "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg"
+      DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg" VERBATIM)
+    list(APPEND icon_pngs "${png}")
+  endforeach()
+  set(RAIDGUI_ICO "${CMAKE_CURRENT_BINARY_DIR}/icon/raidgui.ico")
+  add_custom_command(OUTPUT "${RAIDGUI_ICO}"
+    COMMAND /usr/bin/python3 "${windows_dir}/make_ico.py" "${RAIDGUI_ICO}" ${icon_pngs}
+    DEPENDS "${windows_dir}/make_ico.py" ${icon_pngs} VERBATIM)
+  set(RAIDGUI_MANIFEST "${windows_dir}/raidgui.exe.manifest")
+  configure_file("${windows_dir}/raidgui.rc.in" "${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" @ONLY)
+  target_sources(raidgui PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" "${RAIDGUI_ICO}")
+  set_source_files_properties("${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" PROPERTIES
+    OBJECT_DEPENDS "${RAIDGUI_ICO};${RAIDGUI_MANIFEST}")
 endif()

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QString>
 
+#include "gui/widgets/pixel_font.h"
 #include "gui/widgets/two_state_image_button.h"
 #include "ui_upgrade_page.h"
 
@@ -14,9 +15,7 @@ constexpr const char* kLoadingText = "Loading the firmware file...";
 
 // Designer fonts are given in points; the page is laid out in pixels.
 QFont PageFont() {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(13);
-  return font;
+  return ui::PixelFont(ui::kTextPixels);
 }
 
 }  // namespace

@@ -30,10 +30,7 @@ void DressMainWindow(QMainWindow& window) {
     frame.moveCenter(screen->availableGeometry().center());
     window.move(frame.topLeft());
   }
-  window.setFont(QFont(QStringLiteral("Arial"), -1));
-  QFont window_font = window.font();
-  window_font.setPixelSize(13);
-  window.setFont(window_font);
+  window.setFont(ui::PixelFont(ui::kTextPixels));
   window.setAutoFillBackground(true);
   QPalette white = window.palette();
   white.setColor(QPalette::Window, Qt::white);
