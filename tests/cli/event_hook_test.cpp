@@ -2,6 +2,7 @@
 // The hook runner: the platform's run of one program (with a probe program as the hook, also
 // under Wine), and the worker that runs the events in order and reports what did not work.
 #include "cli/event_hook.h"
+#include "support/temp_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,13 +45,7 @@ void SetVariable(const std::string& name, const std::string& value) {
 
 class EventHookProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("event-hook-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-    record_ = folder_ / "record.txt";
-    SetVariable("HOOK_PROBE_RECORD", record_.string());
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { SetVariable("HOOK_PROBE_RECORD", record_.string()); }
   std::vector<std::string> Recorded() const {
     std::ifstream file(record_);
     std::vector<std::string> lines;
@@ -59,8 +53,8 @@ class EventHookProgramTest : public ::testing::Test {
       lines.push_back(line);
     return lines;
   }
-  fs::path folder_;
-  fs::path record_;
+  testing::TempFolder folder_{"event-hook-"};
+  fs::path record_ = folder_ / "record.txt";
 };
 
 // The hook sees raidctl's own environment (the probe finds its record file through it) with the

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "support/shell_command.h"
+#include "support/raidctl_run.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace {
@@ -48,9 +48,6 @@ std::size_t ControlBytes(const std::string& text) {
 class RaidctlDeviceTextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-bytes-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
     // A RAID bridge whose model clears the screen and rings, whose firmware revision holds a
     // byte that is no UTF-8 (no control byte, so the text form is kept), and whose drives' texts
     // carry a forged log line, an escape and Latin-1; a port-multiplier bridge whose INQUIRY
@@ -71,18 +68,17 @@ class RaidctlDeviceTextTest : public ::testing::Test {
     scenario_ = folder_ / "hostile.json";
     std::ofstream(scenario_) << scenario.dump();
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   raid::testing::ShellRun Raidctl(const std::string& arguments) const {
-    return raid::testing::RunShellCommand("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() +
-                                          " RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
-                                          " " + RAIDCTL_PATH + " " + arguments + " 2>/dev/null");
+    return raid::testing::RunRaidctl("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() +
+                                         " RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string(),
+                                     arguments);
   }
   raid::testing::ShellRun OnHost(const std::string& command) const {
     return Raidctl(command + " --simulate " + scenario_.string());
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-bytes-"};
   fs::path scenario_;
 };
 

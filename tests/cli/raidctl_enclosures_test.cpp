@@ -6,10 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
-#include "support/shell_command.h"
+#include "support/raidctl_run.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace {
@@ -22,13 +22,6 @@ using ::testing::Not;
 
 class RaidctlEnclosuresTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidctl-enclosures-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   fs::path Write(const std::string& name, const std::string& text) const {
     const fs::path file = folder_ / name;
     std::ofstream(file) << text;
@@ -36,9 +29,8 @@ class RaidctlEnclosuresTest : public ::testing::Test {
   }
   // raidctl with `arguments`, the log in the test's folder; stdout returned, stderr in Err().
   raid::testing::ShellRun Raidctl(const std::string& arguments) const {
-    return raid::testing::RunShellCommand("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " +
-                                          RAIDCTL_PATH + " " + arguments + " 2>" +
-                                          (folder_ / "err").string());
+    return raid::testing::RunRaidctl("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(), arguments,
+                                     folder_ / "err");
   }
   std::vector<std::string> Err() const { return raid::testing::ReadLines(folder_ / "err"); }
   std::string Log() const {
@@ -50,7 +42,7 @@ class RaidctlEnclosuresTest : public ::testing::Test {
     return all;
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-enclosures-"};
 };
 
 constexpr const char* kThreeEnclosures = R"({ "drives": [

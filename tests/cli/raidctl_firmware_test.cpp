@@ -6,15 +6,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "spi_flash.h"
-#include "support/shell_command.h"
+#include "support/raidctl_run.h"
 #include "support/spawned_process.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -35,13 +35,6 @@ std::vector<std::uint8_t> Firmware(std::uint8_t p0 = 0x27, std::uint8_t p1 = 0x7
 
 class RaidctlFirmwareTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidctl-firmware-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
     const fs::path path = folder_ / name;
     std::ofstream(path, std::ios::binary)
@@ -57,17 +50,14 @@ class RaidctlFirmwareTest : public ::testing::Test {
 
   // raidctl with `arguments`, standard input from /dev/null; stdout in `out`, stderr in `err`.
   int Raidctl(const std::string& arguments) {
-    const fs::path err_file = folder_ / "stderr.txt";
-    const raid::testing::ShellRun run = raid::testing::RunShellCommand(
-        std::string(RAIDCTL_PATH) + " " + arguments + " </dev/null 2>" + err_file.string());
+    const raid::testing::CliRun run =
+        raid::testing::RunRaidctl("", arguments + " </dev/null", folder_ / "stderr.txt");
     out = run.out;
-    std::ostringstream err_text;
-    err_text << std::ifstream(err_file).rdbuf();
-    err = err_text.str();
+    err = run.err;
     return run.exit_code;
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-firmware-test-"};
   std::string out;
   std::string err;
 };

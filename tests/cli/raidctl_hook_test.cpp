@@ -8,13 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/raidctl_run.h"
 #include "support/shell_command.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace {
@@ -42,13 +43,7 @@ const std::regex kStamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
 
 class RaidctlHookTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-hook-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-    std::ofstream(folder_ / "story.json") << kEventStory;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { std::ofstream(folder_ / "story.json") << kEventStory; }
 
   // A hook script that records its event and then does what `action` says, in sh.
   fs::path WriteHook(const std::string& action) const {
@@ -67,11 +62,11 @@ class RaidctlHookTest : public ::testing::Test {
 
   // raidctl with `arguments`: stdout captured, stderr in Err(), the log in the test's folder.
   raid::testing::ShellRun Raidctl(const std::string& arguments) const {
-    return raid::testing::RunShellCommand("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " +
-                                          RAIDCTL_PATH + " " + arguments + " 2>" + Err().string());
+    return raid::testing::RunRaidctl("RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(), arguments,
+                                     Err());
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-hook-test-"};
 };
 
 // Each failure is told with the program, the event and why, and the next event runs the hook

@@ -7,11 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace {
@@ -31,8 +31,6 @@ constexpr const char* kStory = R"({ "drives": [ { "number": 1, "type": "enclosur
 class RaidctlJournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidctl-journal-test-" + std::to_string(std::random_device{}()));
     fs::create_directories(folder_ / "config");
     std::ofstream(folder_ / "story.json") << kStory;
     std::ofstream(Hook()) << "#!/bin/sh\necho '<3>the hook claims an error'\n"
@@ -40,7 +38,6 @@ class RaidctlJournalTest : public ::testing::Test {
     fs::permissions(Hook(), fs::perms::owner_all);
     std::ofstream{Err()};
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   fs::path Hook() const { return folder_ / "hook.sh"; }
   fs::path Err() const { return folder_ / "err.txt"; }
@@ -60,7 +57,7 @@ class RaidctlJournalTest : public ::testing::Test {
     return raid::testing::ReadLines(Err());
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-journal-test-"};
 };
 
 TEST_F(RaidctlJournalTest, LinesCarryPrioritiesOnlyWhenStderrIsTheJournal) {

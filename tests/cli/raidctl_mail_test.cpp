@@ -13,13 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/raidctl_run.h"
 #include "support/shell_command.h"
 #include "support/smtp_test_server.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -30,32 +31,19 @@ using ::testing::Not;
 using ::testing::SizeIs;
 using json = nlohmann::json;
 
-struct CliRun : testing::ShellRun {
-  std::string err;
-};
+using testing::CliRun;
 
 class RaidctlMailTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-mail-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_ / "logs");
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { fs::create_directories(folder_ / "logs"); }
 
   // raidctl with `arguments` (shell-quoted), `input` on its standard input.
   CliRun Raidctl(const std::string& arguments, const std::string& input = "") {
     const fs::path in = folder_ / "stdin.txt";
-    const fs::path err = folder_ / "stderr.txt";
     std::ofstream(in) << input;
-    const std::string command = "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
-                                " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " +
-                                RAIDCTL_PATH + " " + arguments + " <" + in.string() + " 2>" +
-                                err.string();
-    CliRun run;
-    static_cast<testing::ShellRun&>(run) = testing::RunShellCommand(command);
-    run.err = test_smtp::ReadFile(err);
-    return run;
+    return testing::RunRaidctl("RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
+                                   " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(),
+                               arguments + " <" + in.string(), folder_ / "stderr.txt");
   }
 
   std::unique_ptr<TestSmtpServer> StartServer(const std::string& name,
@@ -76,7 +64,7 @@ class RaidctlMailTest : public ::testing::Test {
     ASSERT_EQ(run.exit_code, 0) << run.err;
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidctl-mail-"};
 };
 
 TEST_F(RaidctlMailTest, SetupWritesOwnerOnlySettingsAndShowKeepsThePasswordSecret) {

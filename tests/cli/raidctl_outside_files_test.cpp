@@ -7,12 +7,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "support/other_user.h"
-#include "support/shell_command.h"
+#include "support/raidctl_run.h"
 #include "support/smtp_test_server.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -20,30 +20,21 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct CliRun : testing::ShellRun {
-  std::string err;
-};
+using testing::CliRun;
 
 class RaidctlOutsideFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-files-" + std::to_string(std::random_device{}()));
     fs::create_directories(folder_ / "config");
     ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   // raidctl with `arguments`, ended after 20 s: a hang shows as exit status 124.
   CliRun Raidctl(const std::string& arguments, const std::string& environment = "") {
-    const fs::path err = folder_ / "stderr.txt";
-    CliRun run;
-    static_cast<testing::ShellRun&>(run) = testing::RunShellCommand(
-        "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
-        " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " + environment + " timeout 20 " +
-        RAIDCTL_PATH + " " + arguments + " </dev/null 2>" + err.string());
-    run.err = test_smtp::ReadFile(err);
-    return run;
+    return testing::RunRaidctl("RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string() +
+                                   " RAIDGUI_LOG_DIR=" + (folder_ / "logs").string() + " " +
+                                   environment + " timeout 20",
+                               arguments + " </dev/null", folder_ / "stderr.txt");
   }
 
   // A file of `bytes` blanks (a sparse file costs no disk).
@@ -62,7 +53,7 @@ class RaidctlOutsideFilesTest : public ::testing::Test {
     return scenario;
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidctl-files-"};
 };
 
 TEST_F(RaidctlOutsideFilesTest, AScenarioThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
@@ -72,7 +63,7 @@ TEST_F(RaidctlOutsideFilesTest, AScenarioThatIsNoRegularFileOrTooLargeIsRefusedA
   } cases[] = {
       {(folder_ / "fifo").string(), "not a regular file (a FIFO)"},
       {"/dev/zero", "not a regular file (a character device)"},
-      {folder_.string(), "not a regular file (a folder)"},
+      {folder_.path().string(), "not a regular file (a folder)"},
       {FileOfSize("huge.json", (16u << 20) + 1).string(), "is larger than 16 MiB"},
   };
   for (const auto& scenario : cases) {

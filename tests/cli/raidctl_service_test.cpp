@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "support/shell_command.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace {
@@ -97,13 +97,6 @@ class NotifySocket {
 
 class RaidctlServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-service-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   std::string LogEnv() const { return "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(); }
   std::string ConfigEnv() const { return "RAIDGUI_CONFIG_DIR=" + (folder_ / "config").string(); }
   fs::path ErrFile() const { return folder_ / "stderr.txt"; }
@@ -144,7 +137,7 @@ class RaidctlServiceTest : public ::testing::Test {
     return false;
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-service-"};
 };
 
 int Count(const std::vector<std::string>& messages, const std::string& message) {

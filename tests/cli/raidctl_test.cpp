@@ -17,13 +17,14 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/raidctl_run.h"
 #include "support/shell_command.h"
 #include "support/spawned_process.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 extern char** environ;
@@ -35,16 +36,10 @@ using raid::testing::ReadLines;
 namespace fs = std::filesystem;
 
 using ProcessResult = raid::testing::ShellRun;
+using raid::testing::RunRaidctl;
 
 std::string Scenario(const std::string& name) {
   return std::string(RAIDGUI_SCENARIO_DIR) + "/" + name;
-}
-
-// Runs raidctl with `arguments` (a shell-quoted string), stdout captured, stderr to `err_file`.
-ProcessResult Raidctl(const std::string& environment, const std::string& arguments,
-                      const std::string& err_file = "/dev/null") {
-  return raid::testing::RunShellCommand(environment + " " + RAIDCTL_PATH + " " + arguments + " 2>" +
-                                        err_file);
 }
 
 // The daily log files in `folder`, oldest day first.
@@ -69,12 +64,6 @@ fs::path ScenarioStartingAt(const std::string& name, const std::string& starts_a
 
 class RaidctlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidctl-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   std::string Env() const { return "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(); }
   // `raidctl monitor` with `arguments`, running in the background with its output discarded and
   // the log in the test's folder; the process id, or 0.
@@ -95,14 +84,14 @@ class RaidctlTest : public ::testing::Test {
     posix_spawn_file_actions_destroy(&actions);
     return pid;
   }
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidctl-test-"};
 };
 
 TEST_F(RaidctlTest, DiscoverListsBothEnclosuresAndTracesOnlyTheFourLineForms) {
   const fs::path trace = folder_ / "trace.txt";
   const ProcessResult run =
-      Raidctl("RAIDGUI_TRACE=" + trace.string(),
-              "discover --simulate " + Scenario("two_enclosures_three_disks.json"));
+      RunRaidctl("RAIDGUI_TRACE=" + trace.string(),
+                 "discover --simulate " + Scenario("two_enclosures_three_disks.json"));
   ASSERT_EQ(run.exit_code, 0);
   EXPECT_THAT(run.out, ::testing::HasSubstr("RAID bridge"));
   EXPECT_THAT(run.out, ::testing::HasSubstr("port-multiplier bridge"));
@@ -117,7 +106,7 @@ TEST_F(RaidctlTest, DiscoverListsBothEnclosuresAndTracesOnlyTheFourLineForms) {
 }
 
 TEST_F(RaidctlTest, DiscoverJsonNamesEachEnclosure) {
-  const ProcessResult run = Raidctl("", "discover --json --simulate " + Scenario("demo.json"));
+  const ProcessResult run = RunRaidctl("", "discover --json --simulate " + Scenario("demo.json"));
   ASSERT_EQ(run.exit_code, 0);
   const nlohmann::json document = nlohmann::json::parse(run.out);
   ASSERT_EQ(document["enclosures"].size(), 2U);
@@ -128,13 +117,13 @@ TEST_F(RaidctlTest, DiscoverJsonNamesEachEnclosure) {
 
 TEST_F(RaidctlTest, StatusShowsWhatTheStatusPageShows) {
   const ProcessResult run =
-      Raidctl(Env(), "status --simulate " + Scenario("two_enclosures_three_disks.json"));
+      RunRaidctl(Env(), "status --simulate " + Scenario("two_enclosures_three_disks.json"));
   ASSERT_EQ(run.exit_code, 0);
   EXPECT_THAT(run.out, ::testing::HasSubstr("Mirroring(RAID1)"));
   EXPECT_THAT(run.out, ::testing::HasSubstr("State:            Normal"));
   EXPECT_FALSE(fs::exists(folder_ / "logs"));  // one look writes no log
 
-  const ProcessResult json = Raidctl(Env(), "status --json --simulate " + Scenario("demo.json"));
+  const ProcessResult json = RunRaidctl(Env(), "status --json --simulate " + Scenario("demo.json"));
   ASSERT_EQ(json.exit_code, 0);
   const nlohmann::json document = nlohmann::json::parse(json.out);
   EXPECT_EQ(document["enclosures"][0]["drives"].size(), 2U);
@@ -156,7 +145,7 @@ constexpr const char* kSmartScenario = R"({ "drives": [
 TEST_F(RaidctlTest, SmartShowsEachDrivesTableVerdictAndFourKAnswer) {
   const fs::path scenario = folder_ / "smart.json";
   std::ofstream(scenario) << kSmartScenario;
-  const ProcessResult run = Raidctl(Env(), "smart --simulate " + scenario.string());
+  const ProcessResult run = RunRaidctl(Env(), "smart --simulate " + scenario.string());
   ASSERT_EQ(run.exit_code, 0);
   const std::vector<std::string> expected = {
       "Device1 (physical drive 1)",
@@ -180,7 +169,7 @@ TEST_F(RaidctlTest, SmartShowsEachDrivesTableVerdictAndFourKAnswer) {
     from = at + line.size();
   }
 
-  const ProcessResult json = Raidctl(Env(), "smart --json --simulate " + scenario.string());
+  const ProcessResult json = RunRaidctl(Env(), "smart --json --simulate " + scenario.string());
   ASSERT_EQ(json.exit_code, 0);
   const nlohmann::json enclosures = nlohmann::json::parse(json.out)["enclosures"];
   ASSERT_EQ(enclosures.size(), 2U);
@@ -203,14 +192,14 @@ TEST_F(RaidctlTest, SmartShowsEachDrivesTableVerdictAndFourKAnswer) {
 TEST_F(RaidctlTest, SmartFailsWithoutAnEnclosureOrWhenADriveCannotBeRead) {
   const fs::path no_enclosure = folder_ / "disk.json";
   std::ofstream(no_enclosure) << R"({ "drives": [ { "number": 0, "type": "disk" } ] })";
-  const ProcessResult none = Raidctl(Env(), "smart --simulate " + no_enclosure.string());
+  const ProcessResult none = RunRaidctl(Env(), "smart --simulate " + no_enclosure.string());
   EXPECT_NE(none.exit_code, 0);
   EXPECT_EQ(none.out, "No enclosure found.\n");
 
   const fs::path failing = folder_ / "failing.json";
   std::ofstream(failing) << R"({ "drives": [ { "number": 1, "type": "enclosure",
     "faults": { "drive_command_faults": [ { "feature": "0xD0", "times": 4 } ] } } ] })";
-  const ProcessResult run = Raidctl(Env(), "smart --json --simulate " + failing.string());
+  const ProcessResult run = RunRaidctl(Env(), "smart --json --simulate " + failing.string());
   EXPECT_EQ(run.exit_code, 1);
   const nlohmann::json drives = nlohmann::json::parse(run.out)["enclosures"][0]["drives"];
   EXPECT_EQ(drives[0]["read_failed"], true);
@@ -220,18 +209,18 @@ TEST_F(RaidctlTest, SmartFailsWithoutAnEnclosureOrWhenADriveCannotBeRead) {
 
 TEST_F(RaidctlTest, BadInputIsAnErrorOnStderrWithExitStatusTwo) {
   const fs::path err = folder_ / "err.txt";
-  EXPECT_EQ(Raidctl("", "frobnicate", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "frobnicate", err.string()).exit_code, 2);
   EXPECT_THAT(ReadLines(err).front(), ::testing::HasSubstr("unknown command frobnicate"));
-  EXPECT_EQ(Raidctl("", "monitor --for -3 --simulate x", err.string()).exit_code, 2);
-  EXPECT_EQ(Raidctl("", "discover --simulate /nonexistent.json", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "monitor --for -3 --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "discover --simulate /nonexistent.json", err.string()).exit_code, 2);
   EXPECT_THAT(ReadLines(err).front(), ::testing::HasSubstr("/nonexistent.json"));
-  EXPECT_EQ(Raidctl("", "status --metrics m.prom --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "status --metrics m.prom --simulate x", err.string()).exit_code, 2);
   EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics only applies to monitor");
-  EXPECT_EQ(Raidctl("", "monitor --metrics '' --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "monitor --metrics '' --simulate x", err.string()).exit_code, 2);
   EXPECT_EQ(ReadLines(err).front(), "raidctl: --metrics needs a file");
-  EXPECT_EQ(Raidctl("", "monitor --for 1 --for 2 --simulate x", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "monitor --for 1 --for 2 --simulate x", err.string()).exit_code, 2);
   EXPECT_EQ(ReadLines(err).front(), "raidctl: --for is given twice");
-  EXPECT_EQ(Raidctl("", "firmware check f --device 11", err.string()).exit_code, 2);
+  EXPECT_EQ(RunRaidctl("", "firmware check f --device 11", err.string()).exit_code, 2);
 }
 
 // Every line of the story's log is one the log defines, in the order the story dictates.
@@ -260,7 +249,7 @@ TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
   const fs::path err = folder_ / "err.txt";
   const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 12:00:00", folder_);
   const ProcessResult run =
-      Raidctl(Env(), "monitor --for 600 --simulate " + story.string(), err.string());
+      RunRaidctl(Env(), "monitor --for 600 --simulate " + story.string(), err.string());
   ASSERT_EQ(run.exit_code, 0);
   // The pulled drive's alert names it as the log does.
   EXPECT_THAT(ReadLines(err),
@@ -325,7 +314,7 @@ TEST_F(RaidctlTest, MonitoredRebuildStoryWritesTheExpectedLog) {
 // is logged once the new day's section is written, and nothing is lost on the way.
 TEST_F(RaidctlTest, MonitoredStoryPastMidnightGoesOnInTheNextDaysFile) {
   const fs::path story = ScenarioStartingAt("rebuild_story.json", "2026-12-08 23:58:20", folder_);
-  const ProcessResult run = Raidctl(Env(), "monitor --for 400 --simulate " + story.string());
+  const ProcessResult run = RunRaidctl(Env(), "monitor --for 400 --simulate " + story.string());
   ASSERT_EQ(run.exit_code, 0);
   const std::vector<fs::path> files = DailyLogFiles(folder_ / "logs");
   ASSERT_EQ(files.size(), 2U);
@@ -366,11 +355,11 @@ TEST_F(RaidctlTest, MonitoredStoryPastMidnightGoesOnInTheNextDaysFile) {
 TEST_F(RaidctlTest, ReadFaultsEndExchangesWithoutAnyProtocolViolation) {
   const fs::path err = folder_ / "err.txt";
   const ProcessResult discover =
-      Raidctl(Env(), "discover --simulate " + Scenario("read_faults.json"), err.string());
+      RunRaidctl(Env(), "discover --simulate " + Scenario("read_faults.json"), err.string());
   EXPECT_EQ(discover.exit_code, 0);
   EXPECT_THAT(discover.out, ::testing::HasSubstr("port-multiplier bridge"));
-  const ProcessResult monitor =
-      Raidctl(Env(), "monitor --for 120 --simulate " + Scenario("read_faults.json"), err.string());
+  const ProcessResult monitor = RunRaidctl(
+      Env(), "monitor --for 120 --simulate " + Scenario("read_faults.json"), err.string());
   EXPECT_EQ(monitor.exit_code, 0);
   for (const std::string& line : ReadLines(err)) {
     EXPECT_THAT(line, ::testing::Not(::testing::HasSubstr("protocol violation")));
@@ -387,7 +376,7 @@ TEST_F(RaidctlTest, MonitorFindsAnEnclosurePluggedInLaterAndLogsOneStartSection)
                     "device": { "type": "enclosure" } } ] })";
   const fs::path err = folder_ / "err.txt";
   const ProcessResult run =
-      Raidctl(Env(), "monitor --for 300 --simulate " + scenario.string(), err.string());
+      RunRaidctl(Env(), "monitor --for 300 --simulate " + scenario.string(), err.string());
   ASSERT_EQ(run.exit_code, 0);
   EXPECT_THAT(ReadLines(err), ::testing::Contains("raidctl: no enclosure found; waiting for one"));
   const std::vector<fs::path> files = DailyLogFiles(folder_ / "logs");
@@ -411,7 +400,7 @@ TEST_F(RaidctlTest, MonitorRefusesALogPathThatIsNotARegularFileAtOnce) {
   const fs::path err = folder_ / "err.txt";
   const fs::path story = ScenarioStartingAt("demo.json", "2026-12-08 12:00:00", folder_);
   const ProcessResult run =
-      Raidctl("timeout 20 env " + Env(), "monitor --simulate " + story.string(), err.string());
+      RunRaidctl("timeout 20 env " + Env(), "monitor --simulate " + story.string(), err.string());
   EXPECT_EQ(run.exit_code, 1);  // 124 would be the time-out's
   EXPECT_THAT(ReadLines(err), ::testing::Contains(::testing::AllOf(
                                   ::testing::HasSubstr(fifo.string()),
@@ -460,7 +449,7 @@ TEST_F(RaidctlTest, MonitorKeepsTheLogFilesModeThroughALink) {
   fs::create_symlink(target, link);
 
   const fs::path story = ScenarioStartingAt("demo.json", "2026-12-08 12:00:00", folder_);
-  ASSERT_EQ(Raidctl(Env(), "monitor --for 30 --simulate " + story.string()).exit_code, 0);
+  ASSERT_EQ(RunRaidctl(Env(), "monitor --for 30 --simulate " + story.string()).exit_code, 0);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);

@@ -9,10 +9,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "support/other_user.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -24,17 +24,14 @@ class SingleInstanceTest : public ::testing::Test {
   void SetUp() override {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) saved_runtime_ = runtime;
     ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", temporary_.c_str(), 1);
-    fs::create_directories(temporary_);
+    ::setenv("TMPDIR", temporary_.path().c_str(), 1);
   }
   void TearDown() override {
     if (!saved_runtime_.empty()) ::setenv("XDG_RUNTIME_DIR", saved_runtime_.c_str(), 1);
     ::unsetenv("TMPDIR");
-    fs::remove_all(temporary_);
   }
 
-  fs::path temporary_ =
-      fs::temp_directory_path() / ("raidgui-lock-" + std::to_string(std::random_device{}()));
+  testing::TempFolder temporary_{"raidgui-lock-"};
   fs::path folder_ = temporary_ / ("raidgui-" + std::to_string(::getuid()));
   std::string saved_runtime_;
 };

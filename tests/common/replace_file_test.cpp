@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "common/platform_files.h"
 #include "support/other_user.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace raid {
@@ -17,14 +17,8 @@ namespace fs = std::filesystem;
 
 class ReplaceFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidgui-replace-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   static mode_t ModeOf(const fs::path& path) { return testing::FactsOf(path).st_mode & 07777; }
-  fs::path folder_;
+  testing::TempFolder folder_{"raidgui-replace-test-"};
 };
 
 TEST_F(ReplaceFileTest, NewFilesGetTheirAccessAndOldOnesKeepModeAndOwner) {
@@ -64,7 +58,7 @@ TEST_F(ReplaceFileTest, NewFilesGetTheirAccessAndOldOnesKeepModeAndOwner) {
 // group's rights either.
 TEST_F(ReplaceFileTest, GroupThatCannotBeKeptGetsNoRights) {
   if (!testing::IsRoot()) GTEST_SKIP() << "needs root to act as two users";
-  ASSERT_EQ(::chown(folder_.c_str(), testing::kOtherUser, testing::kOtherGroup), 0);
+  ASSERT_EQ(::chown(folder_.path().c_str(), testing::kOtherUser, testing::kOtherGroup), 0);
   const fs::path path = folder_ / "shared.txt";
   std::ofstream(path) << "line\n";
   ASSERT_EQ(::chown(path.c_str(), testing::kOtherUser, 0), 0);

@@ -7,11 +7,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "events/log_text.h"
+#include "support/temp_folder.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -32,18 +32,11 @@ class UserLocaleTest : public ::testing::Test {
       GTEST_SKIP()
           << "localedef is missing (Debian package locales): no German locale to test with";
     }
-    folder_ = fs::temp_directory_path() /
-              ("raidgui-locale-test-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
     // Built here, so that the test needs neither root nor a generated system locale.
     const std::string command =
         "localedef -i de_DE -f UTF-8 '" + (folder_ / "de_DE.UTF-8").string() + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
-  void TearDown() override {
-    if (!folder_.empty()) fs::remove_all(folder_);
-  }
-
   // Applies the locale that `environment` names in a child process, so that ours stays "C", and
   // returns the child's time stamp and its reading of "1.5".
   std::string InChild(const std::vector<std::pair<const char*, const char*>>& environment) {
@@ -56,7 +49,7 @@ class UserLocaleTest : public ::testing::Test {
                                "LC_COLLATE", "LC_MONETARY", "LC_MESSAGES"}) {
         ::unsetenv(name);
       }
-      ::setenv("LOCPATH", folder_.c_str(), 1);
+      ::setenv("LOCPATH", folder_.path().c_str(), 1);
       ::setenv("TZ", "UTC", 1);
       ::tzset();
       for (const auto& [name, value] : environment)
@@ -80,7 +73,7 @@ class UserLocaleTest : public ::testing::Test {
     return report;
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidgui-locale-test-"};
 };
 
 TEST_F(UserLocaleTest, StampsFollowTheUserLocaleAndNumbersKeepTheirPoint) {

@@ -3,6 +3,7 @@
 
 #include "device/linux/sysfs_block.h"
 #include "support/other_user.h"
+#include "support/temp_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,19 +27,11 @@ namespace fs = std::filesystem;
 class FakeHost {
  public:
   FakeHost() {
-    root_ = fs::temp_directory_path() /
-            ("raidgui-host-" +
-             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(root_ / "sys/block");
     fs::create_directories(root_ / "sys/dev/block");
     fs::create_directories(root_ / "dev");
     fs::create_directories(root_ / "proc/self");
   }
-  ~FakeHost() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
   const fs::path& root() const { return root_; }
 
   // A whole disk under `bus` (a path below sys/devices), with its /dev node.
@@ -78,7 +71,7 @@ class FakeHost {
         root_ / "sys/dev/block" / (std::to_string(major) + ":" + std::to_string(minor)));
   }
 
-  fs::path root_;
+  testing::TempFolder root_{"raidgui-host-"};
 };
 
 TEST(LinuxPhysicalDrives, NumberedByTheKernelsNameWhateverElseIsAttached) {

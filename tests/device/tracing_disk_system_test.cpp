@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "device/scsi_commands.h"
+#include "support/temp_folder.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -97,19 +98,7 @@ void SetEnvironment(const char* name, const char* value) {
 
 class TraceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              (std::string("raidgui-trace-") + info->name() + "-" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder_);
-    path_ = folder_ / "trace.txt";
-  }
-  void TearDown() override {
-    SetEnvironment(kTraceEnvironmentVariable, nullptr);
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  void TearDown() override { SetEnvironment(kTraceEnvironmentVariable, nullptr); }
 
   std::unique_ptr<DiskSystem> Traced() {
     std::string problem;
@@ -127,8 +116,10 @@ class TraceTest : public ::testing::Test {
   }
 
   FakeDiskSystem::Log log_;
-  fs::path folder_;
-  fs::path path_;
+  testing::TempFolder folder_{std::string("raidgui-trace-") +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              "-"};
+  fs::path path_ = folder_ / "trace.txt";
 };
 
 TEST_F(TraceTest, RecordsEachCommandInItsExactForm) {
@@ -283,7 +274,7 @@ TEST_F(TraceTest, TraceThatIsNoRegularFileOrAnotherUsersLinkIsRefusedAtOnce) {
   } cases[] = {
       {(folder_ / "fifo").string(), "is not a regular file (a FIFO)"},
       {"/dev/null", "is not a regular file (a character device)"},
-      {folder_.string(), "is not a regular file (a folder)"},
+      {folder_.path().string(), "is not a regular file (a folder)"},
   };
   for (const auto& item : cases) {
     auto opening = std::async(std::launch::async, [&] {

@@ -8,13 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <set>
 
 #include "common/bytes.h"
 #include "events/log_text.h"
 #include "events/log_viewer_model.h"
 #include "support/status_record.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 namespace raid {
@@ -622,12 +622,6 @@ TEST_F(EventDetectorTest, CopyFollowingTheGenerationSeesTheClockGoBackToAWaiting
 // A day's log in a real folder, for the tests of programs that share it.
 class SharedDayTest : public EventDetectorTest {
  protected:
-  SharedDayTest()
-      : folder_(std::filesystem::temp_directory_path() /
-                ("raidgui-shared-day-" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(folder_);
-  }
-  ~SharedDayTest() override { std::filesystem::remove_all(folder_); }
   std::vector<std::string> FileLines() { return testing::ReadLines(folder_ / File()); }
   static std::uintmax_t HeldBytes(const EventLog& log) {
     std::uintmax_t bytes = 0;
@@ -643,7 +637,7 @@ class SharedDayTest : public EventDetectorTest {
     std::ofstream(folder_ / File(), std::ios::app | std::ios::binary) << text;
   }
 
-  std::filesystem::path folder_;
+  testing::TempFolder folder_{"raidgui-shared-day-"};
 };
 
 TEST_F(SharedDayTest, TwoProgramsOnOneDayEachSeeTheOthersLinesAfterTheirSave) {

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "events/event_log.h"
+#include "support/temp_folder.h"
 #include "support/text_lines.h"
 
 #ifndef _WIN32
@@ -30,15 +31,11 @@ namespace fs = std::filesystem;
 
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidgui-log-test-" + std::to_string(std::random_device{}()));
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   std::vector<std::string> LinesOf(const std::string& name) {
     return testing::ReadLines(folder_ / name);
   }
-  fs::path folder_;
+  testing::TempFolder temporary_{"raidgui-log-test-"};
+  fs::path folder_ = temporary_ / "logs";  // made by the test or the store
 };
 
 TEST_F(LogFileTest, AppendCreatesTheFolderAndLoadReadsTheLinesBack) {

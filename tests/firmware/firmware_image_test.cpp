@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -156,8 +156,9 @@ TEST(LoadFirmwareFile, ProductCodesMatchExactlyExceptWithinThePairedProducts) {
                         Case{0x31, 0x50, 0x31, 0x50, true}, Case{0x31, 0x50, 0x31, 0x51, false},
                         Case{0x31, 0x50, 0x32, 0x50, false}, Case{0x27, 0x80, 0x27, 0x70, false},
                         Case{0x27, 0x80, 0x27, 0x80, true}}) {
-    SCOPED_TRACE(testing::Message() << std::hex << int(c.enclosure_p0) << ' ' << int(c.enclosure_p1)
-                                    << " / " << int(c.image_p0) << ' ' << int(c.image_p1));
+    SCOPED_TRACE(::testing::Message()
+                 << std::hex << int(c.enclosure_p0) << ' ' << int(c.enclosure_p1) << " / "
+                 << int(c.image_p0) << ' ' << int(c.image_p1));
     FakeSource source(MakeImage(kRecent, c.image_p0, c.image_p1));
     const FirmwareLoadResult result =
         Load(source, ControllerKind::kRaidBridge, MakeId(kRecent, c.enclosure_p0, c.enclosure_p1));
@@ -310,11 +311,7 @@ TEST(LoadFirmwareFile, GivesUpOnAByteThatNeverReads) {
 }
 
 TEST(LoadFirmwareFile, ReadsARealFileAndReportsOneThatCannotBeOpened) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() /
-      ("raidgui-fw-test-" +
-       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::filesystem::create_directories(folder);
+  const testing::TempFolder folder("raidgui-fw-test-");
   const std::vector<std::uint8_t> bytes = MakeImage(kRecent, 0x27, 0x60, 1000);
   {
     std::ofstream out(folder / "fw.bin", std::ios::binary);
@@ -338,11 +335,10 @@ TEST(LoadFirmwareFile, ReadsARealFileAndReportsOneThatCannotBeOpened) {
 
   // A folder is no firmware file, and opening it must not be tried.
   FileByteSource not_a_file(folder);
-  EXPECT_EQ(LoadFirmwareFile(folder.string(), not_a_file, ControllerKind::kRaidBridge,
+  EXPECT_EQ(LoadFirmwareFile(folder.path().string(), not_a_file, ControllerKind::kRaidBridge,
                              MakeId(kRecent, 0x27, 0x70))
                 .messages,
             std::vector{Error("Fail to open firmware file")});
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

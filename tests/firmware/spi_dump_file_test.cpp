@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "firmware/spi_dump_file.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,6 @@ namespace fs = std::filesystem;
 
 class SpiDumpFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("raidgui-spi-dump-" +
-               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   void Touch(const std::string& name) { std::ofstream(folder_ / name, std::ios::binary) << "x"; }
   // Takes "dSMART0" + every character of `counters`.
   void TakeNames(const std::string& counters) {
@@ -41,7 +31,7 @@ class SpiDumpFileTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidgui-spi-dump-"};
   const std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(1024, 0xA5);
 };
 

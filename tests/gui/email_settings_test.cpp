@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 
 #include "app/tform1.h"
@@ -24,6 +23,7 @@
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "support/fake_smtp_client.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -54,8 +54,6 @@ const Shown kSuccess{"E-Mail Message", "Send mail Success!"};
 class EmailSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidgui-email-" + std::to_string(std::random_device{}()));
     fs::create_directories(folder_ / "log");
     ui::AnswerMessageBoxesWith([this](const MessageBoxRequest& request) {
       messages_.emplace_back(request.caption, request.text);
@@ -65,7 +63,6 @@ class EmailSettingsTest : public ::testing::Test {
   void TearDown() override {
     form_.reset();
     ui::AnswerMessageBoxesWith(nullptr);
-    fs::remove_all(folder_);
   }
 
   // The window on one enclosure, its page buttons usable.
@@ -138,7 +135,7 @@ class EmailSettingsTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form_->mail_settings().Snapshot().loaded; }, 5000));
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidgui-email-"};
   ScaledClock clock_{kSpeed};
   testing::FakeSmtpClient* client_ = nullptr;  // the window's, from Open on
   std::unique_ptr<sim::SimHost> host_;

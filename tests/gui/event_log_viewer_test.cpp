@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "events/shown_lines.h"
+#include "support/temp_folder.h"
 #include "support/viewer_texts.h"
 
 #if !defined(_WIN32)
@@ -47,14 +48,7 @@ std::vector<std::string> Numbered(const std::string& prefix, int count) {
 
 class EventLogViewerTest : public ::testing::Test {
  protected:
-  EventLogViewerTest() {
-    state_.polling.work_requests = kLogRunningFlag | kRequestStatusPoll;
-    folder_ = std::filesystem::temp_directory_path() /
-              ("event_log_viewer_test_" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-  }
-  ~EventLogViewerTest() override { std::filesystem::remove_all(folder_); }
+  EventLogViewerTest() { state_.polling.work_requests = kLogRunningFlag | kRequestStatusPoll; }
 
   void Append(const std::vector<std::string>& lines) {
     log_.lines.insert(log_.lines.end(), lines.begin(), lines.end());
@@ -118,7 +112,7 @@ class EventLogViewerTest : public ::testing::Test {
   SharedState state_;
   EventLog log_;
   SharedEventLog shared_;
-  std::filesystem::path folder_;
+  testing::TempFolder folder_{"event_log_viewer_test_"};
   QString picked_file_;
   std::unique_ptr<TForm5> form_;
 };

@@ -14,9 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "support/temp_folder.h"
 
 extern char** environ;
 
@@ -27,12 +28,9 @@ namespace fs = std::filesystem;
 class RaidguiProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidgui-process-" + std::to_string(std::random_device{}()));
     fs::create_directories(folder_ / "runtime");
     fs::create_directories(folder_ / "logs");
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   // Starts raidgui with `arguments`, on the offscreen platform, with this test's runtime and log
   // folders; stdout and stderr go to files in the test's folder.
@@ -45,7 +43,7 @@ class RaidguiProcessTest : public ::testing::Test {
     argv.push_back(nullptr);
     std::vector<std::string> env_strings = {
         "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (folder_ / "runtime").string(),
-        "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(), "HOME=" + folder_.string()};
+        "RAIDGUI_LOG_DIR=" + (folder_ / "logs").string(), "HOME=" + folder_.path().string()};
     std::vector<char*> env;
     for (std::string& entry : env_strings)
       env.push_back(entry.data());
@@ -82,7 +80,7 @@ class RaidguiProcessTest : public ::testing::Test {
     return lines;
   }
 
-  fs::path folder_;
+  raid::testing::TempFolder folder_{"raidgui-process-"};
   const std::string scenario_ = std::string(RAIDGUI_SCENARIO_DIR) + "/demo.json";
 };
 

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "notify/linux/toml_settings_backend.h"
 #include "sim_host.h"
 #include "support/story_time.h"
+#include "support/temp_folder.h"
 #include "support/thread_recording_disk_system.h"
 
 namespace raid::testing {
@@ -33,9 +33,6 @@ constexpr double kSpeed = 20.0;  // a 5-second poll every 250 ms
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ =
-        fs::temp_directory_path() / ("raidgui-window-" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder_);
     ui::AnswerMessageBoxesWith([this](const MessageBoxRequest& request) {
       messages_.push_back(request);
       return QMessageBox::Ok;
@@ -50,7 +47,6 @@ class WindowTest : public ::testing::Test {
       EXPECT_THAT(host_->recorder().ViolationTexts(), ::testing::IsEmpty());
       EXPECT_THAT(disks_->CallsOn(std::this_thread::get_id()), ::testing::IsEmpty());
     }
-    fs::remove_all(folder_);
   }
 
   void Open(sim::Scenario scenario) {
@@ -90,7 +86,7 @@ class WindowTest : public ::testing::Test {
     return scenario;
   }
 
-  fs::path folder_;
+  TempFolder folder_{"raidgui-window-"};
   ScaledClock clock_{kSpeed, StoryNoon()};
   std::unique_ptr<sim::SimHost> host_;
   std::unique_ptr<ThreadRecordingDiskSystem> disks_;  // the window's disks: the host's, watched

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The SMART dump: what lands in the two files, in which order.
 #include "health/smart_dump.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <vector>
 
 namespace raid {
@@ -29,9 +29,7 @@ void Fill(SmartStore& store, unsigned position, unsigned drive, SmartSectorKind 
 }
 
 TEST(SmartDump, WritesTheFirstEnclosuresDataThenItsThresholds) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("raidgui-smart-dump-" + std::to_string(std::random_device{}()));
-  fs::create_directories(folder);
+  const testing::TempFolder folder("raidgui-smart-dump-");
   std::atomic<bool> thresholds_read{false};
   SmartStore store(thresholds_read);
   Fill(store, 0, 0, SmartSectorKind::kData, 0xD0);
@@ -53,7 +51,6 @@ TEST(SmartDump, WritesTheFirstEnclosuresDataThenItsThresholds) {
 
   // A second dump takes the next names.
   EXPECT_EQ(DumpSmartSectors(folder, store).data.written, folder / "dSMART01.bin");
-  fs::remove_all(folder);
 }
 
 }  // namespace

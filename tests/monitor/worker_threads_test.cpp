@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 
 #include "events/shared_event_log.h"
 #include "health/smart_page_view.h"
@@ -19,12 +18,12 @@
 #include "support/quiet_schedule_view.h"
 #include "support/recording_ui_sink.h"
 #include "support/story_time.h"
+#include "support/temp_folder.h"
 #include "support/throwing_disk_system.h"
 
 namespace raid {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -35,8 +34,7 @@ constexpr double kSpeed = 50.0;
 using QuietView = testing::QuietScheduleView;
 
 TEST(WorkerThreadsConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAndReads) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("raidgui-workers-" + std::to_string(std::random_device{}()));
+  const testing::TempFolder folder("raidgui-workers-");
   sim::Scenario scenario;
   scenario.drives[0] = sim::DriveSpec(sim::PlainDiskSpec{});
   sim::EnclosureSpec rebuilding;
@@ -126,15 +124,13 @@ TEST(WorkerThreadsConcurrent, WorkersPollAndDiscoverWhileTheWindowThreadTicksAnd
   EXPECT_GT(SmartRowCount(core.smart_store().Snapshot(0, 0)->data), 0U);
   EXPECT_EQ(shown_lines, lines.size());
   EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
-  fs::remove_all(folder);
 }
 
 // A work item that throws: its worker reports the exception and goes on, and the item ends as a
 // failure, neither installed nor left running. The pass runs again after the settle delay; the
 // polls go on at their next request.
 TEST(WorkerThreadsFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("raidgui-throws-" + std::to_string(std::random_device{}()));
+  const testing::TempFolder folder("raidgui-throws-");
   sim::Scenario scenario;
   scenario.drives[1] = sim::DriveSpec(sim::EnclosureSpec{});
   ScaledClock clock(kSpeed, testing::StoryNoon());
@@ -185,7 +181,6 @@ TEST(WorkerThreadsFailures, AWorkItemThatThrowsIsReportedAndEndsAsAFailure) {
   EXPECT_TRUE(workers.WaitStopped(std::chrono::seconds(10)));
   EXPECT_FALSE(core.state().polling.status_poll_busy.load());
   EXPECT_THAT(host.recorder().ViolationTexts(), IsEmpty());
-  fs::remove_all(folder);
 }
 
 }  // namespace

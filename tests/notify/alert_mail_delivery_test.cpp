@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "common/bytes.h"
 #include "notify/alert_mailer.h"
@@ -14,6 +13,7 @@
 #include "support/recording_ui_sink.h"
 #include "support/smtp_test_server.h"
 #include "support/status_record.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -31,9 +31,7 @@ constexpr const char* kPassword = "Pa55-w0rd";
 class AlertMailDeliveryTest : public ::testing::Test {
  protected:
   AlertMailDeliveryTest()
-      : folder_(fs::temp_directory_path() /
-                ("alert-delivery-" + std::to_string(std::random_device{}()))),
-        backend_((folder_ / "templates").string() + "/"),
+      : backend_((folder_ / "templates").string() + "/"),
         store_(backend_, flags_),
         mailer_(store_, client_, registry_, records_, flags_, ui_, clock_) {
     fs::create_directories(folder_ / "templates");
@@ -49,7 +47,6 @@ class AlertMailDeliveryTest : public ::testing::Test {
     mailer_.SetSystemInfoLines(
         {"\n=========== [System Information] ==============", "\nSystem Name : testhost"});
   }
-  ~AlertMailDeliveryTest() override { fs::remove_all(folder_); }
 
   std::unique_ptr<TestSmtpServer> StartServer(const std::string& name,
                                               std::vector<std::string> options = {}) {
@@ -78,7 +75,7 @@ class AlertMailDeliveryTest : public ::testing::Test {
       mailer_.RunMailWork();
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"alert-delivery-"};
   std::atomic<std::uint8_t> flags_{0};
   testing::MemorySettingsBackend backend_;
   MailSettingsStore store_;

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <thread>
 
 #include "common/bytes.h"
@@ -18,6 +17,7 @@
 #include "support/memory_settings_backend.h"
 #include "support/recording_ui_sink.h"
 #include "support/status_record.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -40,12 +40,9 @@ IdentificationBlock Identification(const char* model, const char* revision) {
 class AlertMailerTest : public ::testing::Test {
  protected:
   AlertMailerTest()
-      : folder_(fs::temp_directory_path() /
-                ("alert-mailer-" + std::to_string(std::random_device{}()))),
-        backend_(folder_.string() + "/"),
+      : backend_(folder_.path().string() + "/"),
         store_(backend_, flags_),
         mailer_(store_, client_, registry_, records_, flags_, ui_, clock_) {
-    fs::create_directories(folder_);
     AddEnclosure(2, "USB RAID BOX 2A", "R0.50.11");
     ControllerStatus& record = records_.records[2];
     record.bytes[status_layout::kMode] = kModeMirroring;
@@ -55,7 +52,6 @@ class AlertMailerTest : public ::testing::Test {
     record.bytes[status_layout::kLinkSpeeds] = 0x23;  // HDD1 3, HDD2 2
     mailer_.SetSystemInfoLines({"\n=== system", "\nMotherBoard : A - B"});
   }
-  ~AlertMailerTest() override { fs::remove_all(folder_); }
 
   void AddEnclosure(unsigned drive, const char* model, const char* revision) {
     registry_.current.push_back(EnclosureInfo{.device_code = drive | kEnclosureBit});
@@ -80,7 +76,7 @@ class AlertMailerTest : public ::testing::Test {
       mailer_.RunMailWork();
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"alert-mailer-"};
   std::atomic<std::uint8_t> flags_{0};
   testing::MemorySettingsBackend backend_;
   MailSettingsStore store_;

@@ -19,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +26,7 @@
 
 #include "notify/curl_smtp_client.h"
 #include "support/smtp_test_server.h"
+#include "support/temp_folder.h"
 
 extern char** environ;
 
@@ -46,12 +46,10 @@ constexpr const char* kPassword = "S3cret-pass!";
 class CurlSmtpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("mail-test-" + std::to_string(std::random_device{}()));
     // A CA file named by the environment would make an unverifiable certificate verify.
     unsetenv("RAIDGUI_SMTP_CA_FILE");
     client_.SetEventHandler([this](SmtpEvent event) { events_.push_back(event); });
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   std::unique_ptr<TestSmtpServer> StartServer(const std::string& name,
                                               std::vector<std::string> options = {}) {
@@ -95,7 +93,7 @@ class CurlSmtpClientTest : public ::testing::Test {
     return sent;
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"mail-test-"};
   CurlSmtpClient client_;
   std::vector<SmtpEvent> events_;
   std::string error_;

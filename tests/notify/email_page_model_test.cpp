@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "notify/email_page_model.h"
 #include "notify/mail_templates.h"
 #include "support/memory_settings_backend.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -242,9 +242,7 @@ TEST(EmailPageModelTest, OkFillsEmptyPortAndTimeOutAsChanges) {
 
 // OK's edits through the real store and back: what the page saved is what it shows next time.
 TEST(EmailPageModelTest, SavedEditsComeBackOnTheNextOpening) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("raidgui-email-page-" + std::to_string(std::random_device{}()));
-  fs::create_directories(folder);
+  const testing::TempFolder folder("raidgui-email-page-");
   testing::MemorySettingsBackend backend(PathToUtf8(folder / ""));
   std::atomic<std::uint8_t> flags{0};
   MailSettingsStore store(backend, flags);
@@ -274,7 +272,6 @@ TEST(EmailPageModelTest, SavedEditsComeBackOnTheNextOpening) {
   EXPECT_EQ(shown.subject_device_removed, "Gone");
   EXPECT_THAT(shown.contents_hard_disks_fail, ElementsAre("line 1", "line 2"));
   EXPECT_THAT(reopened.recipients().addresses(), ElementsAre("admin@example.com"));
-  fs::remove_all(folder);
 }
 
 }  // namespace

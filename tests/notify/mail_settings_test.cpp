@@ -4,13 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 
 #include "notify/mail_settings.h"
 #include "notify/mail_templates.h"
 #include "support/memory_settings_backend.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -21,14 +21,7 @@ using Lines = std::vector<std::string>;
 
 class MailSettingsTest : public ::testing::Test {
  protected:
-  MailSettingsTest()
-      : folder_(fs::temp_directory_path() /
-                ("raidgui-mail-settings-" + std::to_string(std::random_device{}()))),
-        backend_(PathToUtf8(folder_ / "")),
-        store_(backend_, flags_) {
-    fs::create_directories(folder_);
-  }
-  ~MailSettingsTest() override { fs::remove_all(folder_); }
+  MailSettingsTest() : backend_(PathToUtf8(folder_ / "")), store_(backend_, flags_) {}
 
   void StoreKey(std::map<std::string, Value, std::less<>> values) {
     backend_.stored_exists = true;
@@ -74,7 +67,7 @@ class MailSettingsTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
   }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"raidgui-mail-settings-"};
   testing::MemorySettingsBackend backend_;
   std::atomic<std::uint8_t> flags_{0};
   MailSettingsStore store_;

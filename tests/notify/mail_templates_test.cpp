@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "notify/mail_templates.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -29,9 +29,7 @@ TEST(MailTemplatesTest, FileNamesAreTheOnesEarlierVersionsWrote) {
 }
 
 TEST(MailTemplatesTest, LinesAreWrittenWithCrLfAndReadBackFromEitherEnding) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("raidgui-templates-" + std::to_string(std::random_device{}()));
-  fs::create_directories(folder);
+  const testing::TempFolder folder("raidgui-templates-");
   const fs::path file = folder / "EmailContens Over Heat.txt";
   std::vector<std::string> lines = {"stale"};
   std::string error;
@@ -63,7 +61,6 @@ TEST(MailTemplatesTest, LinesAreWrittenWithCrLfAndReadBackFromEitherEnding) {
   EXPECT_FALSE(WriteTemplateFile(file, longest, error));
   EXPECT_NE(error.find("1048577 bytes"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(file));
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "notify/mail_settings.h"
 #include "notify/mail_templates.h"
 #include "support/other_user.h"
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -27,13 +28,6 @@ namespace fs = std::filesystem;
 
 class TomlSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("raidgui-settings-test-" + std::to_string(std::random_device{}()));
-    folder_ = root_ / "config" / "raidgui";
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   fs::path File() const { return folder_ / "settings.toml"; }
   std::string FileBytes() const {
     std::ostringstream bytes;
@@ -46,8 +40,8 @@ class TomlSettingsTest : public ::testing::Test {
     return facts.st_mode & 07777;
   }
 
-  fs::path root_;
-  fs::path folder_;
+  testing::TempFolder root_{"raidgui-settings-test-"};
+  fs::path folder_ = root_ / "config" / "raidgui";
 };
 
 TEST_F(TomlSettingsTest, TypedValuesSurviveAReloadAndUnknownOnesAreKept) {
@@ -308,7 +302,7 @@ TEST_F(TomlSettingsTest, SettingsFolderFollowsTheEnvironment) {
   if (::geteuid() == 0) {
     EXPECT_EQ(SettingsFolder(), fs::path("/etc/raidgui"));
   } else {
-    ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", root_.path().c_str(), 1);
     EXPECT_EQ(SettingsFolder(), root_ / "raidgui");
   }
   if (old != nullptr) ::setenv("RAIDGUI_CONFIG_DIR", kept.c_str(), 1);

@@ -24,6 +24,7 @@
 #include "sim_device.h"
 #include "support/shell_command.h"
 #include "support/spawned_process.h"
+#include "support/temp_folder.h"
 #include "wire_client.h"
 
 namespace raid::sim {
@@ -168,16 +169,7 @@ class Client {
 
 class NbdServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("raidsim-nbd-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    server_.reset();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { server_.reset(); }
 
   static fs::path Scenario(const std::string& name) {
     return fs::path(RAIDSIM_SCENARIO_DIR) / name;
@@ -209,7 +201,9 @@ class NbdServerTest : public ::testing::Test {
   std::string Out() const { return ReadText(dir_ / "out"); }
   std::string Err() const { return ReadText(dir_ / "err"); }
 
-  fs::path dir_;
+  raid::testing::TempFolder dir_{std::string("raidsim-nbd-") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 "-"};
   std::unique_ptr<raid::testing::SpawnedProcess> server_;
 };
 

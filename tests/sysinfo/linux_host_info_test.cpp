@@ -8,9 +8,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "support/temp_folder.h"
 
 namespace raid {
 namespace {
@@ -21,22 +22,14 @@ using ::testing::Not;
 
 class FakeDmi {
  public:
-  FakeDmi()
-      : root_(fs::temp_directory_path() /
-              ("raidgui-dmi-" + std::to_string(std::random_device{}()))) {
-    fs::create_directories(root_ / "sys/class/dmi/id");
-  }
-  ~FakeDmi() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  FakeDmi() { fs::create_directories(root_ / "sys/class/dmi/id"); }
   const fs::path& root() const { return root_; }
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(root_ / "sys/class/dmi/id" / name) << text;
   }
 
  private:
-  fs::path root_;
+  testing::TempFolder root_{"raidgui-dmi-"};
 };
 
 NetworkInterface Interface(std::string name, std::vector<std::string> ipv4,
