@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The SmtpClient on libcurl (native builds only: there is no MinGW libcurl to link).
+// The SmtpClient on libcurl: the system's on Linux, on Windows the one built from Debian's sources.
 //
 // TLS: implicit on port 465 (or when asked), otherwise STARTTLS whenever the server offers it.
 // With login on, TLS is required before AUTH (CURLUSESSL_ALL): opportunistic STARTTLS would carry

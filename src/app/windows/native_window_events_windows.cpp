@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Only the adapter between Qt's native events and the Qt-free answer: Debian has no MinGW Qt,
-// so this file is never compiled where the tests run, and holds no decision of its own.
+// Only the adapter between Qt's native events and the Qt-free answer, which is tested without Qt:
+// this file holds no decision of its own.
 #include <windows.h>
 
 #include <QAbstractNativeEventFilter>
