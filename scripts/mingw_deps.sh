@@ -64,16 +64,20 @@ fi
 
 start=$SECONDS
 echo "mingw deps: building $key ($(tr '\n' ' ' <<<"$versions"))" >&2
+# The work folder stays after a failure, so that the next run goes on from there; it goes once
+# the prefix is in place, which appears only complete, by one rename.
 work="$cache_root/.build-$key"
-rm -rf "$work"
-mkdir -p "$work/sources"
-# Removed whatever the outcome; the prefix appears only complete, by one rename.
-trap 'rm -rf "$work"' EXIT
-(cd "$work/sources" && apt-get "${apt_options[@]}" source --download-only $versions)
-# dpkg-source unpacks each and applies Debian's patch series. apt has checked every file against
-# the archive's signed index; the uploaders' keys are not needed for that.
-dpkg-source -q --no-check -x "$work"/sources/qt6-base_*.dsc "$work/qtbase" >/dev/null
-dpkg-source -q --no-check -x "$work"/sources/curl_*.dsc "$work/curl" >/dev/null
+if [[ ! -f "$work/sources/ready" ]]; then
+  rm -rf "$work"
+  mkdir -p "$work/sources"
+  # shellcheck disable=SC2086  # one word per package=version
+  (cd "$work/sources" && apt-get "${apt_options[@]}" source --download-only $versions)
+  # dpkg-source unpacks each and applies Debian's patch series. apt has checked every file
+  # against the archive's signed index; the uploaders' keys are not needed for that.
+  dpkg-source -q --no-check -x "$work"/sources/qt6-base_*.dsc "$work/qtbase" >/dev/null
+  dpkg-source -q --no-check -x "$work"/sources/curl_*.dsc "$work/curl" >/dev/null
+  touch "$work/sources/ready"
+fi
 
 # Configured for the final prefix, installed under a staging root, then moved into place.
 stage="$work/stage"
@@ -84,13 +88,14 @@ cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
 # qt6-base-dev-tools; they compress resources with zstd by default, which this Qt cannot read,
 # so every rcc run for it passes --no-zstd. The dfsg tarball has no wintab headers: no tablets.
 # DirectWrite and Direct2D stay out: GDI draws the text on Windows and FreeType offscreen.
+# OpenGL stays in: the windows platform does not build without it.
 host_cmake_dir=$(dirname "$(dirname "$(dpkg -L qt6-base-dev | grep -m 1 '/cmake/Qt6HostInfo/')")")
 cmake -S "$work/qtbase" -B "$work/qtbase-build" "${cross[@]}" -DQT_HOST_PATH=/usr \
   -DQT_HOST_PATH_CMAKE_DIR="$host_cmake_dir" \
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
   -DFEATURE_pkg_config=OFF \
   -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_xml=OFF \
-  -DFEATURE_printsupport=OFF -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF \
+  -DFEATURE_printsupport=OFF -DFEATURE_vulkan=OFF \
   -DFEATURE_concurrent=OFF -DFEATURE_zstd=OFF -DFEATURE_tabletevent=OFF \
   -DFEATURE_direct2d=OFF -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF \
   -DFEATURE_icu=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
@@ -127,5 +132,6 @@ sha256sum <<<"$recipe" | cut -c1-16 >"$stage$prefix/recipe-key"
 touch "$stage$prefix/ready"
 rm -rf "$prefix"
 mv "$stage$prefix" "$prefix"
+rm -rf "$work"
 echo "mingw deps: built in $((SECONDS - start)) s (Qt $qt_seconds s, curl $((SECONDS - start - qt_seconds)) s)" >&2
 echo "$prefix"
