@@ -3,7 +3,10 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QThread>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -34,6 +37,18 @@ constexpr Moment kMoments[] = {
     {"3_rebuilding", "the rebuild under way"},
     {"4_normal_again", "both drives normal again"},
 };
+
+// Serves the window's events while `busy` holds, for at most a few seconds of real time.
+template <typename Busy>
+void WaitWhile(Busy busy) {
+  constexpr qint64 kLimitMs = 3000;
+  QElapsedTimer waited;
+  waited.start();
+  while (busy() && waited.elapsed() < kLimitMs) {
+    QApplication::processEvents();
+    QThread::msleep(2);
+  }
+}
 
 int PercentOf(const QString& text) {
   bool ok = false;
@@ -146,9 +161,14 @@ void DemoTour::SaveAllPages(const std::string& moment) {
 
 void DemoTour::SaveStatusAndViewer(const std::string& moment, bool status_saved) {
   if (!status_saved && !Save(form_, moment + "_status")) return;
+  // The viewer fills its memo when it shows, unless a status poll runs at that moment; then it
+  // waits for its next tick, a second later. A slow machine (Wine) meets a poll often: the
+  // picture waits for the poll under way to end, and for the memo.
+  WaitWhile([this] { return form_.core().state().polling.status_poll_busy.load(); });
   TForm5 viewer(form_.event_log(), form_.core().state(), 1000, &form_);
   viewer.show();
   QApplication::processEvents();
+  WaitWhile([&viewer] { return viewer.Memo1()->document()->isEmpty() || viewer.Busy(); });
   if (!Save(viewer, moment + "_viewer")) return;
   viewer.close();
   ++step_;
