@@ -2,8 +2,8 @@
 #include "app/demo_tour.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QThread>
