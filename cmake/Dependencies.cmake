@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Every dependency comes from Debian. The Windows cross build has MinGW zlib but no MinGW fmt,
+# On Linux and for the Windows cross build every dependency comes from Debian; a native Windows
+# build takes them from vcpkg. The Windows cross build has MinGW zlib but no MinGW fmt,
 # nlohmann-json or GoogleTest packages: it uses the header-only forms of the first two and builds
 # GoogleTest from Debian's source copy. Qt and libcurl it builds from Debian's source packages.
 if(CMAKE_CROSSCOMPILING)
@@ -30,6 +31,22 @@ if(CMAKE_CROSSCOMPILING)
   # raidctl.exe without mail and the core's tests, as before.
   find_package(Qt6 6.2 QUIET COMPONENTS Widgets Test)
   find_package(CURL CONFIG QUIET)
+elseif(WIN32)
+  # A native Windows build with Visual Studio: every library from vcpkg, as vcpkg.json at the top
+  # of the tree lists them (its toolchain file installs them on the first configure). Windows
+  # keeps the mail settings in the registry, so neither toml++ nor udev, logind or pkg-config.
+  find_package(ZLIB REQUIRED)
+  find_package(fmt CONFIG REQUIRED)
+  find_package(nlohmann_json 3 CONFIG REQUIRED)
+  find_package(GTest REQUIRED)
+  find_package(CURL REQUIRED)
+  find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Svg Test)
+  add_library(raid_fmt INTERFACE)
+  target_link_libraries(raid_fmt INTERFACE fmt::fmt)
+  add_library(raid_json INTERFACE)
+  target_link_libraries(raid_json INTERFACE nlohmann_json::nlohmann_json)
+  add_library(raid_gtest INTERFACE)
+  target_link_libraries(raid_gtest INTERFACE GTest::gmock GTest::gtest_main)
 else()
   find_package(ZLIB REQUIRED)
   find_package(fmt REQUIRED)

@@ -63,8 +63,9 @@ endif()
 add_executable(raidgui app/main.cpp)
 target_link_libraries(raidgui PRIVATE raidwidgets raidhost raid_project_version)
 if(WIN32)
-  # One self-contained file: Qt is linked in statically, its platform plugins with it. Qt's
-  # offscreen platform serves the tests and the demo's pictures without a display.
+  # With the MinGW build's static Qt, one self-contained file: its platform plugins are linked in
+  # with it (a Qt of DLLs, as vcpkg's, loads them instead). Qt's offscreen platform serves the
+  # tests and the demo's pictures without a display.
   set_target_properties(raidgui PROPERTIES WIN32_EXECUTABLE TRUE)
   qt_import_plugins(raidgui INCLUDE Qt6::QWindowsIntegrationPlugin Qt6::QOffscreenIntegrationPlugin)
 
@@ -72,23 +73,39 @@ if(WIN32)
   # an administrator's rights (raw disk access needs them) and per-monitor DPI, its version.
   enable_language(RC)
   set(windows_dir "${PROJECT_SOURCE_DIR}/packaging/windows")
-  set(icon_pngs "")
-  foreach(side 16 32 48 256)
-    set(png "${CMAKE_CURRENT_BINARY_DIR}/icon/icon_${side}.png")
-    add_custom_command(OUTPUT "${png}"
-      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/icon"
-      COMMAND "${RAIDGUI_RSVG_CONVERT}" --width ${side} --height ${side} --output "${png}"
-              "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg"
-      DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg" VERBATIM)
-    list(APPEND icon_pngs "${png}")
-  endforeach()
-  set(RAIDGUI_ICO "${CMAKE_CURRENT_BINARY_DIR}/icon/raidgui.ico")
-  add_custom_command(OUTPUT "${RAIDGUI_ICO}"
-    COMMAND /usr/bin/python3 "${windows_dir}/make_ico.py" "${RAIDGUI_ICO}" ${icon_pngs}
-    DEPENDS "${windows_dir}/make_ico.py" ${icon_pngs} VERBATIM)
+  if(MSVC)
+    # Visual Studio's linker writes a manifest of its own, which would clash with raidgui.rc's.
+    target_link_options(raidgui PRIVATE /MANIFEST:NO)
+    # A Visual Studio machine may lack rsvg-convert or Python: raidgui.exe then has no icon.
+    find_program(RAIDGUI_RSVG_CONVERT rsvg-convert)
+    find_program(RAIDGUI_PYTHON NAMES python3 python)
+  else()
+    set(RAIDGUI_PYTHON /usr/bin/python3)
+  endif()
   set(RAIDGUI_MANIFEST "${windows_dir}/raidgui.exe.manifest")
+  set(rc_depends "${RAIDGUI_MANIFEST}")
+  set(RAIDGUI_ICON_RESOURCE "// no icon: rsvg-convert or Python was not found")
+  if(RAIDGUI_RSVG_CONVERT AND RAIDGUI_PYTHON)
+    set(icon_pngs "")
+    foreach(side 16 32 48 256)
+      set(png "${CMAKE_CURRENT_BINARY_DIR}/icon/icon_${side}.png")
+      add_custom_command(OUTPUT "${png}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/icon"
+        COMMAND "${RAIDGUI_RSVG_CONVERT}" --width ${side} --height ${side} --output "${png}"
+                "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg"
+        DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/gui/widgets/pictures/icon.svg" VERBATIM)
+      list(APPEND icon_pngs "${png}")
+    endforeach()
+    set(RAIDGUI_ICO "${CMAKE_CURRENT_BINARY_DIR}/icon/raidgui.ico")
+    add_custom_command(OUTPUT "${RAIDGUI_ICO}"
+      COMMAND "${RAIDGUI_PYTHON}" "${windows_dir}/make_ico.py" "${RAIDGUI_ICO}" ${icon_pngs}
+      DEPENDS "${windows_dir}/make_ico.py" ${icon_pngs} VERBATIM)
+    set(RAIDGUI_ICON_RESOURCE "1 ICON \"${RAIDGUI_ICO}\"")
+    set(rc_depends "${RAIDGUI_ICO};${RAIDGUI_MANIFEST}")
+    target_sources(raidgui PRIVATE "${RAIDGUI_ICO}")
+  endif()
   configure_file("${windows_dir}/raidgui.rc.in" "${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" @ONLY)
-  target_sources(raidgui PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" "${RAIDGUI_ICO}")
+  target_sources(raidgui PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc")
   set_source_files_properties("${CMAKE_CURRENT_BINARY_DIR}/raidgui.rc" PROPERTIES
-    OBJECT_DEPENDS "${RAIDGUI_ICO};${RAIDGUI_MANIFEST}")
+    OBJECT_DEPENDS "${rc_depends}")
 endif()
