@@ -145,7 +145,9 @@ stage_tsan() {
   # (tests/CMakeLists.txt) and is built from the target of its name, then run whole. The window
   # tests are not among them: Debian's Qt is not built with ThreadSanitizer, whose reports then
   # take every queued call for a race; the window's threads are exercised without Qt (monitor_tests).
-  mapfile -t threaded < <(ctest --test-dir "$TSAN_DIR" -N -L '^threads$' | sed -n 's/^ *Test *#[0-9]*: //p')
+  # A sharded test (name@1, name@2 ...) is built from the target of its name.
+  mapfile -t threaded < <(ctest --test-dir "$TSAN_DIR" -N -L '^threads$' |
+    sed -n 's/^ *Test *#[0-9]*: \([^@]*\).*/\1/p' | sort -u)
   ((${#threaded[@]} > 0)) || { echo "tsan: no test is labelled threads" >&2; exit 1; }
   cmake --build "$TSAN_DIR" --parallel "$JOBS" --target "${threaded[@]}"
   built

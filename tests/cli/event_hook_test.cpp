@@ -2,6 +2,7 @@
 // The hook runner: the platform's run of one program (with a probe program as the hook, also
 // under Wine), and the worker that runs the events in order and reports what did not work.
 #include "cli/event_hook.h"
+#include "support/build_paths.h"
 #include "support/temp_folder.h"
 
 #include <gmock/gmock.h>

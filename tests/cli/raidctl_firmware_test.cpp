@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "spi_flash.h"
+#include "support/build_paths.h"
 #include "support/raidctl_run.h"
 #include "support/spawned_process.h"
 #include "support/temp_folder.h"

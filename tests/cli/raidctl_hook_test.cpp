@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/build_paths.h"
 #include "support/raidctl_run.h"
 #include "support/shell_command.h"
 #include "support/temp_folder.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/build_paths.h"
 #include "support/shell_command.h"
 #include "support/temp_folder.h"
 #include "support/text_lines.h"

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/build_paths.h"
 #include "support/raidctl_run.h"
 #include "support/shell_command.h"
 #include "support/smtp_test_server.h"

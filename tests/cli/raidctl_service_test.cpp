@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/build_paths.h"
 #include "support/shell_command.h"
 #include "support/temp_folder.h"
 #include "support/text_lines.h"
@@ -151,9 +152,9 @@ TEST_F(RaidctlServiceTest, NotifySocketHearsReadyAfterDiscoveryWatchdogAndStoppi
   ASSERT_TRUE(socket.ok());
   const std::string notify_env = "NOTIFY_SOCKET=" + socket.path().string();
 
-  const pid_t watched =
-      Spawn({"monitor", "--for", "60", "--simulate", RAIDGUI_SCENARIO_DIR "/demo.json"},
-            {LogEnv(), notify_env, "WATCHDOG_USEC=120000000"});
+  const pid_t watched = Spawn(
+      {"monitor", "--for", "60", "--simulate", std::string(RAIDGUI_SCENARIO_DIR) + "/demo.json"},
+      {LogEnv(), notify_env, "WATCHDOG_USEC=120000000"});
   ASSERT_GT(watched, 0);
   std::vector<std::string> messages;
   const int status = socket.CollectUntilExit(watched, messages);
@@ -238,15 +239,15 @@ TEST_F(RaidctlServiceTest, ReadyBeforeTheSmartPassAndTheWatchdogFedThroughIt) {
 // SIGHUP reads the mail settings again, also when they were removed meanwhile, and the monitor
 // runs on to the end of --for.
 TEST_F(RaidctlServiceTest, SighupReloadsTheMailSettingsWithoutStoppingTheMonitor) {
-  const pid_t pid = Spawn(
-      {"monitor", "--realtime", "--for", "8", "--simulate", RAIDGUI_SCENARIO_DIR "/demo.json"},
-      {LogEnv(), ConfigEnv()});
+  const pid_t pid = Spawn({"monitor", "--realtime", "--for", "8", "--simulate",
+                           std::string(RAIDGUI_SCENARIO_DIR) + "/demo.json"},
+                          {LogEnv(), ConfigEnv()});
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(AwaitStderr("raidctl: alert mails are off: no mail settings in"))
       << ReadText(ErrFile());
 
   const raid::testing::ShellRun setup = raid::testing::RunShellCommand(
-      ConfigEnv() + " " RAIDCTL_PATH " mail-setup --smtp 127.0.0.1 --to ops@example.com 2>&1");
+      ConfigEnv() + " " + RAIDCTL_PATH + " mail-setup --smtp 127.0.0.1 --to ops@example.com 2>&1");
   ASSERT_EQ(setup.exit_code, 0) << setup.out;
   kill(pid, SIGHUP);
   EXPECT_TRUE(AwaitStderr("raidctl: alert mails go to 1 recipient(s) through 127.0.0.1"))
@@ -274,7 +275,8 @@ std::string UnitSetting(const std::string& unit, const std::string& key) {
 }
 
 TEST_F(RaidctlServiceTest, UnitPassesSystemdAnalyzeAndMayWriteItsLogFolder) {
-  const std::string unit = ReadText(RAIDGUI_PACKAGING_DIR "/raidctl-monitor.service");
+  const std::string unit =
+      ReadText(std::string(RAIDGUI_PACKAGING_DIR) + "/raidctl-monitor.service");
   ASSERT_FALSE(unit.empty());
   // The folder the monitor logs to must be one the read-only system leaves writable.
   std::smatch log_dir;
@@ -288,7 +290,7 @@ TEST_F(RaidctlServiceTest, UnitPassesSystemdAnalyzeAndMayWriteItsLogFolder) {
   // The unit names the installed raidctl; the built one stands in for it.
   const fs::path copy = folder_ / "raidctl-monitor.service";
   std::ofstream(copy) << std::regex_replace(unit, std::regex("ExecStart=/usr/bin/raidctl"),
-                                            "ExecStart=" RAIDCTL_PATH);
+                                            std::string("ExecStart=") + RAIDCTL_PATH);
   // The manual the unit names is the package's, not installed on this machine.
   const raid::testing::ShellRun verify =
       raid::testing::RunShellCommand("systemd-analyze verify --man=no " + copy.string() + " 2>&1");

@@ -12,6 +12,7 @@
 #include "device/scsi_commands.h"
 #include "device/transport.h"
 #include "sim_host.h"
+#include "support/build_paths.h"
 #include "support/simulated_host_test.h"
 
 namespace raid {

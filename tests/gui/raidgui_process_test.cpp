@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/build_paths.h"
 #include "support/temp_folder.h"
 
 extern char** environ;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sim_device.h"
+#include "support/build_paths.h"
 #include "support/shell_command.h"
 #include "support/spawned_process.h"
 #include "support/temp_folder.h"

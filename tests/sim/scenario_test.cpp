@@ -7,6 +7,7 @@
 
 #include "common/platform_files.h"
 #include "sim_host.h"
+#include "support/build_paths.h"
 #include "wire_client.h"
 
 namespace raid::sim {

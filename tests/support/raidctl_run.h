@@ -8,11 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/build_paths.h"
 #include "support/shell_command.h"
-
-#ifndef RAIDCTL_PATH
-#error "RAIDCTL_PATH names the raidctl program the tests run"
-#endif
 
 namespace raid::testing {
 

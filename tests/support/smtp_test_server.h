@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/build_paths.h"
+
 extern char** environ;
 
 namespace raid {
