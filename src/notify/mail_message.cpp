@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "notify/mail_message.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -208,6 +212,14 @@ std::string MessageIdDomain(std::string_view address) {
   return std::string(domain);
 }
 
+long ThisProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<long>(getpid());
+#endif
+}
+
 // Unique across processes and restarts: the time to the microsecond, the process, a count within
 // it, and a random value drawn once, since a process id comes back after a restart.
 std::string MessageId(std::chrono::system_clock::time_point now, std::string_view from_address) {
@@ -215,7 +227,7 @@ std::string MessageId(std::chrono::system_clock::time_point now, std::string_vie
   static const std::uint32_t salt = std::random_device{}();
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
-  return fmt::format("<{}.{}.{}.{:08x}@{}>", micros, static_cast<long>(getpid()), ++counter, salt,
+  return fmt::format("<{}.{}.{}.{:08x}@{}>", micros, ThisProcessId(), ++counter, salt,
                      MessageIdDomain(from_address));
 }
 
