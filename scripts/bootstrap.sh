@@ -68,6 +68,8 @@ TEST_PACKAGES=(
   qemu-system-x86 qemu-utils mmdebstrap e2fsprogs
   # the Windows window's pictures: its Qt has no SVG module, so they are rendered to PNG
   librsvg2-bin
+  # the Windows installer (CPack's NSIS generator runs makensis), installed under Wine by a test
+  nsis
 )
 if ((for_tests)); then
   PACKAGES+=("${TEST_PACKAGES[@]}")
