@@ -8,7 +8,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
 # The licences. The programs link Qt (LGPL-3.0) into one executable with this project's
 # GPL-2.0-or-later code, so the combined programs are distributed under the GPL-3.0; the notice
-# says so and names the Debian source packages that hold every linked part's source.
+# says so and names the Debian source packages that hold the source of everything linked in.
 set(licenses_dir "${CMAKE_CURRENT_BINARY_DIR}/licenses")
 get_filename_component(deps_prefix "${Qt6_DIR}/../../.." ABSOLUTE)
 if(EXISTS "${deps_prefix}/versions")
@@ -21,18 +21,18 @@ endif()
 string(REGEX MATCH "qt6-base=[^ \n]+" qt_source "${deps_versions}")
 string(REGEX MATCH "curl=[^ \n]+" curl_source "${deps_versions}")
 
-# The Debian packages the other linked parts come from, with their versions.
-set(debian_parts
+# The Debian packages the other linked libraries come from, with their versions.
+set(debian_libraries
   "zlib:libz-mingw-w64-dev"
   "fmt:libfmt-dev"
   "nlohmann-json:nlohmann-json3-dev"
   "mingw-w64-runtime:mingw-w64-x86-64-dev"
   "gcc-runtime:gcc-mingw-w64-x86-64-posix-runtime")
 set(debian_lines "")
-foreach(part IN LISTS debian_parts)
-  string(REPLACE ":" ";" part "${part}")
-  list(GET part 0 name)
-  list(GET part 1 package)
+foreach(library IN LISTS debian_libraries)
+  string(REPLACE ":" ";" library "${library}")
+  list(GET library 0 name)
+  list(GET library 1 package)
   execute_process(COMMAND dpkg-query -W -f=\${source:Package}=\${source:Version} ${package}
                   OUTPUT_VARIABLE source RESULT_VARIABLE failed ERROR_QUIET)
   if(failed)
