@@ -3,14 +3,14 @@
 // unless told otherwise.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <QtGlobal>
 
 #include "app/guarded_application.h"
 #include "gui/widgets/two_state_image_button.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   raid::GuardedApplication application(argc, argv);
   raid::ui::InitPictures();
   return RUN_ALL_TESTS();

@@ -16,7 +16,6 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QStyle>
-#include <QSvgRenderer>
 #include <QTableWidget>
 #include <QTest>
 #include <algorithm>
@@ -30,6 +29,7 @@
 #include "gui/smart/smart_page.h"
 #include "gui/status/status_page.h"
 #include "gui/upgrade/upgrade_page.h"
+#include "gui/widgets/picture.h"
 #include "gui/widgets/two_state_image_button.h"
 
 namespace raid {
@@ -181,11 +181,11 @@ std::vector<std::string> PictureFaults(const QWidget& page) {
   std::vector<std::string> faults;
   for (const Button* button : page.findChildren<Button*>()) {
     for (const char* state : {"yellow", "white"}) {
-      const QString file = QStringLiteral(":/pictures/%1_%2.svg").arg(button->picture(), state);
-      const QSvgRenderer picture(file);
+      const QString file = QStringLiteral("%1_%2").arg(button->picture(), state);
+      const ui::Picture picture(file);
       if (!picture.isValid())
         faults.push_back(Name(*button) + ": no picture " + file.toStdString());
-      else if (picture.defaultSize() != button->size())
+      else if (picture.size() != button->size())
         faults.push_back(Name(*button) + ": " + file.toStdString() + " stretched");
     }
   }

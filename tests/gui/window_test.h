@@ -18,7 +18,11 @@
 #include "app/tform1.h"
 #include "gui/status/status_page.h"
 #include "gui/widgets/message_boxes.h"
+#ifdef _WIN32
+#include "support/memory_settings_backend.h"
+#else
 #include "notify/linux/toml_settings_backend.h"
+#endif
 #include "sim_host.h"
 #include "support/story_time.h"
 #include "support/temp_folder.h"
@@ -56,10 +60,14 @@ class WindowTest : public ::testing::Test {
     options.log_folder = folder_;
     options.speed = kSpeed;
     options.kernel_device_events = false;
-    // Never the user's mail settings or this host's description.
+    // Never the user's mail settings (the registry's on Windows) or this host's description.
+#ifdef _WIN32
+    options.settings_backend = [] { return std::make_unique<testing::MemorySettingsBackend>(); };
+#else
     options.settings_backend = [folder = folder_ / "settings"] {
       return MakeTomlSettingsBackend(folder);
     };
+#endif
     options.system_info = [] { return std::vector<std::string>(5); };
     if (adjust_options_) adjust_options_(options);
     form_ = std::make_unique<TForm1>(*disks_, clock_, options);
@@ -76,7 +84,9 @@ class WindowTest : public ::testing::Test {
   T* Find(const char* name) {
     return form_->findChild<T*>(QString::fromLatin1(name));
   }
-  bool FirstStatusShown() { return !form_->core().state().detection.initial.load(); }
+  bool FirstStatusShown() {
+    return !form_->core().state().detection.initial.load();
+  }
 
   static sim::Scenario OneEnclosure() {
     sim::Scenario scenario;

@@ -22,7 +22,7 @@ class SmartPage : public QWidget {
 
  public:
   // Column widths of the header grid and of the attribute table (StringGrid3).
-  static constexpr std::array<int, 6> kColumnWidths = {145, 36, 36, 54, 75, 40};
+  static constexpr std::array<int, 6> kColumnWidths = {140, 36, 36, 54, 80, 40};
 
   struct Row {
     std::array<std::string, 6> cells;

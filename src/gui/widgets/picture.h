@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -23,6 +24,8 @@ class Picture {
   Picture& operator=(Picture&&) noexcept;
 
   bool isValid() const;
+  // The size it was drawn at (the SVG's own).
+  QSize size() const;
   // Stretched to `target`, as the buttons draw themselves.
   void render(QPainter& painter, const QRectF& target) const;
   // Fitted into `size`, for a label or the window's icon.

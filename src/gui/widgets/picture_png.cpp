@@ -23,6 +23,11 @@ bool Picture::isValid() const {
   return source_ && !source_->pixmap.isNull();
 }
 
+// The PNG was rendered at twice the SVG's size (gui.cmake).
+QSize Picture::size() const {
+  return isValid() ? source_->pixmap.size() / 2 : QSize();
+}
+
 void Picture::render(QPainter& painter, const QRectF& target) const {
   if (!isValid()) return;
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

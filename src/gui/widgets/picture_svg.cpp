@@ -25,6 +25,10 @@ bool Picture::isValid() const {
   return source_ && source_->renderer.isValid();
 }
 
+QSize Picture::size() const {
+  return isValid() ? source_->renderer.defaultSize() : QSize();
+}
+
 void Picture::render(QPainter& painter, const QRectF& target) const {
   if (isValid()) source_->renderer.render(&painter, target);
 }
