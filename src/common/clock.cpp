@@ -4,6 +4,21 @@
 #include <thread>
 
 namespace raid {
+namespace {
+
+// At least `duration`. Windows sleeps in whole milliseconds and returns at once from a shorter
+// sleep, so a simulated half-millisecond read would take no time there: what the sleep left is
+// waited out, yielding the processor.
+void SleepAtLeast(std::chrono::duration<double, std::micro> duration) {
+  using namespace std::chrono;
+  const steady_clock::time_point until =
+      steady_clock::now() + duration_cast<steady_clock::duration>(duration);
+  std::this_thread::sleep_for(duration);
+  while (steady_clock::now() < until)
+    std::this_thread::yield();
+}
+
+}  // namespace
 
 std::uint64_t SystemClock::NowMs() {
   using namespace std::chrono;
@@ -16,7 +31,7 @@ void SystemClock::SleepMs(std::uint32_t ms) {
 }
 
 void SystemClock::SleepUs(std::uint32_t us) {
-  std::this_thread::sleep_for(std::chrono::microseconds(us));
+  SleepAtLeast(std::chrono::microseconds(us));
 }
 
 std::chrono::system_clock::time_point SystemClock::WallNow() {
@@ -40,7 +55,7 @@ void ScaledClock::SleepMs(std::uint32_t ms) {
 }
 
 void ScaledClock::SleepUs(std::uint32_t us) {
-  std::this_thread::sleep_for(std::chrono::duration<double, std::micro>(us / speed_));
+  SleepAtLeast(std::chrono::duration<double, std::micro>(us / speed_));
 }
 
 std::chrono::system_clock::time_point ScaledClock::WallNow() {
