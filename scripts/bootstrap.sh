@@ -63,6 +63,8 @@ TEST_PACKAGES=(
   appstream
   # promtool, on the metrics file of the installed raidctl (the package also holds a server)
   prometheus
+  # a real Alertmanager for the push tests (each starts its own: alertmanager_fixture.py)
+  prometheus-alertmanager
   # the vm stage: a Debian guest under QEMU (tests/vm); its image is made with mmdebstrap and
   # mkfs.ext4, its disks served over NBD (qemu-io checks the server)
   qemu-system-x86 qemu-utils mmdebstrap e2fsprogs
