@@ -139,6 +139,11 @@ std::optional<std::uint32_t> SimDevice::TakeReadHold(std::uint32_t lba) {
   return std::nullopt;
 }
 
+bool SimDevice::ReadHoldsPending() const {
+  std::lock_guard lock(mutex_);
+  return !hold_reads_.empty();
+}
+
 void SimDevice::Revive() {
   std::lock_guard lock(mutex_);
   vanish_after_reads_.reset();

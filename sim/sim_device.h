@@ -66,6 +66,8 @@ class SimDevice {
   // How long a read of `lba` is held, using up that hold. The host sleeps it off without any
   // lock held, so that other drives stay usable meanwhile.
   std::optional<std::uint32_t> TakeReadHold(std::uint32_t lba);
+  // Whether some hold still waits for its read: a test waits for zero to know a read is held.
+  bool ReadHoldsPending() const;
   // Microseconds every read takes.
   void SetReadLatency(std::uint32_t microseconds);
   std::uint32_t ReadLatency() const;

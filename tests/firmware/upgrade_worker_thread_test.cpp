@@ -32,10 +32,17 @@ TEST_F(UpgradeOnAWorkerThread, RunsBesideADiscoveryPassAndIgnoresASecondClick) {
   std::shared_future<void> programming_started = programming.get_future().share();
   std::promise<void> go_on;
   std::promise<void> pass_begun;
+  // Programming runs beside the pass; the verify waits for the pass's end, so that the pass
+  // certainly met the enclosure under upgrade, however the threads are scheduled.
+  std::promise<void> pass_ended;
+  std::shared_future<void> pass_over = pass_ended.get_future().share();
   views_.on_caption = [&](const std::string& caption) {
-    if (caption != "Process 2 / 3") return;
-    programming.set_value();
-    go_on.get_future().wait();
+    if (caption == "Process 2 / 3") {
+      programming.set_value();
+      go_on.get_future().wait();
+    } else if (caption == "Process 3 / 3") {
+      pass_over.wait();
+    }
   };
   // As the window's click handler: maintenance begins on its thread, the rest runs on a worker.
   std::optional<Maintenance> maintenance = Maintenance::BeginMaintenance(state_, views_);
@@ -55,6 +62,7 @@ TEST_F(UpgradeOnAWorkerThread, RunsBesideADiscoveryPassAndIgnoresASecondClick) {
     device_->discovery().CountPhysicalDrives();
     device_->discovery().RunDiscovery(pass_ui);
     state_.detection.running = false;
+    pass_ended.set_value();
   });
 
   programming_started.wait();

@@ -262,7 +262,8 @@ TEST_F(TForm1Test, ClosingDuringAHungReadHidesAtOnceAndServesEventsMeanwhile) {
   sim::FaultSpec hang;
   hang.hold_reads.push_back({std::nullopt, 20000, 1});  // the next read, a second here
   host_->enclosure(1)->SetFaults(hang);
-  QTest::qWait(300);  // the enclosure is read many times a second
+  // The enclosure is read many times a second: the hold is taken, and the read now waits.
+  ASSERT_TRUE(WaitFor([&] { return !host_->enclosure(1)->ReadHoldsPending(); }));
   bool served_hidden_while_closing = false;
   QTimer::singleShot(20, [&] { served_hidden_while_closing = !form_->isVisible(); });
   EXPECT_TRUE(form_->close());

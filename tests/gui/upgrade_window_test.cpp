@@ -143,7 +143,7 @@ TEST_F(UpgradeWindowTest, AnUpgradeRunsOffTheWindowThreadToAFullBar) {
   EXPECT_LT(longest_wait_ms, 500);
   ASSERT_GE(positions.size(), 3u);
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-  EXPECT_LT(positions.front(), positions.back());
+  EXPECT_LT(positions.front(), positions.back()) << ::testing::PrintToString(positions);
 
   const std::optional<UpgradeResult> result = form_->firmware().LastResult();
   EXPECT_TRUE(result->Succeeded());
