@@ -10,7 +10,7 @@ if(CMAKE_CROSSCOMPILING)
   # Only the two header folders, not all of /usr/include (that holds the host's C library).
   set(RAIDGUI_HOST_HEADERS "${CMAKE_BINARY_DIR}/host-headers")
   file(MAKE_DIRECTORY "${RAIDGUI_HOST_HEADERS}")
-  foreach(dir fmt nlohmann)
+  foreach(dir fmt nlohmann toml++)
     if(NOT EXISTS "${RAIDGUI_HOST_HEADERS}/${dir}")
       file(CREATE_LINK "/usr/include/${dir}" "${RAIDGUI_HOST_HEADERS}/${dir}" SYMBOLIC)
     endif()
@@ -20,6 +20,10 @@ if(CMAKE_CROSSCOMPILING)
   target_compile_definitions(raid_fmt INTERFACE FMT_HEADER_ONLY=1)
   add_library(raid_json INTERFACE)
   target_include_directories(raid_json SYSTEM INTERFACE "${RAIDGUI_HOST_HEADERS}")
+  # notify.toml, the push channels' file, is read on Windows too.
+  add_library(raid_toml INTERFACE)
+  target_include_directories(raid_toml SYSTEM INTERFACE "${RAIDGUI_HOST_HEADERS}")
+  target_compile_definitions(raid_toml INTERFACE TOML_HEADER_ONLY=1)
 
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
@@ -34,10 +38,12 @@ if(CMAKE_CROSSCOMPILING)
 elseif(WIN32)
   # A native Windows build with Visual Studio: every library from vcpkg, as vcpkg.json at the top
   # of the tree lists them (its toolchain file installs them on the first configure). Windows
-  # keeps the mail settings in the registry, so neither toml++ nor udev, logind or pkg-config.
+  # keeps the mail settings in the registry, so neither udev, logind nor pkg-config; toml++ only
+  # for notify.toml, the push channels' file.
   find_package(ZLIB REQUIRED)
   find_package(fmt CONFIG REQUIRED)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
+  find_package(tomlplusplus CONFIG REQUIRED)
   find_package(GTest REQUIRED)
   find_package(CURL REQUIRED)
   find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Svg Test)
@@ -50,7 +56,7 @@ else()
   pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
   # logind's inhibitor lock over sd-bus
   pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
-  find_package(tomlplusplus REQUIRED)  # the Linux settings file
+  find_package(tomlplusplus REQUIRED)  # the Linux settings file and notify.toml
   # SMTP for the alert mails.
   find_package(CURL REQUIRED)
   # The window.
@@ -63,6 +69,8 @@ if(NOT CMAKE_CROSSCOMPILING)
   target_link_libraries(raid_fmt INTERFACE fmt::fmt)
   add_library(raid_json INTERFACE)
   target_link_libraries(raid_json INTERFACE nlohmann_json::nlohmann_json)
+  add_library(raid_toml INTERFACE)
+  target_link_libraries(raid_toml INTERFACE tomlplusplus::tomlplusplus)
   add_library(raid_gtest INTERFACE)
   target_link_libraries(raid_gtest INTERFACE GTest::gmock GTest::gtest_main)
 endif()

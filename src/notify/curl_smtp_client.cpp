@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
 
 #include "common/platform_files.h"
 #include "common/text_helpers.h"
+#include "notify/curl_support.h"
 #include "notify/mail_entry_checks.h"
 
 namespace raid {
@@ -22,22 +22,6 @@ constexpr unsigned kDefaultTimeoutSeconds = 30;
 constexpr std::uint16_t kSmtpsPort = 465;
 constexpr const char* kCaFileVariable = "RAIDGUI_SMTP_CA_FILE";
 constexpr std::size_t kMaxReplyShown = 200;
-// The system's bundle is a few hundred kilobytes; a file far beyond that is not certificates.
-constexpr std::uintmax_t kCertificateFileMaxBytes = 16 * 1024 * 1024;
-
-// curl_global_init is not safe to race with other curl calls; once, before the first handle.
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct CurlCleanup {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SlistCleanup {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 constexpr std::string_view kUnusableAddressText = "not a usable address";
 
 // A host name or address literal that cannot change the meaning of the URL it goes into; an IPv6
@@ -220,24 +204,6 @@ std::string FailureText(const SmtpAccount& account, CURLcode code, const char* c
   return WithoutPassword(
       "SMTP server " + account.host + ":" + std::to_string(account.port) + ": " + detail,
       account.password);
-}
-
-// The system's CA bundle followed by ours: curl takes a CA blob instead of its default bundle
-// file, and the system's certificates must stay trusted.
-std::string TrustedCertificates(CURL* curl, const std::string& ours) {
-  std::string bundle;
-  char* system_bundle = nullptr;
-  std::string ignored;
-  if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &system_bundle) == CURLE_OK &&
-      system_bundle != nullptr)
-    ReadRegularFile(system_bundle, bundle, ignored, kCertificateFileMaxBytes);
-  if (!bundle.empty() && bundle.back() != '\n') bundle += '\n';
-  return bundle + ours;
-}
-
-template <typename Value>
-void Set(CURL* curl, CURLoption option, Value value, CURLcode& status) {
-  if (status == CURLE_OK) status = curl_easy_setopt(curl, option, value);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ import sys
 
 ROOT, CMAKE = os.path.abspath(sys.argv[1]), sys.argv[2]
 # The ports (port[feature]) that give each package. curl's SMTP is not among its HTTP features.
-PORTS = {"ZLIB": "zlib", "fmt": "fmt", "nlohmann_json": "nlohmann-json", "GTest": "gtest",
+PORTS = {"ZLIB": "zlib", "fmt": "fmt", "nlohmann_json": "nlohmann-json",
+         "tomlplusplus": "tomlplusplus", "GTest": "gtest",
          "CURL": "curl curl[non-http]", "benchmark": "benchmark", "Qt6": "qtbase",
          "Qt6 Widgets": "qtbase[widgets]", "Qt6 Test": "qtbase[testlib]", "Qt6 Svg": "qtsvg"}
 problems = []

@@ -7,13 +7,14 @@
 
 namespace raid::testing::build_paths {
 
-extern const char* const kRaidctl;         // the raidctl program
-extern const char* const kRaidgui;         // the raidgui program
-extern const char* const kHookProbe;       // the hook stand-in of the event hook tests
-extern const char* const kRaidsimNbd;      // the simulator's NBD server
-extern const char* const kScenarioDir;     // sim/scenarios
-extern const char* const kPackagingDir;    // packaging/
-extern const char* const kSmtpTestServer;  // tests/notify/smtp_test_server.py
+extern const char* const kRaidctl;           // the raidctl program
+extern const char* const kRaidgui;           // the raidgui program
+extern const char* const kHookProbe;         // the hook stand-in of the event hook tests
+extern const char* const kRaidsimNbd;        // the simulator's NBD server
+extern const char* const kScenarioDir;       // sim/scenarios
+extern const char* const kPackagingDir;      // packaging/
+extern const char* const kSmtpTestServer;    // tests/notify/smtp_test_server.py
+extern const char* const kPushTestReceiver;  // tests/notify/push_test_receiver.py
 
 }  // namespace raid::testing::build_paths
 
@@ -25,3 +26,4 @@ extern const char* const kSmtpTestServer;  // tests/notify/smtp_test_server.py
 #define RAIDSIM_SCENARIO_DIR ::raid::testing::build_paths::kScenarioDir
 #define RAIDGUI_PACKAGING_DIR ::raid::testing::build_paths::kPackagingDir
 #define SMTP_TEST_SERVER ::raid::testing::build_paths::kSmtpTestServer
+#define PUSH_TEST_RECEIVER ::raid::testing::build_paths::kPushTestReceiver

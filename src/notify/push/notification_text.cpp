@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "notify/push/notification_text.h"
+
+#include <fmt/format.h>
+
+#include "common/product.h"
+
+namespace raid {
+namespace {
+
+constexpr std::string_view kResolvedPrefix = "Resolved: ";
+constexpr std::string_view kStandsForText = "(stands for {} alerts)";
+constexpr std::string_view kTestSubject = "Push notification test";
+constexpr std::string_view kTestLine = "Push notification test!";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
+std::size_t SequenceLength(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = 0;
+  char32_t code = 0;
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// What a character of `length` UTF-8 bytes costs in `measure`.
+std::size_t Cost(std::size_t length, TextMeasure measure) {
+  if (measure == TextMeasure::kBytes) return length;
+  return length == 4 ? 2 : 1;
+}
+
+}  // namespace
+
+std::string NotificationTitle(const PushNotification& notification) {
+  return (notification.resolved ? std::string(kResolvedPrefix) : std::string()) +
+         notification.subject;
+}
+
+std::string NotificationBody(const PushNotification& notification) {
+  std::string body;
+  for (const std::string& line : notification.body_lines) {
+    if (!body.empty()) body += '\n';
+    body += line;
+  }
+  if (notification.stands_for > 1) {
+    if (!body.empty()) body += '\n';
+    body += fmt::format(fmt::runtime(kStandsForText), notification.stands_for);
+  }
+  return body;
+}
+
+std::string NotificationText(const PushNotification& notification) {
+  const std::string body = NotificationBody(notification);
+  return NotificationTitle(notification) + (body.empty() ? "" : "\n" + body);
+}
+
+std::string FitText(std::string_view text, std::size_t limit, TextMeasure measure) {
+  std::size_t total = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = std::max<std::size_t>(SequenceLength(text.substr(at)), 1);
+    total += Cost(length, measure);
+    at += length;
+  }
+  if (total <= limit) return std::string(text);
+  const std::string cut_note = "\n" + std::string(kCutShortText);
+  const std::size_t note = Cost(1, measure) * cut_note.size();  // the note is ASCII
+  const std::size_t room = limit > note ? limit - note : 0;
+  std::size_t used = 0;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t length = std::max<std::size_t>(SequenceLength(text.substr(end)), 1);
+    if (used + Cost(length, measure) > room) break;
+    used += Cost(length, measure);
+    end += length;
+  }
+  return std::string(text.substr(0, end)) + cut_note.substr(0, limit - used);
+}
+
+std::string ValidUtf8(std::string_view text) {
+  std::string valid;
+  valid.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = SequenceLength(text.substr(at));
+    if (length == 0) {
+      valid += kReplacement;
+      ++at;
+    } else {
+      valid += text.substr(at, length);
+      at += length;
+    }
+  }
+  return valid;
+}
+
+PushNotification PushTestNotification(std::string host,
+                                      const std::vector<std::string>& system_info_lines,
+                                      std::chrono::system_clock::time_point now) {
+  PushNotification test;
+  test.event = kTestEventName;
+  test.subject = fmt::format("[{} Message] {}", kTitleText, kTestSubject);
+  test.body_lines = {fmt::format("[{}] {}", kTitleText, kTestLine)};
+  test.body_lines.insert(test.body_lines.end(), system_info_lines.begin(), system_info_lines.end());
+  test.host = std::move(host);
+  test.starts_at = now;
+  return test;
+}
+
+}  // namespace raid
