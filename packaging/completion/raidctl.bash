@@ -23,7 +23,7 @@ _raidctl() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
       --simulate | --for | --metrics | --exec | --exec-timeout | --device | --smtp | --port | \
-        --timeout | --name | --from | --user | --to | --suppress | --send)
+        --timeout | --name | --from | --user | --to | --suppress | --send | --channel)
         ((i++)) ;;
       --subject | --body) ((i += 2)) ;;
       -*) ;;
@@ -62,7 +62,8 @@ _raidctl() {
       mapfile -t COMPREPLY < <(compgen -W "$kinds" -- "$cur")
       return 0
       ;;
-    --for | --exec-timeout | --smtp | --port | --timeout | --name | --from | --user | --to)
+    --for | --exec-timeout | --smtp | --port | --timeout | --name | --from | --user | --to | \
+      --channel)
       return 0
       ;;
   esac
@@ -80,7 +81,8 @@ _raidctl() {
       if [[ $cur == -* ]]; then
         options='--help --version'
       else
-        options='discover status monitor smart firmware mail-setup mail-show mail-test'
+        options='discover status monitor smart firmware mail-setup mail-show mail-test
+                 notify-show notify-test'
       fi
       ;;
     discover | status | smart) options='--json --verbose --simulate --realtime' ;;
@@ -105,6 +107,8 @@ _raidctl() {
       ;;
     mail-show) options='--json' ;;
     mail-test) options='--verbose' ;;
+    notify-show) options='--json' ;;
+    notify-test) options='--channel' ;;
     *) return 0 ;;
   esac
   mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

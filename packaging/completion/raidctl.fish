@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # fish completion for raidctl
 
-set -l commands discover status monitor smart firmware mail-setup mail-show mail-test
+set -l commands discover status monitor smart firmware mail-setup mail-show mail-test notify-show notify-test
 set -l kinds disk-fail device-removed
 
 # Arguments are commands, kinds or enclosures unless a file is asked for below.
@@ -15,6 +15,8 @@ complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a firmware -
 complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a mail-setup -d 'Change the alert mail settings'
 complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a mail-show -d 'Print the alert mail settings'
 complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a mail-test -d 'Send the test mail'
+complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a notify-show -d 'List the push channels'
+complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -a notify-test -d 'Send a test notification to each push channel'
 complete -c raidctl -s h -l help -d 'Show the help'
 complete -c raidctl -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the name and version'
 
@@ -22,12 +24,13 @@ set -l on_host discover status monitor smart firmware
 complete -c raidctl -n "__fish_seen_subcommand_from $on_host" -l simulate -r -F -d 'Scenario file of a simulated host'
 complete -c raidctl -n "__fish_seen_subcommand_from $on_host" -l realtime -d 'With --simulate: wall-clock speed'
 complete -c raidctl -n "__fish_seen_subcommand_from $on_host mail-test" -l verbose -d 'Also print the status-bar texts'
-complete -c raidctl -n "__fish_seen_subcommand_from discover status smart monitor mail-show" -l json -d 'Print JSON'
+complete -c raidctl -n "__fish_seen_subcommand_from discover status smart monitor mail-show notify-show" -l json -d 'Print JSON'
 
 complete -c raidctl -n "__fish_seen_subcommand_from monitor" -l for -x -d 'Stop after that many seconds'
 complete -c raidctl -n "__fish_seen_subcommand_from monitor" -l metrics -r -F -d 'Keep a Prometheus text file'
 complete -c raidctl -n "__fish_seen_subcommand_from monitor" -l exec -x -a '(__fish_complete_command)' -d 'Run a program for each event'
 complete -c raidctl -n "__fish_seen_subcommand_from monitor" -l exec-timeout -x -d 'Stop the program after that many seconds'
+complete -c raidctl -n "__fish_seen_subcommand_from notify-test" -l channel -x -d 'Only the channel of that name'
 
 complete -c raidctl -n "__fish_seen_subcommand_from firmware; and not __fish_seen_subcommand_from check upgrade" -a 'check upgrade'
 complete -c raidctl -n "__fish_seen_subcommand_from check upgrade" -F -d 'Firmware file'

@@ -40,6 +40,7 @@ constexpr std::string_view kUsageOptions =
     "                    RAIDCTL_LINE and RAIDCTL_TIME\n"
     "  --exec-timeout SECONDS  monitor: stop PROGRAM after that long, from 1 to 86400\n"
     "                    (default 30)\n"
+    "  --channel NAME    notify-test: only the push channel of that name\n"
     "  -h, --help        show this help\n"
     "  --version         print raidctl's name and version\n"
     "\n"
@@ -176,9 +177,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   CliOptions options;
   // Options that take one value: given twice, which one was meant is not known.
-  static constexpr std::array<std::string_view, 14> kOnce = {
-      "--simulate", "--for",  "--metrics", "--device",  "--exec", "--exec-timeout", "--smtp",
-      "--port",     "--name", "--from",    "--timeout", "--user", "--auth",         "--no-auth"};
+  static constexpr std::array<std::string_view, 15> kOnce = {
+      "--simulate",     "--for",  "--metrics", "--device",  "--exec",
+      "--exec-timeout", "--smtp", "--port",    "--name",    "--from",
+      "--timeout",      "--user", "--auth",    "--no-auth", "--channel"};
   std::vector<std::string_view> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -252,6 +254,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       options.device = device;
     } else if (arg == "--yes") {
       options.yes = true;
+    } else if (arg == "--channel") {
+      options.channel = value();
+      if (!options.channel || options.channel->empty()) {
+        parsed.error = "--channel needs the name of a channel in notify.toml";
+        return parsed;
+      }
     } else if (arg == "--exec" || arg == "--exec-timeout") {
       if (const std::string error = ParseExecOption(arg, value(), options); !error.empty()) {
         parsed.error = error;
@@ -289,7 +297,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     parsed.error = "--no-recipients and --to exclude each other";
     return parsed;
   }
-  if (options.command.rfind("mail-", 0) == 0 && (options.scenario || options.realtime)) {
+  if (options.channel && options.command != "notify-test") {
+    parsed.error = "--channel only applies to notify-test";
+    return parsed;
+  }
+  if ((options.command.rfind("mail-", 0) == 0 || options.command.rfind("notify-", 0) == 0) &&
+      (options.scenario || options.realtime)) {
     parsed.error = "--simulate only applies to discover, status, monitor, smart and firmware";
     return parsed;
   }

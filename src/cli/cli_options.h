@@ -40,6 +40,7 @@ struct CliOptions {
   MailSetupOptions mail;                // mail-setup's options
   std::optional<std::string> exec;      // --exec PROGRAM: monitor runs it for each event
   std::optional<double> exec_timeout;   // --exec-timeout SECONDS: its limit
+  std::optional<std::string> channel;   // --channel NAME: notify-test's one channel
 };
 
 struct ParsedOptions {

@@ -11,6 +11,7 @@
 #include "cli/discover_command.h"
 #include "cli/firmware_command.h"
 #include "cli/monitor_command.h"
+#include "cli/notify_command.h"
 #include "cli/platform.h"
 #include "cli/smart_command.h"
 #include "cli/status_command.h"
@@ -110,6 +111,19 @@ constexpr std::array kCommands = {
             .needs_host = Never,
             .service = false,
             .run = [](const CommandRun& run) { return RunMailTestCommand(run.options.verbose); }},
+    // The push channels of notify.toml, without the host's disks too.
+    Command{.name = "notify-show",
+            .usage = "  notify-show  list the push channels of notify.toml, secrets masked\n",
+            .needs_host = Never,
+            .service = false,
+            .run = [](const CommandRun& run) { return RunNotifyShowCommand(run.options.json); }},
+    Command{.name = "notify-test",
+            .usage = "  notify-test  send one test notification to each push channel (or the one\n"
+                     "             --channel names), without retries, and print what each\n"
+                     "             service answered\n",
+            .needs_host = Never,
+            .service = false,
+            .run = [](const CommandRun& run) { return RunNotifyTestCommand(run.options.channel); }},
 };
 
 // Each entry's usage starts with its name, two spaces in, and ends with a line feed.

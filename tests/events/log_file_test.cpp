@@ -324,7 +324,7 @@ TEST_F(LogFileTest, LinkAnotherUserCouldHaveMadeIsNeverFollowed) {
   EXPECT_EQ(store.last_error(), (folder_ / "planted.log").string() +
                                     " is a symbolic link owned by another user (uid 65534): it is "
                                     "not followed, so that nobody else can choose the file we "
-                                    "write");
+                                    "read or write");
   EXPECT_FALSE(store.Load("planted.log").has_value());
   EXPECT_FALSE(store.Append("dangling.log", {"line"}, {}).has_value());
   EXPECT_FALSE(fs::exists(folder_ / "made-by-root"));

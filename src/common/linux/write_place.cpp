@@ -18,7 +18,7 @@ bool Trusted(uid_t owner) {
 
 std::string UntrustedLinkText(const std::filesystem::path& link, const std::string& whose) {
   return link.string() + " is a symbolic link " + whose +
-         ": it is not followed, so that nobody else can choose the file we write";
+         ": it is not followed, so that nobody else can choose the file we read or write";
 }
 
 }  // namespace

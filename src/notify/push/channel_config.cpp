@@ -40,8 +40,8 @@ constexpr std::array<MonitorEventKind, 7> kEventKinds = {
     MonitorEventKind::kResponding,
 };
 
-constexpr std::array<std::string_view, 9> kKeys = {
-    "name", "type", "url", "token", "token_file", "events", "remind", "room", "ca_file",
+constexpr std::array<std::string_view, 10> kKeys = {
+    "name", "type", "url", "token", "token_file", "events", "remind", "room", "ca_file", "timeout",
 };
 
 constexpr std::string_view kCertificateMark = "-----BEGIN CERTIFICATE-----";
@@ -184,6 +184,16 @@ class ChannelReader {
 
     if (ca_file && !CheckCaFile(*table.get("ca_file"), about, *ca_file, channel.ca_file)) {
       return false;
+    }
+    if (const toml::node* timeout = table.get("timeout"); timeout != nullptr) {
+      const std::optional<std::int64_t> seconds = timeout->value_exact<std::int64_t>();
+      if (!seconds || *seconds < kMinChannelTimeoutSeconds ||
+          *seconds > kMaxChannelTimeoutSeconds) {
+        return Fail(*timeout,
+                    fmt::format("{}the timeout is a whole number of seconds from {} to {}", about,
+                                kMinChannelTimeoutSeconds, kMaxChannelTimeoutSeconds));
+      }
+      channel.timeout_seconds = static_cast<std::uint32_t>(*seconds);
     }
     return true;
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@
 namespace raid {
 
 inline constexpr std::size_t kMaxChannelNameLength = 64;
+// A channel's `timeout`, in seconds.
+inline constexpr std::int64_t kMinChannelTimeoutSeconds = 1;
+inline constexpr std::int64_t kMaxChannelTimeoutSeconds = 300;
 
 // "ntfy", "gotify", "webhook", "alertmanager", "discord", "slack", "matrix", "teams".
 std::string_view ChannelTypeName(ChannelType type);

@@ -32,12 +32,12 @@ unsigned ChannelWorker::Waiting::StandsFor() const {
 }
 
 ChannelWorker::ChannelWorker(ChannelConfig channel, std::unique_ptr<HttpClient> client,
-                             Clock& clock, PushOutcomeHandler handler, std::chrono::seconds timeout)
+                             Clock& clock, PushOutcomeHandler handler)
     : channel_(std::move(channel)),
       client_(std::move(client)),
       clock_(clock),
       handler_(std::move(handler)),
-      options_{timeout, channel_.ca_file},
+      options_{ChannelHttpOptions(channel_)},
       thread_([this] { Loop(); }) {}
 
 ChannelWorker::~ChannelWorker() {

@@ -48,8 +48,7 @@ std::string NewTransactionId();
 class ChannelWorker {
  public:
   ChannelWorker(ChannelConfig channel, std::unique_ptr<HttpClient> client, Clock& clock,
-                PushOutcomeHandler handler,
-                std::chrono::seconds timeout = std::chrono::seconds(30));
+                PushOutcomeHandler handler);
   // Cancels what is under way and waits for the thread.
   ~ChannelWorker();
   ChannelWorker(const ChannelWorker&) = delete;

@@ -17,6 +17,11 @@ struct HttpOptions {
   std::string ca_file;  // PEM certificates trusted besides the system's store; empty for none
 };
 
+// What a channel of notify.toml asks of each exchange.
+inline HttpOptions ChannelHttpOptions(const ChannelConfig& channel) {
+  return {std::chrono::seconds(channel.timeout_seconds), channel.ca_file};
+}
+
 class HttpClient {
  public:
   virtual ~HttpClient() = default;

@@ -60,7 +60,7 @@ bool PushNotifier::SendTestNow(std::string_view channel, const PushNotification&
       test_client_ = client.get();
     }
     const HttpReply reply = client->Perform(BuildChannelRequest(*config, test, NewTransactionId()),
-                                            HttpOptions{std::chrono::seconds(30), config->ca_file});
+                                            ChannelHttpOptions(*config));
     {
       const std::lock_guard lock(test_mutex_);
       test_client_ = nullptr;

@@ -32,17 +32,18 @@ struct ChannelConfig {
   std::string name;  // the user's name for it: in outcomes, messages and metrics
   ChannelType type = ChannelType::kNtfy;
   std::string url;
-  std::string token;  // inline or read from token_file; empty for none
+  std::string token;                // inline or read from token_file; empty for none
   std::vector<std::string> events;  // hook event names ("disk-fail", ...)
   RemindPolicy remind = RemindPolicy::kOnce;
   std::string room;     // Matrix only: the room id
   std::string ca_file;  // PEM certificates trusted besides the system's store; empty for none
+  std::uint32_t timeout_seconds = 30;  // for connecting and for the whole exchange
   bool operator==(const ChannelConfig&) const = default;
 };
 
 // One thing to tell: an alert raised, a condition that cleared, a reminder, or the test.
 struct PushNotification {
-  std::string event;  // the hook event name, or "test"
+  std::string event;      // the hook event name, or "test"
   bool resolved = false;  // the condition has cleared (Alertmanager and webhook say "resolved")
   std::string subject;    // the alert mail's subject
   std::vector<std::string> body_lines;  // the alert mail's body lines
@@ -65,15 +66,15 @@ struct HttpRequest {
 
 struct HttpReply {
   enum class Stage : std::uint8_t {
-    kNotSent,      // failed before the request went out (name lookup, connect, TLS): retryable
-    kNoAnswer,     // the request went out and no complete reply came within the time-out
-    kAnswered,     // a status line and what followed, within the bound kept
+    kNotSent,   // failed before the request went out (name lookup, connect, TLS): retryable
+    kNoAnswer,  // the request went out and no complete reply came within the time-out
+    kAnswered,  // a status line and what followed, within the bound kept
   };
   Stage stage = Stage::kNotSent;
   int status = 0;
-  std::string body;  // the reply's first bytes (a few KiB at most)
+  std::string body;                        // the reply's first bytes (a few KiB at most)
   std::optional<std::string> retry_after;  // the Retry-After header's value
-  std::string error;  // why, for kNotSent and kNoAnswer
+  std::string error;                       // why, for kNotSent and kNoAnswer
 };
 
 enum class DeliveryKind : std::uint8_t { kDelivered, kFailed, kUnknown };

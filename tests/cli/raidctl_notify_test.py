@@ -1,0 +1,250 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""raidctl notify-test and notify-show as processes, against the push services' stand-in
+(tests/notify/push_test_receiver.py), which checks every request against its service's documented
+form and answers as told.
+
+Run by CTest: raidctl_notify_test.py RAIDCTL RECEIVER (with /usr/bin/python3).
+"""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+RAIDCTL = ""
+RECEIVER = ""
+
+
+def free_port():
+    """A loopback port nobody listens on."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Receiver:
+    def __init__(self, folder, tls=False):
+        self.record = os.path.join(folder, "record.jsonl")
+        command = ["/usr/bin/python3", RECEIVER, "--record", self.record]
+        if tls:
+            command += ["--tls-dir", folder]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        assert line.startswith("PORT "), line
+        self.base = "%s://localhost:%s" % ("https" if tls else "http", line.split()[1])
+        self.ca = os.path.join(folder, "ca.pem")
+
+    def requests(self):
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record, encoding="utf-8") as record:
+            return [json.loads(line) for line in record]
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+class NotifyTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="raidctl-notify-")
+        self.config = os.path.join(self.folder, "config")
+        os.makedirs(self.config)
+        self.env = dict(os.environ, RAIDGUI_CONFIG_DIR=self.config,
+                        RAIDGUI_LOG_DIR=os.path.join(self.folder, "logs"))
+        self.env.pop("RAIDGUI_NOTIFY_CA_FILE", None)
+        self.receiver = Receiver(self.folder)
+
+    def tearDown(self):
+        self.receiver.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def write_channels(self, text):
+        path = os.path.join(self.config, "notify.toml")
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(text)
+        return path
+
+    def raidctl(self, *arguments):
+        return subprocess.run([RAIDCTL, *arguments], env=self.env, capture_output=True, text=True,
+                              timeout=120)
+
+    def test_each_service_outcome_is_told_as_the_service_answered(self):
+        base = self.receiver.base
+        self.write_channels(f"""
+[[channel]]
+name = "phone"
+type = "ntfy"
+url = "{base}/ntfy/ok/raid-alerts"
+token = "tk_secret_phone"
+
+[[channel]]
+name = "gotify"
+type = "gotify"
+url = "{base}/gotify/403"
+token = "AgotifySecret"
+
+[[channel]]
+name = "hook"
+type = "webhook"
+url = "{base}/webhook/503/receiver"
+
+[[channel]]
+name = "am"
+type = "alertmanager"
+url = "{base}/alertmanager/ok"
+
+[[channel]]
+name = "discord"
+type = "discord"
+url = "{base}/discord/ok/api/webhooks/123/discordSecretPath"
+
+[[channel]]
+name = "slack"
+type = "slack"
+url = "{base}/slack/ok/services/T0/B0/slackSecretPath"
+
+[[channel]]
+name = "matrix"
+type = "matrix"
+url = "{base}/matrix/ok"
+room = "!room:example.org"
+token = "syt_matrix_secret"
+
+[[channel]]
+name = "teams"
+type = "teams"
+url = "{base}/teams/ok/workflows/run?api-version=1&sig=teamsSecretSig"
+
+[[channel]]
+name = "silent"
+type = "ntfy"
+url = "{base}/ntfy/never/raid-alerts"
+timeout = 2
+
+[[channel]]
+name = "nobody"
+type = "ntfy"
+url = "http://127.0.0.1:{free_port()}/raid-alerts"
+""")
+        run = self.raidctl("notify-test")
+        self.assertEqual(run.returncode, 1, run.stderr)
+        lines = dict(line.split(": ", 1) for line in run.stdout.splitlines())
+        self.assertEqual(list(lines), ["phone", "gotify", "hook", "am", "discord", "slack",
+                                       "matrix", "teams", "silent", "nobody"])
+        for name in ("phone", "discord", "matrix"):
+            self.assertRegex(lines[name], r"^delivered \(id \S+\)$", name)
+        for name in ("am", "teams"):
+            self.assertEqual(lines[name], "delivered", name)
+        self.assertRegex(lines["slack"], r"^delivered")
+        self.assertRegex(lines["gotify"], r"^failed \(HTTP 403: .+\)$")
+        self.assertRegex(lines["hook"], r"^failed \(HTTP 503: .+\)$")
+        self.assertRegex(lines["silent"], r"^unknown \(.+\)$")
+        self.assertRegex(lines["nobody"], r"^failed \(.+\)$")
+
+        requests = self.receiver.requests()
+        for request in requests:
+            self.assertEqual(request["problems"], [], request)
+        # One attempt each, without retries: the 503 and the silence were asked once.
+        self.assertEqual(sorted(r["service"] for r in requests),
+                         sorted(["ntfy", "ntfy", "gotify", "webhook", "alertmanager", "discord",
+                                 "slack", "matrix", "teams"]))
+        # What was told delivered, the service took; the ids are the service's own.
+        for request in requests:
+            status = request["answer"]["status"]
+            if request["service"] in ("gotify", "webhook") or status is None:
+                continue
+            self.assertTrue(200 <= status < 300, request)
+        ids = json.dumps([r["answer"] for r in requests])
+        for name in ("phone", "discord", "matrix"):
+            self.assertIn(lines[name][len("delivered (id "):-1], ids)
+        for secret in ("tk_secret_phone", "AgotifySecret", "discordSecretPath", "slackSecretPath",
+                       "syt_matrix_secret", "teamsSecretSig"):
+            self.assertNotIn(secret, run.stdout + run.stderr)
+
+        one = self.raidctl("notify-test", "--channel", "phone")
+        self.assertEqual(one.returncode, 0, one.stderr)
+        self.assertRegex(one.stdout, r"^phone: delivered \(id \S+\)\n$")
+
+    def test_unusable_files_and_names_exit_2_and_show_masks_secrets(self):
+        run = self.raidctl("notify-test")
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("notify.toml", run.stderr)
+        self.assertEqual(self.raidctl("notify-show").returncode, 0)
+
+        self.write_channels('[[channel]]\nname = "a"\ntype = "pager"\nurl = "http://x/"\n')
+        run = self.raidctl("notify-test")
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("line 3", run.stderr)
+        self.assertEqual(self.raidctl("notify-show").returncode, 2)
+
+        token_file = os.path.join(self.config, "phone.token")
+        with open(token_file, "w") as file:
+            file.write("tk_from_file\n")
+        self.write_channels(f"""
+[[channel]]
+name = "phone"
+type = "ntfy"
+url = "{self.receiver.base}/ntfy/ok/raid-alerts"
+token_file = "phone.token"
+
+[[channel]]
+name = "discord"
+type = "discord"
+url = "https://discord.com/api/webhooks/123/discordSecretPath"
+events = ["disk-fail"]
+remind = "daily"
+""")
+        run = self.raidctl("notify-test", "--channel", "pager")
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("pager", run.stderr)
+        run = self.raidctl("notify-show", "--json")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        shown = json.loads(run.stdout)
+        self.assertEqual([c["name"] for c in shown["channels"]], ["phone", "discord"])
+        self.assertEqual(shown["channels"][0]["token"], "set")
+        self.assertEqual(shown["channels"][1]["events"], ["disk-fail"])
+        self.assertEqual(shown["channels"][1]["remind"], "daily")
+        for text in (run.stdout, self.raidctl("notify-show").stdout):
+            self.assertNotIn("discordSecretPath", text)
+            self.assertNotIn("tk_from_file", text)
+        # The token read from its file is the one the service gets, in a header.
+        self.assertEqual(self.raidctl("notify-test", "--channel", "phone").returncode, 0)
+        self.assertEqual(self.receiver.requests()[-1]["headers"]["authorization"],
+                         "Bearer tk_from_file")
+
+    def test_a_tls_service_is_believed_only_with_its_ca(self):
+        tls_folder = os.path.join(self.folder, "tls")
+        os.makedirs(tls_folder)
+        secure = Receiver(tls_folder, tls=True)
+        try:
+            url = f"{secure.base}/ntfy/ok/raid-alerts"
+            self.write_channels(f"""
+[[channel]]
+name = "trusted"
+type = "ntfy"
+url = "{url}"
+ca_file = "{secure.ca}"
+
+[[channel]]
+name = "untrusted"
+type = "ntfy"
+url = "{url}"
+""")
+            run = self.raidctl("notify-test")
+            self.assertEqual(run.returncode, 1, run.stderr)
+            lines = dict(line.split(": ", 1) for line in run.stdout.splitlines())
+            self.assertRegex(lines["trusted"], r"^delivered \(id \S+\)$")
+            self.assertRegex(lines["untrusted"], r"^failed \(.+\)$")
+            self.assertEqual(len(secure.requests()), 1)
+        finally:
+            secure.stop()
+
+
+if __name__ == "__main__":
+    RAIDCTL, RECEIVER = sys.argv[1:3]
+    unittest.main(argv=sys.argv[:1])
