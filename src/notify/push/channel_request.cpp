@@ -314,9 +314,11 @@ HttpRequest BuildChannelRequest(const ChannelConfig& channel, const PushNotifica
 }
 
 std::map<std::string, std::string> PushAlertLabels(const PushNotification& notification) {
-  std::map<std::string, std::string> labels = {{"alertname", kPushAlertName},
-                                               {"event", ValidUtf8(notification.event)},
-                                               {"host", ValidUtf8(notification.host)}};
+  std::map<std::string, std::string> labels = {
+      {"alertname", kPushAlertName},
+      {"event", ValidUtf8(notification.event)},
+      {"host",
+       notification.host.empty() ? std::string(kUnknownHostLabel) : ValidUtf8(notification.host)}};
   // Always there, so that receivers can route on it; 0 where no enclosure applies (the test).
   labels["enclosure"] = std::to_string(notification.enclosure);
   if (notification.drive) labels["drive"] = "HDD" + std::to_string(*notification.drive);

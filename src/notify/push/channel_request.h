@@ -32,8 +32,13 @@ inline constexpr std::size_t kMatrixTextMaxBytes = 60000;
 HttpRequest BuildChannelRequest(const ChannelConfig& channel, const PushNotification& notification,
                                 std::string_view transaction_id);
 
+// The host label when the host's name is not known (Windows names it from WMI, which may not
+// answer): Alertmanager takes an empty label for a missing one.
+inline constexpr char kUnknownHostLabel[] = "unknown";
+
 // The labels of a notification as Alertmanager and webhook receivers see them: alertname, event,
-// host, enclosure ("0" when none applies) and drive ("HDD1", "HDD2", only when one applies).
+// host (kUnknownHostLabel when not known), enclosure ("0" when none applies) and drive ("HDD1",
+// "HDD2", only when one applies).
 std::map<std::string, std::string> PushAlertLabels(const PushNotification& notification);
 
 // A stable hexadecimal digest of `labels` (64-bit FNV-1a over the sorted pairs, as Prometheus
