@@ -18,6 +18,7 @@
 #include "cli/event_fields.h"
 #include "cli/event_hook.h"
 #include "cli/metrics_file.h"
+#include "cli/monitor_push.h"
 #include "cli/platform.h"
 #include "cli/unopened_drives.h"
 #include "device/device_watch.h"
@@ -124,8 +125,8 @@ class EventReports {
 // event of its own, without a log line.
 class AnswerReports : public AnswerListener {
  public:
-  AnswerReports(CliSession& session, EventReports& reports)
-      : session_(session), reports_(reports) {}
+  AnswerReports(CliSession& session, EventReports& reports, MonitorPush* push)
+      : session_(session), reports_(reports), push_(push) {}
   void StoppedAnswering(unsigned position) override {
     std::fprintf(stderr, "raidctl: Device%u does not answer\n", position + 1);
     Report(MonitorEventKind::kNoResponse, position);
@@ -138,9 +139,11 @@ class AnswerReports : public AnswerListener {
  private:
   void Report(MonitorEventKind kind, unsigned position) {
     reports_.Report({{kind, position + 1, std::nullopt, "", session_.clock().WallNow()}});
+    if (push_ != nullptr) push_->Answer(position + 1, kind == MonitorEventKind::kResponding);
   }
   CliSession& session_;
   EventReports& reports_;
+  MonitorPush* const push_;
 };
 
 // After each detection: the new log lines (or the events as JSON lines) on stdout, the alerts on
@@ -313,6 +316,11 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
     mail_worker = std::make_unique<MailWorker>(*mailer);
     ReportUnsentOnSecondStop(&mailer->NotSentCounter());
   }
+  // The push channels hear every alert in its mail's words, mailed or not.
+  const std::unique_ptr<MonitorPush> push = MonitorPush::Start();
+  if (push && mailer != nullptr) {
+    mailer->SetAlertTextHandler([&push](const AlertText& alert) { push->Alert(alert); });
+  }
   MonitorAlerts alerts(mailer);
   const std::unique_ptr<EventHookRunner> hook = MakeHookRunner(event_options);
   EventOutput output;
@@ -322,7 +330,7 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   loop.emplace(session.core(), &alerts, [&session, &alerts, &reports](PositionMask) {
     EchoNewLines(session, alerts.told(), reports);
   });
-  AnswerReports answers(session, reports);
+  AnswerReports answers(session, reports, push.get());
   session.monitor().SetAnswerListener(&answers);
   // A simulated host has no kernel behind it: it is recounted on its own clock.
   std::string why;
@@ -377,7 +385,11 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
                      .c_str());
     exit_code = 1;
   }
-  if (mail_worker && !StopMail(*mail_worker, *mailer)) {
+  // The push channels stop beside the mail: each has a grace, and both fit in a few seconds.
+  if (push) push->BeginStop();
+  const bool mail_ended = !mail_worker || StopMail(*mail_worker, *mailer);
+  if (push) push->FinishStop();
+  if (!mail_ended) {
     // The log and the metrics are written; nothing is gained by waiting for the worker.
     SayStopped(exit_code);
     std::fflush(stdout);

@@ -42,20 +42,6 @@ bool LoadChannels(std::vector<ChannelConfig>& channels, bool required) {
   return true;
 }
 
-std::string OutcomeLine(const ChannelOutcome& result) {
-  const DeliveryOutcome& outcome = result.outcome;
-  switch (outcome.kind) {
-    case DeliveryKind::kDelivered:
-      return result.channel + ": delivered" +
-             (outcome.id.empty() ? "" : " (id " + outcome.id + ")");
-    case DeliveryKind::kFailed:
-      return result.channel + ": failed (" + outcome.reason + ")";
-    case DeliveryKind::kUnknown:
-      return result.channel + ": unknown (" + outcome.reason + ")";
-  }
-  return result.channel + ": unknown";
-}
-
 }  // namespace
 
 int RunNotifyShowCommand(bool json) {
@@ -122,7 +108,7 @@ int RunNotifyTestCommand(const std::optional<std::string>& channel) {
   }
   bool all_delivered = true;
   for (const ChannelOutcome& outcome : outcomes) {
-    std::printf("%s\n", OutcomeLine(outcome).c_str());
+    std::printf("%s\n", OutcomeText(outcome.channel, outcome.outcome).c_str());
     all_delivered = all_delivered && outcome.outcome.kind == DeliveryKind::kDelivered;
   }
   std::fflush(stdout);

@@ -83,30 +83,34 @@ std::vector<MonitorEvent> BuildMonitorEvents(const std::vector<std::string>& new
     const AlertRequest& alert = alerts[a];
     MonitorEvent event{MonitorEventKind::kDiskFail, alert.enclosure_index + 1, std::nullopt, "",
                        time};
-    switch (alert.kind) {
-      case AlertKind::kHardDisksFail:
-        // The alert's port is the drive: 0 for HDD1.
-        event.port = alert.port + 1;
-        if (alert.port < 2) {
-          event.line = TakeLine(
-              new_lines, line_taken,
-              PositionName(alert.enclosure_index) + std::string(DriveRemovedText(alert.port)));
-        }
-        break;
-      case AlertKind::kDeviceRemoved:
-        // Its line was not among these.
-        event.kind = MonitorEventKind::kDeviceRemoved;
-        break;
-      case AlertKind::kOverHeat:
-        event.kind = MonitorEventKind::kOverHeat;  // no line goes with it
-        break;
-      case AlertKind::kFanFail:
-        event.kind = MonitorEventKind::kFanFail;
-        break;
+    // A removal's line was not among these; heat and the fan have none.
+    event.kind = AlertEventKind(alert.kind);
+    if (alert.kind == AlertKind::kHardDisksFail) {
+      // The alert's port is the drive: 0 for HDD1.
+      event.port = alert.port + 1;
+      if (alert.port < 2) {
+        event.line = TakeLine(
+            new_lines, line_taken,
+            PositionName(alert.enclosure_index) + std::string(DriveRemovedText(alert.port)));
+      }
     }
     events.push_back(std::move(event));
   }
   return events;
+}
+
+MonitorEventKind AlertEventKind(AlertKind kind) {
+  switch (kind) {
+    case AlertKind::kHardDisksFail:
+      return MonitorEventKind::kDiskFail;
+    case AlertKind::kDeviceRemoved:
+      return MonitorEventKind::kDeviceRemoved;
+    case AlertKind::kOverHeat:
+      return MonitorEventKind::kOverHeat;
+    case AlertKind::kFanFail:
+      return MonitorEventKind::kFanFail;
+  }
+  return MonitorEventKind::kDiskFail;
 }
 
 std::string UtcTimeText(std::chrono::system_clock::time_point time) {

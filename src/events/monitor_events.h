@@ -28,6 +28,9 @@ enum class MonitorEventKind {
 // "responding".
 std::string_view MonitorEventName(MonitorEventKind kind);
 
+// The event an alert of `kind` is.
+MonitorEventKind AlertEventKind(AlertKind kind);
+
 struct MonitorEvent {
   MonitorEventKind kind = MonitorEventKind::kDiskFail;
   unsigned enclosure = 1;        // DeviceN: list position + 1

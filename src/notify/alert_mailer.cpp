@@ -6,6 +6,7 @@
 #include "common/decimal_text.h"
 #include "common/product.h"
 #include "common/text_helpers.h"
+#include "notify/mail_templates.h"
 #include "status/device_information.h"
 
 namespace raid {
@@ -77,6 +78,12 @@ std::vector<std::string> AlertInfoLines(AlertKind kind, unsigned enclosure_index
 std::string AlertSubject(const MailSettings& settings, AlertKind kind) {
   const std::vector<std::string>& subject = settings.Subjects(kind);
   return std::string("[") + kTitleText + " Message] " + (subject.empty() ? "" : subject.front());
+}
+
+std::string AlertNotificationSubject(const MailSettings& settings, AlertKind kind) {
+  const std::vector<std::string>& subject = settings.Subjects(kind);
+  if (!subject.empty() && !subject.front().empty()) return AlertSubject(settings, kind);
+  return std::string("[") + kTitleText + " Message] " + std::string(AlertKindName(kind));
 }
 
 std::vector<std::string> AlertBody(const MailSettings& settings, AlertKind kind,
@@ -174,11 +181,18 @@ void AlertMailer::ListPolled() {
   RememberList();
 }
 
+void AlertMailer::SetAlertTextHandler(std::function<void(const AlertText&)> handler) {
+  alert_text_handler_ = std::move(handler);
+}
+
 void AlertMailer::BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) {
-  if (settings_.Snapshot().Suppressed(kind)) return;
+  const MailSettings settings = settings_.Snapshot();
+  if (!alert_text_handler_ && settings.Suppressed(kind)) return;
   QueuedAlert alert{kind, {}};
+  std::vector<std::string> system_info;
   {
     std::lock_guard lock(mutex_);
+    system_info = system_info_lines_;
     if (kind == AlertKind::kDeviceRemoved) {
       // The enclosure has left the list already: describe it as it was last polled, not
       // whichever enclosure has moved up into its position.
@@ -193,6 +207,14 @@ void AlertMailer::BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsig
           AlertInfoLines(kind, enclosure_index, port, registry_.CurrentBlock(enclosure_index),
                          records_.Record(slot));
     }
+  }
+  if (alert_text_handler_) {
+    alert_text_handler_({kind, enclosure_index, port, AlertNotificationSubject(settings, kind),
+                         AlertBody(settings, kind, alert.info_lines, system_info)});
+  }
+  if (settings.Suppressed(kind)) return;
+  {
+    std::lock_guard lock(mutex_);
     queue_.push_back(std::move(alert));
     alerts_not_sent_.fetch_add(1);
   }

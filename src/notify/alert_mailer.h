@@ -80,6 +80,9 @@ std::string AlertSubject(const MailSettings& settings, AlertKind kind);
 std::vector<std::string> AlertBody(const MailSettings& settings, AlertKind kind,
                                    const std::vector<std::string>& alert_info_lines,
                                    const std::vector<std::string>& system_info_lines);
+// The subject of an alert's push notification: the mail's, or the kind's name where the mail
+// settings give none (mail not set up), so that a push never comes without a title.
+std::string AlertNotificationSubject(const MailSettings& settings, AlertKind kind);
 std::string TestMailSubject();
 std::vector<std::string> TestMailBody(const std::vector<std::string>& system_info_lines);
 
@@ -87,6 +90,16 @@ std::vector<std::string> TestMailBody(const std::vector<std::string>& system_inf
 // number from 1 to 65535 or the host is empty.
 bool MailAccountFromSettings(const MailSettings& settings, SmtpAccount& account,
                              std::string& error);
+
+// An alert raised, in the words its mail has: for the push channels, which hear every alert
+// whether it is mailed or not.
+struct AlertText {
+  AlertKind kind = AlertKind::kHardDisksFail;
+  unsigned enclosure_index = 0;
+  unsigned port = 0;
+  std::string subject;
+  std::vector<std::string> body;
+};
 
 class AlertMailer final : public AlertSink {
  public:
@@ -99,6 +112,9 @@ class AlertMailer final : public AlertSink {
   // Hears, besides the status bar, what a person should read about a mail that went out but did
   // not reach every recipient; called on the thread that sends. raidctl prints it.
   void SetNoticeHandler(std::function<void(const std::string&)> handler);
+  // Hears each alert's text as it is raised, on the thread that raises it, before the mail
+  // settings decide whether it is mailed. Set before alerts are raised.
+  void SetAlertTextHandler(std::function<void(const AlertText&)> handler);
   // SystemInfoLines, built once at start.
   void SetSystemInfoLines(std::vector<std::string> lines);
   std::vector<std::string> SystemInfoLines() const;
@@ -182,6 +198,7 @@ class AlertMailer final : public AlertSink {
   std::atomic<std::size_t> alerts_not_sent_{0};
   static_assert(std::atomic<std::size_t>::is_always_lock_free);
   std::function<void(const std::string&)> notice_handler_;
+  std::function<void(const AlertText&)> alert_text_handler_;
 };
 
 }  // namespace raid

@@ -16,10 +16,13 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 RAIDCTL = ""
 RECEIVER = ""
+SCENARIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim",
+                         "scenarios")
 
 
 def under_wine():
@@ -185,6 +188,51 @@ url = "http://127.0.0.1:{free_port()}/raid-alerts"
         one = self.raidctl("notify-test", "--channel", "phone")
         self.assertEqual(one.returncode, 0, one.stderr)
         self.assertRegex(one.stdout, r"^phone: delivered \(id \S+\)\n$")
+
+    def test_monitor_pushes_each_alert_and_its_stop_says_what_was_not_delivered(self):
+        base = self.receiver.base
+        self.write_channels(f"""
+[[channel]]
+name = "phone"
+type = "ntfy"
+url = "{base}/ntfy/ok/raid-alerts"
+
+[[channel]]
+name = "am"
+type = "alertmanager"
+url = "{base}/alertmanager/ok"
+events = ["disk-fail"]
+
+[[channel]]
+name = "dead"
+type = "ntfy"
+url = "{base}/ntfy/never/raid-alerts"
+timeout = 120
+""")
+        scenario = program_path(os.path.join(SCENARIOS, "rebuild_story.json"))
+        started = time.monotonic()
+        run = self.raidctl("monitor", "--simulate", scenario, "--for", "60")
+        took = time.monotonic() - started
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("alerts also go to 3 push channel(s): phone, am, dead", run.stderr)
+        self.assertRegex(run.stderr, r"push phone: delivered \(id \S+\)")
+        self.assertIn("push am: delivered", run.stderr)
+        # The dead channel holds its alert until the stop gives it up, within seconds.
+        self.assertIn("1 push notification(s) were not delivered before the stop", run.stderr)
+        self.assertLess(took, 10)
+        by_service = {}
+        for request in self.receiver.requests():
+            self.assertEqual(request["problems"], [], request)
+            by_service.setdefault(request["service"], []).append(request)
+        phone = [r for r in by_service["ntfy"] if "/ok/" in r["path"]]
+        self.assertEqual(len(phone), 1)
+        # No mail settings here: the title is the alert kind's name, the body the mail's lines.
+        self.assertTrue(phone[0]["headers"]["title"].endswith("Hard Disks Fail"), phone[0])
+        self.assertEqual(phone[0]["headers"]["priority"], "high")
+        alert = json.loads(by_service["alertmanager"][0]["body"])[0]
+        self.assertEqual(alert["labels"]["event"], "disk-fail")
+        self.assertEqual(alert["labels"]["enclosure"], "1")
+        self.assertEqual(alert["labels"]["drive"], "HDD2")
 
     def test_unusable_files_and_names_exit_2_and_show_masks_secrets(self):
         if under_wine():

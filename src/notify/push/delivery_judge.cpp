@@ -233,4 +233,17 @@ std::string MaskedUrl(const ChannelConfig& channel) {
   return MaskSecrets(channel.url, channel);
 }
 
+std::string OutcomeText(std::string_view channel, const DeliveryOutcome& outcome) {
+  const std::string name(channel);
+  switch (outcome.kind) {
+    case DeliveryKind::kDelivered:
+      return name + ": delivered" + (outcome.id.empty() ? "" : " (id " + outcome.id + ")");
+    case DeliveryKind::kFailed:
+      return name + ": failed (" + outcome.reason + ")";
+    case DeliveryKind::kUnknown:
+      return name + ": unknown (" + outcome.reason + ")";
+  }
+  return name + ": unknown";
+}
+
 }  // namespace raid

@@ -39,6 +39,9 @@ std::optional<std::chrono::milliseconds> RetryWait(const ChannelConfig& channel,
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now);
 
+// "NAME: delivered (id X)", "NAME: delivered", "NAME: failed (why)", "NAME: unknown (why)".
+std::string OutcomeText(std::string_view channel, const DeliveryOutcome& outcome);
+
 // `text` with the channel's secrets replaced by "***": the token, and the parts of a webhook URL
 // that let anybody post (Discord's and Slack's path, the sig of a Teams workflow, a password in
 // the URL).

@@ -13,6 +13,8 @@ constexpr std::string_view kStandsForText = "(stands for {} alerts)";
 constexpr std::string_view kTestSubject = "Push notification test";
 constexpr std::string_view kTestLine = "Push notification test!";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+constexpr std::string_view kNotAnsweringText = "does not answer";
+constexpr std::string_view kAnswersAgainText = "answers again";
 
 // The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
 std::size_t SequenceLength(std::string_view text) {
@@ -110,6 +112,41 @@ std::string ValidUtf8(std::string_view text) {
     }
   }
   return valid;
+}
+
+PushNotification AlertNotification(const AlertText& alert, std::string host,
+                                   std::chrono::system_clock::time_point now) {
+  PushNotification notification;
+  notification.event = std::string(MonitorEventName(AlertEventKind(alert.kind)));
+  notification.subject = alert.subject;
+  notification.body_lines = alert.body;
+  notification.host = std::move(host);
+  notification.enclosure = alert.enclosure_index + 1;
+  // The alert's port is the drive: 0 for HDD1.
+  if (alert.kind == AlertKind::kHardDisksFail && alert.port < 2)
+    notification.drive = alert.port + 1;
+  notification.starts_at = now;
+  return notification;
+}
+
+PushNotification AnswerNotification(unsigned enclosure, bool answers, std::string host,
+                                    std::chrono::system_clock::time_point since,
+                                    std::chrono::system_clock::time_point now) {
+  PushNotification notification;
+  notification.event = std::string(MonitorEventName(MonitorEventKind::kNoResponse));
+  // A resolved notification keeps the subject of what it resolves; its title says "Resolved".
+  notification.subject =
+      fmt::format("[{} Message] Device{} {}", kTitleText, enclosure, kNotAnsweringText);
+  notification.body_lines = {
+      fmt::format("Device{} {}", enclosure, answers ? kAnswersAgainText : kNotAnsweringText)};
+  notification.host = std::move(host);
+  notification.enclosure = enclosure;
+  notification.starts_at = answers ? since : now;
+  if (answers) {
+    notification.resolved = true;
+    notification.ends_at = now;
+  }
+  return notification;
 }
 
 PushNotification PushTestNotification(std::string host,

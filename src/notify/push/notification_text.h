@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "events/monitor_events.h"
+#include "notify/alert_mailer.h"
 #include "notify/push/push_types.h"
 
 namespace raid {
@@ -38,6 +40,16 @@ std::string FitText(std::string_view text, std::size_t limit, TextMeasure measur
 // `text` with every byte sequence that is not UTF-8 replaced by U+FFFD: services refuse or
 // mangle such text (ntfy turns a body that is not UTF-8 into an attachment).
 std::string ValidUtf8(std::string_view text);
+
+// An alert as its mail says it. The drive is named for a drive's failure only.
+PushNotification AlertNotification(const AlertText& alert, std::string host,
+                                   std::chrono::system_clock::time_point now);
+
+// An enclosure that stopped answering (`answers` false), or that answers again: the latter
+// resolves the former, which began at `since`.
+PushNotification AnswerNotification(unsigned enclosure, bool answers, std::string host,
+                                    std::chrono::system_clock::time_point since,
+                                    std::chrono::system_clock::time_point now);
 
 // The notification raidctl notify-test sends.
 PushNotification PushTestNotification(std::string host,
