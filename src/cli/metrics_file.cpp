@@ -78,10 +78,11 @@ void MetricsFile::Offer(const std::string& text, std::uint64_t now_ms) {
 }
 
 MonitorMetrics::MonitorMetrics(CliSession& session, const AlertMailer* mailer,
-                               std::filesystem::path path)
+                               const PushNotifier* push, std::filesystem::path path)
     : session_(session),
       collector_(session.core(), session.clock(), mailer),
       file_(std::move(path), kPollTimerMs) {
+  collector_.CountPushChannels(push);
   file_.Announce();
 }
 

@@ -43,8 +43,9 @@ class MetricsFile {
 // of the workers would cost more than the polling itself with ten enclosures.
 class MonitorMetrics {
  public:
-  // `mailer` may be null (no mail in this build).
-  MonitorMetrics(CliSession& session, const AlertMailer* mailer, std::filesystem::path path);
+  // `mailer` may be null (no mail in this build), and `push` (no push channels).
+  MonitorMetrics(CliSession& session, const AlertMailer* mailer, const PushNotifier* push,
+                 std::filesystem::path path);
   void AfterCycle();
   void AtStop() { Gather(); }
 

@@ -346,7 +346,9 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   ReadinessReport readiness(session, notifier);
   WatchdogFeeder watchdog(notifier, session.clock(), notifier.WatchdogTimeout());
   std::optional<MonitorMetrics> metrics;
-  if (metrics_path) metrics.emplace(session, mailer, *metrics_path);
+  if (metrics_path) {
+    metrics.emplace(session, mailer, push ? &push->notifier() : nullptr, *metrics_path);
+  }
   while (!StopRequested()) {
     const std::uint64_t now = clock.NowMs();
     if (now >= end) break;
@@ -388,7 +390,10 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   // The push channels stop beside the mail: each has a grace, and both fit in a few seconds.
   if (push) push->BeginStop();
   const bool mail_ended = !mail_worker || StopMail(*mail_worker, *mailer);
-  if (push) push->FinishStop();
+  if (push) {
+    push->FinishStop();
+    if (metrics) metrics->AtStop();  // with what the channels did in their grace
+  }
   if (!mail_ended) {
     // The log and the metrics are written; nothing is gained by waiting for the worker.
     SayStopped(exit_code);

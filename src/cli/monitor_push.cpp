@@ -48,7 +48,7 @@ MonitorPush::MonitorPush(std::vector<ChannelConfig> channels, HttpClientFactory 
           })) {}
 
 MonitorPush::~MonitorPush() {
-  if (!stopping_.joinable()) BeginStop();
+  BeginStop();
   FinishStop();
 }
 
@@ -70,7 +70,8 @@ void MonitorPush::Answer(unsigned enclosure, bool answers) {
 }
 
 void MonitorPush::BeginStop() {
-  if (stopping_.joinable()) return;
+  if (stop_begun_) return;
+  stop_begun_ = true;
   stopping_ = std::thread([this] { not_delivered_ = notifier_->Stop(); });
 }
 

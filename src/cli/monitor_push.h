@@ -37,7 +37,7 @@ class MonitorPush {
   void BeginStop();
   void FinishStop();
 
-  std::vector<ChannelStats> Stats() const { return notifier_->Stats(); }
+  const PushNotifier& notifier() const { return *notifier_; }
 
  private:
   MonitorPush(std::vector<ChannelConfig> channels, HttpClientFactory factory, std::string host);
@@ -47,6 +47,7 @@ class MonitorPush {
   std::unique_ptr<PushNotifier> notifier_;
   // When each enclosure that does not answer stopped: its resolution says since when.
   std::map<unsigned, std::chrono::system_clock::time_point> silent_since_;
+  bool stop_begun_ = false;
   std::thread stopping_;
   std::size_t not_delivered_ = 0;
 };

@@ -139,6 +139,13 @@ MetricsSnapshot MetricsCollector::Collect() {
     snapshot.alert_mails_failed = mailer_->AlertMailsFailed();
     snapshot.alert_mail_recipients_failed = mailer_->AlertRecipientsFailed();
   }
+  if (push_ != nullptr) {
+    for (const ChannelStats& channel : push_->Stats()) {
+      snapshot.channels.push_back({channel.name, channel.counters.delivered,
+                                   channel.counters.failed, channel.counters.unknown,
+                                   channel.counters.last_delivery});
+    }
+  }
   return snapshot;
 }
 

@@ -22,6 +22,7 @@
 #include "monitor/metrics_text.h"
 #include "monitor/monitor_core.h"
 #include "notify/alert_mailer.h"
+#include "notify/push/push_notifier.h"
 
 namespace raid {
 
@@ -32,6 +33,9 @@ class MetricsCollector {
   ~MetricsCollector();
   MetricsCollector(const MetricsCollector&) = delete;
   MetricsCollector& operator=(const MetricsCollector&) = delete;
+
+  // The push channels whose outcomes are counted from now on; null for none.
+  void CountPushChannels(const PushNotifier* notifier) { push_ = notifier; }
 
   MetricsSnapshot Collect();
 
@@ -58,6 +62,7 @@ class MetricsCollector {
   MonitorCore& core_;
   Clock& clock_;
   const AlertMailer* mailer_;
+  const PushNotifier* push_ = nullptr;
   std::array<std::array<SmartReads, kMemberDrives>, kSmartPositions> smart_{};
 };
 

@@ -235,6 +235,14 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
                    "Raw value of a SMART attribute that the verdict looks at.");
   Family smart_read("raidgui_smart_last_read_timestamp_seconds", "gauge",
                     "Unix time of the drive's last SMART read that succeeded.");
+  Family pushes_delivered("raidgui_notifications_delivered_total", "counter",
+                          "Push notifications the channel's service said it took.");
+  Family pushes_failed("raidgui_notifications_failed_total", "counter",
+                       "Push notifications the service refused or that never went out.");
+  Family pushes_unknown("raidgui_notifications_unknown_total", "counter",
+                        "Push notifications sent without an answer: the service may have them.");
+  Family push_last("raidgui_notification_last_delivered_timestamp_seconds", "gauge",
+                   "Unix time of the channel's last delivered push notification.");
   Family mails_sent("raidgui_alert_mails_sent_total", "counter",
                     "Alert mails the mail server accepted.");
   Family mails_failed("raidgui_alert_mails_failed_total", "counter",
@@ -308,16 +316,45 @@ std::string BuildMetricsText(const MetricsSnapshot& snapshot) {
       }
     }
   }
+  for (const MetricsChannel& channel : snapshot.channels) {
+    const Labels labels = {{"channel", channel.name}};
+    pushes_delivered.Add(labels, std::to_string(channel.delivered));
+    pushes_failed.Add(labels, std::to_string(channel.failed));
+    pushes_unknown.Add(labels, std::to_string(channel.unknown));
+    if (channel.last_delivered) push_last.Add(labels, Seconds(*channel.last_delivered));
+  }
   mails_sent.Add({}, std::to_string(snapshot.alert_mails_sent));
   mails_failed.Add({}, std::to_string(snapshot.alert_mails_failed));
   recipients_failed.Add({}, std::to_string(snapshot.alert_mail_recipients_failed));
 
   std::string text;
-  for (const Family* family :
-       {&found,       &up,         &monitored,  &info,           &last_poll,        &failed,
-        &polls,       &mode,       &capacity,   &operation,      &progress,         &fan,
-        &temperature, &present,    &state,      &drive_capacity, &drive_info,       &smart_verdict,
-        &smart_raw,   &smart_read, &mails_sent, &mails_failed,   &recipients_failed}) {
+  for (const Family* family : {&found,
+                               &up,
+                               &monitored,
+                               &info,
+                               &last_poll,
+                               &failed,
+                               &polls,
+                               &mode,
+                               &capacity,
+                               &operation,
+                               &progress,
+                               &fan,
+                               &temperature,
+                               &present,
+                               &state,
+                               &drive_capacity,
+                               &drive_info,
+                               &smart_verdict,
+                               &smart_raw,
+                               &smart_read,
+                               &pushes_delivered,
+                               &pushes_failed,
+                               &pushes_unknown,
+                               &push_last,
+                               &mails_sent,
+                               &mails_failed,
+                               &recipients_failed}) {
     family->AppendTo(text);
   }
   return text;

@@ -67,12 +67,22 @@ struct MetricsEnclosure {
   std::array<std::optional<MetricsSmart>, 2> smart;
 };
 
+// A push channel's outcomes, named as the user named the channel.
+struct MetricsChannel {
+  std::string name;
+  std::uint64_t delivered = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t unknown = 0;
+  std::optional<std::chrono::system_clock::time_point> last_delivered;
+};
+
 struct MetricsSnapshot {
   unsigned enclosures_found = 0;             // the whole list, polled or not
   std::vector<MetricsEnclosure> enclosures;  // the positions the monitor polls
   std::uint64_t alert_mails_sent = 0;
   std::uint64_t alert_mails_failed = 0;
   std::uint64_t alert_mail_recipients_failed = 0;
+  std::vector<MetricsChannel> channels;  // the push channels, in notify.toml's order
 };
 
 std::string BuildMetricsText(const MetricsSnapshot& snapshot);

@@ -211,14 +211,27 @@ timeout = 120
 """)
         scenario = program_path(os.path.join(SCENARIOS, "rebuild_story.json"))
         started = time.monotonic()
-        run = self.raidctl("monitor", "--simulate", scenario, "--for", "60")
+        metrics = os.path.join(self.folder, "raidgui.prom")
+        run = self.raidctl("monitor", "--simulate", scenario, "--for", "60",
+                           "--metrics", program_path(metrics))
         took = time.monotonic() - started
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("alerts also go to 3 push channel(s): phone, am, dead", run.stderr)
         self.assertRegex(run.stderr, r"push phone: delivered \(id \S+\)")
         self.assertIn("push am: delivered", run.stderr)
         # The dead channel holds its alert until the stop gives it up, within seconds.
+        self.assertEqual(run.stderr.count("were not delivered before the stop"), 1, run.stderr)
         self.assertIn("1 push notification(s) were not delivered before the stop", run.stderr)
+        # The metrics file holds what each channel did, its grace at the stop included.
+        with open(metrics, encoding="utf-8") as file:
+            samples = file.read()
+        for line in ('raidgui_notifications_delivered_total{channel="phone"} 1',
+                     'raidgui_notifications_delivered_total{channel="am"} 1',
+                     'raidgui_notifications_unknown_total{channel="dead"} 1',
+                     'raidgui_notifications_failed_total{channel="dead"} 0'):
+            self.assertIn(line + "\n", samples)
+        self.assertIn('raidgui_notification_last_delivered_timestamp_seconds{channel="phone"} ',
+                      samples)
         self.assertLess(took, 10)
         by_service = {}
         for request in self.receiver.requests():
