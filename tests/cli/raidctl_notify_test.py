@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 
 RAIDCTL = ""
 RECEIVER = ""
@@ -246,6 +247,74 @@ timeout = 120
         self.assertEqual(alert["labels"]["event"], "disk-fail")
         self.assertEqual(alert["labels"]["enclosure"], "1")
         self.assertEqual(alert["labels"]["drive"], "HDD2")
+
+    def test_a_real_alertmanager_holds_a_silent_enclosure_until_it_answers_again(self):
+        if under_wine():
+            self.skipTest("the same requests as natively; Alertmanager runs natively only")
+        fixture = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(os.path.dirname(RECEIVER), "alertmanager_fixture.py"),
+             "--dir", os.path.join(self.folder, "am"),
+             "--webhook", f"{self.receiver.base}/webhook/ok/am"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(fixture.wait)
+        self.addCleanup(fixture.terminate)
+        line = fixture.stdout.readline()
+        self.assertTrue(line.startswith("PORT "), line)
+        alertmanager = f"http://127.0.0.1:{line.split()[1]}"
+        self.write_channels(f"""
+[[channel]]
+name = "am"
+type = "alertmanager"
+url = "{alertmanager}"
+events = ["no-response"]
+""")
+
+        def story(name, timeline):
+            path = os.path.join(self.folder, name)
+            with open(path, "w") as file:
+                json.dump({"drives": [{"number": 1, "type": "enclosure", "mode": "mirroring"}],
+                           "timeline": timeline}, file)
+            return path
+
+        def silent(answering_again):
+            return [{"at_s": 10, "drive": 1, "action": "set_faults",
+                     "faults": {"never_answer": True}}] + (
+                [{"at_s": 120, "drive": 1, "action": "set_faults", "faults": {}}]
+                if answering_again else [])
+
+        def alerts():
+            with urllib.request.urlopen(f"{alertmanager}/api/v2/alerts?active=true") as reply:
+                return [a["labels"] for a in json.load(reply) if a["labels"].get("alertname")
+                        == "RaidguiAlert"]
+
+        def webhook(status):
+            deadline = time.monotonic() + 15
+            while time.monotonic() < deadline:
+                for request in self.receiver.requests():
+                    if request["service"] == "webhook" and json.loads(request["body"])[
+                            "status"] == status:
+                        self.assertEqual(request["problems"], [], request)
+                        return json.loads(request["body"])
+                time.sleep(0.2)
+            self.fail(f"no {status} webhook from Alertmanager")
+
+        run = self.raidctl("monitor", "--simulate", story("stays.json", silent(False)),
+                           "--for", "100")
+        self.assertIn("push am: delivered", run.stderr)
+        [labels] = alerts()
+        self.assertEqual((labels["event"], labels["enclosure"]), ("no-response", "1"))
+        self.assertNotIn("drive", labels)
+        firing = webhook("firing")
+        self.assertEqual(firing["alerts"][0]["labels"], labels)
+
+        run = self.raidctl("monitor", "--simulate", story("back.json", silent(True)),
+                           "--for", "200")
+        self.assertEqual(run.stderr.count("push am: delivered"), 2, run.stderr)
+        deadline = time.monotonic() + 5
+        while alerts() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(alerts(), [])
+        self.assertEqual(webhook("resolved")["alerts"][0]["labels"], labels)
 
     def test_unusable_files_and_names_exit_2_and_show_masks_secrets(self):
         if under_wine():
