@@ -12,7 +12,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 FUZZ_DIR="$BUILD_ROOT/fuzz"
-ALL_TARGETS=(controller_answers scenario daily_log settings firmware_image smart_sector hardware_texts)
+ALL_TARGETS=(controller_answers scenario daily_log settings firmware_image smart_sector hardware_texts
+  notify_channels push_reply)
 # One input taking longer than this is a finding (a hang), not a slow run.
 INPUT_TIMEOUT_SECONDS=25
 # The longest input of a target whose cases need more than libFuzzer's default (the largest seed,

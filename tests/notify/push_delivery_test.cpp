@@ -77,6 +77,8 @@ TEST(PushDeliveryTest, RetriesFollowTheRulesAndTheBudget) {
       {T::kGotify, R::Answer(503, "", "Wed, 21 Oct 2015 07:28:30 GMT"), 1, 0ms, 90s},
       {T::kGotify, R::Answer(503, "", "soon"), 1, 0ms, 5s},
       {T::kGotify, R::Answer(429, "", "3600"), 1, 0ms, std::nullopt},  // beyond the budget
+      // Beyond what milliseconds can count, too.
+      {T::kGotify, R::Answer(429, "", "10000000000000000"), 1, 0ms, std::nullopt},
       {T::kNtfy, R::NotSent(), 5, 590s, std::nullopt},
       {T::kNtfy, R::Answer(404), 1, 0ms, std::nullopt},
       {T::kNtfy, R::Answer(301), 1, 0ms, std::nullopt},
@@ -96,6 +98,9 @@ TEST(PushDeliveryTest, RetriesFollowTheRulesAndTheBudget) {
   EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:00:00 GMT", now), 0s);  // already past
   EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:00 UTC", now), std::nullopt);
   EXPECT_EQ(ParseRetryAfter("-5", now), std::nullopt);
+  // Beyond what the clock's nanoseconds can count.
+  EXPECT_EQ(ParseRetryAfter("Fri, 31 Dec 9999 23:59:59 GMT", now),
+            std::chrono::sys_days(std::chrono::year(9999) / 12 / 31) + 86399s - now);
 }
 
 TEST(PushDeliveryTest, SecretsAreMaskedInReasonsAndListings) {
@@ -123,6 +128,20 @@ TEST(PushDeliveryTest, SecretsAreMaskedInReasonsAndListings) {
     EXPECT_EQ(JudgeReply(item.channel, R::Answer(401, "bad " + item.leak)).reason,
               "HTTP 401: bad ***");
   }
+  EXPECT_EQ(JudgeReply(Channel(T::kNtfy, "https://n.example/t", "tk_2"),
+                       R::Answer(200, R"({"id":"tk_2"})"))
+                .id,
+            "***");
+}
+
+TEST(PushDeliveryTest, ALongReplyIsMaskedThenCutAndStaysOneLine) {
+  // An error page that echoes the URL: the cut falls inside the token.
+  const ChannelConfig channel =
+      Channel(T::kDiscord, "https://d.example/api/webhooks/1/Tok0123456789");
+  const std::string body = std::string(150, 'x') + "Tok0123456789" + std::string(50, 'y');
+  EXPECT_EQ(JudgeReply(channel, R::Answer(404, body)).reason,
+            "HTTP 404: " + std::string(150, 'x') + "***" + std::string(8, 'y') +
+                " [cut short: too long for this service]");
 }
 
 }  // namespace

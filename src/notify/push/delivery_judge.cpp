@@ -16,12 +16,16 @@ namespace {
 constexpr std::string_view kMask = "***";
 constexpr std::size_t kMaxReasonLine = 200;
 
-// The reply's first line, fit for a message.
-std::string FirstLine(std::string_view body) {
+// The reply's first line, fit for a message: masked before it is cut, so that a cut cannot leave
+// the start of a secret, and kept on one line, which the cut note alone would not be.
+std::string FirstLine(std::string_view body, const ChannelConfig& channel) {
   std::string_view line = body.substr(0, body.find('\n'));
   if (line.ends_with('\r')) line.remove_suffix(1);
-  std::string shown = ValidUtf8(DeviceText(line));
-  if (shown.size() > kMaxReasonLine) shown = FitText(shown, kMaxReasonLine, TextMeasure::kBytes);
+  std::string shown = MaskSecrets(ValidUtf8(DeviceText(line)), channel);
+  if (shown.size() > kMaxReasonLine) {
+    shown = FitText(shown, kMaxReasonLine, TextMeasure::kBytes);
+    std::replace(shown.begin(), shown.end(), '\n', ' ');
+  }
   return shown;
 }
 
@@ -48,13 +52,13 @@ const char* IdField(ChannelType type) {
   }
 }
 
-std::string MessageId(ChannelType type, const std::string& body) {
-  const char* field = IdField(type);
+std::string MessageId(const ChannelConfig& channel, const std::string& body) {
+  const char* field = IdField(channel.type);
   if (field == nullptr) return "";
   const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
   if (reply.is_discarded() || !reply.is_object() || !reply.contains(field)) return "";
   const nlohmann::json& id = reply[field];
-  if (id.is_string()) return FirstLine(id.get<std::string>());
+  if (id.is_string()) return FirstLine(id.get<std::string>(), channel);
   if (id.is_number_integer()) return std::to_string(id.get<std::int64_t>());
   return "";
 }
@@ -63,8 +67,9 @@ bool IsRetryableStatus(int status) {
   return status == 429 || (status >= 500 && status <= 599);
 }
 
-// An IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT": the form HTTP servers must send.
-std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_view text) {
+// An IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT": the form HTTP servers must send. In whole
+// seconds: the clock's nanoseconds overflow for a date some centuries away.
+std::optional<std::chrono::sys_seconds> ParseHttpDate(std::string_view text) {
   constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT") {
@@ -167,15 +172,14 @@ DeliveryOutcome JudgeReply(const ChannelConfig& channel, const HttpReply& reply)
     case HttpReply::Stage::kAnswered:
       break;
   }
-  const std::string line = FirstLine(reply.body);
+  const std::string line = FirstLine(reply.body, channel);
   const std::string status_text =
       "HTTP " + std::to_string(reply.status) + (line.empty() ? "" : ": " + line);
-  if (reply.status < 200 || reply.status > 299)
-    return {DeliveryKind::kFailed, "", MaskSecrets(status_text, channel)};
+  if (reply.status < 200 || reply.status > 299) return {DeliveryKind::kFailed, "", status_text};
   // Slack answers a message it refuses with 200 too (or with 4xx and a word); only "ok" is ok.
   if (channel.type == ChannelType::kSlack && Trimmed(reply.body) != "ok")
-    return {DeliveryKind::kFailed, "", MaskSecrets(status_text, channel)};
-  return {DeliveryKind::kDelivered, MessageId(channel.type, reply.body), ""};
+    return {DeliveryKind::kFailed, "", status_text};
+  return {DeliveryKind::kDelivered, MessageId(channel, reply.body), ""};
 }
 
 std::optional<std::chrono::milliseconds> RetryWait(const ChannelConfig& channel,
@@ -194,6 +198,8 @@ std::optional<std::chrono::milliseconds> RetryWait(const ChannelConfig& channel,
     case HttpReply::Stage::kAnswered:
       if (!IsRetryableStatus(reply.status)) return std::nullopt;
       if (reply.retry_after) asked = ParseRetryAfter(*reply.retry_after, now);
+      // Checked in seconds: a wait that large would overflow as milliseconds.
+      if (asked && *asked > kRetryBudget) return std::nullopt;
       break;
   }
   const unsigned doublings = std::min(attempts > 0 ? attempts - 1 : 0u, 16u);
@@ -218,7 +224,7 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
   }
   const auto date = ParseHttpDate(text);
   if (!date) return std::nullopt;
-  const auto wait = std::chrono::ceil<std::chrono::seconds>(*date - now);
+  const std::chrono::seconds wait = *date - std::chrono::floor<std::chrono::seconds>(now);
   return std::max(wait, std::chrono::seconds(0));
 }
 
