@@ -16,6 +16,10 @@ namespace raid {
 // JSON and the metrics replace what is not UTF-8.
 std::string DeviceText(std::string_view bytes);
 
+// The length of the UTF-8 sequence `text` starts with (well-formed: no overlong form, surrogate
+// or value past U+10FFFF), or 0 when it starts with none; `text` must not be empty.
+std::size_t Utf8SequenceLength(std::string_view text);
+
 // A model (40 bytes) or serial (20 bytes) field with its byte pairs swapped back, up to its first
 // zero byte, as DeviceText. Model texts lose their trailing blanks, but never below six
 // characters; serial texts are not trimmed.

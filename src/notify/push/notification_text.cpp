@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "common/product.h"
+#include "common/text_helpers.h"
 
 namespace raid {
 namespace {
@@ -15,35 +16,6 @@ constexpr std::string_view kTestLine = "Push notification test!";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr std::string_view kNotAnsweringText = "does not answer";
 constexpr std::string_view kAnswersAgainText = "answers again";
-
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
-std::size_t SequenceLength(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 0;
-  char32_t code = 0;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    code = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3F);
-  }
-  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 // What a character of `length` UTF-8 bytes costs in `measure`.
 std::size_t Cost(std::size_t length, TextMeasure measure) {
@@ -79,7 +51,7 @@ std::string NotificationText(const PushNotification& notification) {
 std::string FitText(std::string_view text, std::size_t limit, TextMeasure measure) {
   std::size_t total = 0;
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = std::max<std::size_t>(SequenceLength(text.substr(at)), 1);
+    const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(text.substr(at)), 1);
     total += Cost(length, measure);
     at += length;
   }
@@ -90,7 +62,7 @@ std::string FitText(std::string_view text, std::size_t limit, TextMeasure measur
   std::size_t used = 0;
   std::size_t end = 0;
   while (end < text.size()) {
-    const std::size_t length = std::max<std::size_t>(SequenceLength(text.substr(end)), 1);
+    const std::size_t length = std::max<std::size_t>(Utf8SequenceLength(text.substr(end)), 1);
     if (used + Cost(length, measure) > room) break;
     used += Cost(length, measure);
     end += length;
@@ -102,7 +74,7 @@ std::string ValidUtf8(std::string_view text) {
   std::string valid;
   valid.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = SequenceLength(text.substr(at));
+    const std::size_t length = Utf8SequenceLength(text.substr(at));
     if (length == 0) {
       valid += kReplacement;
       ++at;
