@@ -22,6 +22,9 @@
 #include "gui/widgets/window_look.h"
 #include "notify/curl_smtp_client.h"
 #include "notify/mail_worker.h"
+#include "notify/push/channel_config.h"
+#include "notify/push/curl_http_client.h"
+#include "notify/push/push_files.h"
 #include "power/session_end.h"
 #include "sysinfo/host_info.h"
 #include "ui_tform1.h"
@@ -31,6 +34,7 @@ namespace {
 
 constexpr const char* kUpgradingText = "Firmware is upgrading, please wait a moment.";
 constexpr const char* kSystemInformationCaption = "System Information";
+constexpr const char* kPushOffText = "Push channels are off: ";
 // How long closing waits for the workers: a read to a bridge that stopped answering can hold
 // one of them until the read's time-out.
 constexpr auto kWorkerStopLimit = std::chrono::seconds(5);
@@ -84,6 +88,7 @@ void TForm1::FormCreate() {
   ConnectHandlers();
   SetUpTimers();
   SetUpMail();
+  SetUpPush();
   email_ = std::make_unique<WindowEmail>(this, email_page_, *mail_);
   smart_ = std::make_unique<WindowSmart>(core_, selection_, this, smart_page_, status_page_,
                                          window_ui_, options_.log_folder);
@@ -177,6 +182,30 @@ void TForm1::SetUpMail() {
   if (const std::optional<std::string> problem = mail_->store().CheckAtStart()) {
     ui::ShowMessageBox(this, {kMailMessageCaption, *problem, MessageIcon::kWarning});
   }
+}
+
+// Every alert also goes to the push channels of notify.toml, in its mail's words whether it is
+// mailed or not, and so does an enclosure that stops or starts answering. A file that cannot be
+// used is said once, and no channel hears anything.
+void TForm1::SetUpPush() {
+  const std::filesystem::path file =
+      options_.notify_file.empty() ? NotifyFolder() / kNotifyFileName : options_.notify_file;
+  std::vector<ChannelConfig> channels;
+  std::string error;
+  if (!LoadNotifyChannels(file, channels, error)) {
+    window_ui_.SetPanelText(kPushOutcomePanel, kPushOffText + error);
+    return;
+  }
+  if (channels.empty()) return;
+  HttpClientFactory factory = options_.http_client;
+  if (!factory) factory = [] { return std::make_unique<CurlHttpClient>(); };
+  AlertMailer& mailer = *mail_->mailer();
+  // The name the host description found at start: asking the host again could block here.
+  push_ = std::make_unique<AlertPush>(std::move(channels), std::move(factory),
+                                      SystemNameOf(mailer.SystemInfoLines()),
+                                      ShowPushOutcomes(worker_ui_));
+  mailer.SetAlertTextHandler([push = push_.get()](const AlertText& alert) { push->Alert(alert); });
+  core_.monitor().SetAnswerListener(push_.get());
 }
 
 // The event detector's alerts go to the mailer. What the RAID worker's poll and detection leave
@@ -455,11 +484,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-// What is due may still go out within the mail grace; then the mail under way is cancelled.
+// What is due may still go out within the mail grace; then the mail under way is cancelled. The
+// push channels stop beside it, each with a grace of its own, so a dead service adds no wait.
 void TForm1::StopWorkers(const std::function<void()>& meanwhile) {
-  if (!workers_ || workers_stopped_) return;
-  workers_stopped_ = workers_->StopWithin(
-      kMailStopGrace, kWorkerStopLimit, [this] { mail_->mailer()->Cancel(); }, meanwhile);
+  if (push_) push_->BeginStop();
+  if (workers_ && !workers_stopped_) {
+    workers_stopped_ = workers_->StopWithin(
+        kMailStopGrace, kWorkerStopLimit, [this] { mail_->mailer()->Cancel(); }, meanwhile);
+  }
+  if (push_) push_->FinishStop(meanwhile);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -2,9 +2,9 @@
 // The main window: a thin shell around the monitoring core. It owns the pages, the four timers
 // and the three worker threads, and binds the widgets to the models: which enclosure each page
 // shows (PageSelection), the firmware actions (WindowFirmware), the SMART page (WindowSmart),
-// the mail pieces (MailStack). Its handlers keep the names the window's description gives them
-// and delegate. No controller exchange runs on its thread: the workers do them, and what they
-// show arrives here as queued calls, in order.
+// the mail pieces (MailStack) and the push channels (AlertPush). Its handlers keep the names the
+// window's description gives them and delegate. No controller exchange runs on its thread: the
+// workers do them, and what they show arrives here as queued calls, in order.
 #pragma once
 
 #include <QMainWindow>
@@ -28,6 +28,7 @@
 #include "monitor/page_selection.h"
 #include "monitor/worker_threads.h"
 #include "notify/mail_stack.h"
+#include "notify/push/alert_push.h"
 #include "status/device_captions.h"
 
 class QCheckBox;
@@ -105,6 +106,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   void ConnectHandlers();
   void SetUpTimers();
   void SetUpMail();
+  void SetUpPush();
   void SetUpWorkers();
   void SetUpDeviceWatch(bool kernel_device_events);
 
@@ -148,6 +150,7 @@ class TForm1 : public QMainWindow, private ScheduleView {
   WindowLogSave log_save_{this, window_ui_, core_};
   // The mail pieces outlive the workers that use them.
   std::unique_ptr<MailStack> mail_;
+  std::unique_ptr<AlertPush> push_;  // none without channels
   std::unique_ptr<MonitoringLoop> loop_;
   std::unique_ptr<WorkerThreads> workers_;
   std::unique_ptr<DeviceChangeWatcher> watcher_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "firmware/keep_awake.h"
+#include "notify/push/http_client.h"
 #include "notify/settings_backend.h"
 #include "notify/smtp_client.h"
 
@@ -29,6 +30,10 @@ struct WindowOptions {
   std::function<std::vector<std::string>()> system_info;
   // The client alert and test mails go out through: libcurl's when not given.
   std::function<std::unique_ptr<SmtpClient>()> smtp_client;
+  // The push channels' file: notify.toml in NotifyFolder() when empty.
+  std::filesystem::path notify_file;
+  // The clients push notifications go out through, one per channel: libcurl's when not given.
+  HttpClientFactory http_client;
   // The firmware file the user picks, empty when cancelled: the open dialog when not given.
   std::function<std::string()> choose_firmware_file;
   // What keeps the machine up during an upgrade: the platform's sleep inhibitor when not given.

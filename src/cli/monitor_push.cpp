@@ -3,11 +3,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "cli/notify_command.h"
 #include "notify/push/channel_config.h"
 #include "notify/push/delivery_judge.h"
-#include "notify/push/notification_text.h"
 #include "notify/push/push_files.h"
 #include "sysinfo/host_info.h"
 
@@ -40,47 +40,21 @@ std::unique_ptr<MonitorPush> MonitorPush::Start() {
 
 MonitorPush::MonitorPush(std::vector<ChannelConfig> channels, HttpClientFactory factory,
                          std::string host)
-    : host_(std::move(host)),
-      notifier_(std::make_unique<PushNotifier>(
-          std::move(channels), std::move(factory), clock_,
+    : push_(
+          std::move(channels), std::move(factory), std::move(host),
           [](const std::string& channel, const PushNotification&, const DeliveryOutcome& outcome) {
             std::fprintf(stderr, "raidctl: push %s\n", OutcomeText(channel, outcome).c_str());
-          })) {}
+          }) {}
 
 MonitorPush::~MonitorPush() {
-  BeginStop();
   FinishStop();
 }
 
-void MonitorPush::Alert(const AlertText& alert) {
-  notifier_->Notify(AlertNotification(alert, host_, clock_.WallNow()));
-}
-
-void MonitorPush::Answer(unsigned enclosure, bool answers) {
-  const auto now = clock_.WallNow();
-  if (!answers) {
-    silent_since_.emplace(enclosure, now);
-    notifier_->Notify(AnswerNotification(enclosure, false, host_, now, now));
-    return;
-  }
-  const auto silent = silent_since_.find(enclosure);
-  if (silent == silent_since_.end()) return;  // nothing was said that this would resolve
-  notifier_->Notify(AnswerNotification(enclosure, true, host_, silent->second, now));
-  silent_since_.erase(silent);
-}
-
-void MonitorPush::BeginStop() {
-  if (stop_begun_) return;
-  stop_begun_ = true;
-  stopping_ = std::thread([this] { not_delivered_ = notifier_->Stop(); });
-}
-
 void MonitorPush::FinishStop() {
-  if (!stopping_.joinable()) return;
-  stopping_.join();
-  if (not_delivered_ > 0) {
+  if (std::exchange(finished_, true)) return;
+  if (const std::size_t not_delivered = push_.FinishStop(); not_delivered > 0) {
     std::fprintf(stderr, "raidctl: %zu push notification(s) were not delivered before the stop\n",
-                 not_delivered_);
+                 not_delivered);
   }
 }
 

@@ -5,16 +5,12 @@
 // a stopping service has.
 #pragma once
 
-#include <chrono>
-#include <cstddef>
-#include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "notify/alert_mailer.h"
-#include "notify/push/push_notifier.h"
+#include "notify/push/alert_push.h"
 
 namespace raid::cli {
 
@@ -28,28 +24,22 @@ class MonitorPush {
   MonitorPush& operator=(const MonitorPush&) = delete;
 
   // From the thread that raises alerts.
-  void Alert(const AlertText& alert);
+  void Alert(const AlertText& alert) { push_.Alert(alert); }
   // The enclosure DeviceN stopped answering, or answers again.
-  void Answer(unsigned enclosure, bool answers);
+  void Answer(unsigned enclosure, bool answers) { push_.Answer(enclosure, answers); }
 
-  // The stop, on a thread of its own; FinishStop waits for it and says how many notifications
-  // were not delivered.
-  void BeginStop();
+  // The stop, on a thread of its own; FinishStop waits for it and says (once) how many
+  // notifications were not delivered.
+  void BeginStop() { push_.BeginStop(); }
   void FinishStop();
 
-  const PushNotifier& notifier() const { return *notifier_; }
+  const PushNotifier& notifier() const { return push_.notifier(); }
 
  private:
   MonitorPush(std::vector<ChannelConfig> channels, HttpClientFactory factory, std::string host);
 
-  SystemClock clock_;
-  std::string host_;
-  std::unique_ptr<PushNotifier> notifier_;
-  // When each enclosure that does not answer stopped: its resolution says since when.
-  std::map<unsigned, std::chrono::system_clock::time_point> silent_since_;
-  bool stop_begun_ = false;
-  std::thread stopping_;
-  std::size_t not_delivered_ = 0;
+  AlertPush push_;
+  bool finished_ = false;
 };
 
 }  // namespace raid::cli

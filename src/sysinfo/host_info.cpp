@@ -2,6 +2,7 @@
 #include "sysinfo/host_info.h"
 
 #include <future>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +10,8 @@
 namespace raid {
 
 namespace {
+
+constexpr char kSystemNameLabel[] = "\nSystem Name : ";
 
 using Question = std::string (HostInfoSource::*)();
 
@@ -50,10 +53,18 @@ std::vector<std::string> SystemInfoLines(const HostFacts& facts) {
   return {
       "\n=========== [System Information] ==============",
       "\nMotherBoard : " + facts.board_manufacturer + " - " + facts.board_product,
-      "\nSystem Name : " + facts.system_name,
+      kSystemNameLabel + facts.system_name,
       "\nIP Address  : " + facts.ip_addresses,
       "\n===============================================",
   };
+}
+
+std::string SystemNameOf(const std::vector<std::string>& lines) {
+  const std::string_view label = kSystemNameLabel;
+  for (const std::string& line : lines) {
+    if (line.starts_with(label)) return line.substr(label.size());
+  }
+  return {};
 }
 
 HostFacts QueryHostFacts(std::shared_ptr<HostInfoSource> source,

@@ -37,6 +37,9 @@ inline constexpr std::chrono::milliseconds kHostQueryLimit{3000};
 // The five lines, each starting with a line feed, so joined or mailed each begins a new line.
 std::vector<std::string> SystemInfoLines(const HostFacts& facts);
 
+// The system name that `lines` (SystemInfoLines) carry; empty when they carry none.
+std::string SystemNameOf(const std::vector<std::string>& lines);
+
 // Asks `source` for all four facts at once, each on a thread of its own, and waits no longer than
 // `per_source_limit` in all: whatever has not answered by then is empty text, so the window's
 // start-up never hangs on the host. A thread that is still waiting is left behind; it owns its
