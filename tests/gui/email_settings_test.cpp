@@ -100,13 +100,49 @@ class EmailSettingsTest : public ::testing::Test {
   fs::path SettingsFolder() const { return folder_ / "settings"; }
 
 #ifdef _WIN32
-  // A key of this test's own, and the template files the saves wrote into the store's default
-  // template folder (the system folder, in the test's own Wine prefix), gone after each test.
+  // The registry store on a key of this test's own, gone after each test; its template files go
+  // to the test's folder, not to the system folder other programs' tests use.
+  class TestRegistryStore : public SettingsBackend {
+   public:
+    TestRegistryStore(const std::string& key, std::string templates)
+        : store_(MakeRegistrySettingsBackend(HKEY_CURRENT_USER, key)),
+          templates_(std::move(templates)) {}
+    bool Refresh() override { return store_->Refresh(); }
+    bool KeyExists() override { return store_->KeyExists(); }
+    bool CreateKey() override { return store_->CreateKey(); }
+    std::vector<std::string> ValueNames() override { return store_->ValueNames(); }
+    std::optional<std::string> ReadString(std::string_view name) override {
+      return store_->ReadString(name);
+    }
+    std::optional<std::vector<std::uint8_t>> ReadBinary(std::string_view name) override {
+      return store_->ReadBinary(name);
+    }
+    std::optional<std::uint32_t> ReadInteger(std::string_view name) override {
+      return store_->ReadInteger(name);
+    }
+    bool WriteString(std::string_view name, std::string_view value) override {
+      return store_->WriteString(name, value);
+    }
+    bool WriteBinary(std::string_view name, std::span<const std::uint8_t> value) override {
+      return store_->WriteBinary(name, value);
+    }
+    bool WriteInteger(std::string_view name, std::uint32_t value) override {
+      return store_->WriteInteger(name, value);
+    }
+    bool Commit() override { return store_->Commit(); }
+    const std::string& error() const override { return store_->error(); }
+    std::string Location() const override { return store_->Location(); }
+    std::string DefaultTemplateFolder() const override { return templates_; }
+
+   private:
+    std::unique_ptr<SettingsBackend> store_;
+    std::string templates_;
+  };
   std::string Key() const {
     return "SOFTWARE\\raidgui-tests\\email-" + folder_.path().filename().string();
   }
   std::unique_ptr<SettingsBackend> Store() const {
-    return MakeRegistrySettingsBackend(HKEY_CURRENT_USER, Key());
+    return std::make_unique<TestRegistryStore>(Key(), PathToUtf8(folder_ / ""));
   }
   bool NothingSaved() const {
     HKEY key = nullptr;
@@ -116,13 +152,6 @@ class EmailSettingsTest : public ::testing::Test {
     return false;
   }
   void ForgetStore() {
-    const fs::path templates = Store()->DefaultTemplateFolder();
-    for (unsigned kind = 1; kind <= 4; ++kind) {
-      for (TemplatePart part : {TemplatePart::kSubject, TemplatePart::kContents}) {
-        std::error_code ignored;
-        fs::remove(templates / TemplateFileName(static_cast<AlertKind>(kind), part), ignored);
-      }
-    }
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Key().c_str());
     ::RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\raidgui-tests");  // when no other test has one
   }
