@@ -48,6 +48,8 @@ class MonitorMetrics {
                  std::filesystem::path path);
   void AfterCycle();
   void AtStop() { Gather(); }
+  // The push channels read again: their counts from now on.
+  void CountPushChannels(const PushNotifier* push) { collector_.CountPushChannels(push); }
 
  private:
   void Gather();

@@ -347,14 +347,18 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   WatchdogFeeder watchdog(notifier, session.clock(), notifier.WatchdogTimeout());
   std::optional<MonitorMetrics> metrics;
   if (metrics_path) {
-    metrics.emplace(session, mailer, push ? &push->notifier() : nullptr, *metrics_path);
+    metrics.emplace(session, mailer, push ? push->notifier() : nullptr, *metrics_path);
   }
   while (!StopRequested()) {
     const std::uint64_t now = clock.NowMs();
     if (now >= end) break;
     if (TakeReloadRequest()) {
-      std::fputs("raidctl: SIGHUP: reading the mail settings again\n", stderr);
+      std::fputs("raidctl: SIGHUP: reading the mail settings and notify.toml again\n", stderr);
       AnnounceMail(mail, mail.ReloadSettings());
+      if (push) {
+        push->Reload();
+        if (metrics) metrics->CountPushChannels(push->notifier());
+      }
     }
     if (watcher->TakeChanges()) loop->DeviceChanged();
     timers.FireDue(*loop, now);

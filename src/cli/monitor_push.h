@@ -16,29 +16,40 @@ namespace raid::cli {
 
 class MonitorPush {
  public:
-  // None, said on stderr, when notify.toml names no channel, cannot be used, or this build
-  // cannot send.
+  // None, said on stderr, when this build cannot send; otherwise the channels of notify.toml, if
+  // any (a file that cannot be used is said, and no channel hears anything).
   static std::unique_ptr<MonitorPush> Start();
   ~MonitorPush();
   MonitorPush(const MonitorPush&) = delete;
   MonitorPush& operator=(const MonitorPush&) = delete;
 
-  // From the thread that raises alerts.
-  void Alert(const AlertText& alert) { push_.Alert(alert); }
-  // The enclosure DeviceN stopped answering, or answers again.
-  void Answer(unsigned enclosure, bool answers) { push_.Answer(enclosure, answers); }
+  // SIGHUP: notify.toml read again. New channels take over at once; the old ones get the stop's
+  // grace for what they hold, in the background. A file that cannot be used keeps the channels
+  // as they were.
+  void Reload();
 
-  // The stop, on a thread of its own; FinishStop waits for it and says (once) how many
+  // From the monitor's thread, as everything here.
+  void Alert(const AlertText& alert);
+  // The enclosure DeviceN stopped answering, or answers again.
+  void Answer(unsigned enclosure, bool answers);
+
+  // The stop, on threads of their own; FinishStop waits for it and says (once) how many
   // notifications were not delivered.
-  void BeginStop() { push_.BeginStop(); }
+  void BeginStop();
   void FinishStop();
 
-  const PushNotifier& notifier() const { return push_.notifier(); }
+  // The channels counted in the metrics now; null for none.
+  const PushNotifier* notifier() const { return push_ ? &push_->notifier() : nullptr; }
 
  private:
-  MonitorPush(std::vector<ChannelConfig> channels, HttpClientFactory factory, std::string host);
+  MonitorPush(HttpClientFactory factory, std::string host);
+  // The channels of notify.toml, said on stderr; false when the file cannot be used.
+  bool Load(std::unique_ptr<AlertPush>& push);
 
-  AlertPush push_;
+  HttpClientFactory factory_;
+  std::string host_;
+  std::unique_ptr<AlertPush> push_;
+  std::vector<std::unique_ptr<AlertPush>> retired_;  // replaced by a reload, still stopping
   bool finished_ = false;
 };
 

@@ -12,6 +12,7 @@ cannot be shown refused there.
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -315,6 +316,49 @@ events = ["no-response"]
             time.sleep(0.2)
         self.assertEqual(alerts(), [])
         self.assertEqual(webhook("resolved")["alerts"][0]["labels"], labels)
+
+    def test_sighup_reads_the_channels_again_and_keeps_them_over_a_bad_file(self):
+        if under_wine():
+            self.skipTest("SIGHUP is for Linux services")
+        base = self.receiver.base
+
+        def channel(name):
+            return f'[[channel]]\nname = "{name}"\ntype = "ntfy"\nurl = "{base}/ntfy/ok/{name}"\n'
+
+        self.write_channels(channel("before"))
+        story = os.path.join(self.folder, "pull.json")
+        with open(story, "w") as file:
+            json.dump({"drives": [{"number": 1, "type": "enclosure", "mode": "mirroring"}],
+                       "timeline": [{"at_s": 8, "drive": 1, "action": "pull_drive",
+                                     "port": 1}]}, file)
+        err = os.path.join(self.folder, "monitor.err")
+
+        def said(text, seconds=20):
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                with open(err, encoding="utf-8") as file:
+                    if text in file.read():
+                        return True
+                time.sleep(0.1)
+            return False
+
+        with open(err, "w") as stderr:
+            monitor = subprocess.Popen(
+                [RAIDCTL, "monitor", "--simulate", story, "--realtime", "--for", "30"],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=stderr)
+        self.addCleanup(monitor.wait)
+        self.addCleanup(monitor.kill)
+        self.assertTrue(said("push channel(s): before"))
+        self.write_channels(channel("after"))
+        monitor.send_signal(signal.SIGHUP)
+        self.assertTrue(said("push channel(s): after"))
+        self.write_channels('[[channel]]\nname = "broken"\n')
+        monitor.send_signal(signal.SIGHUP)
+        self.assertTrue(said("the push channels stay as they were"))
+        self.assertTrue(said("push after: delivered"))
+        monitor.send_signal(signal.SIGTERM)
+        self.assertEqual(monitor.wait(timeout=10), 0)
+        self.assertEqual([r["path"] for r in self.receiver.requests()], ["/ntfy/ok/after"])
 
     def test_unusable_files_and_names_exit_2_and_show_masks_secrets(self):
         if under_wine():

@@ -34,6 +34,16 @@ void AlertPush::Alert(const AlertText& alert) {
   notifier_->Notify(AlertNotification(alert, host_, clock_.WallNow()));
 }
 
+AlertPush::SilentSince AlertPush::Silent() {
+  const std::lock_guard lock(silent_mutex_);
+  return silent_since_;
+}
+
+void AlertPush::AssumeSilent(SilentSince silent) {
+  const std::lock_guard lock(silent_mutex_);
+  silent_since_ = std::move(silent);
+}
+
 void AlertPush::Answer(unsigned enclosure, bool answers) {
   const auto now = clock_.WallNow();
   std::chrono::system_clock::time_point since = now;

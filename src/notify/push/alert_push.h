@@ -58,6 +58,11 @@ class AlertPush final : public AnswerListener {
 
   const PushNotifier& notifier() const { return *notifier_; }
 
+  // The enclosures said to be silent and since when, for channels read again to resolve later.
+  using SilentSince = std::map<unsigned, std::chrono::system_clock::time_point>;
+  SilentSince Silent();
+  void AssumeSilent(SilentSince silent);
+
  private:
   SystemClock clock_;
   const std::string host_;
