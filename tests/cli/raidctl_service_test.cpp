@@ -263,7 +263,8 @@ TEST_F(RaidctlServiceTest, SighupReloadsTheMailSettingsWithoutStoppingTheMonitor
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   const std::vector<std::string> err = SplitLines(ReadText(ErrFile()));
-  EXPECT_EQ(std::count(err.begin(), err.end(), "raidctl: SIGHUP: reading the mail settings and notify.toml again"),
+  EXPECT_EQ(std::count(err.begin(), err.end(),
+                       "raidctl: SIGHUP: reading the mail settings and notify.toml again"),
             2);
   EXPECT_EQ(err.back(), "raidctl: monitor stopped");
 }
