@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <toml++/toml.h>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
+#include "common/toml.h"
 
 #include "common/platform_files.h"
 #include "common/text_helpers.h"
+#include "notify/linux/toml_document_writer.h"
 #include "notify/mail_templates.h"
 
 namespace raid {
@@ -145,14 +145,12 @@ class TomlSettingsBackend final : public SettingsBackend {
   bool Commit() override {
     if (!dirty_) return true;
     if (!MakeFolder()) return false;
-    std::ostringstream text;
-    // Basic strings only: this toml++ drops the first line break of a multi-line string it
-    // writes, so a value that starts with one would not read back.
-    text << kFileHeader << toml::toml_formatter{table_, toml::format_flags::allow_unicode_strings}
-         << '\n';
+    // Not toml++'s own writer: it drops the first line break of a multi-line string and leaves
+    // keys with quotes bare, so what it wrote would not always read back.
+    const std::string text = std::string(kFileHeader) + TomlDocumentText(table_);
     // The file holds the scrambled password: owner-only, also when someone had made it readable
     // to others (an editor, a copy), and never created otherwise.
-    if (!ReplaceFileContents(file_, text.str(), FileAccess::kOwnerOnly, error_)) return false;
+    if (!ReplaceFileContents(file_, text, FileAccess::kOwnerOnly, error_)) return false;
     dirty_ = false;
     return true;
   }
