@@ -3,6 +3,8 @@
 # build takes them from vcpkg. The Windows cross build has MinGW zlib but no MinGW fmt,
 # nlohmann-json or GoogleTest packages: it uses the header-only forms of the first two and builds
 # GoogleTest from Debian's source copy. Qt and libcurl it builds from Debian's source packages.
+include("${CMAKE_CURRENT_LIST_DIR}/TomlHeaders.cmake")
+
 if(CMAKE_CROSSCOMPILING)
   # libz.a, not the import library libz.dll.a: the exe must not need zlib1.dll beside it.
   set(ZLIB_USE_STATIC_LIBS ON)
@@ -10,7 +12,7 @@ if(CMAKE_CROSSCOMPILING)
   # Only the two header folders, not all of /usr/include (that holds the host's C library).
   set(RAIDGUI_HOST_HEADERS "${CMAKE_BINARY_DIR}/host-headers")
   file(MAKE_DIRECTORY "${RAIDGUI_HOST_HEADERS}")
-  foreach(dir fmt nlohmann toml++)
+  foreach(dir fmt nlohmann)
     if(NOT EXISTS "${RAIDGUI_HOST_HEADERS}/${dir}")
       file(CREATE_LINK "/usr/include/${dir}" "${RAIDGUI_HOST_HEADERS}/${dir}" SYMBOLIC)
     endif()
@@ -21,9 +23,7 @@ if(CMAKE_CROSSCOMPILING)
   add_library(raid_json INTERFACE)
   target_include_directories(raid_json SYSTEM INTERFACE "${RAIDGUI_HOST_HEADERS}")
   # notify.toml, the push channels' file, is read on Windows too.
-  add_library(raid_toml INTERFACE)
-  target_include_directories(raid_toml SYSTEM INTERFACE "${RAIDGUI_HOST_HEADERS}")
-  target_compile_definitions(raid_toml INTERFACE TOML_HEADER_ONLY=1)
+  raid_toml_headers(/usr/include)
 
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
@@ -44,6 +44,8 @@ elseif(WIN32)
   find_package(fmt CONFIG REQUIRED)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
   find_package(tomlplusplus CONFIG REQUIRED)
+  get_target_property(toml_folder tomlplusplus::tomlplusplus INTERFACE_INCLUDE_DIRECTORIES)
+  raid_toml_headers("${toml_folder}")
   find_package(GTest REQUIRED)
   find_package(CURL REQUIRED)
   find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Svg Test)
@@ -57,6 +59,8 @@ else()
   # logind's inhibitor lock over sd-bus
   pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
   find_package(tomlplusplus REQUIRED)  # the Linux settings file and notify.toml
+  get_target_property(toml_folder tomlplusplus::tomlplusplus INTERFACE_INCLUDE_DIRECTORIES)
+  raid_toml_headers("${toml_folder}")
   # SMTP for the alert mails.
   find_package(CURL REQUIRED)
   # The window.
@@ -69,8 +73,6 @@ if(NOT CMAKE_CROSSCOMPILING)
   target_link_libraries(raid_fmt INTERFACE fmt::fmt)
   add_library(raid_json INTERFACE)
   target_link_libraries(raid_json INTERFACE nlohmann_json::nlohmann_json)
-  add_library(raid_toml INTERFACE)
-  target_link_libraries(raid_toml INTERFACE tomlplusplus::tomlplusplus)
   add_library(raid_gtest INTERFACE)
   target_link_libraries(raid_gtest INTERFACE GTest::gmock GTest::gtest_main)
 endif()

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "notify/linux/toml_document_writer.h"
 #include "notify/linux/toml_settings_backend.h"
 #include "notify/mail_settings.h"
 #include "notify/mail_templates.h"
@@ -74,6 +75,23 @@ void CheckTemplate(std::string_view content, const fs::path& file) {
   Check(read == lines);
 }
 
+// Whatever parsed, the writer writes as text that parses to what it wrote again (compared as text:
+// a NaN is not equal to itself).
+void CheckWriterRoundTrip(std::string_view text) {
+  toml::table parsed;
+  try {
+    parsed = toml::parse(text);
+  } catch (const toml::parse_error&) {
+    return;
+  }
+  const std::string written = raid::TomlDocumentText(parsed);
+  try {
+    Check(raid::TomlDocumentText(toml::parse(written)) == written);
+  } catch (const toml::parse_error&) {
+    Check(false);
+  }
+}
+
 }  // namespace
 
 // Every run rewrites the settings and a template file. What is written matters here, not that it
@@ -91,6 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings_text = input.substr(0, at);
     template_text = input.substr(at + kSeparator.size());
   }
+
+  CheckWriterRoundTrip(settings_text);
 
   const fs::path& folder = Folder();
   const fs::path file = folder / raid::kSettingsFileName;

@@ -3,7 +3,7 @@
 
 #include <fmt/format.h>
 
-#include <toml++/toml.h>
+#include "common/toml.h"
 #include <algorithm>
 #include <array>
 #include <utility>
