@@ -205,6 +205,9 @@ void TForm1::SetUpPush() {
                                       SystemNameOf(mailer.SystemInfoLines()),
                                       ShowPushOutcomes(worker_ui_));
   mailer.SetAlertTextHandler([push = push_.get()](const AlertText& alert) { push->Alert(alert); });
+  mailer.SetClearedHandler([push = push_.get()](AlertKind kind, unsigned enclosure, unsigned port) {
+    push->Cleared(kind, enclosure, port);
+  });
   core_.monitor().SetAnswerListener(push_.get());
 }
 

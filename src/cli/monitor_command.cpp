@@ -49,6 +49,9 @@ class MonitorAlerts : public AlertSink {
     told_.BuildAlertInfo(kind, enclosure_index, port);
     if (mailer_ != nullptr) mailer_->BuildAlertInfo(kind, enclosure_index, port);
   }
+  void ConditionCleared(AlertKind kind, unsigned enclosure_index, unsigned port) override {
+    if (mailer_ != nullptr) mailer_->ConditionCleared(kind, enclosure_index, port);
+  }
   void ListPolled() override {
     if (mailer_ != nullptr) mailer_->ListPolled();
   }
@@ -320,6 +323,9 @@ int Monitor(CliSession& session, std::optional<double> for_seconds, ServiceNotif
   const std::unique_ptr<MonitorPush> push = MonitorPush::Start();
   if (push && mailer != nullptr) {
     mailer->SetAlertTextHandler([&push](const AlertText& alert) { push->Alert(alert); });
+    mailer->SetClearedHandler([&push](AlertKind kind, unsigned enclosure_index, unsigned port) {
+      push->Cleared(kind, enclosure_index, port);
+    });
   }
   MonitorAlerts alerts(mailer);
   const std::unique_ptr<EventHookRunner> hook = MakeHookRunner(event_options);

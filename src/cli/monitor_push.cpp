@@ -60,8 +60,8 @@ void MonitorPush::Reload() {
   }
   if (!fresh) std::fputs("raidctl: no push channels now\n", stderr);
   if (push_) {
-    // What an old channel was told still silent is resolved by the new ones.
-    if (fresh) fresh->AssumeSilent(push_->Silent());
+    // What the old channels were told still holds: the new ones remind of it and resolve it.
+    if (fresh) fresh->AssumeHolding(push_->Holding());
     push_->BeginStop();
     retired_.push_back(std::move(push_));
   }
@@ -70,6 +70,10 @@ void MonitorPush::Reload() {
 
 void MonitorPush::Alert(const AlertText& alert) {
   if (push_) push_->Alert(alert);
+}
+
+void MonitorPush::Cleared(AlertKind kind, unsigned enclosure_index, unsigned port) {
+  if (push_) push_->Cleared(kind, enclosure_index, port);
 }
 
 void MonitorPush::Answer(unsigned enclosure, bool answers) {

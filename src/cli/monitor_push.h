@@ -30,6 +30,8 @@ class MonitorPush {
 
   // From the monitor's thread, as everything here.
   void Alert(const AlertText& alert);
+  // What an alert of `kind` told of is well again.
+  void Cleared(AlertKind kind, unsigned enclosure_index, unsigned port);
   // The enclosure DeviceN stopped answering, or answers again.
   void Answer(unsigned enclosure, bool answers);
 

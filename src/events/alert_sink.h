@@ -31,6 +31,11 @@ class AlertSink {
   // The detector has looked at a refreshed list: what the list holds now is what a later removal
   // alert describes.
   virtual void ListPolled() {}
+  // What an alert of `kind` would tell of is not so now: a drive present, a sensor without its
+  // alarm, an enclosure found at that place. Said on every look, whether an alert was raised or
+  // not.
+  virtual void ConditionCleared(AlertKind /*kind*/, unsigned /*enclosure_index*/,
+                                unsigned /*port*/) {}
 };
 
 class RecordingAlertSink : public AlertSink {
@@ -67,6 +72,9 @@ class AlertRouter : public AlertSink {
   }
   void ListPolled() override {
     if (AlertSink* target = target_.load()) target->ListPolled();
+  }
+  void ConditionCleared(AlertKind kind, unsigned enclosure_index, unsigned port) override {
+    if (AlertSink* target = target_.load()) target->ConditionCleared(kind, enclosure_index, port);
   }
 
  private:

@@ -208,6 +208,7 @@ void EventDetector::DetectEvents(PositionMask refreshed_mask) {
     const ControllerStatus& record = RecordAt(i);
     if (!new_section) DriveChanges(i, record);
     SensorAlarms(i, record);
+    ConditionsCleared(i, record);
     Activity(i, record);
     BadSectors(i, record);
   }
@@ -351,6 +352,17 @@ void EventDetector::DriveChanges(unsigned position, const ControllerStatus& reco
   }
 }
 
+void EventDetector::ConditionsCleared(unsigned position, const ControllerStatus& record) {
+  for (unsigned drive = 0; drive < 2; ++drive) {
+    if (record.DriveState(drive) == kDrivePresent)
+      alerts_.ConditionCleared(AlertKind::kHardDisksFail, position, drive);
+  }
+  const std::uint8_t sensors = record.SensorFlags();
+  if (record.SensorFormat() != kSensorReportFormat || (sensors & 0xF0) != 0xA0) return;
+  if (!(sensors & kFanAlarm)) alerts_.ConditionCleared(AlertKind::kFanFail, position, 0);
+  if (!(sensors & kTemperatureAlarm)) alerts_.ConditionCleared(AlertKind::kOverHeat, position, 0);
+}
+
 void EventDetector::SensorAlarms(unsigned position, const ControllerStatus& record) {
   const std::uint8_t sensors = record.SensorFlags();
   if (record.SensorFormat() != kSensorReportFormat || (sensors & 0xF0) != 0xA0) return;
@@ -442,6 +454,7 @@ void EventDetector::AddDiscoveryChanges(const std::vector<ListChange>& changes) 
     const std::string name = PositionName(change.position);
     if (change.kind == ListChange::Kind::kFound) {
       pending_.lines.push_back(name + std::string(kDeviceFoundText));
+      alerts_.ConditionCleared(AlertKind::kDeviceRemoved, change.position, 0);
     } else {
       pending_.lines.push_back(name + std::string(kDeviceRemovedText));
       alerts_.BuildAlertInfo(AlertKind::kDeviceRemoved, change.position, 0);

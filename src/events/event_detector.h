@@ -100,6 +100,8 @@ class EventDetector {
   void RememberDriveFlags(unsigned count);
   void DriveChanges(unsigned position, const ControllerStatus& record);
   void SensorAlarms(unsigned position, const ControllerStatus& record);
+  // What is well in `record` now, said to the alert sink on every look.
+  void ConditionsCleared(unsigned position, const ControllerStatus& record);
   void Activity(unsigned position, const ControllerStatus& record);
   void BadSectors(unsigned position, const ControllerStatus& record);
   void Add(std::string line);

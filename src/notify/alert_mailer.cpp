@@ -181,6 +181,14 @@ void AlertMailer::ListPolled() {
   RememberList();
 }
 
+void AlertMailer::SetClearedHandler(ClearedHandler handler) {
+  cleared_handler_ = std::move(handler);
+}
+
+void AlertMailer::ConditionCleared(AlertKind kind, unsigned enclosure_index, unsigned port) {
+  if (cleared_handler_) cleared_handler_(kind, enclosure_index, port);
+}
+
 void AlertMailer::SetAlertTextHandler(std::function<void(const AlertText&)> handler) {
   alert_text_handler_ = std::move(handler);
 }

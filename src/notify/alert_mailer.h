@@ -115,6 +115,9 @@ class AlertMailer final : public AlertSink {
   // Hears each alert's text as it is raised, on the thread that raises it, before the mail
   // settings decide whether it is mailed. Set before alerts are raised.
   void SetAlertTextHandler(std::function<void(const AlertText&)> handler);
+  // Hears what the detector says is well again, on the thread that polls. Set before it polls.
+  using ClearedHandler = std::function<void(AlertKind, unsigned enclosure_index, unsigned port)>;
+  void SetClearedHandler(ClearedHandler handler);
   // SystemInfoLines, built once at start.
   void SetSystemInfoLines(std::vector<std::string> lines);
   std::vector<std::string> SystemInfoLines() const;
@@ -126,6 +129,8 @@ class AlertMailer final : public AlertSink {
   // Queues the alert's lines and requests a mail, unless the kind is suppressed.
   void BuildAlertInfo(AlertKind kind, unsigned enclosure_index, unsigned port) override;
   void ListPolled() override;
+  // Mails nothing: handed to the cleared handler alone.
+  void ConditionCleared(AlertKind kind, unsigned enclosure_index, unsigned port) override;
 
   // The e-mail worker's look: a reload or mail request, or a test mail, waits.
   bool HasWork() const;
@@ -199,6 +204,7 @@ class AlertMailer final : public AlertSink {
   static_assert(std::atomic<std::size_t>::is_always_lock_free);
   std::function<void(const std::string&)> notice_handler_;
   std::function<void(const AlertText&)> alert_text_handler_;
+  ClearedHandler cleared_handler_;
 };
 
 }  // namespace raid

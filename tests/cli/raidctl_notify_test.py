@@ -249,7 +249,7 @@ timeout = 120
         self.assertEqual(alert["labels"]["enclosure"], "1")
         self.assertEqual(alert["labels"]["drive"], "HDD2")
 
-    def test_a_real_alertmanager_holds_a_silent_enclosure_until_it_answers_again(self):
+    def test_a_real_alertmanager_holds_a_missing_drive_until_it_is_back(self):
         if under_wine():
             self.skipTest("the same requests as natively; Alertmanager runs natively only")
         fixture = subprocess.Popen(
@@ -267,7 +267,7 @@ timeout = 120
 name = "am"
 type = "alertmanager"
 url = "{alertmanager}"
-events = ["no-response"]
+events = ["disk-fail"]
 """)
 
         def story(name, timeline):
@@ -277,11 +277,10 @@ events = ["no-response"]
                            "timeline": timeline}, file)
             return path
 
-        def silent(answering_again):
-            return [{"at_s": 10, "drive": 1, "action": "set_faults",
-                     "faults": {"never_answer": True}}] + (
-                [{"at_s": 120, "drive": 1, "action": "set_faults", "faults": {}}]
-                if answering_again else [])
+        def pulled(back):
+            return [{"at_s": 10, "drive": 1, "action": "pull_drive", "port": 1}] + (
+                [{"at_s": 100, "drive": 1, "action": "insert_drive", "port": 1,
+                  "state": "in_array"}] if back else [])
 
         def alerts():
             with urllib.request.urlopen(f"{alertmanager}/api/v2/alerts?active=true") as reply:
@@ -299,16 +298,16 @@ events = ["no-response"]
                 time.sleep(0.2)
             self.fail(f"no {status} webhook from Alertmanager")
 
-        run = self.raidctl("monitor", "--simulate", story("stays.json", silent(False)),
+        run = self.raidctl("monitor", "--simulate", story("stays.json", pulled(False)),
                            "--for", "100")
         self.assertIn("push am: delivered", run.stderr)
         [labels] = alerts()
-        self.assertEqual((labels["event"], labels["enclosure"]), ("no-response", "1"))
-        self.assertNotIn("drive", labels)
+        self.assertEqual((labels["event"], labels["enclosure"], labels["drive"]),
+                         ("disk-fail", "1", "HDD2"))
         firing = webhook("firing")
         self.assertEqual(firing["alerts"][0]["labels"], labels)
 
-        run = self.raidctl("monitor", "--simulate", story("back.json", silent(True)),
+        run = self.raidctl("monitor", "--simulate", story("back.json", pulled(True)),
                            "--for", "200")
         self.assertEqual(run.stderr.count("push am: delivered"), 2, run.stderr)
         deadline = time.monotonic() + 5

@@ -114,6 +114,14 @@ struct LogCopy {
   }
 };
 
+// The alerts, and apart from them what each look said is well.
+struct ClearsRecordingSink : RecordingAlertSink {
+  void ConditionCleared(AlertKind kind, unsigned enclosure_index, unsigned port) override {
+    cleared.push_back({kind, enclosure_index, port});
+  }
+  std::vector<AlertRequest> cleared;
+};
+
 class EventDetectorTest : public ::testing::Test {
  protected:
   EventDetectorTest() {
@@ -159,7 +167,7 @@ class EventDetectorTest : public ::testing::Test {
   FakeRecords records_;
   MemoryStore store_;
   EventLog log_;
-  RecordingAlertSink alerts_;
+  ClearsRecordingSink alerts_;
   std::unique_ptr<EventDetector> detector_;
 };
 
@@ -322,6 +330,31 @@ TEST_F(EventDetectorTest, SensorAlarmsRaiseAlertsButNoLines) {
                                           AlertRequest{AlertKind::kOverHeat, 0, 0}));
   NextCall();
   EXPECT_THAT(alerts_.Take(), IsEmpty());
+}
+
+// Every look says what is well, so that what was told of can be told resolved: a drive that is
+// present, a sensor without its alarm, an enclosure found again at its place.
+TEST_F(EventDetectorTest, EachLookSaysWhatIsWellAgain) {
+  StartUp();
+  record().bytes[status_layout::kSensorFormat] = 0x11;
+  record().bytes[status_layout::kSensorFlags] = 0xA0 | kTemperatureAlarm;
+  alerts_.cleared.clear();
+  NextCall();
+  EXPECT_THAT(alerts_.cleared, ElementsAre(AlertRequest{AlertKind::kHardDisksFail, 0, 0},
+                                           AlertRequest{AlertKind::kFanFail, 0, 0}));
+  record().bytes[status_layout::kSensorFlags] = 0xA0;
+  SetDrive(record(), 1, {kDrivePresent});
+  alerts_.cleared.clear();
+  NextCall();
+  EXPECT_THAT(alerts_.cleared, ElementsAre(AlertRequest{AlertKind::kHardDisksFail, 0, 0},
+                                           AlertRequest{AlertKind::kHardDisksFail, 0, 1},
+                                           AlertRequest{AlertKind::kFanFail, 0, 0},
+                                           AlertRequest{AlertKind::kOverHeat, 0, 0}));
+  record().bytes[status_layout::kSensorFlags] = 0xFF;  // not reported: nothing said of either
+  alerts_.cleared.clear();
+  detector_->AddDiscoveryChanges({ListChange{ListChange::Kind::kFound, 1}});
+  NextCall(0x00);
+  EXPECT_THAT(alerts_.cleared, ElementsAre(AlertRequest{AlertKind::kDeviceRemoved, 1, 0}));
 }
 
 TEST_F(EventDetectorTest, NewDayStartsANewFileWithASectionAndNoDriveChange) {

@@ -22,48 +22,93 @@ PushOutcomeHandler ShowPushOutcomes(UiSink& ui) {
 
 AlertPush::AlertPush(std::vector<ChannelConfig> channels, HttpClientFactory factory,
                      std::string host, PushOutcomeHandler handler)
-    : host_(std::move(host)),
-      notifier_(std::make_unique<PushNotifier>(std::move(channels), std::move(factory), clock_,
-                                               std::move(handler))) {}
+    : host_(std::move(host)), tracker_(SchedulesOf(channels)) {
+  notifier_ = std::make_unique<PushNotifier>(std::move(channels), std::move(factory), clock_,
+                                             std::move(handler));
+  repeating_ = std::thread([this] { RepeatDue(); });
+}
 
 AlertPush::~AlertPush() {
   FinishStop();
 }
 
+// Under the lock, so that what one thread starts and another clears reaches the queues in order
+// (handing over only queues it).
+void AlertPush::Start(const PushNotification& firing) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!tracker_.Start(firing, clock_.WallNow())) return;
+    notifier_->Notify(firing);
+  }
+  wake_.notify_all();  // a re-post or reminder may now be due sooner
+}
+
+void AlertPush::Clear(const ConditionKey& key) {
+  const std::lock_guard lock(mutex_);
+  if (const std::optional<PushNotification> firing = tracker_.Clear(key))
+    notifier_->Notify(ResolvedNotification(*firing, clock_.WallNow()));
+}
+
 void AlertPush::Alert(const AlertText& alert) {
-  notifier_->Notify(AlertNotification(alert, host_, clock_.WallNow()));
+  Start(AlertNotification(alert, host_, clock_.WallNow()));
 }
 
-AlertPush::SilentSince AlertPush::Silent() {
-  const std::lock_guard lock(silent_mutex_);
-  return silent_since_;
-}
-
-void AlertPush::AssumeSilent(SilentSince silent) {
-  const std::lock_guard lock(silent_mutex_);
-  silent_since_ = std::move(silent);
+void AlertPush::Cleared(AlertKind kind, unsigned enclosure_index, unsigned port) {
+  AlertText alert;
+  alert.kind = kind;
+  alert.enclosure_index = enclosure_index;
+  alert.port = port;
+  Clear(KeyOf(AlertNotification(alert, host_, {})));
 }
 
 void AlertPush::Answer(unsigned enclosure, bool answers) {
-  const auto now = clock_.WallNow();
-  std::chrono::system_clock::time_point since = now;
-  {
-    const std::lock_guard lock(silent_mutex_);
-    if (!answers) {
-      silent_since_.emplace(enclosure, now);
-    } else {
-      const auto silent = silent_since_.find(enclosure);
-      if (silent == silent_since_.end()) return;  // nothing was said that this would resolve
-      since = silent->second;
-      silent_since_.erase(silent);
-    }
+  if (answers) {
+    Clear({std::string(MonitorEventName(MonitorEventKind::kNoResponse)), enclosure, 0});
+  } else {
+    const auto now = clock_.WallNow();
+    Start(AnswerNotification(enclosure, false, host_, now, now));
   }
-  notifier_->Notify(AnswerNotification(enclosure, answers, host_, since, now));
+}
+
+std::vector<PushNotification> AlertPush::Holding() {
+  const std::lock_guard lock(mutex_);
+  return tracker_.Holding();
+}
+
+void AlertPush::AssumeHolding(const std::vector<PushNotification>& holding) {
+  {
+    const std::lock_guard lock(mutex_);
+    tracker_.Assume(holding, clock_.WallNow());
+  }
+  wake_.notify_all();
+}
+
+void AlertPush::RepeatDue() {
+  // Wall time: a reminder is due a day after the wall clock said the condition began. A wait is
+  // never longer than a minute, so that a changed wall clock is noticed soon.
+  constexpr std::chrono::seconds kLongestWait{60};
+  std::unique_lock lock(mutex_);
+  while (!repeating_stopped_) {
+    const auto now = clock_.WallNow();
+    for (const ConditionTracker::Due& due : tracker_.TakeDue(now))
+      notifier_->NotifyChannel(due.channel, due.notification);
+    const std::optional<WallTime> next = tracker_.NextDue();
+    const auto wait = next
+                          ? std::min<std::chrono::system_clock::duration>(*next - now, kLongestWait)
+                          : std::chrono::system_clock::duration(kLongestWait);
+    wake_.wait_for(lock, wait);
+  }
 }
 
 void AlertPush::BeginStop() {
   if (stopping_.joinable() || stop_done_.load()) return;
+  {
+    const std::lock_guard lock(mutex_);
+    repeating_stopped_ = true;
+  }
+  wake_.notify_all();
   stopping_ = std::thread([this] {
+    if (repeating_.joinable()) repeating_.join();
     not_delivered_ = notifier_->Stop();
     stop_done_.store(true);
   });

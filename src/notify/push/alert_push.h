@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The push channels beside the alert mail, as the window and raidctl monitor both use them: each
 // alert (in its mail's words) and each enclosure that stops or starts answering handed to the
-// channels that hear it, and a stop on a thread of its own, so that it runs beside the mail's and
-// both fit in the few seconds a closing program has.
+// channels that hear it, told again while it holds (Alertmanager's re-posts, reminders) and told
+// resolved when it clears, and a stop on a thread of its own, so that it runs beside the mail's
+// and both fit in the few seconds a closing program has.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -19,6 +21,7 @@
 #include "common/clock.h"
 #include "common/ui_sink.h"
 #include "notify/alert_mailer.h"
+#include "notify/push/condition_tracker.h"
 #include "notify/push/push_notifier.h"
 #include "status/status_monitor.h"
 
@@ -43,8 +46,11 @@ class AlertPush final : public AnswerListener {
   AlertPush(const AlertPush&) = delete;
   AlertPush& operator=(const AlertPush&) = delete;
 
-  // From the thread that raises alerts.
+  // From the thread that raises alerts. A condition that already holds is not told twice.
   void Alert(const AlertText& alert);
+  // What an alert of `kind` told of is well again (the detector says so on every poll, whether
+  // or not anything held); from the thread that raises alerts.
+  void Cleared(AlertKind kind, unsigned enclosure_index, unsigned port);
   // The enclosure DeviceN stopped answering, or answers again; from any thread.
   void Answer(unsigned enclosure, bool answers);
   void StoppedAnswering(unsigned position) override { Answer(position + 1, false); }
@@ -58,18 +64,24 @@ class AlertPush final : public AnswerListener {
 
   const PushNotifier& notifier() const { return *notifier_; }
 
-  // The enclosures said to be silent and since when, for channels read again to resolve later.
-  using SilentSince = std::map<unsigned, std::chrono::system_clock::time_point>;
-  SilentSince Silent();
-  void AssumeSilent(SilentSince silent);
+  // The conditions that hold, for channels read again to remind of and resolve later.
+  std::vector<PushNotification> Holding();
+  void AssumeHolding(const std::vector<PushNotification>& holding);
 
  private:
+  void Start(const PushNotification& firing);
+  void Clear(const ConditionKey& key);
+  // The re-posts and reminders, on a thread of their own until the stop.
+  void RepeatDue();
+
   SystemClock clock_;
   const std::string host_;
   std::unique_ptr<PushNotifier> notifier_;
-  std::mutex silent_mutex_;  // discovery and the polls tell from different threads
-  // When each enclosure that does not answer stopped: its resolution says since when.
-  std::map<unsigned, std::chrono::system_clock::time_point> silent_since_;
+  std::mutex mutex_;  // discovery, the polls and the repeating thread all reach the tracker
+  std::condition_variable wake_;
+  ConditionTracker tracker_;
+  bool repeating_stopped_ = false;
+  std::thread repeating_;
   std::thread stopping_;
   std::atomic<bool> stop_done_{false};
   std::size_t not_delivered_ = 0;

@@ -10,12 +10,30 @@ namespace raid {
 namespace {
 
 constexpr std::string_view kResolvedPrefix = "Resolved: ";
+constexpr std::string_view kReminderPrefix = "Reminder: ";
+constexpr std::string_view kStillText = "Unchanged since {} ({} hours ago).";
+constexpr std::string_view kBeganText = "It began {}.";
 constexpr std::string_view kStandsForText = "(stands for {} alerts)";
 constexpr std::string_view kTestSubject = "Push notification test";
 constexpr std::string_view kTestLine = "Push notification test!";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr std::string_view kNotAnsweringText = "does not answer";
 constexpr std::string_view kAnswersAgainText = "answers again";
+
+// What is well again when the condition of `firing` clears.
+std::string ClearedLine(const PushNotification& firing) {
+  const std::string device = fmt::format("Device{}", firing.enclosure);
+  const auto is = [&firing](MonitorEventKind kind) {
+    return firing.event == MonitorEventName(kind);
+  };
+  if (is(MonitorEventKind::kDiskFail) && firing.drive)
+    return fmt::format("{} HDD{} is present again", device, *firing.drive);
+  if (is(MonitorEventKind::kDeviceRemoved)) return device + " is found again";
+  if (is(MonitorEventKind::kOverHeat)) return device + " temperature is normal again";
+  if (is(MonitorEventKind::kFanFail)) return device + " fan is normal again";
+  if (is(MonitorEventKind::kNoResponse)) return fmt::format("{} {}", device, kAnswersAgainText);
+  return device + " is well again";
+}
 
 // What a character of `length` UTF-8 bytes costs in `measure`.
 std::size_t Cost(std::size_t length, TextMeasure measure) {
@@ -26,8 +44,10 @@ std::size_t Cost(std::size_t length, TextMeasure measure) {
 }  // namespace
 
 std::string NotificationTitle(const PushNotification& notification) {
-  return (notification.resolved ? std::string(kResolvedPrefix) : std::string()) +
-         notification.subject;
+  const std::string_view prefix = notification.resolved   ? kResolvedPrefix
+                                  : notification.reminder ? kReminderPrefix
+                                                          : std::string_view();
+  return std::string(prefix) + notification.subject;
 }
 
 std::string NotificationBody(const PushNotification& notification) {
@@ -106,19 +126,37 @@ PushNotification AnswerNotification(unsigned enclosure, bool answers, std::strin
                                     std::chrono::system_clock::time_point now) {
   PushNotification notification;
   notification.event = std::string(MonitorEventName(MonitorEventKind::kNoResponse));
-  // A resolved notification keeps the subject of what it resolves; its title says "Resolved".
   notification.subject =
       fmt::format("[{} Message] Device{} {}", kTitleText, enclosure, kNotAnsweringText);
-  notification.body_lines = {
-      fmt::format("Device{} {}", enclosure, answers ? kAnswersAgainText : kNotAnsweringText)};
+  notification.body_lines = {fmt::format("Device{} {}", enclosure, kNotAnsweringText)};
   notification.host = std::move(host);
   notification.enclosure = enclosure;
   notification.starts_at = answers ? since : now;
-  if (answers) {
-    notification.resolved = true;
-    notification.ends_at = now;
-  }
-  return notification;
+  return answers ? ResolvedNotification(notification, now) : notification;
+}
+
+PushNotification ResolvedNotification(const PushNotification& firing,
+                                      std::chrono::system_clock::time_point now) {
+  // It keeps the subject and labels of what it resolves; its title says "Resolved".
+  PushNotification resolved = firing;
+  resolved.resolved = true;
+  resolved.reminder = false;
+  resolved.ends_at = now;
+  resolved.body_lines = {ClearedLine(firing),
+                         fmt::format(fmt::runtime(kBeganText), UtcTimeText(firing.starts_at))};
+  resolved.stands_for = 1;
+  return resolved;
+}
+
+PushNotification ReminderNotification(const PushNotification& firing,
+                                      std::chrono::system_clock::time_point now) {
+  PushNotification reminder = firing;
+  reminder.reminder = true;
+  const auto hours = std::chrono::duration_cast<std::chrono::hours>(now - firing.starts_at);
+  reminder.body_lines.insert(
+      reminder.body_lines.begin(),
+      fmt::format(fmt::runtime(kStillText), UtcTimeText(firing.starts_at), hours.count()));
+  return reminder;
 }
 
 PushNotification PushTestNotification(std::string host,

@@ -19,7 +19,8 @@ namespace raid {
 // The hook event name of the test notification.
 inline constexpr char kTestEventName[] = "test";
 
-// The subject, with "Resolved: " before it for a condition that has cleared.
+// The subject, with "Resolved: " before it for a condition that has cleared and "Reminder: "
+// for one that still holds.
 std::string NotificationTitle(const PushNotification& notification);
 // The body lines, one a line, and "(stands for N alerts)" after them when it stands for more
 // than one.
@@ -50,6 +51,15 @@ PushNotification AlertNotification(const AlertText& alert, std::string host,
 PushNotification AnswerNotification(unsigned enclosure, bool answers, std::string host,
                                     std::chrono::system_clock::time_point since,
                                     std::chrono::system_clock::time_point now);
+
+// The condition `firing` told of has cleared at `now`: its labels, since when it held, and a
+// line that says what is well again.
+PushNotification ResolvedNotification(const PushNotification& firing,
+                                      std::chrono::system_clock::time_point now);
+
+// `firing` told again at `now`: its text after a line that says since when it has held.
+PushNotification ReminderNotification(const PushNotification& firing,
+                                      std::chrono::system_clock::time_point now);
 
 // The notification raidctl notify-test sends.
 PushNotification PushTestNotification(std::string host,

@@ -30,11 +30,16 @@ PushNotifier::~PushNotifier() {
 }
 
 void PushNotifier::Notify(const PushNotification& notification) {
-  for (const auto& worker : workers_) {
-    const std::vector<std::string>& events = worker->channel().events;
-    if (std::find(events.begin(), events.end(), notification.event) != events.end())
-      worker->Enqueue(notification);
-  }
+  for (std::size_t index = 0; index < workers_.size(); ++index)
+    NotifyChannel(index, notification);
+}
+
+void PushNotifier::NotifyChannel(std::size_t index, const PushNotification& notification) {
+  if (index >= workers_.size()) return;
+  ChannelWorker& worker = *workers_[index];
+  const std::vector<std::string>& events = worker.channel().events;
+  if (std::find(events.begin(), events.end(), notification.event) != events.end())
+    worker.Enqueue(notification);
 }
 
 bool PushNotifier::SendTestNow(std::string_view channel, const PushNotification& test,

@@ -47,6 +47,8 @@ class PushNotifier {
 
   // Hands `notification` to each channel whose events name its event; returns at once.
   void Notify(const PushNotification& notification);
+  // The same for the channel at `index` (in the order of Channels()) alone.
+  void NotifyChannel(std::size_t index, const PushNotification& notification);
 
   // raidctl notify-test: `test` to the channel named `channel`, or to every channel when it is
   // empty, one attempt each without retries, on the calling thread. Not counted. False when no

@@ -45,6 +45,7 @@ struct ChannelConfig {
 struct PushNotification {
   std::string event;      // the hook event name, or "test"
   bool resolved = false;  // the condition has cleared (Alertmanager and webhook say "resolved")
+  bool reminder = false;  // the condition still holds, told again
   std::string subject;    // the alert mail's subject
   std::vector<std::string> body_lines;  // the alert mail's body lines
   std::string host;
