@@ -30,7 +30,8 @@ SOURCE_DIR = ""
 SCRAPE = {"instance": "nas1:9100", "job": "node"}
 STARTS_AT = "2026-12-01 00:00:00"  # read as UTC: raidctl runs with TZ=UTC
 
-# One enclosure through a bad week: hot, then HDD2 pulled (an alert mail that cannot go out), a
+# One enclosure through a bad week: hot, then HDD2 pulled (an alert mail and a push notification
+# that cannot go out), a
 # replacement whose SMART data is failing put in and rebuilt, then the bridge stops answering.
 STORY = {
     "seed": 7,
@@ -96,6 +97,11 @@ def capture_story(folder):
     subprocess.run([RAIDCTL, "mail-setup", "--smtp", "127.0.0.1", "--port", str(port),
                     "--timeout", "2", "--no-auth", "--from", "raid@example.com",
                     "--to", "admin@example.com"], env=env, check=True, capture_output=True)
+    # A push channel there too: its notifications fail as well.
+    notify = os.path.join(config, "notify.toml")
+    with open(os.open(notify, os.O_WRONLY | os.O_CREAT, 0o600), "w") as file:
+        file.write('[[channel]]\nname = "phone"\ntype = "ntfy"\nurl = "http://127.0.0.1:%d/raid"\n'
+                   % port)
     story = os.path.join(folder, "story.json")
     with open(story, "w") as file:
         json.dump(STORY, file)
@@ -358,6 +364,19 @@ class RulesTest(unittest.TestCase):
                  "recipient, in the last hour: check the mail settings (raidctl mail-show, "
                  "raidctl mail-test).")]),
              ("69m", "RaidAlertMailsFailing", [])])
+
+    def test_a_push_channel_that_fails_fires_for_that_channel(self):
+        self.assertEqual(self.captures["normal"].value("raidgui_notifications_failed_total",
+                                                       channel="phone"), 0)
+        self.promtool_test(
+            [self.hold("normal", 5), self.hold("absent", 65)],
+            [("4m", "RaidNotificationsFailing", []),
+             ("8m", "RaidNotificationsFailing", [alert(
+                 "warning", "Push channel phone of nas1:9100 is not delivering",
+                 "Notifications from nas1:9100 to the push channel phone failed, or may not have "
+                 "arrived, in the last hour: check the channel (raidctl notify-show, raidctl "
+                 "notify-test).", channel="phone")]),
+             ("69m", "RaidNotificationsFailing", [])])
 
 
 if __name__ == "__main__":
