@@ -366,13 +366,14 @@ void EventDetector::ConditionsCleared(unsigned position, const ControllerStatus&
 void EventDetector::SensorAlarms(unsigned position, const ControllerStatus& record) {
   const std::uint8_t sensors = record.SensorFlags();
   if (record.SensorFormat() != kSensorReportFormat || (sensors & 0xF0) != 0xA0) return;
-  if ((sensors & kFanAlarm) && !(previous_sensor_flags_ & kFanAlarm)) {
+  std::uint8_t& previous = memory_[position].sensor_flags;
+  if ((sensors & kFanAlarm) && !(previous & kFanAlarm)) {
     alerts_.BuildAlertInfo(AlertKind::kFanFail, position, 0);
   }
-  if ((sensors & kTemperatureAlarm) && !(previous_sensor_flags_ & kTemperatureAlarm)) {
+  if ((sensors & kTemperatureAlarm) && !(previous & kTemperatureAlarm)) {
     alerts_.BuildAlertInfo(AlertKind::kOverHeat, position, 0);
   }
-  previous_sensor_flags_ = sensors;
+  previous = sensors;
 }
 
 void EventDetector::Activity(unsigned position, const ControllerStatus& record) {

@@ -36,6 +36,9 @@ struct PositionMemory {
   bool following_scan = false;
   std::uint8_t direction = 0;  // 0: HDD1 side, 1: HDD2 side
   std::uint8_t bad_sector_count = 0;
+  // The last sensor flags reported. Each enclosure has its own: one byte for all would tell a
+  // lasting alarm again on every look and hide one enclosure's alarm behind another's.
+  std::uint8_t sensor_flags = 0;
 };
 
 // Hears when the day's log stops being saved and when it is saved again. Called on the thread
@@ -118,7 +121,6 @@ class EventDetector {
 
   std::array<PositionMemory, kMaxEnclosures> memory_{};
   unsigned detected_positions_;
-  std::uint8_t previous_sensor_flags_ = 0;
   PendingDeviceLines pending_;
 
   std::chrono::system_clock::time_point log_clock_{};

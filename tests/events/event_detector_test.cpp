@@ -330,6 +330,19 @@ TEST_F(EventDetectorTest, SensorAlarmsRaiseAlertsButNoLines) {
                                           AlertRequest{AlertKind::kOverHeat, 0, 0}));
   NextCall();
   EXPECT_THAT(alerts_.Take(), IsEmpty());
+
+  // A second enclosure: its alarm is its own, and the first's lasting alarm is not told again.
+  AddEnclosure(2);
+  records_.records[2] = record();
+  records_.records[2].bytes[status_layout::kSensorFlags] = 0xA0;
+  NextCall(0x03);
+  alerts_.Take();  // its drives' first look
+  NextCall(0x03);
+  EXPECT_THAT(alerts_.Take(), IsEmpty());
+  records_.records[2].bytes[status_layout::kSensorFlags] = 0xA0 | kFanAlarm;
+  NextCall(0x03);
+  NextCall(0x03);
+  EXPECT_THAT(alerts_.Take(), ElementsAre(AlertRequest{AlertKind::kFanFail, 1, 0}));
 }
 
 // Every look says what is well, so that what was told of can be told resolved: a drive that is
