@@ -26,6 +26,7 @@ set(debian_libraries
   "zlib:libz-mingw-w64-dev"
   "fmt:libfmt-dev"
   "nlohmann-json:nlohmann-json3-dev"
+  "tomlplusplus:libtomlplusplus-dev"
   "mingw-w64-runtime:mingw-w64-x86-64-dev"
   "gcc-runtime:gcc-mingw-w64-x86-64-posix-runtime")
 set(debian_lines "")
