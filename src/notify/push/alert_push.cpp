@@ -54,11 +54,8 @@ void AlertPush::Alert(const AlertText& alert) {
 }
 
 void AlertPush::Cleared(AlertKind kind, unsigned enclosure_index, unsigned port) {
-  AlertText alert;
-  alert.kind = kind;
-  alert.enclosure_index = enclosure_index;
-  alert.port = port;
-  Clear(KeyOf(AlertNotification(alert, host_, {})));
+  Clear({std::string(MonitorEventName(AlertEventKind(kind))), enclosure_index + 1,
+         AlertDrive(kind, port).value_or(0)});
 }
 
 void AlertPush::Answer(unsigned enclosure, bool answers) {

@@ -3,13 +3,13 @@
 
 #include <fmt/format.h>
 
-#include "common/toml.h"
 #include <algorithm>
 #include <array>
 #include <utility>
 
 #include "common/platform_files.h"
 #include "common/text_helpers.h"
+#include "common/toml.h"
 #include "events/monitor_events.h"
 #include "notify/mail_templates.h"
 #include "notify/push/push_files.h"

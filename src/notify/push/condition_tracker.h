@@ -11,7 +11,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "notify/push/push_types.h"

@@ -106,6 +106,12 @@ std::string ValidUtf8(std::string_view text) {
   return valid;
 }
 
+std::optional<unsigned> AlertDrive(AlertKind kind, unsigned port) {
+  // The alert's port is the drive: 0 for HDD1.
+  if (kind == AlertKind::kHardDisksFail && port < 2) return port + 1;
+  return std::nullopt;
+}
+
 PushNotification AlertNotification(const AlertText& alert, std::string host,
                                    std::chrono::system_clock::time_point now) {
   PushNotification notification;
@@ -114,9 +120,7 @@ PushNotification AlertNotification(const AlertText& alert, std::string host,
   notification.body_lines = alert.body;
   notification.host = std::move(host);
   notification.enclosure = alert.enclosure_index + 1;
-  // The alert's port is the drive: 0 for HDD1.
-  if (alert.kind == AlertKind::kHardDisksFail && alert.port < 2)
-    notification.drive = alert.port + 1;
+  notification.drive = AlertDrive(alert.kind, alert.port);
   notification.starts_at = now;
   return notification;
 }

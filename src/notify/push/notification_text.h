@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,7 +43,10 @@ std::string FitText(std::string_view text, std::size_t limit, TextMeasure measur
 // mangle such text (ntfy turns a body that is not UTF-8 into an attachment).
 std::string ValidUtf8(std::string_view text);
 
-// An alert as its mail says it. The drive is named for a drive's failure only.
+// The drive (1 for HDD1) an alert of `kind` for `port` names: a drive's failure only.
+std::optional<unsigned> AlertDrive(AlertKind kind, unsigned port);
+
+// An alert as its mail says it.
 PushNotification AlertNotification(const AlertText& alert, std::string host,
                                    std::chrono::system_clock::time_point now);
 
