@@ -16,10 +16,9 @@
 #include <QTextDocument>
 #include <filesystem>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "common/detached_thread.h"
 #include "events/event_log.h"
 #include "ui_tform5.h"
 
@@ -64,14 +63,10 @@ QFuture<LogViewerModel::FileView> ReadOnOwnThread(const std::filesystem::path& p
   QPromise<LogViewerModel::FileView> promise;
   QFuture<LogViewerModel::FileView> future = promise.future();
   promise.start();
-  try {
-    std::thread([path, promise = std::move(promise)]() mutable {
-      promise.addResult(LogViewerModel::ReadFile(path));
-      promise.finish();
-    }).detach();
-  } catch (const std::system_error&) {
-    // The promise went with the lambda, which finishes it without a result.
-  }
+  RunDetached([path, promise = std::move(promise)]() mutable {
+    promise.addResult(LogViewerModel::ReadFile(path));
+    promise.finish();
+  });
   return future;
 }
 

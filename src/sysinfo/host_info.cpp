@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sysinfo/host_info.h"
 
-#include <future>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "common/detached_thread.h"
 
 namespace raid {
 
@@ -15,36 +17,44 @@ constexpr char kSystemNameLabel[] = "\nSystem Name : ";
 
 using Question = std::string (HostInfoSource::*)();
 
-// Runs one question on a detached thread. The thread holds its own share of the source and the
-// promise, so when the caller stops waiting nothing the thread still touches goes away under it.
-std::future<std::string> AskOnOwnThread(std::shared_ptr<HostInfoSource> source, Question question) {
-  std::promise<std::string> promise;
-  std::future<std::string> answer = promise.get_future();
-  try {
-    std::thread([source = std::move(source), question, promise = std::move(promise)]() mutable {
-      std::string text;
-      try {
-        text = ((*source).*question)();
-      } catch (...) {
-        text.clear();  // a source that fails describes nothing
-      }
-      promise.set_value(std::move(text));
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread to be had: the promise went with the lambda, so the future reports a broken
-    // promise, which the caller takes as no answer.
-  }
-  return answer;
-}
+// Where one question's answer lands. The asking thread and the caller each hold a share, so the
+// caller may stop waiting and leave while the thread still writes.
+struct AnswerSlot {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::optional<std::string> text;
 
-std::string AnswerBy(std::future<std::string>& answer,
-                     std::chrono::steady_clock::time_point deadline) {
-  if (!answer.valid() || answer.wait_until(deadline) != std::future_status::ready) return {};
-  try {
-    return answer.get();
-  } catch (const std::future_error&) {
-    return {};
+  void Put(std::string answer) {
+    {
+      const std::lock_guard lock(mutex);
+      text = std::move(answer);
+    }
+    arrived.notify_all();
   }
+
+  std::string TakeBy(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex);
+    if (!arrived.wait_until(lock, deadline, [this] { return text.has_value(); })) return {};
+    return std::move(*text);
+  }
+};
+
+// Runs one question on a detached thread. The thread holds its own share of the source and the
+// slot, so when the caller stops waiting nothing the thread still touches goes away under it.
+// Without a thread to be had the slot stays empty, which the caller takes as no answer.
+std::shared_ptr<AnswerSlot> AskOnOwnThread(std::shared_ptr<HostInfoSource> source,
+                                           Question question) {
+  auto slot = std::make_shared<AnswerSlot>();
+  RunDetached([source = std::move(source), question, slot] {
+    std::string text;
+    try {
+      text = ((*source).*question)();
+    } catch (...) {
+      text.clear();  // a source that fails describes nothing
+    }
+    slot->Put(std::move(text));
+  });
+  return slot;
 }
 
 }  // namespace
@@ -71,17 +81,16 @@ HostFacts QueryHostFacts(std::shared_ptr<HostInfoSource> source,
                          std::chrono::milliseconds per_source_limit) {
   // All four at once against one deadline: a stuck service costs the limit once, not four times.
   const auto deadline = std::chrono::steady_clock::now() + per_source_limit;
-  std::future<std::string> manufacturer =
-      AskOnOwnThread(source, &HostInfoSource::BoardManufacturer);
-  std::future<std::string> product = AskOnOwnThread(source, &HostInfoSource::BoardProduct);
-  std::future<std::string> name = AskOnOwnThread(source, &HostInfoSource::SystemName);
-  std::future<std::string> addresses = AskOnOwnThread(source, &HostInfoSource::IpAddresses);
+  const auto manufacturer = AskOnOwnThread(source, &HostInfoSource::BoardManufacturer);
+  const auto product = AskOnOwnThread(source, &HostInfoSource::BoardProduct);
+  const auto name = AskOnOwnThread(source, &HostInfoSource::SystemName);
+  const auto addresses = AskOnOwnThread(source, &HostInfoSource::IpAddresses);
 
   HostFacts facts;
-  facts.board_manufacturer = AnswerBy(manufacturer, deadline);
-  facts.board_product = AnswerBy(product, deadline);
-  facts.system_name = AnswerBy(name, deadline);
-  facts.ip_addresses = AnswerBy(addresses, deadline);
+  facts.board_manufacturer = manufacturer->TakeBy(deadline);
+  facts.board_product = product->TakeBy(deadline);
+  facts.system_name = name->TakeBy(deadline);
+  facts.ip_addresses = addresses->TakeBy(deadline);
   return facts;
 }
 

@@ -36,7 +36,9 @@ MOMENT = [
     (re.compile(r"^SmartStatusLine: .*\n", re.M), ""),
     (re.compile(r"^(Label[57]): \d+$", re.M), r"\1: <reading>"),
     (re.compile(r"\b\d{1,3}%"), "<percent>"),
-    (re.compile(r"(D\d HDD\d --> HDD\d (<percent>|Done), <date> <time>(\\n)?)+"), "<rebuild lines>"),
+    # A rebuild's end is "Done" when a poll saw 99 %, else "HDD1 OK, HDD2 OK": taken as one.
+    (re.compile(r"(D\d HDD\d --> HDD\d (<percent>|Done), <date> <time>(\\n)?)+"
+                r"(D\d HDD1 OK, HDD2 OK, <date> <time>(\\n)?)?"), "<rebuild lines>"),
 ]
 LIMIT_S = 600
 
